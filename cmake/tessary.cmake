@@ -1,0 +1,62 @@
+# Shared build helpers: warnings and sanitizers on our own targets only.
+
+set(TESSARY_WARNINGS -Wall -Wextra -Werror)
+
+if(TESSARY_SANITIZE)
+  add_compile_options(-fsanitize=${TESSARY_SANITIZE} -fno-omit-frame-pointer -g)
+  add_link_options(-fsanitize=${TESSARY_SANITIZE})
+endif()
+
+# One static library per source folder; sources are every .cpp in it.
+function(tessary_library name)
+  cmake_parse_arguments(ARG "" "" "PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT sources)
+    # A folder with headers only so far.
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} INTERFACE ${ARG_PUBLIC_DEPS})
+    return()
+  endif()
+  add_library(${name} STATIC ${sources})
+  target_compile_options(${name} PRIVATE ${TESSARY_WARNINGS})
+  # Headers are included as "folder/file.h" from the src root of this target only.
+  target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src)
+  if(ARG_PUBLIC_DEPS)
+    target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_DEPS})
+  endif()
+  if(ARG_PRIVATE_DEPS)
+    target_link_libraries(${name} PRIVATE ${ARG_PRIVATE_DEPS})
+  endif()
+endfunction()
+
+# One GoogleTest binary per test folder, from every *_test.cpp in it.
+function(tessary_gtest name)
+  cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(${name} ${sources})
+  target_compile_options(${name} PRIVATE ${TESSARY_WARNINGS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
+  set(labels unit ${ARG_LABELS})
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${labels}")
+endfunction()
+
+# One Qt Test binary per *_test.cpp file, run offscreen.
+function(tessary_qttest source)
+  cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
+  get_filename_component(stem ${source} NAME_WE)
+  set(name ui_${stem})
+  add_executable(${name} ${source})
+  target_compile_options(${name} PRIVATE ${TESSARY_WARNINGS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} Qt6::Test)
+  add_test(NAME ${name} COMMAND ${name})
+  set(labels ui ${ARG_LABELS})
+  set_tests_properties(${name} PROPERTIES LABELS "${labels}"
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/xdg-runtime")
+endfunction()

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and running Tessary need, when missing.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ clang qt6-base-dev qt6-base-dev-tools libgl-dev libgtest-dev
+          libgmock-dev libbenchmark-dev fonts-dejavu-core libxkbcommon-dev xdg-utils)
+if [ "${TESSARY_WITH_X:-0}" = 1 ]; then
+    packages+=(xvfb xdotool imagemagick)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo="sudo"
+    fi
+    $sudo apt-get update
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi

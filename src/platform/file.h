@@ -1,0 +1,39 @@
+// Small POSIX file helpers: an owning descriptor with the few operations the program needs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class File {
+public:
+    File() = default;
+    ~File();
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    static File open_read(const std::string& path);   // existing file, read only
+    static File create(const std::string& path, unsigned mode = 0644); // truncated, write only
+    static File open_append(const std::string& path); // created if missing, positioned at its end
+
+    bool is_open() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    // Reads up to size bytes; returns the count, 0 at the end, -1 on error.
+    long read(void* data, size_t size);
+    // True only when every byte was written.
+    bool write(std::string_view bytes);
+    bool flush(); // to the disk
+    int64_t size() const; // -1 on error
+    bool close();         // false when the close itself reports an error
+
+private:
+    explicit File(int fd) : fd_(fd) {}
+    int fd_ = -1;
+};
+
+bool rename_file(const std::string& from, const std::string& to); // fails if `to` exists
+bool remove_file(const std::string& path);
+bool file_exists(const std::string& path);

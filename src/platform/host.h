@@ -1,0 +1,65 @@
+// What the subsystems below the window layer need from the window system: message boxes,
+// running code on the user-interface thread, the status bar, command enabling, the title and
+// the file dialogs. The Qt window implements it; tests use a scripted fake.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+enum class MsgIcon { Error, Warning, Information, Question };
+enum class MsgButtons { Ok, OkCancel, YesNoCancel };
+enum class MsgAnswer { Ok, Cancel, Yes, No };
+
+// Command ids shared by the menu, the toolbar and the code that enables or disables them.
+enum CommandId : int {
+    CmdClearMemory = 40001,
+    CmdNewDatabase = 40011,
+    CmdOpenDatabase = 40012,
+    CmdImportDatabase = 40013,
+    CmdSettings = 40014,
+    CmdSave = 40015,
+    CmdSaveAs = 40016,
+    CmdOpenDoorA = 40021,
+    CmdOpenDoorB = 40022,
+    CmdResetController = 40024,
+    CmdNewKey = 40031,
+    CmdEditKeys = 40032,
+    CmdDeleteKeys = 40033,
+    CmdCopyFromLog = 40034,
+    CmdSynchronize = 40035,
+    CmdAbout = 40041,
+    CmdToolbar = 40051,
+    CmdStatusbar = 40052,
+    CmdLogWindow = 40053,
+    CmdKeyList = 40054,
+    CmdManual = 40082,
+    CmdExit = 40083,
+};
+
+// A path chosen in a file dialog, with the index at which its bare file name begins.
+struct FileChoice {
+    std::string path;
+    size_t name_offset = 0;
+};
+
+struct Host {
+    virtual ~Host() = default;
+
+    // Callable from any thread; blocks the caller until the box is answered, like a modal box.
+    // Closing a box without a button counts as Cancel where there is one, else as Ok.
+    virtual MsgAnswer message_box(const std::string& caption, const std::string& text, MsgIcon icon,
+                                  MsgButtons buttons = MsgButtons::Ok,
+                                  MsgAnswer default_button = MsgAnswer::Ok) = 0;
+
+    // Runs fn on the user-interface thread and returns when it has run. On that thread it runs
+    // fn at once.
+    virtual void run_on_ui(const std::function<void()>& fn) = 0;
+
+    // The following are called on the user-interface thread only.
+    virtual void set_status_text(const std::string& text) = 0;
+    virtual void enable_command(int command_id, bool enabled) = 0;
+    virtual void set_title(const std::string& title) = 0;
+    virtual std::optional<FileChoice> open_file_dialog() = 0;
+    virtual std::optional<FileChoice> save_file_dialog() = 0;
+};
