@@ -3,6 +3,7 @@
 // the file dialogs. The Qt window implements it; tests use a scripted fake.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -55,6 +56,11 @@ struct Host {
     // Runs fn on the user-interface thread and returns when it has run. On that thread it runs
     // fn at once.
     virtual void run_on_ui(const std::function<void()>& fn) = 0;
+
+    // Called on the user-interface thread: waits until done() is true or timeout_ms have passed,
+    // while still running other threads' run_on_ui calls and message boxes, so that a thread
+    // being waited for can never deadlock on the user-interface thread. Returns done().
+    virtual bool wait_serving_ui(const std::function<bool()>& done, uint32_t timeout_ms) = 0;
 
     // The following are called on the user-interface thread only.
     virtual void set_status_text(const std::string& text) = 0;

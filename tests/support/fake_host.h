@@ -4,7 +4,9 @@
 
 #include "platform/host.h"
 
+#include <chrono>
 #include <deque>
+#include <thread>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -33,6 +35,17 @@ public:
     void run_on_ui(const std::function<void()>& fn) override {
         std::lock_guard lock(ui_mutex_);
         fn();
+    }
+    bool wait_serving_ui(const std::function<bool()>& done, uint32_t timeout_ms) override {
+        // run_on_ui runs inline here, so waiting needs only to poll.
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() >= end) {
+                return done();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
     }
     void set_status_text(const std::string& text) override {
         std::lock_guard lock(mutex_);
