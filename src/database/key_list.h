@@ -5,6 +5,7 @@
 #include "core/buffer.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -18,31 +19,49 @@ struct KeyId {
     friend bool operator==(const KeyId&, const KeyId&) = default;
 };
 
+// Only the low 24 bits of a key number tell keys apart in a key list.
+constexpr uint32_t key_number_mask = 0xffffff;
+
+// A key text never holds more than this many bytes; longer texts are cut.
 constexpr uint32_t key_text_capacity = 2000;
 
-// The key record owned by one row; its three texts are Buffers of capacity 2000.
+// The key record owned by one row. The texts behave as Buffers of capacity key_text_capacity
+// (what does not fit is cut) but take only the memory they use, so that a list of a million
+// keys does not reserve gigabytes. Once stored through replace_key_row they hold no tab, CR or
+// LF: those are the file's separators.
 struct KeyRecord {
     KeyId id;
-    BufferPtr name = make_buffer(key_text_capacity);
-    BufferPtr memo = make_buffer(key_text_capacity);
-    BufferPtr free_field = make_buffer(key_text_capacity);
+    std::string name;
+    std::string memo;
+    std::string free_field;
+    // This record's row as last numbered by the key list; trusted only below KeyList::stale_from.
+    mutable uint32_t cached_row = 0;
 };
 
-// Told about every change of a key list, so that a view can follow the rows.
+// Told about every change of a key list, so that a view can follow the rows. Each change is
+// announced before it is made (the about_to_* calls, for models that must be told first) and
+// after it is made.
 struct KeyListObserver {
     virtual ~KeyListObserver() = default;
+    virtual void rows_about_to_be_inserted(int /*first*/, int /*last*/) {}
     virtual void rows_inserted(int first, int last) = 0;
+    virtual void rows_about_to_be_removed(int /*first*/, int /*last*/) {}
     virtual void rows_removed(int first, int last) = 0;
     virtual void row_changed(int row) = 0;
+    virtual void rows_about_to_be_reordered() {}
     virtual void rows_reordered() = 0; // a sort
-    virtual void rows_reset() = 0;     // everything may have changed (clear)
+    virtual void rows_about_to_be_reset() {}
+    virtual void rows_reset() = 0; // everything may have changed (clear, reset)
 };
 
-// The row store. Rows are display positions; an index beside them keeps "is this number here"
-// lookups constant-time (low 24 bits; the first row with a number wins).
+// The row store. Rows are display positions. An index beside them keeps "is this number here"
+// lookups constant-time; it maps the low 24 bits of a key number to every record holding it,
+// and each record caches its own row, renumbered lazily from the first row that a deletion or
+// a sort may have moved.
 struct KeyList {
     std::vector<std::unique_ptr<KeyRecord>> rows;
     std::unordered_multimap<uint32_t, KeyRecord*> by_number;
+    mutable uint32_t stale_from = 0; // rows below this index hold a correct cached_row
     KeyListObserver* observer = nullptr;
 };
 
@@ -83,22 +102,40 @@ struct DatabaseRecord {
     KeyList keys;
 };
 
+// Attaches the observer (may be null) and resets the record.
 void create_key_list(DatabaseRecord& rec, KeyListObserver* observer);
+// Releases every row and puts every setting back to its default; the observer stays.
 void reset_database(DatabaseRecord& rec);
+// Appends an empty key (identifier 0, 0, 0; empty texts); returns its row.
 int append_key_row(DatabaseRecord& rec);
+// Appends the key unless a row already holds its number (low 24 bits): then -1, no change.
+// Null text Buffers count as empty.
 int add_key(DatabaseRecord& rec, const KeyId& id, Buffer* name, Buffer* memo, Buffer* free_field);
+// The lowest row whose key number equals id's in the low 24 bits, or -1.
 int find_key(const DatabaseRecord& rec, const KeyId& id);
+// Clears the outputs and sets *id to 0, 0, 0, then, if the row exists, copies its identifier
+// and appends its texts (cut at each Buffer's room). Any output may be null.
 void read_key_row(const DatabaseRecord& rec, int row, KeyId* id, Buffer* name, Buffer* memo,
                   Buffer* free_field);
+// Out of range: nothing. Otherwise turns every tab, CR and LF of the given texts into a space,
+// in the caller's Buffers too, and stores identifier and texts in the row.
 void replace_key_row(DatabaseRecord& rec, int row, const KeyId& id, Buffer* name, Buffer* memo,
                      Buffer* free_field);
 void delete_key_row(DatabaseRecord& rec, int row);
 void clear_key_list(DatabaseRecord& rec);
 int key_row_count(const DatabaseRecord& rec);
+// The record of a row, or null when out of range (for views; the row keeps ownership).
+const KeyRecord* key_row(const DatabaseRecord& rec, int row);
 // The on-demand display text of one cell: column 0 key number, 1 name, 2 memo, 3 free field.
 std::string key_cell_text(const DatabaseRecord& rec, int row, int column);
+// Negative, zero or positive for the order of a before b: column 0 by key number, column 1 by
+// name ignoring the case of A-Z; every other column compares all rows equal.
 int compare_key_rows(const KeyRecord& a, const KeyRecord& b, int column);
-// Stable, always ascending (the LVN_COLUMNCLICK handling).
+// Stable, always ascending (the column-click sort).
 void sort_key_rows(DatabaseRecord& rec, int column);
+// Fills array_a and array_b with the identifiers of the first *count_a rows of list_a and
+// *count_b rows of list_b, then removes from both every identifier that the other holds (all
+// three words compared), moving the last entry into each gap. On return the counts say how
+// many entries remain.
 void key_list_difference(const DatabaseRecord& list_a, const DatabaseRecord& list_b, KeyId* array_a,
                          KeyId* array_b, int* count_a, int* count_b);

@@ -1,0 +1,351 @@
+#include "database/key_list.h"
+
+#include <algorithm>
+
+namespace {
+
+uint32_t low_bits(uint32_t number) {
+    return number & key_number_mask;
+}
+
+void index_remove(KeyList& list, const KeyRecord* rec) {
+    auto [first, last] = list.by_number.equal_range(low_bits(rec->id.number));
+    for (auto it = first; it != last; ++it) {
+        if (it->second == rec) {
+            list.by_number.erase(it);
+            return;
+        }
+    }
+}
+
+// Brings every cached_row up to date; rows below stale_from are already right.
+void renumber(const KeyList& list) {
+    for (size_t i = list.stale_from; i < list.rows.size(); ++i) {
+        list.rows[i]->cached_row = static_cast<uint32_t>(i);
+    }
+    list.stale_from = static_cast<uint32_t>(list.rows.size());
+}
+
+void mark_moved_from(KeyList& list, size_t row) {
+    if (row < list.stale_from) {
+        list.stale_from = static_cast<uint32_t>(row);
+    }
+}
+
+bool valid_row(const DatabaseRecord& rec, int row) {
+    return row >= 0 && static_cast<size_t>(row) < rec.keys.rows.size();
+}
+
+// Tabs, CRs and LFs would end a field or a line of the saved file and garble this key and
+// the next one when it is read back, so they are stored as spaces.
+void blank_separators(Buffer* text) {
+    if (!text) {
+        return;
+    }
+    uint32_t n = buffer_remaining(text);
+    for (uint32_t i = 0; i < n; ++i) {
+        int32_t byte = buffer_peek_at(text, i);
+        if (byte == '\t' || byte == '\r' || byte == '\n') {
+            buffer_poke_at(text, i, ' ');
+        }
+    }
+}
+
+void store_text(std::string& dst, const Buffer* src) {
+    if (!src) {
+        dst.clear();
+        return;
+    }
+    std::string_view bytes = buffer_view(src);
+    dst.assign(bytes.substr(0, std::min<size_t>(bytes.size(), key_text_capacity)));
+}
+
+void copy_text_out(Buffer* dst, const std::string& src) {
+    if (dst) {
+        buffer_append_bytes(dst, src);
+    }
+}
+
+void clear_rows(DatabaseRecord& rec) {
+    KeyList& list = rec.keys;
+    if (list.observer) {
+        list.observer->rows_about_to_be_reset();
+    }
+    list.by_number.clear();
+    list.rows.clear();
+    list.stale_from = 0;
+    if (list.observer) {
+        list.observer->rows_reset();
+    }
+}
+
+} // namespace
+
+void create_key_list(DatabaseRecord& rec, KeyListObserver* observer) {
+    rec.keys.observer = observer;
+    reset_database(rec);
+}
+
+void reset_database(DatabaseRecord& rec) {
+    clear_rows(rec);
+    KeyListObserver* observer = rec.keys.observer;
+    KeyList keys = std::move(rec.keys);
+    rec = DatabaseRecord{};
+    rec.keys = std::move(keys);
+    rec.keys.observer = observer;
+}
+
+int append_key_row(DatabaseRecord& rec) {
+    KeyList& list = rec.keys;
+    int row = static_cast<int>(list.rows.size());
+    auto record = std::make_unique<KeyRecord>();
+    record->cached_row = static_cast<uint32_t>(row);
+    if (list.observer) {
+        list.observer->rows_about_to_be_inserted(row, row);
+    }
+    list.by_number.emplace(low_bits(record->id.number), record.get());
+    list.rows.push_back(std::move(record));
+    if (list.stale_from == static_cast<uint32_t>(row)) {
+        list.stale_from = static_cast<uint32_t>(row) + 1;
+    }
+    if (list.observer) {
+        list.observer->rows_inserted(row, row);
+    }
+    return row;
+}
+
+int add_key(DatabaseRecord& rec, const KeyId& id, Buffer* name, Buffer* memo, Buffer* free_field) {
+    if (find_key(rec, id) >= 0) {
+        return -1;
+    }
+    int row = append_key_row(rec);
+    replace_key_row(rec, row, id, name, memo, free_field);
+    return row;
+}
+
+int find_key(const DatabaseRecord& rec, const KeyId& id) {
+    const KeyList& list = rec.keys;
+    auto [first, last] = list.by_number.equal_range(low_bits(id.number));
+    if (first == last) {
+        return -1;
+    }
+    if (list.stale_from < list.rows.size()) {
+        renumber(list);
+    }
+    uint32_t best = UINT32_MAX;
+    for (auto it = first; it != last; ++it) {
+        best = std::min(best, it->second->cached_row);
+    }
+    return static_cast<int>(best);
+}
+
+void read_key_row(const DatabaseRecord& rec, int row, KeyId* id, Buffer* name, Buffer* memo,
+                  Buffer* free_field) {
+    for (Buffer* b : {name, memo, free_field}) {
+        if (b) {
+            buffer_clear(b);
+        }
+    }
+    if (id) {
+        *id = KeyId{};
+    }
+    if (!valid_row(rec, row)) {
+        return;
+    }
+    const KeyRecord& key = *rec.keys.rows[static_cast<size_t>(row)];
+    if (id) {
+        *id = key.id;
+    }
+    copy_text_out(name, key.name);
+    copy_text_out(memo, key.memo);
+    copy_text_out(free_field, key.free_field);
+}
+
+void replace_key_row(DatabaseRecord& rec, int row, const KeyId& id, Buffer* name, Buffer* memo,
+                     Buffer* free_field) {
+    if (!valid_row(rec, row)) {
+        return;
+    }
+    KeyList& list = rec.keys;
+    KeyRecord& key = *list.rows[static_cast<size_t>(row)];
+    blank_separators(name);
+    blank_separators(memo);
+    blank_separators(free_field);
+    if (low_bits(key.id.number) != low_bits(id.number)) {
+        index_remove(list, &key);
+        list.by_number.emplace(low_bits(id.number), &key);
+    }
+    key.id = id;
+    store_text(key.name, name);
+    store_text(key.memo, memo);
+    store_text(key.free_field, free_field);
+    if (list.observer) {
+        list.observer->row_changed(row);
+    }
+}
+
+void delete_key_row(DatabaseRecord& rec, int row) {
+    if (!valid_row(rec, row)) {
+        return;
+    }
+    KeyList& list = rec.keys;
+    if (list.observer) {
+        list.observer->rows_about_to_be_removed(row, row);
+    }
+    index_remove(list, list.rows[static_cast<size_t>(row)].get());
+    list.rows.erase(list.rows.begin() + row);
+    mark_moved_from(list, static_cast<size_t>(row));
+    if (list.observer) {
+        list.observer->rows_removed(row, row);
+    }
+}
+
+void clear_key_list(DatabaseRecord& rec) {
+    clear_rows(rec);
+}
+
+int key_row_count(const DatabaseRecord& rec) {
+    return static_cast<int>(rec.keys.rows.size());
+}
+
+const KeyRecord* key_row(const DatabaseRecord& rec, int row) {
+    return valid_row(rec, row) ? rec.keys.rows[static_cast<size_t>(row)].get() : nullptr;
+}
+
+std::string key_cell_text(const DatabaseRecord& rec, int row, int column) {
+    const KeyRecord* key = key_row(rec, row);
+    if (!key) {
+        return {};
+    }
+    switch (column) {
+    case 0: {
+        auto text = make_buffer(100);
+        buffer_append_hex(text.get(), static_cast<int32_t>(key->id.number), 6);
+        return buffer_string(text.get());
+    }
+    case 1:
+        return key->name;
+    case 2:
+        return key->memo;
+    case 3:
+        return key->free_field;
+    default:
+        return {};
+    }
+}
+
+int compare_key_rows(const KeyRecord& a, const KeyRecord& b, int column) {
+    if (column == 0) {
+        // Three-way rather than a wrapped 32-bit difference: numbers that differ by 2^31 or
+        // more would otherwise compare inconsistently and leave the sort order undefined.
+        if (a.id.number == b.id.number) {
+            return 0;
+        }
+        return a.id.number < b.id.number ? -1 : 1;
+    }
+    if (column == 1) {
+        auto fold = [](char c) {
+            unsigned char u = static_cast<unsigned char>(c);
+            return (u >= 'A' && u <= 'Z') ? u + 32 : static_cast<int>(u);
+        };
+        size_t n = std::min(a.name.size(), b.name.size());
+        for (size_t i = 0; i < n; ++i) {
+            int d = fold(a.name[i]) - fold(b.name[i]);
+            if (d != 0) {
+                return d;
+            }
+        }
+        if (a.name.size() == b.name.size()) {
+            return 0;
+        }
+        return a.name.size() < b.name.size() ? -1 : 1;
+    }
+    return 0;
+}
+
+void sort_key_rows(DatabaseRecord& rec, int column) {
+    KeyList& list = rec.keys;
+    if (list.observer) {
+        list.observer->rows_about_to_be_reordered();
+    }
+    // Columns that compare every pair equal leave the order as it is; skip the work.
+    if (column == 0 || column == 1) {
+        std::stable_sort(
+            list.rows.begin(), list.rows.end(),
+            [column](const std::unique_ptr<KeyRecord>& a, const std::unique_ptr<KeyRecord>& b) {
+                return compare_key_rows(*a, *b, column) < 0;
+            });
+        mark_moved_from(list, 0);
+    }
+    if (list.observer) {
+        list.observer->rows_reordered();
+    }
+}
+
+namespace {
+
+struct KeyIdHash {
+    size_t operator()(const KeyId& id) const {
+        uint64_t h = (static_cast<uint64_t>(id.first) * 0x9e3779b97f4a7c15ULL) ^
+                     (static_cast<uint64_t>(id.number) << 17) ^
+                     (static_cast<uint64_t>(id.last) * 0xc2b2ae3d27d4eb4fULL);
+        return static_cast<size_t>(h ^ (h >> 29));
+    }
+};
+
+} // namespace
+
+// The result must come out in exactly the order of the plain nested scan (for every entry a
+// of A: remove each equal entry of B, lowest index first, by moving B's last entry into the
+// gap; then remove a the same way), since synchronization transfers keys in that order. The
+// scan is quadratic; this keeps, for every identifier still in B, the set of its positions so
+// that each removal costs constant time on average.
+void key_list_difference(const DatabaseRecord& list_a, const DatabaseRecord& list_b, KeyId* array_a,
+                         KeyId* array_b, int* count_a, int* count_b) {
+    int na = std::max(*count_a, 0);
+    int nb = std::max(*count_b, 0);
+    for (int i = 0; i < na; ++i) {
+        read_key_row(list_a, i, &array_a[i], nullptr, nullptr, nullptr);
+    }
+    for (int j = 0; j < nb; ++j) {
+        read_key_row(list_b, j, &array_b[j], nullptr, nullptr, nullptr);
+    }
+
+    // Positions of every identifier in B; almost always one, so a small vector is enough.
+    std::unordered_map<KeyId, std::vector<int>, KeyIdHash> where;
+    where.reserve(static_cast<size_t>(nb));
+    for (int j = 0; j < nb; ++j) {
+        where[array_b[j]].push_back(j);
+    }
+
+    int c = 0;
+    while (c < na) {
+        KeyId a = array_a[c];
+        auto it = where.find(a);
+        bool found = it != where.end();
+        if (found) {
+            // Repeatedly remove the lowest position holding a. The scan never goes back, and
+            // an entry moved into a gap is examined again, so this is the order it removes in.
+            std::vector<int>& mine = it->second;
+            while (!mine.empty()) {
+                auto lowest = std::min_element(mine.begin(), mine.end());
+                int p = *lowest;
+                mine.erase(lowest);
+                --nb;
+                if (p != nb) {
+                    KeyId moved = array_b[nb];
+                    array_b[p] = moved;
+                    std::vector<int>& theirs = moved == a ? mine : where[moved];
+                    *std::find(theirs.begin(), theirs.end(), nb) = p;
+                }
+            }
+            where.erase(it);
+            --na;
+            array_a[c] = array_a[na];
+        } else {
+            ++c;
+        }
+    }
+    *count_a = na;
+    *count_b = nb;
+}
