@@ -1,0 +1,47 @@
+// Every log line goes to the screen log and, while the database has a file, to its log file.
+// Lines may come from any thread; each is carried out whole on the user-interface thread (through
+// Host::run_on_ui), which owns the screen log, the database record and the log file, so the bytes
+// of two lines can never mix and no lock is held while a message box is up.
+#pragma once
+
+#include "database/key_list.h"
+#include "events/log_sink.h"
+#include "events/screen_log.h"
+#include "platform/clock.h"
+#include "platform/file.h"
+#include "platform/host.h"
+
+#include <string_view>
+
+constexpr size_t log_key_text_capacity = 100;
+constexpr size_t log_event_text_capacity = 2100;
+
+class Logger final : public LogSink {
+  public:
+    Logger(DatabaseRecord& database, ScreenLog& screen, Host& host, Clock& clock);
+    Logger(const Logger&) = delete;
+    Logger& operator=(const Logger&) = delete;
+
+    void add_log_line(std::string_view key_text, std::string_view event_text,
+                      bool highlight) override;
+    // Empties the screen log and writes "Log started" to the log of the current database.
+    void start_log();
+    // Writes "Log ended", empties the screen log and closes the log file without rotating it.
+    void end_log();
+    // Opens, rotates or leaves the log file; run before every line.
+    void ensure_log_file();
+
+    bool log_file_open() const { return file_.is_open(); }
+
+  private:
+    void add_line_on_ui(std::string_view key_text, std::string_view event_text, bool highlight);
+
+    DatabaseRecord& db_;
+    ScreenLog& screen_;
+    Host& host_;
+    Clock& clock_;
+    File file_;
+};
+
+extern const char* const log_open_error_caption;
+extern const char* const log_open_error_text;

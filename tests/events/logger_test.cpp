@@ -1,0 +1,269 @@
+#include "events/logger.h"
+
+#include "events/log_file.h"
+#include "support/fake_host.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TestClock final : Clock {
+    LocalTime now{2003, 7, 4, 9, 5, 0};
+    uint32_t tick = 0;
+    uint32_t tick_ms() override { return tick; }
+    LocalTime local_time() override { return now; }
+    void sleep_ms(uint32_t ms) override { tick += ms; }
+};
+
+std::string read_all(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void write_bytes(const fs::path& p, size_t count, std::ios::openmode mode = std::ios::trunc) {
+    std::ofstream out(p, std::ios::binary | mode);
+    out << std::string(count, 'x');
+}
+
+class LoggerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("tessary-logger-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        db.file_name = (dir / "Office.tsy").string();
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    fs::path log_path() const { return dir / "Office.log"; }
+    fs::path rotated_path() const { return dir / "Office-upto-20030704-9h05.log"; }
+    std::string line(const char* key, const char* event) const {
+        return log_file_line("2003/7/4 9:05", key, event);
+    }
+
+    fs::path dir;
+    DatabaseRecord db;
+    ScreenLog screen;
+    FakeHost host;
+    TestClock clock;
+    Logger logger{db, screen, host, clock};
+};
+
+} // namespace
+
+TEST_F(LoggerTest, StartLogClearsTheScreenAndWritesLogStarted) {
+    screen_log_append(screen, LogRow{"old", "line", "t", false});
+    logger.start_log();
+    ASSERT_EQ(screen_log_row_count(screen), 1);
+    const LogRow* r = screen_log_row(screen, 0);
+    EXPECT_EQ(r->key_text, " - ");
+    EXPECT_EQ(r->event_text, "Log started");
+    EXPECT_EQ(r->time_text, "2003/7/4 9:05");
+    EXPECT_TRUE(r->highlight);
+    EXPECT_TRUE(logger.log_file_open());
+    EXPECT_EQ(read_all(log_path()), line(" - ", "Log started"));
+}
+
+TEST_F(LoggerTest, LinesAreAppendedToAnExistingFile) {
+    {
+        std::ofstream out(log_path(), std::ios::binary);
+        out << "earlier\r\n";
+    }
+    logger.start_log();
+    logger.add_log_line("00a3f1", "Valid key: Caretaker.", false);
+    EXPECT_EQ(read_all(log_path()),
+              "earlier\r\n" + line(" - ", "Log started") + line("00a3f1", "Valid key: Caretaker."));
+    ASSERT_EQ(screen_log_row_count(screen), 2);
+    EXPECT_FALSE(screen_log_row(screen, 1)->highlight);
+}
+
+TEST_F(LoggerTest, EndLogWritesLogEndedEmptiesTheScreenAndClosesTheFile) {
+    logger.start_log();
+    logger.end_log();
+    EXPECT_EQ(screen_log_row_count(screen), 0);
+    EXPECT_FALSE(logger.log_file_open());
+    EXPECT_EQ(read_all(log_path()), line(" - ", "Log started") + line(" - ", "Log ended"));
+}
+
+TEST_F(LoggerTest, DatabaseWithoutFileLogsToTheScreenOnly) {
+    db.file_name.clear();
+    logger.start_log();
+    logger.add_log_line("00a3f1", "Valid key.", false);
+    EXPECT_EQ(screen_log_row_count(screen), 2);
+    EXPECT_FALSE(logger.log_file_open());
+    EXPECT_TRUE(fs::is_empty(dir));
+    EXPECT_TRUE(host.boxes.empty());
+}
+
+TEST_F(LoggerTest, TextsBeyondTheirCapacityAreCut) {
+    db.file_name.clear();
+    logger.add_log_line(std::string(150, 'k'), std::string(3000, 'e'), false);
+    EXPECT_EQ(screen_log_row(screen, 0)->key_text.size(), 100u);
+    EXPECT_EQ(screen_log_row(screen, 0)->event_text.size(), 2100u);
+}
+
+TEST_F(LoggerTest, ScreenLogKeepsAtMostItsLimit) {
+    db.file_name.clear();
+    for (int i = 0; i < 1000; ++i) {
+        logger.add_log_line("k", std::to_string(i), false);
+    }
+    ASSERT_EQ(screen_log_row_count(screen), 1000);
+    logger.add_log_line("k", "1000", false);
+    ASSERT_EQ(screen_log_row_count(screen), 1000);
+    EXPECT_EQ(screen_log_row(screen, 0)->event_text, "1");
+    EXPECT_EQ(screen_log_row(screen, 999)->event_text, "1000");
+}
+
+TEST_F(LoggerTest, LoweringTheLimitDoesNotShrinkTheLog) {
+    db.file_name.clear();
+    for (int i = 0; i < 5; ++i) {
+        logger.add_log_line("k", std::to_string(i), false);
+    }
+    db.screen_log_lines = 2;
+    logger.add_log_line("k", "5", false);
+    ASSERT_EQ(screen_log_row_count(screen), 5);
+    EXPECT_EQ(screen_log_row(screen, 0)->event_text, "1");
+    EXPECT_EQ(screen_log_row(screen, 4)->event_text, "5");
+}
+
+TEST_F(LoggerTest, LimitOfZeroKeepsTheNewestRow) {
+    db.file_name.clear();
+    db.screen_log_lines = 0;
+    logger.add_log_line("k", "a", false);
+    logger.add_log_line("k", "b", false);
+    ASSERT_EQ(screen_log_row_count(screen), 1);
+    EXPECT_EQ(screen_log_row(screen, 0)->event_text, "b");
+}
+
+TEST_F(LoggerTest, FileBecomesFullAtTheLimitLessOneLine) {
+    // 710 kB less 82 bytes is the first size that counts as full.
+    write_bytes(log_path(), 710 * 1024 - 83);
+    logger.ensure_log_file();
+    ASSERT_TRUE(logger.log_file_open());
+    logger.ensure_log_file();
+    EXPECT_TRUE(logger.log_file_open());
+    EXPECT_EQ(fs::file_size(log_path()), 726957u);
+    write_bytes(log_path(), 1, std::ios::app);
+    logger.ensure_log_file();
+    // Renaming is off: the full file was deleted and a new, empty one started.
+    EXPECT_TRUE(logger.log_file_open());
+    EXPECT_EQ(fs::file_size(log_path()), 0u);
+    EXPECT_FALSE(fs::exists(rotated_path()));
+}
+
+TEST_F(LoggerTest, FullFileIsDeletedWhenRenamingIsOff) {
+    db.log_file_size = 1;
+    write_bytes(log_path(), 1024 - 82);
+    logger.start_log();
+    // "Log started" went to a fresh file: the full one was opened, found full and deleted.
+    logger.add_log_line("00a3f1", "Valid key.", false);
+    EXPECT_EQ(read_all(log_path()), line(" - ", "Log started") + line("00a3f1", "Valid key."));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+}
+
+TEST_F(LoggerTest, FullFileIsMovedToTheRotatedNameWhenRenamingIsOn) {
+    db.log_file_size = 1;
+    db.rename_full_logs = true;
+    logger.start_log();
+    // 81-byte lines: the 12th line finds 891 + 82 < 1024; the 13th finds 972 + 82 >= 1024.
+    for (int i = 1; i < 12; ++i) {
+        logger.add_log_line("k", "e", false);
+    }
+    EXPECT_EQ(fs::file_size(log_path()), 12u * 81u);
+    EXPECT_FALSE(fs::exists(rotated_path()));
+    logger.add_log_line("k", "e", false);
+    ASSERT_TRUE(fs::exists(rotated_path()));
+    EXPECT_EQ(fs::file_size(rotated_path()), 12u * 81u);
+    EXPECT_EQ(read_all(log_path()), line("k", "e"));
+}
+
+TEST_F(LoggerTest, SecondRotationInTheSameMinuteKeepsAppendingToTheFullFile) {
+    db.log_file_size = 1;
+    db.rename_full_logs = true;
+    write_bytes(rotated_path(), 5);
+    write_bytes(log_path(), 1000);
+    logger.add_log_line("k", "e", false);
+    // The rotated name was taken: the full file stays and receives the line.
+    EXPECT_EQ(fs::file_size(rotated_path()), 5u);
+    EXPECT_EQ(fs::file_size(log_path()), 1081u);
+    // A minute later the rotation goes through.
+    clock.now.minute = 6;
+    logger.add_log_line("k", "e", false);
+    EXPECT_EQ(fs::file_size(dir / "Office-upto-20030704-9h06.log"), 1081u);
+    EXPECT_EQ(read_all(log_path()), log_file_line("2003/7/4 9:06", "k", "e"));
+}
+
+TEST_F(LoggerTest, SizeZeroOpensNoFileAndRetiresAnOpenOne) {
+    db.log_file_size = 0;
+    logger.start_log();
+    EXPECT_FALSE(logger.log_file_open());
+    EXPECT_FALSE(fs::exists(log_path()));
+
+    db.log_file_size = 710;
+    logger.add_log_line("k", "e", false);
+    ASSERT_TRUE(logger.log_file_open());
+    db.log_file_size = 0;
+    db.rename_full_logs = true;
+    logger.add_log_line("k", "f", false);
+    EXPECT_FALSE(logger.log_file_open());
+    EXPECT_EQ(read_all(rotated_path()), line("k", "e"));
+    EXPECT_FALSE(fs::exists(log_path()));
+    logger.add_log_line("k", "g", false);
+    EXPECT_FALSE(logger.log_file_open());
+    EXPECT_FALSE(fs::exists(log_path()));
+    EXPECT_EQ(screen_log_row_count(screen), 4);
+}
+
+TEST_F(LoggerTest, LargeSizeLimitDoesNotWrap) {
+    db.log_file_size = 0x7fffffff;
+    logger.start_log();
+    logger.add_log_line("k", "e", false);
+    EXPECT_EQ(fs::file_size(log_path()), 2u * 81u);
+}
+
+TEST_F(LoggerTest, UnopenableFileIsReportedOncePerDatabase) {
+    // A folder where the log file should be cannot be opened for writing, even by root.
+    fs::create_directory(log_path());
+    logger.start_log();
+    for (int i = 0; i < 5; ++i) {
+        logger.add_log_line("k", "e", false);
+    }
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].caption, "Tessary - Opening logfile");
+    EXPECT_EQ(host.boxes[0].text,
+              "The logfile couldn't be opened.\n\nIt is probably set to 'read-only'. Tessary will "
+              "function\nas normal, but it will not be able to log events to disk.");
+    EXPECT_EQ(host.boxes[0].icon, MsgIcon::Error);
+    EXPECT_EQ(host.boxes[0].buttons, MsgButtons::Ok);
+    EXPECT_TRUE(db.log_error_shown);
+    EXPECT_EQ(screen_log_row_count(screen), 6);
+
+    // A reset of the record (New database, Open) arms the message again.
+    db.log_error_shown = false;
+    logger.add_log_line("k", "e", false);
+    EXPECT_EQ(host.boxes.size(), 2u);
+
+    // Once the obstacle is gone the next line opens the file silently.
+    fs::remove(log_path());
+    logger.add_log_line("k", "again", false);
+    EXPECT_TRUE(logger.log_file_open());
+    EXPECT_EQ(read_all(log_path()), line("k", "again"));
+    EXPECT_EQ(host.boxes.size(), 2u);
+}
+
+TEST_F(LoggerTest, EndLogWithoutAFileStillEmptiesTheScreen) {
+    db.file_name.clear();
+    logger.add_log_line("k", "e", false);
+    logger.end_log();
+    EXPECT_EQ(screen_log_row_count(screen), 0);
+}
