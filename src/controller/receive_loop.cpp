@@ -1,0 +1,151 @@
+// Controller to computer: the receive loop cuts the byte stream into messages at its delimiters
+// and hands each to the parser of the type its opening delimiter gave it.
+#include "controller/link_steps.h"
+
+namespace {
+
+constexpr uint8_t byte_cr = 13;
+constexpr uint8_t byte_lf = 10;
+constexpr uint8_t byte_xon = 17;
+constexpr uint8_t byte_xoff = 19;
+
+void set_ready(CommState& c) {
+    c.may_send = true;
+    c.echo_seen = true;
+}
+
+} // namespace
+
+void receive_loop_start(LinkContext& link) {
+    CommState& c = link.comm;
+    c.message = make_buffer(message_capacity);
+    c.rd04_mode = false;
+    link.request_bits.store(0, std::memory_order_release);
+    link.transfer_remaining.store(0, std::memory_order_release);
+    c.last_rx_time = 0;
+    c.last_tx_time = link.clock.tick_ms();
+    c.command[0] = 0;
+    c.send_pos = 0;
+    c.may_send = true;
+    c.echo_seen = true;
+    c.readout_active = false;
+    c.ident_line = false;
+    c.message_type = msg_plain;
+}
+
+void receive_loop_end(LinkContext& link) {
+    link.comm.message.reset();
+}
+
+void watchdog_step(LinkContext& link) {
+    CommState& c = link.comm;
+    if (static_cast<int32_t>(c.last_rx_time - c.last_tx_time) >= 0) {
+        return;
+    }
+    if (link.clock.tick_ms() - c.last_tx_time <= no_response_ms) {
+        return;
+    }
+    c.last_rx_time = c.last_tx_time; // once per load or reset
+    EventRecord rec;
+    rec.no_response = true;
+    decode_event(link.decoder, rec, c.readout_key_id, KeyId{});
+}
+
+void receive_pass_send_side(LinkContext& link) {
+    request_step(link);
+    transfer_step(link);
+    transmit_step(link);
+    watchdog_step(link);
+}
+
+void dispatch_message(LinkContext& link, int type, Buffer* message) {
+    switch (type) {
+    case msg_plain:
+        parse_plain_line(link, message);
+        break;
+    case msg_reply:
+        parse_reply(link, message);
+        break;
+    case msg_key_report:
+        parse_key_report(link, message);
+        break;
+    case msg_door_report:
+        parse_door_report(link, message);
+        break;
+    default:
+        break;
+    }
+    buffer_clear(message);
+}
+
+void handle_received_byte(LinkContext& link, uint8_t byte) {
+    CommState& c = link.comm;
+    if (byte == byte_lf || byte == byte_xon || byte == byte_xoff) {
+        return; // ignored wherever they stand; they do not count as received
+    }
+    c.last_rx_time = link.clock.tick_ms();
+    Buffer* m = c.message.get();
+    switch (byte) {
+    case byte_cr:
+        dispatch_message(link, c.message_type, m);
+        c.message_type = msg_plain;
+        if (c.rd04_mode && !c.readout_active) {
+            set_ready(c);
+        }
+        c.ident_line = false;
+        decode_event(link.decoder, c.line_record, c.line_key, c.remembered_key);
+        clear_event(c.line_record);
+        break;
+    case ' ':
+        if (c.ident_line) {
+            buffer_clear(m); // the words after an identification are not used
+            break;
+        }
+        if (!c.rd04_mode || c.readout_active) {
+            set_ready(c);
+        }
+        dispatch_message(link, c.message_type, m);
+        c.message_type = msg_reply;
+        break;
+    case '<':
+        dispatch_message(link, c.message_type, m);
+        c.message_type = msg_key_report;
+        break;
+    case '>':
+        dispatch_message(link, c.message_type, m);
+        c.message_type = msg_door_report;
+        break;
+    default:
+        if (byte == 'P' && c.message_type == msg_key_report) {
+            // Raised the moment it arrives: the unit waits for the new master key to be held
+            // to the contact before it finishes the report.
+            EventRecord rec;
+            rec.master_programming = true;
+            decode_event(link.decoder, rec, c.readout_key_id, KeyId{});
+        }
+        buffer_push(m, byte);
+        if (!c.rd04_mode && c.message_type == msg_reply) {
+            c.echo_seen = true;
+        }
+        break;
+    }
+}
+
+void run_receive_loop(LinkContext& link) {
+    receive_loop_start(link);
+    for (;;) {
+        receive_pass_send_side(link);
+        int byte = link.comm.port->read_byte();
+        if (link.stop_requested.load(std::memory_order_acquire)) {
+            break;
+        }
+        if (byte < 0) {
+            // Waits for the next byte instead of sleeping blindly, so an echo or a prompt is
+            // served as soon as it arrives.
+            link.comm.port->wait_readable(idle_wait_ms);
+            continue;
+        }
+        handle_received_byte(link, static_cast<uint8_t>(byte));
+    }
+    receive_loop_end(link);
+}

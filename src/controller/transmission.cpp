@@ -1,0 +1,119 @@
+// Computer to controller: request bits become one pending command, sent at the pace the
+// controller's model allows.
+#include "controller/link_steps.h"
+
+#include <cstring>
+
+namespace {
+
+const char* request_text(uint32_t bit) {
+    switch (bit) {
+    case request_h:
+        return "h!";
+    case request_clear_memory:
+        return "c!";
+    case request_readout:
+        return "s";
+    case request_open_door_a:
+        return "o";
+    case request_open_door_b:
+        return "b";
+    case request_line_end:
+        return "\r";
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
+bool comm_active(const LinkContext& link) {
+    return link.comm_active.load(std::memory_order_acquire);
+}
+
+bool post_request(LinkContext& link, uint32_t bit) {
+    if (comm_active(link)) {
+        // An atomic OR: a bit posted while the comm thread clears another is never lost.
+        link.request_bits.fetch_or(bit, std::memory_order_acq_rel);
+        return true;
+    }
+    if (bit != request_line_end) {
+        link.host.message_box("Tessary - Serial communications",
+                              "There is no active COM port.\n\nChoose one using the "
+                              "'File/Settings'\nmenu, or open an existing database.",
+                              MsgIcon::Error);
+    }
+    return false;
+}
+
+bool command_has_unsent(const CommState& comm) {
+    return comm.command[comm.send_pos] != 0;
+}
+
+void load_command(LinkContext& link, const char* text) {
+    CommState& c = link.comm;
+    size_t n = std::strlen(text);
+    if (n > sizeof(c.command) - 1) {
+        n = sizeof(c.command) - 1;
+    }
+    std::memcpy(c.command, text, n);
+    c.command[n] = 0;
+    c.send_pos = 0;
+    c.last_tx_time = link.clock.tick_ms();
+}
+
+void send_reset_transmission(LinkContext& link) {
+    CommState& c = link.comm;
+    // The controller needs the pauses to take the CR and the "r" as separate events.
+    c.port->write("\r");
+    link.clock.sleep_ms(reset_pause_ms);
+    c.port->write("r");
+    link.clock.sleep_ms(reset_pause_ms);
+    c.last_tx_time = link.clock.tick_ms();
+}
+
+void request_step(LinkContext& link) {
+    // A reset goes out even in the middle of a command: the controller starts over anyway.
+    if (link.request_bits.load(std::memory_order_acquire) & request_reset) {
+        send_reset_transmission(link);
+        link.request_bits.fetch_and(~request_reset, std::memory_order_acq_rel);
+    }
+    if (command_has_unsent(link.comm)) {
+        return;
+    }
+    uint32_t bits = link.request_bits.load(std::memory_order_acquire);
+    for (int i = 1; i < 32 && bits != 0; ++i) {
+        uint32_t bit = uint32_t{1} << i;
+        if (!(bits & bit)) {
+            continue;
+        }
+        if (const char* text = request_text(bit)) {
+            load_command(link, text);
+        }
+        link.request_bits.fetch_and(~bit, std::memory_order_acq_rel);
+        if (command_has_unsent(link.comm)) {
+            return;
+        }
+    }
+}
+
+void transmit_step(LinkContext& link) {
+    CommState& c = link.comm;
+    if (!command_has_unsent(c) || !c.may_send) {
+        return;
+    }
+    if (c.rd04_mode) {
+        const char* rest = c.command + c.send_pos;
+        size_t n = std::strlen(rest);
+        c.port->write(std::string_view(rest, n));
+        c.send_pos += static_cast<uint32_t>(n);
+    } else if (c.echo_seen) {
+        // Units other than the RD-04 take one byte at a time and echo it before the next.
+        c.port->write(std::string_view(c.command + c.send_pos, 1));
+        c.echo_seen = false;
+        c.send_pos += 1;
+    }
+    if (!command_has_unsent(c)) {
+        c.may_send = false;
+    }
+}
