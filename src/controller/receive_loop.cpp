@@ -22,8 +22,11 @@ void receive_loop_start(LinkContext& link) {
     c.rd04_mode = false;
     link.request_bits.store(0, std::memory_order_release);
     link.transfer_remaining.store(0, std::memory_order_release);
-    c.last_rx_time = 0;
     c.last_tx_time = link.clock.tick_ms();
+    // "No byte yet" must read as before the start whatever the tick: a plain 0 would count as
+    // a byte received after the start once the tick is in the upper half of its range, and the
+    // watchdog would then never report a silent controller.
+    c.last_rx_time = c.last_tx_time - 1;
     c.command[0] = 0;
     c.send_pos = 0;
     c.may_send = true;
