@@ -23,9 +23,13 @@ void buffer_clear(Buffer* b) {
     b->length = 0;
 }
 
-uint32_t buffer_remaining(const Buffer* b) { return b->length - b->read_pos; }
+uint32_t buffer_remaining(const Buffer* b) {
+    return b->length - b->read_pos;
+}
 
-uint32_t buffer_room(const Buffer* b) { return b->capacity - b->read_pos; }
+uint32_t buffer_room(const Buffer* b) {
+    return b->capacity - b->read_pos;
+}
 
 char* buffer_text(Buffer* b) {
     b->storage[b->length] = 0;
@@ -136,11 +140,17 @@ int32_t buffer_parse_number(Buffer* b, uint32_t maximum, uint32_t base) {
     return static_cast<int32_t>(value);
 }
 
-int32_t buffer_parse_decimal(Buffer* b, uint32_t maximum) { return buffer_parse_number(b, maximum, 10); }
+int32_t buffer_parse_decimal(Buffer* b, uint32_t maximum) {
+    return buffer_parse_number(b, maximum, 10);
+}
 
-int32_t buffer_parse_hex(Buffer* b, uint32_t maximum) { return buffer_parse_number(b, maximum, 16); }
+int32_t buffer_parse_hex(Buffer* b, uint32_t maximum) {
+    return buffer_parse_number(b, maximum, 16);
+}
 
-static int32_t as_signed_byte(char c) { return static_cast<int32_t>(static_cast<signed char>(c)); }
+static int32_t as_signed_byte(char c) {
+    return static_cast<int32_t>(static_cast<signed char>(c));
+}
 
 int32_t buffer_peek(const Buffer* b) {
     return buffer_remaining(b) ? as_signed_byte(b->storage[b->read_pos]) : -1;
@@ -193,6 +203,10 @@ bool buffer_matches(const Buffer* b, const char* text) {
 }
 
 void buffer_copy_out(char* dst, const Buffer* b, uint32_t dst_size) {
+    // A size of 0 leaves no room even for the terminator; writing anything would overrun.
+    if (dst_size == 0) {
+        return;
+    }
     uint32_t n = buffer_remaining(b);
     if (n > dst_size - 1) {
         n = dst_size - 1;
@@ -201,11 +215,16 @@ void buffer_copy_out(char* dst, const Buffer* b, uint32_t dst_size) {
     dst[n] = 0;
 }
 
-uint32_t text_length(const char* text) { return static_cast<uint32_t>(std::strlen(text)); }
+uint32_t text_length(const char* text) {
+    return static_cast<uint32_t>(std::strlen(text));
+}
 
 void buffer_append_bytes(Buffer* b, std::string_view bytes) {
     uint32_t room = b->capacity - b->length;
     size_t n = bytes.size() < room ? bytes.size() : room;
+    if (n == 0) {
+        return; // an empty view may have no data pointer at all
+    }
     std::memcpy(b->storage + b->length, bytes.data(), n);
     b->length += static_cast<uint32_t>(n);
 }
@@ -214,4 +233,6 @@ std::string_view buffer_view(const Buffer* b) {
     return std::string_view(b->storage + b->read_pos, buffer_remaining(b));
 }
 
-std::string buffer_string(const Buffer* b) { return std::string(buffer_view(b)); }
+std::string buffer_string(const Buffer* b) {
+    return std::string(buffer_view(b));
+}
