@@ -106,10 +106,33 @@ bool run(int count, const fs::path& dir) {
         return false;
     }
 
+    // Synchronization compares the database with a controller list of the same size of which
+    // half the keys differ.
+    DatabaseRecord other;
+    create_key_list(other, nullptr);
+    for (int i = 0; i < count; ++i) {
+        KeyId id;
+        read_key_row(source, i, &id, nullptr, nullptr, nullptr);
+        if (i % 2) {
+            id.number ^= 0x1000000; // same low bits, another identifier
+        }
+        int row = append_key_row(other);
+        replace_key_row(other, row, id, nullptr, nullptr, nullptr);
+    }
+    std::vector<KeyId> array_a(static_cast<size_t>(count)), array_b(static_cast<size_t>(count));
+    int count_a = count, count_b = count;
+    start = Clock::now();
+    key_list_difference(source, other, array_a.data(), array_b.data(), &count_a, &count_b);
+    double difference_time = seconds_since(start);
+    if (count_a != count / 2 || count_b != count / 2) {
+        std::fprintf(stderr, "difference left %d and %d keys\n", count_a, count_b);
+        return false;
+    }
+
     std::printf("%8d keys, %6.1f MB: first write %.3f s; load min %.3f s median %.3f s; "
-                "save min %.3f s median %.3f s (%d runs)\n",
+                "save min %.3f s median %.3f s (%d runs); difference %.3f s\n",
                 count, static_cast<double>(fs::file_size(first)) / 1e6, write_time, load.min(),
-                load.median(), save.min(), save.median(), repeats);
+                load.median(), save.min(), save.median(), repeats, difference_time);
     return true;
 }
 

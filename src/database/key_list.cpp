@@ -8,14 +8,29 @@ uint32_t low_bits(uint32_t number) {
     return number & key_number_mask;
 }
 
-void index_remove(KeyList& list, const KeyRecord* rec) {
-    auto [first, last] = list.by_number.equal_range(low_bits(rec->id.number));
-    for (auto it = first; it != last; ++it) {
-        if (it->second == rec) {
-            list.by_number.erase(it);
-            return;
-        }
+void index_insert(KeyList& list, KeyRecord* rec) {
+    auto [it, inserted] = list.by_number.try_emplace(low_bits(rec->id.number), rec);
+    if (!inserted) {
+        rec->next_same = it->second;
+        it->second->prev_same = rec;
+        it->second = rec;
     }
+}
+
+// Must run while rec->id still holds the number it was indexed under.
+void index_remove(KeyList& list, KeyRecord* rec) {
+    if (rec->prev_same) {
+        rec->prev_same->next_same = rec->next_same;
+    } else if (rec->next_same) {
+        list.by_number[low_bits(rec->id.number)] = rec->next_same;
+    } else {
+        list.by_number.erase(low_bits(rec->id.number));
+    }
+    if (rec->next_same) {
+        rec->next_same->prev_same = rec->prev_same;
+    }
+    rec->prev_same = nullptr;
+    rec->next_same = nullptr;
 }
 
 // Brings every cached_row up to date; rows below stale_from are already right.
@@ -103,7 +118,7 @@ int append_key_row(DatabaseRecord& rec) {
     if (list.observer) {
         list.observer->rows_about_to_be_inserted(row, row);
     }
-    list.by_number.emplace(low_bits(record->id.number), record.get());
+    index_insert(list, record.get());
     list.rows.push_back(std::move(record));
     if (list.stale_from == static_cast<uint32_t>(row)) {
         list.stale_from = static_cast<uint32_t>(row) + 1;
@@ -125,16 +140,16 @@ int add_key(DatabaseRecord& rec, const KeyId& id, Buffer* name, Buffer* memo, Bu
 
 int find_key(const DatabaseRecord& rec, const KeyId& id) {
     const KeyList& list = rec.keys;
-    auto [first, last] = list.by_number.equal_range(low_bits(id.number));
-    if (first == last) {
+    auto it = list.by_number.find(low_bits(id.number));
+    if (it == list.by_number.end()) {
         return -1;
     }
     if (list.stale_from < list.rows.size()) {
         renumber(list);
     }
     uint32_t best = UINT32_MAX;
-    for (auto it = first; it != last; ++it) {
-        best = std::min(best, it->second->cached_row);
+    for (const KeyRecord* r = it->second; r; r = r->next_same) {
+        best = std::min(best, r->cached_row);
     }
     return static_cast<int>(best);
 }
@@ -173,7 +188,8 @@ void replace_key_row(DatabaseRecord& rec, int row, const KeyId& id, Buffer* name
     blank_separators(free_field);
     if (low_bits(key.id.number) != low_bits(id.number)) {
         index_remove(list, &key);
-        list.by_number.emplace(low_bits(id.number), &key);
+        key.id = id;
+        index_insert(list, &key);
     }
     key.id = id;
     store_text(key.name, name);

@@ -34,8 +34,13 @@ struct KeyRecord {
     std::string name;
     std::string memo;
     std::string free_field;
-    // This record's row as last numbered by the key list; trusted only below KeyList::stale_from.
+
+    // Maintained by the key list, not by its users. The row this record had when the list last
+    // numbered its rows (trusted only below KeyList::stale_from), and the other records whose
+    // key numbers share the same low 24 bits.
     mutable uint32_t cached_row = 0;
+    KeyRecord* prev_same = nullptr;
+    KeyRecord* next_same = nullptr;
 };
 
 // Told about every change of a key list, so that a view can follow the rows. Each change is
@@ -55,12 +60,13 @@ struct KeyListObserver {
 };
 
 // The row store. Rows are display positions. An index beside them keeps "is this number here"
-// lookups constant-time; it maps the low 24 bits of a key number to every record holding it,
-// and each record caches its own row, renumbered lazily from the first row that a deletion or
-// a sort may have moved.
+// lookups constant-time: it maps the low 24 bits of a key number to a chain of the records
+// holding it (almost always one), each of which can leave its chain in constant time. Every
+// record caches its own row, renumbered lazily from the first row that a deletion or a sort
+// may have moved, so that find_key can return the lowest row of a chain.
 struct KeyList {
     std::vector<std::unique_ptr<KeyRecord>> rows;
-    std::unordered_multimap<uint32_t, KeyRecord*> by_number;
+    std::unordered_map<uint32_t, KeyRecord*> by_number; // chain heads
     mutable uint32_t stale_from = 0; // rows below this index hold a correct cached_row
     KeyListObserver* observer = nullptr;
 };
