@@ -1,0 +1,32 @@
+// The document side of the key database: loading at start-up, the modified flag, the title,
+// the COM-port step after a database was opened, and the save-changes prompt.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+struct App;
+
+constexpr size_t max_file_name = 10000;
+
+// Start-up only: the database named by the command line text (leading blanks skipped; a name
+// in double quotes ends at the next quote, otherwise the whole rest is the name). Loads it,
+// clears the modified flag, starts the log and runs the COM-port step. A blank text does nothing.
+void open_command_line_database(App& app, std::string_view command_line);
+// Reads the file into the key database (keys only when importing); a full load also applies
+// the window properties it carries. A file that cannot be opened is reported and changes nothing.
+void load_database(App& app, const std::string& path, bool import);
+// Starts the comm thread on the database's COM port, or warns that the database names none.
+void com_port_step(App& app);
+void update_title(App& app);
+void mark_modified(App& app);
+void clear_modified(App& app);
+// Before closing, New database and Open: true to go on, false to stay. Asks only when
+// has_unsaved_changes says there is something worth saving.
+bool ask_save_changes(App& app);
+
+// Saving (File > Save and Save As): false when nothing was saved.
+bool save_database(App& app, const std::string& path);
+bool save_database_as(App& app);
+// File > Open and Import with their file dialogs.
+void open_database(App& app);
