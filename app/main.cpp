@@ -1,9 +1,21 @@
-// Placeholder entry point until the main window lands: prints the keys of a database file.
-#include <cstdio>
+// Tessary: builds the application object and runs the event loop.
+#include "ui/app.h"
+
+#include <QApplication>
+
+#include <string>
 
 int main(int argc, char** argv) {
-    std::printf("Tessary 2.6 (no window yet)\n");
-    (void)argc;
-    (void)argv;
-    return 0;
+    QApplication qt(argc, argv);
+    // The database to open is the arguments joined by single blanks, as one command line.
+    std::string command_line;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) {
+            command_line += ' ';
+        }
+        command_line += argv[i];
+    }
+    App app;
+    start_up(app, command_line);
+    return qt.exec();
 }

@@ -2,7 +2,9 @@
 // and handed to the commands by reference. A test builds a fresh one.
 #pragma once
 
+#include "controller/link.h"
 #include "database/key_list.h"
+#include "events/event_decoder.h"
 #include "events/logger.h"
 #include "events/screen_log.h"
 #include "platform/clock.h"
@@ -31,6 +33,8 @@ struct App {
     DatabaseRecord controller_keys; // keys read back from the controller; never shown
     ScreenLog screen_log;
     Logger logger{database, screen_log, host, clock};
+    DecoderContext decoder{host, clock, logger, database, controller_keys};
+    LinkContext link{host, clock, decoder};
 
     // Which of the window's four children are shown; all off until the first
     // apply_window_properties.

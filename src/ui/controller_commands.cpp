@@ -3,25 +3,16 @@
 #include "ui/commands.h"
 #include "ui/controller_link.h"
 
-namespace {
-
-constexpr uint32_t request_bit_reset = 1;
-constexpr uint32_t request_bit_clear_memory = 4;
-constexpr uint32_t request_bit_door_a = 16;
-constexpr uint32_t request_bit_door_b = 32;
-
-} // namespace
-
 void reset_controller(App& app) {
-    post_controller_request(app, request_bit_reset);
+    post_controller_request(app, request_reset);
 }
 
 void open_door_a(App& app) {
-    post_controller_request(app, request_bit_door_a);
+    post_controller_request(app, request_open_door_a);
 }
 
 void open_door_b(App& app) {
-    post_controller_request(app, request_bit_door_b);
+    post_controller_request(app, request_open_door_b);
 }
 
 void clear_controller_memory(App& app) {
@@ -33,6 +24,6 @@ void clear_controller_memory(App& app) {
         "this is what you want to do.",
         MsgIcon::Warning, MsgButtons::OkCancel, MsgAnswer::Cancel);
     if (answer == MsgAnswer::Ok) {
-        post_controller_request(app, request_bit_clear_memory);
+        post_controller_request(app, request_clear_memory);
     }
 }

@@ -2,11 +2,14 @@
 
 #include "ui/app.h"
 
-// Not wired to the comm thread yet: commands to the controller do nothing.
-void start_link(App&, uint32_t) {}
+void start_link(App& app, uint32_t port) {
+    start_comm_thread(app.link, port);
+}
 
-void stop_link(App&) {}
+void stop_link(App& app) {
+    stop_comm_thread(app.link);
+}
 
-bool post_controller_request(App&, uint32_t) {
-    return false;
+bool post_controller_request(App& app, uint32_t bit) {
+    return post_request(app.link, bit);
 }

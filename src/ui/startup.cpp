@@ -1,5 +1,6 @@
 #include "ui/app.h"
 #include "ui/document.h"
+#include "ui/key_list_model.h"
 #include "ui/main_window.h"
 #include "ui/row_click_view.h"
 #include "ui/window_properties.h"

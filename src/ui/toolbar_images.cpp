@@ -50,9 +50,10 @@ void draw_reset(QPainter& p) {
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setPen(QPen(red, 2.0, Qt::SolidLine, Qt::FlatCap));
     p.setBrush(Qt::NoBrush);
-    // Nearly a full turn, open at the top right, ending in an arrow head.
-    p.drawArc(QRectF(3, 2.5, 10, 10), 70 * 16, 290 * 16);
-    draw_arrow_head(p, QPointF(13.5, 5.5), QPointF(8.5, 1.0), QPointF(14.5, 0.5), red);
+    // Three quarters of a turn from the top round to the right, and an arrow head pointing
+    // up into the open quarter.
+    p.drawArc(QRectF(3, 3.5, 10, 10), 90 * 16, 270 * 16);
+    draw_arrow_head(p, QPointF(13, 3.5), QPointF(9.8, 8.8), QPointF(16.2, 8.8), red);
     p.setRenderHint(QPainter::Antialiasing, false);
 }
 
@@ -101,11 +102,12 @@ void draw_window(QPainter& p) {
 
 void draw_toolbar_toggle(QPainter& p) {
     draw_window(p);
-    p.fillRect(2, 4, 12, 3, QColor(212, 208, 200));
-    for (int x : {3, 6, 9}) {
-        p.fillRect(x, 5, 2, 1, QColor(200, 0, 0));
+    // A bar of three raised buttons under the title.
+    p.fillRect(2, 4, 12, 4, QColor(212, 208, 200));
+    for (int x : {3, 7, 11}) {
+        p.fillRect(x, 5, 3, 2, QColor(240, 190, 0));
+        p.fillRect(x, 7, 3, 1, frame_gray);
     }
-    p.fillRect(2, 7, 12, 1, frame_gray);
 }
 
 void draw_status_toggle(QPainter& p) {
@@ -117,18 +119,18 @@ void draw_status_toggle(QPainter& p) {
 
 void draw_pane_toggle(QPainter& p, bool upper) {
     draw_window(p);
-    const int split = 8;
-    p.fillRect(2, split, 12, 1, frame_gray);
-    // The pane this toggle stands for holds lines; the other is greyed.
-    int top = upper ? 4 : split + 1;
-    int other_top = upper ? split + 1 : 4;
-    int other_height = upper ? 4 : 4;
-    p.fillRect(2, other_top, 12, other_height, QColor(225, 225, 225));
-    const QColor line = upper ? ink : QColor(0, 70, 200);
-    for (int i = 0; i < 2; ++i) {
-        p.fillRect(3, top + 1 + 2 * i, 3, 1, upper && i == 1 ? QColor(200, 0, 0) : line);
-        p.fillRect(7, top + 1 + 2 * i, 6, 1, upper && i == 1 ? QColor(200, 0, 0) : line);
-    }
+    // Two panes of four rows split by a line at y 8; the pane this toggle stands for holds two
+    // text lines (the log's black and red, the key list's blue), the other is greyed.
+    p.fillRect(2, 8, 12, 1, frame_gray);
+    const int top = upper ? 4 : 9;
+    const int other_top = upper ? 9 : 4;
+    p.fillRect(2, other_top, 12, 4, QColor(225, 225, 225));
+    const QColor first = upper ? ink : QColor(0, 70, 200);
+    const QColor second = upper ? QColor(200, 0, 0) : QColor(0, 70, 200);
+    p.fillRect(3, top, 3, 1, first);
+    p.fillRect(7, top, 6, 1, first);
+    p.fillRect(3, top + 2, 3, 1, second);
+    p.fillRect(7, top + 2, 6, 1, second);
 }
 
 } // namespace

@@ -1,0 +1,63 @@
+// Shared pieces of the window tests: a clock the test moves, and an application started with a
+// scripted host and shown offscreen.
+#pragma once
+
+#include "platform/clock.h"
+#include "ui/app.h"
+#include "ui/main_window.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+struct TestClock final : Clock {
+    LocalTime now{2003, 7, 4, 9, 5, 0};
+    uint32_t tick = 0;
+    uint32_t tick_ms() override { return tick; }
+    LocalTime local_time() override { return now; }
+    void sleep_ms(uint32_t ms) override { tick += ms; }
+};
+
+// A fresh application per test: scripted boxes, the manual viewer replaced, window shown.
+struct TestApp {
+    explicit TestApp(const std::string& command_line = {}, bool show = true) {
+        app = std::make_unique<App>(clock);
+        app->host.set_scripted(true);
+        app->open_url = [this](const QUrl& url) {
+            opened_urls.push_back(url);
+            return open_url_result;
+        };
+        start_up(*app, command_line);
+        if (show) {
+            QVERIFY(QTest::qWaitForWindowExposed(app->window.get()));
+        }
+    }
+    ~TestApp() {
+        // The window is closed without the close path (no prompt, no "Log ended").
+        app.reset();
+    }
+    MainWindow& window() { return *app->window; }
+    std::vector<ShownBox> boxes() { return app->host.boxes(); }
+
+    TestClock clock;
+    std::unique_ptr<App> app;
+    std::vector<QUrl> opened_urls;
+    bool open_url_result = true;
+};
+
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+inline void write_file(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
