@@ -74,6 +74,7 @@ void start_comm_thread(LinkContext& link, uint32_t port) {
         link.thread.join();
     }
     link.stop_requested.store(false, std::memory_order_release);
+    link.comm_starts.fetch_add(1, std::memory_order_acq_rel);
     // Raised here rather than in the thread so that a stop right after this start is never
     // mistaken for "no thread running" and skipped.
     link.comm_active.store(true, std::memory_order_release);

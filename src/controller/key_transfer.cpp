@@ -4,7 +4,8 @@
 
 namespace {
 
-bool send_keys(LinkContext& link, const KeyId* keys, int32_t count, bool add) {
+bool wait_for_transfer(LinkContext& link, const KeyId* keys, int32_t count, bool add,
+                       const TransferProgress* progress) {
     link.transfer_add.store(add, std::memory_order_relaxed);
     link.transfer_keys.store(keys, std::memory_order_relaxed);
     link.transfer_acked.store(0, std::memory_order_relaxed);
@@ -13,12 +14,18 @@ bool send_keys(LinkContext& link, const KeyId* keys, int32_t count, bool add) {
     link.transfer_remaining.store(count, std::memory_order_release);
 
     auto all_acked = [&] { return link.transfer_acked.load(std::memory_order_acquire) == count; };
+    auto report = [&] {
+        if (progress && *progress) {
+            (*progress)(link.transfer_acked.load(std::memory_order_acquire), count);
+        }
+    };
     if (count != 0) {
         for (;;) {
             if (!comm_active(link)) {
                 return false;
             }
             link.clock.sleep_ms(transfer_poll_ms);
+            report();
             if (link.transfer_remaining.load(std::memory_order_acquire) == 0) {
                 break;
             }
@@ -36,20 +43,42 @@ bool send_keys(LinkContext& link, const KeyId* keys, int32_t count, bool add) {
             return false;
         }
         link.clock.sleep_ms(transfer_poll_ms);
+        report();
         if (all_acked()) {
             return true;
         }
     }
 }
 
+// The last report comes after the result is known, so that a caller showing progress sees the
+// final count even when the acknowledgements completed between two polls.
+bool send_keys(LinkContext& link, const KeyId* keys, int32_t count, bool add,
+               const TransferProgress* progress) {
+    bool ok = wait_for_transfer(link, keys, count, add, progress);
+    if (progress && *progress) {
+        (*progress)(link.transfer_acked.load(std::memory_order_acquire), count);
+    }
+    return ok;
+}
+
 } // namespace
 
 bool send_add_keys(LinkContext& link, const KeyId* keys, int32_t count) {
-    return send_keys(link, keys, count, true);
+    return send_keys(link, keys, count, true, nullptr);
 }
 
 bool send_delete_keys(LinkContext& link, const KeyId* keys, int32_t count) {
-    return send_keys(link, keys, count, false);
+    return send_keys(link, keys, count, false, nullptr);
+}
+
+bool send_add_keys(LinkContext& link, const KeyId* keys, int32_t count,
+                   const TransferProgress& progress) {
+    return send_keys(link, keys, count, true, &progress);
+}
+
+bool send_delete_keys(LinkContext& link, const KeyId* keys, int32_t count,
+                      const TransferProgress& progress) {
+    return send_keys(link, keys, count, false, &progress);
 }
 
 void transfer_step(LinkContext& link) {

@@ -77,6 +77,10 @@ struct LinkContext {
     // Shared between threads.
     std::atomic<bool> comm_active{false};
     std::atomic<bool> stop_requested{false};
+    // Counts comm thread starts. A stop followed at once by a start (the port changed in the
+    // settings) can fall between two polls of comm_active; a waiter that compares this count
+    // with the one it saw when it posted knows that its request went to a thread now gone.
+    std::atomic<uint32_t> comm_starts{0};
     std::atomic<uint32_t> request_bits{0};
     // Transfer: the caller publishes add, keys and acked before the count (release); the comm
     // thread reads the count first (acquire).
@@ -111,3 +115,10 @@ bool post_request(LinkContext& link, uint32_t bit);
 // return. True exactly when the controller acknowledged every key.
 bool send_add_keys(LinkContext& link, const KeyId* keys, int32_t count);
 bool send_delete_keys(LinkContext& link, const KeyId* keys, int32_t count);
+// The same, calling progress(acked, count) on the caller's thread after every poll, so that the
+// caller can show how far the controller has got. The result is unchanged by it.
+using TransferProgress = std::function<void(int32_t acked, int32_t count)>;
+bool send_add_keys(LinkContext& link, const KeyId* keys, int32_t count,
+                   const TransferProgress& progress);
+bool send_delete_keys(LinkContext& link, const KeyId* keys, int32_t count,
+                      const TransferProgress& progress);

@@ -68,4 +68,13 @@ struct Host {
     virtual void set_title(const std::string& title) = 0;
     virtual std::optional<FileChoice> open_file_dialog() = 0;
     virtual std::optional<FileChoice> save_file_dialog() = 0;
+
+    // A progress bar in the status bar beside the status text: done out of total, shown by the
+    // first call; hide_progress takes it away. User-interface thread only. Hosts without a
+    // status bar may ignore both.
+    virtual void set_progress(int done, int total) {
+        (void)done;
+        (void)total;
+    }
+    virtual void hide_progress() {}
 };

@@ -59,6 +59,14 @@ public:
         std::lock_guard lock(mutex_);
         titles.push_back(t);
     }
+    void set_progress(int done, int total) override {
+        std::lock_guard lock(mutex_);
+        progress.emplace_back(done, total);
+    }
+    void hide_progress() override {
+        std::lock_guard lock(mutex_);
+        progress.emplace_back(-1, -1);
+    }
     std::optional<FileChoice> open_file_dialog() override { return next_file(); }
     std::optional<FileChoice> save_file_dialog() override { return next_file(); }
 
@@ -77,6 +85,7 @@ public:
     std::vector<std::string> status_texts;
     std::vector<std::pair<int, bool>> enables;
     std::vector<std::string> titles;
+    std::vector<std::pair<int, int>> progress; // (done, total); (-1, -1) for hide_progress
     std::deque<std::optional<FileChoice>> file_choices;
 
 private:

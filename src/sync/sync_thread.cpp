@@ -1,0 +1,40 @@
+#include "sync/sync_thread.h"
+
+SyncThread::SyncThread(LinkContext& link, std::function<void()> mark_modified)
+    : ctx_(link, std::move(mark_modified)) {}
+
+SyncThread::~SyncThread() {
+    shut_down();
+}
+
+bool SyncThread::start() {
+    if (shut_ || running()) {
+        return false;
+    }
+    if (thread_.joinable()) {
+        thread_.join(); // finished: done_ is its last store
+    }
+    done_.store(false, std::memory_order_release);
+    thread_ = std::thread([this] {
+        SyncResult result = synchronize_keys(ctx_);
+        last_result_.store(result, std::memory_order_release);
+        done_.store(true, std::memory_order_release);
+    });
+    return true;
+}
+
+void SyncThread::shut_down() {
+    shut_ = true;
+    if (!thread_.joinable()) {
+        return;
+    }
+    if (running()) {
+        ctx_.cancel.store(true, std::memory_order_release);
+        // A transfer's loading wait ends only with the comm thread (a silent controller never
+        // takes the next command); every other wait of the run polls the cancel flag.
+        stop_comm_thread(ctx_.link);
+        while (!ctx_.host.wait_serving_ui([this] { return !running(); }, stop_wait_ms)) {
+        }
+    }
+    thread_.join();
+}

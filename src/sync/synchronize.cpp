@@ -1,0 +1,229 @@
+#include "sync/synchronize.h"
+
+#include "core/buffer.h"
+#include "events/log_file.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+bool cancelled(const SyncContext& ctx) {
+    return ctx.cancel.load(std::memory_order_acquire);
+}
+
+// The window belongs to the user-interface thread; after a cancel it may be going away, so
+// nothing more is sent to it.
+void on_ui(SyncContext& ctx, const std::function<void()>& fn) {
+    if (!cancelled(ctx)) {
+        ctx.host.run_on_ui(fn);
+    }
+}
+
+void show_status(SyncContext& ctx, const char* text) {
+    on_ui(ctx, [&] { ctx.host.set_status_text(text); });
+}
+
+MsgAnswer ask(SyncContext& ctx, const char* caption, const char* text, MsgIcon icon,
+              MsgButtons buttons = MsgButtons::Ok, MsgAnswer default_button = MsgAnswer::Ok) {
+    if (cancelled(ctx)) {
+        return MsgAnswer::Cancel;
+    }
+    return ctx.host.message_box(caption, text, icon, buttons, default_button);
+}
+
+// Ends when the decoder reports the read-out's end or the controller's silence, or when the
+// comm thread that was asked for the read-out is gone: a stopped or restarted thread never
+// delivers it, and waiting on would leave Synchronize disabled for good.
+SyncResult wait_for_readout(SyncContext& ctx, uint32_t starts) {
+    DecoderState& s = ctx.signals;
+    while (!s.readout_done.load(std::memory_order_acquire)) {
+        if (s.no_response_seen.load(std::memory_order_acquire)) {
+            return SyncResult::NoAnswer;
+        }
+        if (!comm_active(ctx.link) ||
+            ctx.link.comm_starts.load(std::memory_order_acquire) != starts) {
+            return SyncResult::CommStopped;
+        }
+        if (cancelled(ctx)) {
+            return SyncResult::Shutdown;
+        }
+        ctx.clock.sleep_ms(sync_poll_ms);
+    }
+    if (s.no_response_seen.load(std::memory_order_acquire)) {
+        return SyncResult::NoAnswer;
+    }
+    return SyncResult::Done;
+}
+
+// Snapshots of both lists, taken together on the user-interface thread so that the decoder
+// cannot change one between the two reads.
+struct Comparison {
+    KeyId master;
+    std::vector<KeyId> to_add; // database keys the controller lacks
+    std::vector<KeyId> extra;  // controller keys the database lacks
+};
+
+Comparison compare_lists(SyncContext& ctx) {
+    Comparison c;
+    on_ui(ctx, [&] {
+        read_key_row(ctx.controller_keys, 0, &c.master, nullptr, nullptr, nullptr);
+        int count_a = key_row_count(ctx.key_database);
+        int count_b = key_row_count(ctx.controller_keys);
+        c.to_add.resize(static_cast<size_t>(count_a));
+        c.extra.resize(static_cast<size_t>(count_b));
+        key_list_difference(ctx.key_database, ctx.controller_keys, c.to_add.data(), c.extra.data(),
+                            &count_a, &count_b);
+        c.to_add.resize(static_cast<size_t>(count_a));
+        c.extra.resize(static_cast<size_t>(count_b));
+    });
+    return c;
+}
+
+// Yes to the question: the controller's extra keys become database rows, named as still to be
+// named, with a free-field note of where they came from. They stay in the controller.
+void keep_extra_keys(SyncContext& ctx, const Comparison& c) {
+    std::string when = log_time_text(ctx.clock.local_time());
+    on_ui(ctx, [&] {
+        BufferPtr name = make_buffer(key_text_capacity);
+        BufferPtr memo = make_buffer(key_text_capacity);
+        BufferPtr free_field = make_buffer(key_text_capacity);
+        for (const KeyId& key : c.extra) {
+            buffer_clear(name.get());
+            buffer_clear(free_field.get());
+            buffer_append_text(name.get(), sync_kept_key_name);
+            buffer_append_text(free_field.get(),
+                               key == c.master ? sync_kept_master_text : sync_kept_key_text);
+            buffer_append_bytes(free_field.get(), when);
+            add_key(ctx.key_database, key, name.get(), memo.get(), free_field.get());
+        }
+        if (ctx.mark_modified) {
+            ctx.mark_modified();
+        }
+    });
+}
+
+// One phase: the status text, the progress bar from 0 of n, and the transfer. The bar follows
+// the acknowledgements as the transfer polls them; an unchanged count is not sent again.
+bool transfer_phase(SyncContext& ctx, const char* status, const std::vector<KeyId>& keys,
+                    bool add) {
+    show_status(ctx, status);
+    int32_t count = static_cast<int32_t>(keys.size());
+    int32_t shown = 0;
+    on_ui(ctx, [&] { ctx.host.set_progress(0, count); });
+    TransferProgress progress = [&](int32_t acked, int32_t total) {
+        // Acknowledgements are counted, not matched: a stray one must not overfill the bar.
+        acked = std::clamp(acked, 0, total);
+        if (acked != shown) {
+            shown = acked;
+            on_ui(ctx, [&] { ctx.host.set_progress(acked, total); });
+        }
+    };
+    return add ? send_add_keys(ctx.link, keys.data(), count, progress)
+               : send_delete_keys(ctx.link, keys.data(), count, progress);
+}
+
+SyncResult run_steps(SyncContext& ctx) {
+    DecoderState& s = ctx.signals;
+    s.readout_done.store(false, std::memory_order_release);
+    s.no_response_seen.store(false, std::memory_order_release);
+
+    // Taken before the post, so that a restart between the two is taken for a lost request
+    // rather than missed.
+    uint32_t starts = ctx.link.comm_starts.load(std::memory_order_acquire);
+    if (!post_request(ctx.link, request_readout)) {
+        return SyncResult::NoPort;
+    }
+    SyncResult waited = wait_for_readout(ctx, starts);
+    if (waited != SyncResult::Done) {
+        return waited;
+    }
+
+    if (s.readout_failed.load(std::memory_order_acquire)) {
+        MsgAnswer go_on = ask(ctx, sync_caption, sync_text_readout_incomplete, MsgIcon::Error,
+                              MsgButtons::OkCancel, MsgAnswer::Cancel);
+        if (cancelled(ctx)) {
+            return SyncResult::Shutdown;
+        }
+        if (go_on != MsgAnswer::Ok) {
+            return SyncResult::ReadoutAbandoned;
+        }
+    }
+
+    Comparison c = compare_lists(ctx);
+    if (cancelled(ctx)) {
+        return SyncResult::Shutdown;
+    }
+    if (c.to_add.empty() && c.extra.empty()) {
+        ask(ctx, sync_caption, sync_text_already_up_to_date, MsgIcon::Information);
+        return cancelled(ctx) ? SyncResult::Shutdown : SyncResult::UpToDate;
+    }
+
+    bool delete_extra = false;
+    if (!c.extra.empty()) {
+        MsgAnswer answer = ask(ctx, sync_caption, sync_text_extra_keys, MsgIcon::Question,
+                               MsgButtons::YesNoCancel, MsgAnswer::No);
+        if (cancelled(ctx)) {
+            return SyncResult::Shutdown;
+        }
+        if (answer == MsgAnswer::Yes) {
+            keep_extra_keys(ctx, c);
+        } else if (answer == MsgAnswer::No) {
+            delete_extra = true;
+        } else {
+            return SyncResult::Cancelled;
+        }
+    }
+
+    bool all_ok = true;
+    s.page_full_seen.store(false, std::memory_order_release);
+    bool showed_progress = false;
+    // Deleting first makes room in the controller's key memory for the adds.
+    if (!c.extra.empty() && delete_extra) {
+        showed_progress = true;
+        if (!transfer_phase(ctx, sync_status_deleting, c.extra, false)) {
+            all_ok = false;
+        }
+    }
+    if (!c.to_add.empty()) {
+        showed_progress = true;
+        if (!transfer_phase(ctx, sync_status_adding, c.to_add, true)) {
+            all_ok = false;
+        }
+    }
+    if (showed_progress) {
+        on_ui(ctx, [&] { ctx.host.hide_progress(); });
+    }
+    if (cancelled(ctx)) {
+        return SyncResult::Shutdown;
+    }
+
+    if (s.page_full_seen.load(std::memory_order_acquire)) {
+        ask(ctx, sync_no_room_caption, sync_text_no_room, MsgIcon::Error);
+        return SyncResult::NoRoom;
+    }
+    if (all_ok) {
+        ask(ctx, sync_caption, sync_text_now_up_to_date, MsgIcon::Information);
+        return SyncResult::Done;
+    }
+    ask(ctx, sync_caption, sync_text_data_error, MsgIcon::Error);
+    return SyncResult::DataError;
+}
+
+} // namespace
+
+SyncResult synchronize_keys(SyncContext& ctx) {
+    on_ui(ctx, [&] {
+        ctx.host.enable_command(CmdSynchronize, false);
+        ctx.host.set_status_text(sync_status_checking);
+    });
+    SyncResult result = run_steps(ctx);
+    if (cancelled(ctx)) {
+        return SyncResult::Shutdown;
+    }
+    on_ui(ctx, [&] {
+        ctx.host.set_status_text(sync_status_ready);
+        ctx.host.enable_command(CmdSynchronize, true);
+    });
+    return result;
+}

@@ -1,0 +1,89 @@
+// Synchronize: makes the controller's key memory hold exactly the keys of the key database.
+// Reads the controller's keys back, compares, asks about keys only the controller holds,
+// deletes, then adds, and reports. Runs on a thread of its own (SyncThread); it reaches the key
+// lists and the window only through Host::run_on_ui, and the comm thread only through request
+// bits, key transfers and the decoder's signals.
+#pragma once
+
+#include "controller/link.h"
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+// The message texts, byte for byte as the user sees them.
+constexpr const char* sync_caption = "Tessary - Synchronizing with controller";
+constexpr const char* sync_no_room_caption = "Tessary - Adding keys to controller";
+constexpr const char* sync_status_checking = "Checking the keys in the key controller";
+constexpr const char* sync_status_deleting = "Deleting keys from the key controller";
+constexpr const char* sync_status_adding = "Adding keys to the key controller";
+constexpr const char* sync_status_ready = "Ready";
+constexpr const char* sync_text_already_up_to_date =
+    "The database and the key controller are already up to date.";
+constexpr const char* sync_text_now_up_to_date =
+    "The database and the key controller are now up to date.";
+constexpr const char* sync_text_extra_keys =
+    "The controller contains keys which aren't in the current database.\n"
+    "Do you want to keep these keys?\n\n"
+    "Choose 'Yes' to add the keys to the current database.\n"
+    "Choose 'No'  to remove the keys from the door controller.\n"
+    "Choose 'Cancel' to stop the synchronize operation.\n";
+constexpr const char* sync_text_no_room =
+    "There was no room in the key controller for some of the\n"
+    "keys. (Read the documentation for more information).";
+constexpr const char* sync_text_data_error =
+    "A data error occurred during synchronisation.\nSynchronisation is incomplete.";
+constexpr const char* sync_text_readout_incomplete =
+    "A data communication problem occurred while Tessary was checking which keys\n"
+    "are already in the key controller. Tessary may not have received all of the\n"
+    "keys correctly. Press 'OK' to continue with the synchronize operation or\n"
+    "'cancel' to abort.";
+constexpr const char* sync_kept_key_name = "<No name yet>";
+constexpr const char* sync_kept_master_text =
+    "This is the master key, according to the synchronize operation on ";
+constexpr const char* sync_kept_key_text = "This key was added by the synchronize operation on ";
+
+constexpr uint32_t sync_poll_ms = 100;
+
+struct SyncContext {
+    // The host, the clock and both key lists are the link's (its decoder's). mark_modified is
+    // the document's "database changed" (flag and title); it is run on the user-interface
+    // thread.
+    SyncContext(LinkContext& link, std::function<void()> mark_modified)
+        : link(link), host(link.host), clock(link.clock), signals(link.decoder.state),
+          key_database(link.decoder.key_database), controller_keys(link.decoder.controller_keys),
+          mark_modified(std::move(mark_modified)) {}
+    SyncContext(const SyncContext&) = delete;
+    SyncContext& operator=(const SyncContext&) = delete;
+
+    LinkContext& link;
+    Host& host;
+    Clock& clock;
+    DecoderState& signals;
+    DatabaseRecord& key_database;
+    DatabaseRecord& controller_keys;
+    std::function<void()> mark_modified;
+
+    // Set when the window goes away: the run ends at its next poll, shows nothing more and
+    // leaves the window alone.
+    std::atomic<bool> cancel{false};
+};
+
+// How a run ended; the user saw the corresponding message (or none) already.
+enum class SyncResult {
+    NoPort,           // the read-out request could not be posted (no comm thread)
+    NoAnswer,         // the controller did not answer the read-out (no-response report)
+    CommStopped,      // the comm thread stopped or was restarted during the read-out wait
+    ReadoutAbandoned, // the read-out was incomplete and the user chose not to go on
+    UpToDate,         // nothing to do
+    Cancelled,        // the user answered Cancel to the question about extra keys
+    Done,             // every transfer was acknowledged
+    NoRoom,           // the controller reported its key memory page full
+    DataError,        // a transfer was not fully acknowledged
+    Shutdown,         // the window went away meanwhile
+};
+
+// The whole operation, on the calling thread (never the user-interface thread: it blocks in
+// message boxes and polls). The Synchronize command is disabled from its first step to its
+// last on every path but Shutdown.
+SyncResult synchronize_keys(SyncContext& ctx);
