@@ -43,7 +43,14 @@ function(tessary_gtest name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
   set(labels unit ${ARG_LABELS})
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${labels}")
+  # Labels are set by a script that ctest runs after the discovered tests are defined: a list
+  # handed to gtest_discover_tests's PROPERTIES loses all but its first element on the way
+  # through the generated script.
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+  set(label_script ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+  file(WRITE ${label_script}
+       "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${labels}\")\nendif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${label_script})
 endfunction()
 
 # One Qt Test binary per *_test.cpp file, run offscreen.
