@@ -94,8 +94,10 @@ void transfer_step(LinkContext& link) {
     BufferPtr text = make_buffer(2000);
     buffer_push(text.get(), add ? 'n' : 'd');
     --remaining;
-    link.transfer_remaining.store(remaining, std::memory_order_release);
     buffer_append_hex(text.get(), static_cast<int32_t>(keys[remaining].number), 6);
+    // The element is read before the count is published: once the caller sees 0 it may return
+    // (a time-out, or acknowledgements counted early) and free the array.
+    link.transfer_remaining.store(remaining, std::memory_order_release);
     buffer_push(text.get(), '\r');
     load_command(link, buffer_text(text.get()));
 }

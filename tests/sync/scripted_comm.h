@@ -112,8 +112,8 @@ class ScriptedComm {
         bool add = link_.transfer_add.load();
         const KeyId* keys = link_.transfer_keys.load();
         --remaining;
+        uint32_t number = keys[remaining].number; // read before the count frees the caller
         link_.transfer_remaining.store(remaining, std::memory_order_release);
-        uint32_t number = keys[remaining].number;
         ++loaded_;
         char text[16];
         std::snprintf(text, sizeof text, "%c%06x", add ? 'n' : 'd', number & 0xffffff);
