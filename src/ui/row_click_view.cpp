@@ -6,6 +6,8 @@
 #include <QMouseEvent>
 #include <QTimer>
 
+#include <memory>
+
 RowClickView::RowClickView(QWidget* parent) : QTableView(parent) {
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -46,18 +48,42 @@ void RowClickView::setModel(QAbstractItemModel* model) {
                     int row = pending_scroll_row_;
                     pending_scroll_row_ = -1;
                     if (this->model() && row >= 0 && row < this->model()->rowCount()) {
+                        // The scroll range must know about the new rows first.
+                        executeDelayedItemsLayout();
+                        updateGeometries();
                         scrollTo(this->model()->index(row, 0));
                     }
                 });
             });
 }
 
+QPoint RowClickView::row_point(const QPoint& pos) const {
+    // A point right of the last column still names its row: the view is given a point in the
+    // first column of that row instead, so it selects (and keeps selected) the whole row.
+    if (!indexAt(pos).isValid() && rowAt(pos.y()) >= 0 && indexAt(QPoint(1, pos.y())).isValid()) {
+        return QPoint(1, pos.y());
+    }
+    return pos;
+}
+
+std::unique_ptr<QMouseEvent> RowClickView::moved_to_row(const QMouseEvent* event) const {
+    const QPoint pos = event->position().toPoint();
+    const QPoint target = row_point(pos);
+    if (target == pos) {
+        return nullptr;
+    }
+    return std::make_unique<QMouseEvent>(event->type(), QPointF(target), event->globalPosition(),
+                                         event->button(), event->buttons(), event->modifiers(),
+                                         event->pointingDevice());
+}
+
 void RowClickView::mousePressEvent(QMouseEvent* event) {
-    QTableView::mousePressEvent(event);
+    auto moved = moved_to_row(event);
+    QTableView::mousePressEvent(moved ? moved.get() : event);
     if (event->button() != Qt::LeftButton || !model()) {
         return;
     }
-    // Only the height counts, so any place along the row selects it, columns included.
+    // The row under the click ends up selected and focused, whatever the view did before.
     int row = rowAt(event->position().toPoint().y());
     if (row < 0) {
         return;
@@ -67,8 +93,14 @@ void RowClickView::mousePressEvent(QMouseEvent* event) {
     selectionModel()->setCurrentIndex(first, QItemSelectionModel::NoUpdate);
 }
 
+void RowClickView::mouseReleaseEvent(QMouseEvent* event) {
+    auto moved = moved_to_row(event);
+    QTableView::mouseReleaseEvent(moved ? moved.get() : event);
+}
+
 void RowClickView::mouseDoubleClickEvent(QMouseEvent* event) {
-    QTableView::mouseDoubleClickEvent(event);
+    auto moved = moved_to_row(event);
+    QTableView::mouseDoubleClickEvent(moved ? moved.get() : event);
     if (event->button() == Qt::LeftButton) {
         emit double_clicked();
     }

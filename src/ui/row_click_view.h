@@ -3,7 +3,10 @@
 // focuses that row; a double-click anywhere and the Delete key are reported.
 #pragma once
 
+#include <QMouseEvent>
 #include <QTableView>
+
+#include <memory>
 
 class RowClickView final : public QTableView {
     Q_OBJECT
@@ -20,9 +23,14 @@ class RowClickView final : public QTableView {
 
   protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
+    QPoint row_point(const QPoint& pos) const;
+    // The event moved to the first column of its row, or null when it needs no moving.
+    std::unique_ptr<QMouseEvent> moved_to_row(const QMouseEvent* event) const;
+
     int pending_scroll_row_ = -1;
 };
