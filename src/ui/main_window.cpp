@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
@@ -70,6 +71,11 @@ MainWindow::MainWindow(App& app) : app_(app) {
     status_label_ = new QLabel(QStringLiteral("Ready"));
     status_label_->setTextFormat(Qt::PlainText);
     statusBar()->addWidget(status_label_, 1);
+    progress_ = new QProgressBar;
+    progress_->setMaximumWidth(200);
+    progress_->setMaximumHeight(status_label_->sizeHint().height());
+    progress_->hide();
+    statusBar()->addPermanentWidget(progress_);
     build_panes();
 }
 
@@ -92,6 +98,16 @@ void MainWindow::set_command_enabled(int command_id, bool enabled) {
     if (QAction* a = action(command_id)) {
         a->setEnabled(enabled);
     }
+}
+
+void MainWindow::show_progress(int done, int total) {
+    progress_->setRange(0, total > 0 ? total : 1);
+    progress_->setValue(done < 0 ? 0 : (done > total ? total : done));
+    progress_->show();
+}
+
+void MainWindow::hide_progress() {
+    progress_->hide();
 }
 
 void MainWindow::build_menus() {

@@ -11,6 +11,7 @@
 
 class QLabel;
 class QMenu;
+class QProgressBar;
 class QToolBar;
 class RowClickView;
 class ScreenLogModel;
@@ -39,6 +40,9 @@ class MainWindow final : public QMainWindow, public HostWindow {
     QWidget* owner_widget() override { return this; }
     void show_status_text(const QString& text) override;
     void set_command_enabled(int command_id, bool enabled) override;
+    void show_progress(int done, int total) override;
+    void hide_progress() override;
+    QProgressBar* progress_bar() const { return progress_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -55,6 +59,7 @@ class MainWindow final : public QMainWindow, public HostWindow {
     std::map<int, QAction*> actions_;
     QToolBar* tool_bar_ = nullptr;
     QLabel* status_label_ = nullptr;
+    QProgressBar* progress_ = nullptr;
     QWidget* panes_ = nullptr;
     RowClickView* log_view_ = nullptr;
     RowClickView* key_view_ = nullptr;

@@ -155,6 +155,18 @@ void QtHost::set_title(const std::string& title) {
     }
 }
 
+void QtHost::set_progress(int done, int total) {
+    if (window_) {
+        window_->show_progress(done, total);
+    }
+}
+
+void QtHost::hide_progress() {
+    if (window_) {
+        window_->hide_progress();
+    }
+}
+
 std::optional<FileChoice> QtHost::open_file_dialog() {
     return file_dialog(false);
 }

@@ -29,6 +29,8 @@ struct HostWindow {
     virtual QWidget* owner_widget() = 0;
     virtual void show_status_text(const QString& text) = 0;
     virtual void set_command_enabled(int command_id, bool enabled) = 0;
+    virtual void show_progress(int done, int total) = 0;
+    virtual void hide_progress() = 0;
 };
 
 class QtHost final : public QObject, public Host {
@@ -48,6 +50,8 @@ class QtHost final : public QObject, public Host {
     void set_title(const std::string& title) override;
     std::optional<FileChoice> open_file_dialog() override;
     std::optional<FileChoice> save_file_dialog() override;
+    void set_progress(int done, int total) override;
+    void hide_progress() override;
 
     // Scripted mode: nothing is shown. A box takes the next queued answer, or its default
     // button when none is queued; a file dialog takes the next queued choice, or is cancelled.

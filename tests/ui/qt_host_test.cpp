@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
@@ -238,6 +239,15 @@ void QtHostTest::status_title_and_command_reach_the_window() {
     QVERIFY(!t.window().action(CmdSynchronize)->isEnabled());
     t.app->host.enable_command(CmdSynchronize, true);
     QVERIFY(t.window().action(CmdSynchronize)->isEnabled());
+    // The progress bar beside the status text.
+    QVERIFY(!t.window().progress_bar()->isVisible());
+    t.window().action(CmdStatusbar)->trigger();
+    t.app->host.set_progress(3, 12);
+    QVERIFY(t.window().progress_bar()->isVisible());
+    QCOMPARE(t.window().progress_bar()->value(), 3);
+    QCOMPARE(t.window().progress_bar()->maximum(), 12);
+    t.app->host.hide_progress();
+    QVERIFY(!t.window().progress_bar()->isVisible());
 }
 
 QTEST_MAIN(QtHostTest)
