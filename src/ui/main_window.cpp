@@ -2,6 +2,7 @@
 
 #include "ui/app.h"
 #include "ui/command_table.h"
+#include "ui/controller_link.h"
 #include "ui/document.h"
 #include "ui/key_list_model.h"
 #include "ui/menu_table.h"
@@ -228,6 +229,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    // The comm thread goes first, so that no controller report reopens the log file after its
+    // "Log ended" line.
+    stop_link(app_);
     app_.logger.end_log();
     event->accept();
 }

@@ -102,6 +102,7 @@ class MainWindowTest : public QObject {
     void toolbar_images_are_sixteen_by_fifteen_and_distinct();
     void window_starts_at_an_eighth_of_the_screen();
     void window_starts_untitled_with_children_in_place();
+    void title_is_the_program_name_until_a_database_sets_it();
     void highlighted_entry_shows_its_help_and_closing_shows_ready();
     void command_table_names_every_handler();
     void menu_and_toolbar_reach_the_command_handlers();
@@ -237,6 +238,16 @@ void MainWindowTest::window_starts_untitled_with_children_in_place() {
     QVERIFY(!comm_active(t.app->link));
     QVERIFY(t.boxes().empty());
     QVERIFY(!w.action(CmdSave)->isEnabled());
+}
+
+void MainWindowTest::title_is_the_program_name_until_a_database_sets_it() {
+    TestClock clock;
+    App app(clock);
+    MainWindow w(app);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Tessary - RD Manager"));
+    QVERIFY(!w.windowIcon().isNull());
+    // All view flags are off until the first apply_window_properties.
+    QCOMPARE(app.view, (ViewFlags{false, false, false, false}));
 }
 
 void MainWindowTest::highlighted_entry_shows_its_help_and_closing_shows_ready() {
