@@ -36,7 +36,7 @@ MsgAnswer ask(SyncContext& ctx, const char* caption, const char* text, MsgIcon i
 // comm thread that was asked for the read-out is gone: a stopped or restarted thread never
 // delivers it, and waiting on would leave Synchronize disabled for good.
 SyncResult wait_for_readout(SyncContext& ctx, uint32_t starts) {
-    DecoderState& s = ctx.signals;
+    DecoderState& s = ctx.decoder_state;
     while (!s.readout_done.load(std::memory_order_acquire)) {
         if (s.no_response_seen.load(std::memory_order_acquire)) {
             return SyncResult::NoAnswer;
@@ -124,7 +124,7 @@ bool transfer_phase(SyncContext& ctx, const char* status, const std::vector<KeyI
 }
 
 SyncResult run_steps(SyncContext& ctx) {
-    DecoderState& s = ctx.signals;
+    DecoderState& s = ctx.decoder_state;
     s.readout_done.store(false, std::memory_order_release);
     s.no_response_seen.store(false, std::memory_order_release);
 

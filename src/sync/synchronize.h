@@ -50,7 +50,7 @@ struct SyncContext {
     // the document's "database changed" (flag and title); it is run on the user-interface
     // thread.
     SyncContext(LinkContext& link, std::function<void()> mark_modified)
-        : link(link), host(link.host), clock(link.clock), signals(link.decoder.state),
+        : link(link), host(link.host), clock(link.clock), decoder_state(link.decoder.state),
           key_database(link.decoder.key_database), controller_keys(link.decoder.controller_keys),
           mark_modified(std::move(mark_modified)) {}
     SyncContext(const SyncContext&) = delete;
@@ -59,7 +59,7 @@ struct SyncContext {
     LinkContext& link;
     Host& host;
     Clock& clock;
-    DecoderState& signals;
+    DecoderState& decoder_state;
     DatabaseRecord& key_database;
     DatabaseRecord& controller_keys;
     std::function<void()> mark_modified;

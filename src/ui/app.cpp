@@ -2,11 +2,12 @@
 
 #include "ui/command_table.h"
 #include "ui/commands.h"
+#include "ui/document.h"
 #include "ui/main_window.h"
 
 #include <QDesktopServices>
 
-App::App(Clock& c) : clock(c) {
+App::App(Clock& c) : clock(c), sync(link, [this] { mark_modified(*this); }) {
     for (const CommandRow& row : command_table()) {
         commands.emplace(row.id, row.handler);
     }
@@ -15,6 +16,9 @@ App::App(Clock& c) : clock(c) {
 }
 
 App::~App() {
+    // A running Synchronize uses the lists, the link and the window: end it first, serving its
+    // calls, before any of them goes.
+    sync.shut_down();
     // The comm thread may be waiting for this thread to take a log line: keep serving it until
     // it has gone.
     if (link.thread.joinable()) {

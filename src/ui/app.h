@@ -8,6 +8,7 @@
 #include "events/logger.h"
 #include "events/screen_log.h"
 #include "platform/clock.h"
+#include "sync/sync_thread.h"
 #include "ui/qt_host.h"
 
 #include <QUrl>
@@ -35,6 +36,8 @@ struct App {
     Logger logger{database, screen_log, host, clock};
     DecoderContext decoder{host, clock, logger, database, controller_keys};
     LinkContext link{host, clock, decoder};
+    // Synchronize's thread; ended by ~App while the window still exists.
+    SyncThread sync;
 
     // Which of the window's four children are shown; all off until the first
     // apply_window_properties.

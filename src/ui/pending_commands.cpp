@@ -29,5 +29,3 @@ void delete_keys(App&) {}
 int edit_key_dialog(App&, int) {
     return 0;
 }
-
-void synchronize(App&) {}

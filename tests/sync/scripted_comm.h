@@ -5,6 +5,7 @@
 
 #include "controller/link.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -27,14 +28,20 @@ class ScriptedComm {
         link_.comm_starts.fetch_add(1);
         link_.comm_active.store(true);
         link_.thread_done.store(false);
+        finished_.store(false);
         thread_ = std::thread([this] { run(); });
     }
+    // Once the thread has ended by itself (a stop request from the program), the link may
+    // already be gone: then only the join is left.
     void stop() {
         if (thread_.joinable()) {
-            link_.stop_requested.store(true);
+            if (!finished_.load()) {
+                link_.stop_requested.store(true);
+            }
             thread_.join();
         }
     }
+    bool finished() const { return finished_.load(); }
 
     // Script, set before the run.
     Readout readout = Readout::Keys;
@@ -71,6 +78,7 @@ class ScriptedComm {
             }
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
+        finished_.store(true);
         link_.comm_active.store(false, std::memory_order_release);
         link_.thread_done.store(true, std::memory_order_release);
     }
@@ -136,6 +144,7 @@ class ScriptedComm {
 
     LinkContext& link_;
     std::thread thread_;
+    std::atomic<bool> finished_{false};
     std::mutex mutex_;
     std::vector<std::string> sent_;
     size_t loaded_ = 0;
