@@ -229,6 +229,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    // A running Synchronize ends before the comm thread: stopping the link under it would
+    // otherwise fail its transfer and raise a data-error box over a closing window.
+    app_.sync.shut_down();
     // The comm thread goes first, so that no controller report reopens the log file after its
     // "Log ended" line.
     stop_link(app_);

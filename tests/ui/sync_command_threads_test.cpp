@@ -161,6 +161,22 @@ class SyncCommandTest : public QObject {
         QVERIFY(comm->finished());
     }
 
+    void closingTheWindowDuringATransferEndsTheRunWithoutABox() {
+        add_database_key(*app, 0x21);
+        comm->take_transfers = false;
+        comm->start();
+        trigger_synchronize();
+        QTRY_COMPARE(app->link.transfer_remaining.load(), 1);
+        QVERIFY(window().close());
+        QVERIFY(!app->sync.running());
+        QCOMPARE(app->sync.last_result(), SyncResult::Shutdown);
+        QTest::qWait(20);
+        QVERIFY(app->host.boxes().empty());
+        // Synchronize cannot start again on a closed window.
+        trigger_synchronize();
+        QVERIFY(!app->sync.running());
+    }
+
     void closingDuringAStalledTransferStopsTheCommThreadAndEnds() {
         add_database_key(*app, 0x21);
         comm->take_transfers = false;
