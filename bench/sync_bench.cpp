@@ -1,0 +1,96 @@
+// Synchronize 1,000 keys into a simulated unit that holds only its master, with the line taking
+// 10 bits at 9600 baud per byte in both directions. Prints the time and its ratio to the
+// line's own limit: every byte that crossed the line, times 10 bits, over 9600 baud.
+//
+// Usage: sync_bench [keys]   (default 1000)
+#include "sync/synchronize.h"
+
+#include "sim_controller.h"
+#include "support/fake_host.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+struct NullLog final : LogSink {
+    void add_log_line(std::string_view, std::string_view, bool) override {}
+};
+
+bool run(SimModel model, int keys) {
+    const char* name = model == SimModel::Rd04 ? "RD-04" : "RD-03";
+    SimOptions options;
+    options.model = model;
+    options.line_timing = true;
+    options.capacity = static_cast<size_t>(keys) + 10;
+    SimController sim(options);
+    sim.set_memory(0x800000, {});
+    if (!sim.start()) {
+        std::fprintf(stderr, "%s: no pseudo-terminal\n", name);
+        return false;
+    }
+
+    FakeHost host;
+    NullLog log;
+    DatabaseRecord db;
+    DatabaseRecord controller;
+    create_key_list(db, nullptr);
+    create_key_list(controller, nullptr);
+    add_key(db, KeyId{0, 0x800000, 0}, nullptr, nullptr, nullptr);
+    // Spread over the 24-bit range, so that the commands carry all kinds of digits.
+    for (int i = 1; i <= keys; ++i) {
+        uint32_t number = (static_cast<uint32_t>(i) * 2654435761u) & key_number_mask;
+        if (add_key(db, KeyId{0, number, 0}, nullptr, nullptr, nullptr) < 0) {
+            add_key(db, KeyId{0, static_cast<uint32_t>(i), 0}, nullptr, nullptr, nullptr);
+        }
+    }
+    int to_add = key_row_count(db) - 1;
+
+    DecoderContext decoder(host, system_clock(), log, db, controller);
+    LinkContext link(host, system_clock(), decoder);
+    link.port_path = [&](uint32_t) { return sim.device(); };
+    start_comm_thread(link, 1);
+    if (!sim.wait_received("r", 10000) || !sim.wait_idle(10000)) {
+        std::fprintf(stderr, "%s: the unit did not take the reset\n", name);
+        return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    sim.clear_record();
+
+    SyncContext ctx(link, [] {});
+    auto start = std::chrono::steady_clock::now();
+    SyncResult result = synchronize_keys(ctx);
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    sim.wait_idle(10000);
+    size_t to_unit = sim.received().size();
+    size_t from_unit = sim.sent().size();
+    size_t bytes = to_unit + from_unit;
+    int violations = sim.pacing_violations();
+    stop_comm_thread(link);
+    sim.stop();
+
+    double limit = static_cast<double>(bytes) * 10.0 / 9600.0;
+    bool ok = result == SyncResult::Done && static_cast<int>(sim.memory().size()) == to_add + 1;
+    // Both directions count, as if the line carried one byte at a time; the unit's replies and
+    // echoes overlap the computer's bytes, so the ratio can pass 1.
+    std::printf("%s: %d keys added in %.2f s; %zu bytes on the line (%zu to the unit, %zu from "
+                "it), limit %.2f s; ratio %.3f; pacing violations %d%s\n",
+                name, to_add, seconds, bytes, to_unit, from_unit, limit, limit / seconds,
+                violations, ok ? "" : "  (synchronize did not complete)");
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int keys = argc > 1 ? std::atoi(argv[1]) : 1000;
+    if (keys <= 0) {
+        keys = 1000;
+    }
+    bool ok = run(SimModel::Rd04, keys);
+    ok = run(SimModel::Rd03, keys) && ok;
+    return ok ? 0 : 1;
+}
