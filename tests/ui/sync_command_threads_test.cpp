@@ -129,7 +129,7 @@ class SyncCommandTest : public QObject {
         QVERIFY(!app->database.modified);
         comm->memory = {0x100, 0x11};
         comm->before_key = [](size_t) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         };
         app->host.push_answer(MsgAnswer::Yes);
         comm->start();
