@@ -1,5 +1,7 @@
 #include "ui/key_list_model.h"
 
+#include "ui/key_text.h"
+
 #include <unordered_map>
 
 namespace {
@@ -27,7 +29,7 @@ QVariant KeyListModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole || !index.isValid()) {
         return {};
     }
-    return QString::fromStdString(key_cell_text(db_, index.row(), index.column()));
+    return display_text(key_cell_text(db_, index.row(), index.column()));
 }
 
 QVariant KeyListModel::headerData(int section, Qt::Orientation orientation, int role) const {

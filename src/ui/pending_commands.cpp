@@ -17,15 +17,3 @@ bool save_database(App&, const std::string&) {
 bool save_database_as(App&) {
     return false;
 }
-
-void copy_from_log(App&) {}
-
-void new_key(App&) {}
-
-void edit_keys(App&) {}
-
-void delete_keys(App&) {}
-
-int edit_key_dialog(App&, int) {
-    return 0;
-}

@@ -1,5 +1,7 @@
 #include "ui/screen_log_model.h"
 
+#include "ui/key_text.h"
+
 #include <QColor>
 
 namespace {
@@ -34,7 +36,7 @@ QVariant ScreenLogModel::data(const QModelIndex& index, int role) const {
         const std::string& text = index.column() == 0   ? row->key_text
                                   : index.column() == 1 ? row->event_text
                                                         : row->time_text;
-        return QString::fromStdString(text);
+        return display_text(text);
     }
     if (role == Qt::ForegroundRole && row->highlight) {
         return QColor(255, 0, 0);
