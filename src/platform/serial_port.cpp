@@ -84,6 +84,8 @@ PortOpenResult SerialPort::open(const std::string& path) {
         exclusive_ = false;
         return PortOpenResult::SettingsFailed;
     }
+    // Whatever waited in the device from before this open answers nothing of ours.
+    tcflush(fd, TCIFLUSH);
     fd_ = fd;
     return PortOpenResult::Ok;
 }
@@ -147,7 +149,7 @@ void SerialPort::wait_readable(uint32_t timeout_ms) {
     auto start = std::chrono::steady_clock::now();
     pollfd p{fd_, POLLIN, 0};
     int r = poll(&p, 1, static_cast<int>(timeout_ms));
-    if (r > 0 && !(p.revents & POLLIN)) {
+    if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
         // A hung-up line reports at once and forever; without this the loop would spin.
         auto spent = std::chrono::steady_clock::now() - start;
         auto left = std::chrono::milliseconds(timeout_ms) - spent;

@@ -1,0 +1,138 @@
+// A simulated key controller of the RD family on a pseudo-terminal, for tests, benchmarks and
+// trying the program without hardware. Its wire forms are described in sim/README.md.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+enum class SimModel { Rd04, Rd03 };
+enum class SimKeyKind { Auto, Valid, Invalid, Master }; // Auto: as the key memory says
+
+struct SimOptions {
+    SimModel model = SimModel::Rd04;
+    bool line_timing = false;     // take 10 bits at 9600 baud per byte, both directions
+    size_t capacity = 250;        // key memory page, master included
+    uint32_t door_open_ms = 3000; // a door reports closed again this long after opening; 0: never
+    std::string version = "V2.1";
+};
+
+class SimController {
+  public:
+    explicit SimController(SimOptions options = {});
+    ~SimController();
+    SimController(const SimController&) = delete;
+    SimController& operator=(const SimController&) = delete;
+
+    // Opens the pseudo-terminal and starts serving it. False when no pty can be had.
+    bool start();
+    void stop();
+    // The device path the program opens (/dev/pts/N).
+    std::string device() const { return device_; }
+    // Places (or replaces) a symlink port_dir/COMn to the device; creates port_dir if needed.
+    bool link_as(const std::string& port_dir, uint32_t com);
+
+    // Key memory. The master key comes first in a read-out.
+    void set_memory(uint32_t master, const std::vector<uint32_t>& keys);
+    std::vector<uint32_t> memory(); // master first; empty without a master
+    void set_model(SimModel model); // announced at the next reset
+    void set_capacity(size_t capacity);
+    void set_silent(bool silent);  // answers nothing at all (echoes included)
+    void refuse_key(uint32_t key); // "n"/"d" of this key are answered with "?"
+
+    // Reports the unit sends by itself.
+    void present_key(uint32_t key, SimKeyKind kind = SimKeyKind::Auto, bool door_b = false,
+                     bool open_door = false);
+    void manual_add(uint32_t key);    // new key at the contact, then the master with "add"
+    void manual_delete(uint32_t key); // the key, then the master with "delete"
+    void contact_shorted(bool door_b = false);
+    void penalty(uint32_t key, bool door_b = false);
+    void open_door(bool door_b = false); // as if the "o"/"b" command had come
+    void door_closed(bool door_b = false);
+    void send_raw(const std::string& bytes);
+
+    // What the program sent, and how.
+    std::string received();
+    std::vector<std::string> received_chunks(); // as each read() returned them
+    std::string sent();                         // everything this side wrote
+    int pacing_violations();                    // RD-03: a byte came before its echo went
+    int resets();
+    int commands(char kind); // complete commands handled, by first byte ("n", "d", "o", ...)
+    void clear_record();
+    // Waits until pred() (called under the simulator's lock) holds or timeout_ms passes.
+    bool wait_until(const std::function<bool()>& pred, int timeout_ms);
+    bool wait_received(const std::string& tail, int timeout_ms); // received() ends with tail
+    // Waits until everything queued has been written to the line.
+    bool wait_idle(int timeout_ms);
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    struct InByte {
+        char byte;
+        Clock::time_point ready;
+    };
+    struct Timer {
+        Clock::time_point when;
+        std::string bytes;
+    };
+
+    void run();
+    void wake();
+    void handle_byte(char b);
+    void finish_command(const std::string& cmd);
+    void reset_unit();
+    void emit(const std::string& bytes, bool readiness = false); // queue for the line
+    // A report line the unit sends by itself; held back while a command is being received.
+    void queue_report(const std::string& line, uint32_t delay_ms = 0);
+    void emit_report(const std::string& line);
+    void prompt();
+    std::string key_report(uint32_t key, const std::string& result, bool door_b) const;
+    std::string kind_result(uint32_t key, SimKeyKind kind) const;
+    bool in_memory(uint32_t key) const;
+    size_t memory_size() const;
+
+    SimOptions opt_;
+    SimModel announced_;
+    int master_fd_ = -1;
+    int slave_fd_ = -1;
+    int wake_fd_ = -1;
+    std::string device_;
+    std::vector<std::string> links_;
+    std::thread thread_;
+    bool stopping_ = false;
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    // unit state
+    bool has_master_ = false;
+    uint32_t master_ = 0;
+    std::vector<uint32_t> keys_;
+    std::set<uint32_t> refused_;
+    bool silent_ = false;
+    std::string command_;     // being assembled
+    bool may_receive_ = true; // RD-03: the prompt or the last echo has gone out
+    bool connected_ = false;  // a reset has come since the start
+    // line
+    std::deque<std::pair<char, bool>> out_; // byte, and whether it makes the RD-03 ready
+    Clock::time_point next_tx_{};
+    Clock::time_point last_in_ready_{};
+    std::deque<InByte> in_;
+    std::vector<Timer> timers_;
+    // record
+    std::string received_;
+    std::vector<std::string> chunks_;
+    std::string sent_;
+    int violations_ = 0;
+    int resets_ = 0;
+    int command_counts_[256] = {};
+};
+
+// 10 bits of 9600 baud.
+constexpr std::chrono::nanoseconds sim_byte_time{1041667};

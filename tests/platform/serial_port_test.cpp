@@ -1,0 +1,209 @@
+#include "platform/port_map.h"
+#include "platform/serial_port.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono;
+
+// A pseudo-terminal: the master plays the controller, the device path is what the port opens.
+struct Pty {
+    Pty() {
+        master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        grantpt(master);
+        unlockpt(master);
+        char name[128];
+        ptsname_r(master, name, sizeof name);
+        path = name;
+    }
+    ~Pty() {
+        if (master >= 0) {
+            close(master);
+        }
+    }
+    std::string read_all() {
+        std::string out;
+        char buf[64];
+        for (int tries = 0; tries < 200; ++tries) {
+            ssize_t n = read(master, buf, sizeof buf);
+            if (n > 0) {
+                out.append(buf, static_cast<size_t>(n));
+                continue;
+            }
+            if (!out.empty()) {
+                break;
+            }
+            usleep(1000);
+        }
+        return out;
+    }
+    int master = -1;
+    std::string path;
+};
+
+struct EnvGuard {
+    EnvGuard(const char* name, const char* value) : name(name) {
+        if (const char* old = getenv(name)) {
+            saved = old;
+            had = true;
+        }
+        if (value) {
+            setenv(name, value, 1);
+        } else {
+            unsetenv(name);
+        }
+    }
+    ~EnvGuard() {
+        if (had) {
+            setenv(name, saved.c_str(), 1);
+        } else {
+            unsetenv(name);
+        }
+    }
+    const char* name;
+    std::string saved;
+    bool had = false;
+};
+
+TEST(PortMap, PortDirVariableWinsWithNaturalWidthNumbers) {
+    EnvGuard env("TESSARY_PORT_DIR", "/tmp/ports");
+    EXPECT_EQ(com_port_path(3), "/tmp/ports/COM3");
+    EXPECT_EQ(com_port_path(12), "/tmp/ports/COM12");
+    EXPECT_EQ(com_port_dir(), "/tmp/ports");
+}
+
+TEST(PortMap, UserFolderWhenItsEntryExistsElseTheBuiltInUart) {
+    char home[] = "/tmp/tessary-home-XXXXXX";
+    ASSERT_NE(mkdtemp(home), nullptr);
+    EnvGuard env("TESSARY_PORT_DIR", nullptr);
+    EnvGuard h("HOME", home);
+    EXPECT_EQ(com_port_path(1), "/dev/ttyS0");
+    EXPECT_EQ(com_port_path(12), "/dev/ttyS11");
+    std::string dir = std::string(home) + "/.config/tessary/ports";
+    ASSERT_EQ(system(("mkdir -p " + dir).c_str()), 0);
+    ASSERT_EQ(symlink("/dev/ttyUSB0", (dir + "/COM2").c_str()), 0); // dangling still counts
+    EXPECT_EQ(com_port_path(2), dir + "/COM2");
+    EXPECT_EQ(com_port_path(1), "/dev/ttyS0");
+    EXPECT_EQ(com_port_dir(), dir);
+    ASSERT_EQ(system(("rm -rf " + std::string(home)).c_str()), 0);
+}
+
+TEST(SerialPort, OpensAPtyAtNineThousandSixHundredRaw) {
+    Pty pty;
+    SerialPort port;
+    ASSERT_EQ(port.open(pty.path), PortOpenResult::Ok);
+    termios tio{};
+    ASSERT_EQ(tcgetattr(port.fd(), &tio), 0);
+    EXPECT_EQ(cfgetospeed(&tio), B9600);
+    EXPECT_EQ(cfgetispeed(&tio), B9600);
+    EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_FALSE(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS));
+    EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF | ICRNL));
+    EXPECT_FALSE(tio.c_lflag & (ICANON | ECHO));
+    EXPECT_FALSE(tio.c_oflag & OPOST);
+    EXPECT_EQ(tio.c_cc[VMIN], 0);
+    EXPECT_EQ(tio.c_cc[VTIME], 0);
+}
+
+TEST(SerialPort, ReadsReturnAtOnceWithZeroOrOneByte) {
+    Pty pty;
+    SerialPort port;
+    ASSERT_EQ(port.open(pty.path), PortOpenResult::Ok);
+    auto t0 = steady_clock::now();
+    EXPECT_EQ(port.read_byte(), -1);
+    EXPECT_LT(steady_clock::now() - t0, milliseconds(50));
+    ASSERT_EQ(write(pty.master, "\r\xff", 2), 2);
+    port.wait_readable(1000);
+    EXPECT_EQ(port.read_byte(), 13);
+    port.wait_readable(1000);
+    EXPECT_EQ(port.read_byte(), 0xff); // raw: no CR translation, the high byte intact
+    EXPECT_EQ(port.read_byte(), -1);
+}
+
+TEST(SerialPort, WritesReachTheOtherEndByteForByte) {
+    Pty pty;
+    SerialPort port;
+    ASSERT_EQ(port.open(pty.path), PortOpenResult::Ok);
+    EXPECT_TRUE(port.write(std::string("n0000ab\r\n\x11", 10)));
+    EXPECT_EQ(pty.read_all(), std::string("n0000ab\r\n\x11", 10));
+}
+
+TEST(SerialPort, AWriteNobodyReadsGivesUpWithinItsBound) {
+    Pty pty;
+    SerialPort port;
+    ASSERT_EQ(port.open(pty.path), PortOpenResult::Ok);
+    std::string block(4096, 'x');
+    bool all = true;
+    auto t0 = steady_clock::now();
+    for (int i = 0; i < 64 && all; ++i) {
+        all = port.write(block); // the pty's buffer fills up
+    }
+    EXPECT_FALSE(all);
+    EXPECT_LT(steady_clock::now() - t0, seconds(60)); // 10 ms per byte of the last write at most
+}
+
+TEST(SerialPort, WaitReadableReturnsEarlyOnDataAndIdlesOnAHangUp) {
+    Pty pty;
+    SerialPort port;
+    ASSERT_EQ(port.open(pty.path), PortOpenResult::Ok);
+    ASSERT_EQ(write(pty.master, "x", 1), 1);
+    auto t0 = steady_clock::now();
+    port.wait_readable(5000);
+    EXPECT_LT(steady_clock::now() - t0, milliseconds(2500));
+    EXPECT_EQ(port.read_byte(), 'x');
+    close(pty.master);
+    pty.master = -1;
+    t0 = steady_clock::now();
+    for (int i = 0; i < 10; ++i) {
+        port.wait_readable(5); // a hung-up line must not turn the idle wait into a spin
+    }
+    EXPECT_GE(steady_clock::now() - t0, milliseconds(45));
+    EXPECT_FALSE(port.write("o"));
+}
+
+TEST(SerialPort, ExclusiveOpenAndProbe) {
+    Pty pty;
+    char dir[] = "/tmp/tessary-ports-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string link = std::string(dir) + "/COM5";
+    ASSERT_EQ(symlink(pty.path.c_str(), link.c_str()), 0);
+    EnvGuard env("TESSARY_PORT_DIR", dir);
+    EXPECT_TRUE(probe_com_port(5));
+    EXPECT_TRUE(probe_com_port(5));  // the probe let go of it
+    EXPECT_FALSE(probe_com_port(6)); // missing
+    {
+        SerialPort first;
+        ASSERT_EQ(first.open(link), PortOpenResult::Ok);
+        SerialPort second;
+        EXPECT_EQ(second.open(link), PortOpenResult::AccessFailed);
+        EXPECT_FALSE(probe_com_port(5));
+    }
+    SerialPort again;
+    EXPECT_EQ(again.open(link), PortOpenResult::Ok);
+    again.close();
+    unlink(link.c_str());
+    rmdir(dir);
+}
+
+TEST(SerialPort, MissingDeviceAndNonTerminal) {
+    SerialPort port;
+    EXPECT_EQ(port.open("/nonexistent/ttyX"), PortOpenResult::AccessFailed);
+    char path[] = "/tmp/tessary-file-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    EXPECT_EQ(port.open(path), PortOpenResult::SettingsFailed);
+    EXPECT_FALSE(port.is_open());
+    unlink(path);
+}
+
+} // namespace

@@ -1,0 +1,196 @@
+// Starting and stopping the comm thread: the opening failures, the stop's wait while the thread
+// is calling into the user-interface thread, and never two threads at once.
+#include "controller/link.h"
+#include "sim_controller.h"
+
+#include "support/fake_clock.h"
+#include "support/fake_host.h"
+#include "support/queue_host.h"
+#include "support/recording_log.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+template <class HostT> struct Bench {
+    Bench() {
+        create_key_list(db, nullptr);
+        create_key_list(controller, nullptr);
+    }
+    ~Bench() { stop_comm_thread(link); }
+    bool wait_for(const std::function<bool()>& cond, int ms = 10000) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!cond()) {
+            if (std::chrono::steady_clock::now() > end) {
+                return false;
+            }
+            std::this_thread::sleep_for(1ms);
+        }
+        return true;
+    }
+    HostT host;
+    RecordingLog log;
+    DatabaseRecord db;
+    DatabaseRecord controller;
+    DecoderContext decoder{host, system_clock(), log, db, controller};
+    LinkContext link{host, system_clock(), decoder};
+};
+
+const char* access_text = "Couldn't gain access to the COM port. Is another application using it?";
+
+TEST(CommThread, StopWithoutAThreadDoesNothing) {
+    Bench<FakeHost> b;
+    stop_comm_thread(b.link);
+    EXPECT_FALSE(b.link.stop_requested.load());
+    EXPECT_TRUE(b.host.boxes_snapshot().empty());
+}
+
+TEST(CommThread, MissingPortGivesTheAccessMessageOnceAndNoLink) {
+    Bench<FakeHost> b;
+    b.link.port_path = [](uint32_t) { return std::string("/nonexistent/COM7"); };
+    start_comm_thread(b.link, 7);
+    EXPECT_TRUE(comm_active(b.link)); // from the start, before the port is opened
+    ASSERT_TRUE(b.wait_for([&] { return !comm_active(b.link); }));
+    auto boxes = b.host.boxes_snapshot();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "Tessary - Serial communications");
+    EXPECT_EQ(boxes[0].text, access_text);
+    EXPECT_EQ(boxes[0].icon, MsgIcon::Error);
+    EXPECT_FALSE(post_request(b.link, request_open_door_a));
+    EXPECT_EQ(b.host.boxes_snapshot().size(), 2u); // "no active COM port"
+}
+
+TEST(CommThread, PortHeldByAnotherProgramGivesTheAccessMessage) {
+    SimController sim;
+    ASSERT_TRUE(sim.start());
+    int other = open(sim.device().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    Bench<FakeHost> b;
+    b.link.port_path = [&](uint32_t) { return sim.device(); };
+    start_comm_thread(b.link, 1);
+    ASSERT_TRUE(b.wait_for([&] { return !comm_active(b.link); }));
+    ASSERT_EQ(b.host.boxes_snapshot().size(), 1u);
+    EXPECT_EQ(b.host.boxes_snapshot()[0].text, access_text);
+    EXPECT_EQ(sim.received(), "");
+    close(other);
+}
+
+TEST(CommThread, NotATerminalGivesTheParametersMessage) {
+    char path[] = "/tmp/tessary-notatty-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    Bench<FakeHost> b;
+    b.link.port_path = [&](uint32_t) { return std::string(path); };
+    start_comm_thread(b.link, 1);
+    ASSERT_TRUE(b.wait_for([&] { return !comm_active(b.link); }));
+    auto boxes = b.host.boxes_snapshot();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "Tessary - Serial communications");
+    EXPECT_EQ(boxes[0].text, "Couldn't set the COM parameters. Is it the right COM port?");
+    // The port was closed again: another program may lock it now.
+    int again = open(path, O_RDWR);
+    EXPECT_EQ(flock(again, LOCK_EX | LOCK_NB), 0);
+    close(again);
+    unlink(path);
+}
+
+TEST(CommThread, TheLinkHoldsThePortExclusivelyAndReleasesItOnStop) {
+    SimController sim;
+    ASSERT_TRUE(sim.start());
+    char dir[] = "/tmp/tessary-ports-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    ASSERT_TRUE(sim.link_as(dir, 4));
+    setenv("TESSARY_PORT_DIR", dir, 1);
+    Bench<FakeHost> b; // default port mapping: $TESSARY_PORT_DIR/COM4
+    EXPECT_TRUE(probe_com_port(4));
+    start_comm_thread(b.link, 4);
+    ASSERT_TRUE(sim.wait_received("\rr", 10000));
+    EXPECT_FALSE(probe_com_port(4));
+    stop_comm_thread(b.link);
+    EXPECT_FALSE(comm_active(b.link));
+    EXPECT_TRUE(probe_com_port(4));
+    EXPECT_TRUE(b.host.boxes_snapshot().empty());
+    unsetenv("TESSARY_PORT_DIR");
+    sim.stop();
+    rmdir(dir);
+}
+
+TEST(CommThread, StopServesTheThreadsCallsInsteadOfDeadlocking) {
+    SimController sim;
+    sim.set_memory(0x10, {0x20});
+    ASSERT_TRUE(sim.start());
+    Bench<QueueHost> b;
+    b.link.port_path = [&](uint32_t) { return sim.device(); };
+    start_comm_thread(b.link, 1);
+    ASSERT_TRUE(sim.wait_received("\rr", 10000));
+    // A stream of reports: the comm thread is nearly always inside run_on_ui, waiting for the
+    // user-interface thread, which here is this thread.
+    for (int i = 0; i < 200; ++i) {
+        sim.present_key(0x1000 + static_cast<uint32_t>(i));
+    }
+    ASSERT_TRUE(b.wait_for([&] {
+        b.host.serve();
+        return b.log.size() >= 5;
+    }));
+    stop_comm_thread(b.link);
+    EXPECT_FALSE(comm_active(b.link));
+    EXPECT_TRUE(b.host.boxes.boxes_snapshot().empty()); // no "problem with the serial" box
+}
+
+TEST(CommThread, StartWhileRunningEndsTheOldThreadFirst) {
+    SimController first;
+    SimController second;
+    ASSERT_TRUE(first.start());
+    ASSERT_TRUE(second.start());
+    Bench<FakeHost> b;
+    b.link.port_path = [&](uint32_t port) { return port == 1 ? first.device() : second.device(); };
+    start_comm_thread(b.link, 1);
+    ASSERT_TRUE(first.wait_received("\rr", 10000));
+    start_comm_thread(b.link, 2);
+    ASSERT_TRUE(second.wait_received("\rr", 10000));
+    EXPECT_TRUE(comm_active(b.link));
+    // The old link let go of its port: another program can have it.
+    EXPECT_TRUE(b.wait_for([&] {
+        int fd = open(first.device().c_str(), O_RDWR | O_NOCTTY);
+        bool free = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (fd >= 0) {
+            close(fd);
+        }
+        return free;
+    }));
+    // A request posted before the new receive loop has started is dropped by it: repeat.
+    bool served = false;
+    for (int i = 0; i < 50 && !served; ++i) {
+        ASSERT_TRUE(post_request(b.link, request_open_door_b));
+        served = second.wait_until([] { return false; }, 0) || second.wait_received("b", 200) ||
+                 second.received().find('b') != std::string::npos;
+    }
+    EXPECT_TRUE(served);
+    EXPECT_EQ(first.received(), "\rr");
+    EXPECT_TRUE(b.host.boxes_snapshot().empty());
+}
+
+TEST(CommThread, AStopRightAfterAStartIsNeverSkipped) {
+    SimController sim;
+    ASSERT_TRUE(sim.start());
+    Bench<FakeHost> b;
+    b.link.port_path = [&](uint32_t) { return sim.device(); };
+    for (int i = 0; i < 5; ++i) {
+        start_comm_thread(b.link, 1);
+        stop_comm_thread(b.link);
+        EXPECT_FALSE(comm_active(b.link));
+    }
+    EXPECT_TRUE(b.host.boxes_snapshot().empty());
+}
+
+} // namespace
