@@ -7,6 +7,7 @@
 #include "ui/key_list_model.h"
 #include "ui/key_text.h"
 #include "ui/row_click_view.h"
+#include "ui/screen_log_model.h"
 
 #include <QApplication>
 #include <QItemSelectionModel>
@@ -155,6 +156,7 @@ class KeyEditingTest : public QObject {
     void copy_from_log_skips_rows_without_a_new_key();
     void dialog_texts_keep_their_encoding();
     void typed_text_is_cut_on_a_character_boundary();
+    void log_lines_show_names_as_the_key_list_does();
 };
 
 void KeyEditingTest::dialog_caption_labels_and_buttons() {
@@ -583,6 +585,15 @@ void KeyEditingTest::typed_text_is_cut_on_a_character_boundary() {
     QCOMPARE(key(t, 0).memo, std::string(1997, 'b') + "\xc3\xa9");
     QCOMPARE(key(t, 0).free_field, std::string(1999, 'c'));
     QVERIFY(is_valid_utf8(key(t, 0).name));
+}
+
+void KeyEditingTest::log_lines_show_names_as_the_key_list_does() {
+    TestApp t;
+    log_row(t, "0104bc", "Valid key: Caf\xe9 staff.");
+    log_row(t, "00a3f1", "Valid key: Caf\xc3\xa9 staff.");
+    QAbstractItemModel* m = t.window().log_model();
+    QCOMPARE(m->index(0, 1).data().toString(), QStringLiteral("Valid key: Café staff."));
+    QCOMPARE(m->index(1, 1).data().toString(), QStringLiteral("Valid key: Café staff."));
 }
 
 QTEST_MAIN(KeyEditingTest)
