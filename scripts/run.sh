@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
-# Builds Tessary and starts it. Extra arguments are passed to the program.
+# Builds Tessary and starts it. Without arguments it opens the demo: a sample database connected
+# to the simulated key controller (scripts/demo.sh). With arguments they are passed to the
+# program, e.g. the path of your own database.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+if [ $# -eq 0 ]; then
+    exec bash scripts/demo.sh
+fi
 
 bash scripts/setup.sh
 

@@ -283,6 +283,11 @@ std::string SimController::sent() {
     return sent_;
 }
 
+std::chrono::steady_clock::time_point SimController::last_sent_time() {
+    std::lock_guard lock(mutex_);
+    return last_sent_;
+}
+
 int SimController::pacing_violations() {
     std::lock_guard lock(mutex_);
     return violations_;
@@ -582,8 +587,16 @@ void SimController::run() {
         // Bytes to the program.
         bool want_out = false;
         while (!out_.empty()) {
-            if (opt_.line_timing && now < next_tx_) {
-                break;
+            if (opt_.line_timing) {
+                // A byte reaches the other end only once all ten of its bits have: it is
+                // written to the terminal when its time on the line is over.
+                if (!head_started_) {
+                    head_due_ = std::max(now, tx_free_) + sim_byte_time;
+                    head_started_ = true;
+                }
+                if (now < head_due_) {
+                    break;
+                }
             }
             char c = out_.front().first;
             ssize_t n = ::write(master_fd_, &c, 1);
@@ -592,13 +605,15 @@ void SimController::run() {
                 break;
             }
             sent_ += c;
+            last_sent_ = Clock::now();
             if (out_.front().second) {
                 may_receive_ = true;
             }
             out_.pop_front();
             changed = true;
             if (opt_.line_timing) {
-                next_tx_ = (next_tx_ > now - sim_byte_time ? next_tx_ : now) + sim_byte_time;
+                tx_free_ = head_due_;
+                head_started_ = false;
             }
         }
         if (changed) {
@@ -610,8 +625,8 @@ void SimController::run() {
         if (!in_.empty()) {
             until = std::min(until, in_.front().ready);
         }
-        if (!out_.empty() && !want_out && opt_.line_timing) {
-            until = std::min(until, next_tx_);
+        if (!out_.empty() && !want_out && opt_.line_timing && head_started_) {
+            until = std::min(until, head_due_);
         }
         if (command_.empty()) {
             for (const Timer& t : timers_) {

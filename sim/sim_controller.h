@@ -60,9 +60,10 @@ class SimController {
 
     // What the program sent, and how.
     std::string received();
-    std::vector<std::string> received_chunks(); // as each read() returned them
-    std::string sent();                         // everything this side wrote
-    int pacing_violations();                    // RD-03: a byte came before its echo went
+    std::vector<std::string> received_chunks();             // as each read() returned them
+    std::string sent();                                     // everything this side wrote
+    std::chrono::steady_clock::time_point last_sent_time(); // when the last byte went out
+    int pacing_violations(); // RD-03: a byte came before its echo went
     int resets();
     int commands(char kind); // complete commands handled, by first byte ("n", "d", "o", ...)
     void clear_record();
@@ -121,7 +122,9 @@ class SimController {
     bool connected_ = false;  // a reset has come since the start
     // line
     std::deque<std::pair<char, bool>> out_; // byte, and whether it makes the RD-03 ready
-    Clock::time_point next_tx_{};
+    Clock::time_point tx_free_{};           // the line carries no byte of ours from then on
+    Clock::time_point head_due_{};          // when the first queued byte has fully gone out
+    bool head_started_ = false;
     Clock::time_point last_in_ready_{};
     std::deque<InByte> in_;
     std::vector<Timer> timers_;
@@ -129,6 +132,7 @@ class SimController {
     std::string received_;
     std::vector<std::string> chunks_;
     std::string sent_;
+    Clock::time_point last_sent_{};
     int violations_ = 0;
     int resets_ = 0;
     int command_counts_[256] = {};

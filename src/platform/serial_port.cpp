@@ -136,6 +136,11 @@ int SerialPort::read_byte() {
     if (fd_ < 0) {
         return -1;
     }
+    if (seen_empty_) {
+        // Saves the idle loop one system call per pass; the next wait sees any new byte.
+        seen_empty_ = false;
+        return -1;
+    }
     unsigned char c = 0;
     ssize_t n = ::read(fd_, &c, 1);
     return n == 1 ? c : -1;
@@ -149,6 +154,7 @@ void SerialPort::wait_readable(uint32_t timeout_ms) {
     auto start = std::chrono::steady_clock::now();
     pollfd p{fd_, POLLIN, 0};
     int r = poll(&p, 1, static_cast<int>(timeout_ms));
+    seen_empty_ = r == 0;
     if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
         // A hung-up line reports at once and forever; without this the loop would spin.
         auto spent = std::chrono::steady_clock::now() - start;

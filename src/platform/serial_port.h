@@ -43,7 +43,8 @@ class SerialPort final : public SerialIo {
 
   private:
     int fd_ = -1;
-    bool exclusive_ = false; // TIOCEXCL was set and must be cleared before the close
+    bool exclusive_ = false;  // TIOCEXCL was set and must be cleared before the close
+    bool seen_empty_ = false; // the last wait timed out: a read now would find nothing
 };
 
 // Opens COM port n exclusively and closes it at once: true when that worked. For the settings

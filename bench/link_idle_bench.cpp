@@ -1,0 +1,59 @@
+// CPU time of a connected, idle comm thread over 10 s (target: under 1% of one core).
+// Usage: link_idle_bench [seconds]
+#include "controller/link.h"
+#include "sim_controller.h"
+
+#include "support/fake_host.h"
+#include "support/recording_log.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <pthread.h>
+#include <thread>
+
+static double thread_cpu_seconds(pthread_t t) {
+    clockid_t id;
+    if (pthread_getcpuclockid(t, &id) != 0) {
+        return -1;
+    }
+    timespec ts{};
+    clock_gettime(id, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+int main(int argc, char** argv) {
+    int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
+    SimController sim;
+    if (!sim.start()) {
+        std::fprintf(stderr, "no pty\n");
+        return 1;
+    }
+    FakeHost host;
+    RecordingLog log;
+    DatabaseRecord db, controller;
+    create_key_list(db, nullptr);
+    create_key_list(controller, nullptr);
+    DecoderContext decoder(host, system_clock(), log, db, controller);
+    LinkContext link(host, system_clock(), decoder);
+    link.port_path = [&](uint32_t) { return sim.device(); };
+    start_comm_thread(link, 1);
+    if (!sim.wait_received("\rr", 10000) || !sim.wait_idle(10000)) {
+        std::fprintf(stderr, "no link\n");
+        return 1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    pthread_t comm = link.thread.native_handle();
+    double cpu0 = thread_cpu_seconds(comm);
+    auto wall0 = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    double cpu = thread_cpu_seconds(comm) - cpu0;
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+    stop_comm_thread(link);
+    double percent = 100.0 * cpu / wall;
+    std::printf("idle comm thread: %.3f s CPU over %.1f s wall = %.3f%% of one core (target < 1%%)"
+                " %s\n",
+                cpu, wall, percent, percent < 1.0 ? "OK" : "OVER");
+    return percent < 1.0 ? 0 : 1;
+}

@@ -1,0 +1,80 @@
+// Feeds any byte stream to the receive side of the link, as if it came from the controller,
+// with the sending side's steps run between the bytes as the comm thread runs them.
+#include "controller/link_steps.h"
+
+#include "events/log_sink.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+struct NullHost final : Host {
+    MsgAnswer message_box(const std::string&, const std::string&, MsgIcon, MsgButtons,
+                          MsgAnswer default_button) override {
+        return default_button;
+    }
+    void run_on_ui(const std::function<void()>& fn) override { fn(); }
+    bool wait_serving_ui(const std::function<bool()>& done, uint32_t) override { return done(); }
+    void set_status_text(const std::string&) override {}
+    void enable_command(int, bool) override {}
+    void set_title(const std::string&) override {}
+    std::optional<FileChoice> open_file_dialog() override { return std::nullopt; }
+    std::optional<FileChoice> save_file_dialog() override { return std::nullopt; }
+};
+
+struct StepClock final : Clock {
+    uint32_t now = 0;
+    uint32_t tick_ms() override { return now; }
+    LocalTime local_time() override { return {}; }
+    void sleep_ms(uint32_t ms) override { now += ms; }
+};
+
+struct CountingLog final : LogSink {
+    size_t bytes = 0;
+    void add_log_line(std::string_view key, std::string_view event, bool) override {
+        bytes += key.size() + event.size();
+    }
+};
+
+struct NullPort final : SerialIo {
+    bool write(std::string_view) override { return true; }
+    int read_byte() override { return -1; }
+    void wait_readable(uint32_t) override {}
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    NullHost host;
+    StepClock clock;
+    CountingLog log;
+    DatabaseRecord db;
+    DatabaseRecord controller;
+    create_key_list(db, nullptr);
+    create_key_list(controller, nullptr);
+    DecoderContext decoder(host, clock, log, db, controller);
+    LinkContext link(host, clock, decoder);
+    NullPort port;
+    link.comm.port = &port;
+    link.comm_active.store(true);
+    receive_loop_start(link);
+    // The first bytes, when present, steer the sending side: requests and a small transfer.
+    static const KeyId keys[3] = {{0, 1, 0}, {0, 0xabcdef, 0}, {0, 0xffffffff, 0}};
+    if (size > 0) {
+        link.request_bits.store(data[0]);
+    }
+    if (size > 1 && (data[1] & 3) != 0) {
+        link.transfer_add.store(data[1] & 4);
+        link.transfer_keys.store(keys);
+        link.transfer_remaining.store(data[1] & 3);
+    }
+    for (size_t i = 0; i < size; ++i) {
+        receive_pass_send_side(link);
+        handle_received_byte(link, data[i]);
+        clock.now += data[i] & 0x3f; // moves the repeat windows and the watchdog
+    }
+    receive_loop_end(link);
+    link.comm_active.store(false);
+    return 0;
+}
