@@ -1,6 +1,7 @@
 #include "platform/file.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,6 +40,10 @@ File File::open_append(const std::string& path) {
     return File(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
 }
 
+File File::create_temporary(std::string& path_template) {
+    return File(::mkostemp(path_template.data(), O_CLOEXEC));
+}
+
 long File::read(void* data, size_t size) {
     for (;;) {
         ssize_t n = ::read(fd_, data, size);
@@ -71,6 +76,10 @@ bool File::write(std::string_view bytes) {
 
 bool File::flush() { return fd_ >= 0 && ::fsync(fd_) == 0; }
 
+bool File::set_mode(unsigned mode) {
+    return fd_ >= 0 && ::fchmod(fd_, static_cast<mode_t>(mode)) == 0;
+}
+
 int64_t File::size() const {
     struct stat st {};
     if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
@@ -94,6 +103,20 @@ bool rename_file(const std::string& from, const std::string& to) {
         return false;
     }
     return ::unlink(from.c_str()) == 0;
+}
+
+bool replace_file(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool flush_folder(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
 }
 
 bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }

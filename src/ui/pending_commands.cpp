@@ -4,16 +4,4 @@
 #include "ui/commands.h"
 #include "ui/document.h"
 
-void import_database(App&) {}
-
 void settings_dialog(App&) {}
-
-void open_database(App&) {}
-
-bool save_database(App&, const std::string&) {
-    return false;
-}
-
-bool save_database_as(App&) {
-    return false;
-}
