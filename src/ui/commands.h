@@ -1,5 +1,5 @@
 // The handlers of the command table and of the list views' mouse and key actions. Each lives in
-// the file of the feature it belongs to; pending_commands.cpp holds those still to come.
+// the file of the feature it belongs to.
 #pragma once
 
 struct App;
