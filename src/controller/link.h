@@ -81,6 +81,9 @@ struct LinkContext {
     // settings) can fall between two polls of comm_active; a waiter that compares this count
     // with the one it saw when it posted knows that its request went to a thread now gone.
     std::atomic<uint32_t> comm_starts{0};
+    // Counted bytes from the controller, for waiters that must tell a silent unit from one that
+    // answers without what they wait for.
+    std::atomic<uint32_t> bytes_received{0};
     std::atomic<uint32_t> request_bits{0};
     // Transfer: the caller publishes add, keys and acked before the count (release); the comm
     // thread reads the count first (acquire).

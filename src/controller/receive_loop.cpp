@@ -87,6 +87,7 @@ void handle_received_byte(LinkContext& link, uint8_t byte) {
         return; // ignored wherever they stand; they do not count as received
     }
     c.last_rx_time = link.clock.tick_ms();
+    link.bytes_received.fetch_add(1, std::memory_order_relaxed);
     Buffer* m = c.message.get();
     switch (byte) {
     case byte_cr:

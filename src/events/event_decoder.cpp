@@ -140,6 +140,9 @@ void decode_on_ui(DecoderContext& ctx, const EventRecord& rec, const KeyId& key,
     }
 
     // Read-out collection.
+    if (rec.readout_key || rec.readout_end) {
+        st.readout_lines.fetch_add(1, std::memory_order_release);
+    }
     if (rec.readout_key) {
         if (!st.readout_collecting) {
             clear_key_list(ctx.controller_keys);

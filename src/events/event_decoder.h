@@ -28,6 +28,9 @@ struct DecoderState {
     std::atomic<bool> no_response_seen{false};
     std::atomic<bool> page_full_seen{false};
     std::atomic<bool> readout_failed{false};
+    // Counts read-out lines as they are decoded, so that a waiter can tell a read-out that is
+    // still arriving from one that never started.
+    std::atomic<uint32_t> readout_lines{0};
 };
 
 // Everything the decoder reaches. The key lists and the log belong to the user-interface

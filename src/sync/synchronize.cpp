@@ -37,7 +37,20 @@ MsgAnswer ask(SyncContext& ctx, const char* caption, const char* text, MsgIcon i
 // delivers it, and waiting on would leave Synchronize disabled for good.
 SyncResult wait_for_readout(SyncContext& ctx, uint32_t starts) {
     DecoderState& s = ctx.decoder_state;
+    uint32_t lines = s.readout_lines.load(std::memory_order_acquire);
+    uint32_t bytes = ctx.link.bytes_received.load(std::memory_order_relaxed);
+    uint32_t last_progress = ctx.clock.tick_ms();
     while (!s.readout_done.load(std::memory_order_acquire)) {
+        uint32_t now_lines = s.readout_lines.load(std::memory_order_acquire);
+        if (now_lines != lines) {
+            lines = now_lines;
+            last_progress = ctx.clock.tick_ms();
+        } else if (ctx.clock.tick_ms() - last_progress >= readout_silence_ms &&
+                   ctx.link.bytes_received.load(std::memory_order_relaxed) != bytes) {
+            // The unit talks but sends no key lines; a unit that says nothing at all is left
+            // to the no-response report.
+            return SyncResult::ReadoutMissing;
+        }
         if (s.no_response_seen.load(std::memory_order_acquire)) {
             return SyncResult::NoAnswer;
         }
@@ -135,6 +148,11 @@ SyncResult run_steps(SyncContext& ctx) {
         return SyncResult::NoPort;
     }
     SyncResult waited = wait_for_readout(ctx, starts);
+    if (waited == SyncResult::ReadoutMissing) {
+        // Nothing has been compared or sent; say so rather than end without a word.
+        ask(ctx, sync_caption, sync_text_data_error, MsgIcon::Error);
+        return waited;
+    }
     if (waited != SyncResult::Done) {
         return waited;
     }

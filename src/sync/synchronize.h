@@ -44,6 +44,11 @@ constexpr const char* sync_kept_master_text =
 constexpr const char* sync_kept_key_text = "This key was added by the synchronize operation on ";
 
 constexpr uint32_t sync_poll_ms = 100;
+// A controller with an empty key memory (after Clear controller memory, before a new master)
+// answers the read-out request without a single key line, so no read-out end ever comes.
+// When the unit has answered but no read-out line has come for this long, the read-out counts
+// as missing.
+constexpr uint32_t readout_silence_ms = 5000;
 
 struct SyncContext {
     // The host, the clock and both key lists are the link's (its decoder's). mark_modified is
@@ -74,6 +79,7 @@ enum class SyncResult {
     NoPort,           // the read-out request could not be posted (no comm thread)
     NoAnswer,         // the controller did not answer the read-out (no-response report)
     CommStopped,      // the comm thread stopped or was restarted during the read-out wait
+    ReadoutMissing,   // the controller answered, but no read-out line came (no master key)
     ReadoutAbandoned, // the read-out was incomplete and the user chose not to go on
     UpToDate,         // nothing to do
     Cancelled,        // the user answered Cancel to the question about extra keys

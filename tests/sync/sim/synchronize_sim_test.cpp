@@ -358,6 +358,23 @@ TEST_P(SimSyncTest, ASilentControllerShowsOnlyTheNoResponseMessage) {
     expect_ended_ready();
 }
 
+TEST_P(SimSyncTest, AUnitWithAnEmptyMemoryEndsTheRunWithTheDataError) {
+    // After Clear controller memory the unit has no master and answers "s" without a single
+    // key line; the run must still end, and say that nothing was synchronized.
+    database_keys({0xb1});
+    connect(true);
+    ASSERT_TRUE(post_request(*link, request_clear_memory));
+    ASSERT_TRUE(sim->wait_received("c!", 10000)) << hex_dump(sim->received());
+    ASSERT_TRUE(sim->wait_idle(10000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    sim->clear_record();
+    EXPECT_EQ(run(), SyncResult::ReadoutMissing);
+    EXPECT_EQ(sim->received(), "s") << hex_dump(sim->received());
+    EXPECT_THAT(boxes(), ElementsAre(Box{caption, data_error, MsgIcon::Error, MsgButtons::Ok}));
+    expect_ended_ready();
+    EXPECT_EQ(modified_calls, 0);
+}
+
 // --- the comm thread goes away during the read-out wait -----------------------------------------
 
 TEST_P(SimSyncTest, StoppingTheCommThreadDuringTheReadOutWaitEndsTheRunQuietly) {
