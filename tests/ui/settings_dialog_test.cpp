@@ -11,12 +11,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -40,6 +42,24 @@ struct Pty {
             ::close(master);
         }
     }
+    // True once the comm thread has opened the slave: its first act there is the reset, which
+    // ends in "r". Probing the port instead would race with the thread's own open.
+    bool wait_until_held(int timeout_ms = 20000) const {
+        QDeadlineTimer deadline(timeout_ms);
+        while (!deadline.hasExpired()) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 50) > 0 && (p.revents & POLLIN)) {
+                char bytes[64];
+                ssize_t n = ::read(master, bytes, sizeof bytes);
+                if (n > 0 && std::string_view(bytes, static_cast<size_t>(n)).find('r') !=
+                                 std::string_view::npos) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+
     int master = -1;
     std::string slave;
 };
@@ -102,13 +122,16 @@ class SettingsDialogTest : public QObject {
 
     QTemporaryDir dir;
     QTemporaryDir ports;
-    Pty com1;
-    Pty com3;
+    // Fresh per test, so that no byte of an earlier test is waiting on them.
+    std::optional<Pty> com1;
+    std::optional<Pty> com3;
 };
 
 void SettingsDialogTest::init() {
     QVERIFY(dir.isValid());
     QVERIFY(ports.isValid());
+    com1.emplace();
+    com3.emplace();
     // Both the link and the probe find COMn in this folder; nothing else is probed.
     qputenv("TESSARY_PORT_DIR", ports.path().toLocal8Bit());
 }
@@ -137,11 +160,12 @@ void SettingsDialogTest::ports_listed_are_the_probed_ones_and_the_current_one() 
 
     // The real probe through the port folder: COM1 free, COM3 held by the program's own comm
     // thread, COM2 not there at all.
-    map_port(1, com1);
-    map_port(3, com3);
+    map_port(1, *com1);
+    map_port(3, *com3);
     auto t = app_on_port(3);
     QVERIFY(comm_active(t->app->link));
-    QTRY_VERIFY(!probe_com_port(3));
+    QVERIFY(com3->wait_until_held());
+    QVERIFY(!probe_com_port(3));
     QVERIFY(probe_com_port(1));
     SettingsDialog d(*t->app, t->app->window.get());
     QCOMPARE(items(d.port_box()), (QStringList{"None", "COM1", "COM3"}));
@@ -246,7 +270,7 @@ void SettingsDialogTest::entries_that_are_no_number_keep_the_setting() {
 }
 
 void SettingsDialogTest::cancel_changes_nothing() {
-    map_port(1, com1);
+    map_port(1, *com1);
     auto t = app_on_port(0);
     DatabaseRecord& db = t->app->database;
     SettingsDialog d(*t->app, t->app->window.get());
@@ -264,10 +288,10 @@ void SettingsDialogTest::cancel_changes_nothing() {
 }
 
 void SettingsDialogTest::choosing_none_stops_the_link_and_ends_the_log() {
-    map_port(3, com3);
+    map_port(3, *com3);
     auto t = app_on_port(3);
     QVERIFY(comm_active(t->app->link));
-    QTRY_VERIFY(!probe_com_port(3));
+    QVERIFY(com3->wait_until_held());
     SettingsDialog d(*t->app, t->app->window.get());
     QVERIFY(select_port(d.port_box(), "None") == 0);
     d.ok_button()->click();
@@ -283,8 +307,8 @@ void SettingsDialogTest::choosing_none_stops_the_link_and_ends_the_log() {
 }
 
 void SettingsDialogTest::choosing_a_port_starts_the_log_and_the_link() {
-    map_port(1, com1);
-    map_port(3, com3);
+    map_port(1, *com1);
+    map_port(3, *com3);
     auto t = app_on_port(0);
     {
         SettingsDialog d(*t->app, t->app->window.get());
@@ -296,7 +320,8 @@ void SettingsDialogTest::choosing_a_port_starts_the_log_and_the_link() {
     QCOMPARE(t->app->database.com_port, 1u);
     QVERIFY(comm_active(t->app->link));
     QCOMPARE(t->app->link.comm_starts.load(), 1u);
-    QTRY_VERIFY(!probe_com_port(1));
+    QVERIFY(com1->wait_until_held());
+    QVERIFY(!probe_com_port(1));
     QCOMPARE(t->app->window->windowTitle(),
              QString::fromStdString(path("a.tsy") + " [COM1] - Tessary"));
     // The log started again: the screen holds only the new "Log started".
@@ -311,7 +336,8 @@ void SettingsDialogTest::choosing_a_port_starts_the_log_and_the_link() {
         d.ok_button()->click();
     }
     QCOMPARE(t->app->link.comm_starts.load(), 2u);
-    QTRY_VERIFY(!probe_com_port(3));
+    QVERIFY(com3->wait_until_held());
+    QVERIFY(!probe_com_port(3));
     QVERIFY(probe_com_port(1));
     QCOMPARE(t->app->window->windowTitle(),
              QString::fromStdString(path("a.tsy") + " [COM3] - Tessary"));
@@ -319,7 +345,7 @@ void SettingsDialogTest::choosing_a_port_starts_the_log_and_the_link() {
 }
 
 void SettingsDialogTest::a_port_above_32_is_listed_and_kept() {
-    map_port(1, com1);
+    map_port(1, *com1);
     TestApp t;
     DatabaseRecord& db = t.app->database;
     db.com_port = 40;
