@@ -11,8 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -65,6 +67,59 @@ TEST(CommThread, MissingPortGivesTheAccessMessageOnceAndNoLink) {
     EXPECT_EQ(boxes[0].icon, MsgIcon::Error);
     EXPECT_FALSE(post_request(b.link, request_open_door_a));
     EXPECT_EQ(b.host.boxes_snapshot().size(), 2u); // "no active COM port"
+}
+
+// A user who has not yet answered the comm thread's own box: the box holds that thread, so a
+// stop cannot see it end within its wait.
+class HoldingHost final : public FakeHost {
+  public:
+    MsgAnswer message_box(const std::string& caption, const std::string& text, MsgIcon icon,
+                          MsgButtons buttons, MsgAnswer default_button) override {
+        MsgAnswer a = FakeHost::message_box(caption, text, icon, buttons, default_button);
+        if (text == access_text) {
+            std::unique_lock lock(hold_mutex);
+            held = true;
+            hold_cv.notify_all();
+            hold_cv.wait(lock, [&] { return released; });
+        }
+        return a;
+    }
+    void release() {
+        std::lock_guard lock(hold_mutex);
+        released = true;
+        hold_cv.notify_all();
+    }
+    bool wait_held() {
+        std::unique_lock lock(hold_mutex);
+        return hold_cv.wait_for(lock, 10s, [&] { return held; });
+    }
+    std::mutex hold_mutex;
+    std::condition_variable hold_cv;
+    bool held = false;
+    bool released = false;
+};
+
+TEST(CommThread, AThreadThatDoesNotEndInTimeGivesTheStopsMessage) {
+    Bench<HoldingHost> b;
+    struct Release {
+        HoldingHost& host;
+        ~Release() { host.release(); } // also when an assertion ends the test early
+    } release{b.host};
+    b.link.port_path = [](uint32_t) { return std::string("/nonexistent/COM7"); };
+    start_comm_thread(b.link, 7);
+    ASSERT_TRUE(b.host.wait_held());
+    auto begun = std::chrono::steady_clock::now();
+    stop_comm_thread(b.link);
+    EXPECT_GE(std::chrono::steady_clock::now() - begun, 900ms); // it did wait for the thread
+    auto boxes = b.host.boxes_snapshot();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].caption, "Tessary - RD Manager");
+    EXPECT_EQ(boxes[1].text, "There is a problem with the serial communications.\nIt is probably "
+                             "best to restart Tessary.");
+    EXPECT_EQ(boxes[1].icon, MsgIcon::Error);
+    EXPECT_EQ(boxes[1].buttons, MsgButtons::Ok);
+    b.host.release();
+    ASSERT_TRUE(b.wait_for([&] { return !comm_active(b.link); }));
 }
 
 TEST(CommThread, PortHeldByAnotherProgramGivesTheAccessMessage) {
