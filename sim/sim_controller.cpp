@@ -492,7 +492,7 @@ void SimController::finish_command(const std::string& cmd) {
             queue_report(door_b ? ">CB" : ">C", opt_.door_open_ms);
         }
     } else if (cmd == "s") {
-        ++command_counts_['s'];
+        ++command_counts_[static_cast<unsigned char>('s')];
         std::string lines = rd03 ? "\r" : "";
         if (has_master_) {
             lines += hex(master_, 6) + "\r";
@@ -507,7 +507,7 @@ void SimController::finish_command(const std::string& cmd) {
             emit(lines + "\r"); // an empty line ends the read-out
         }
     } else if (cmd == "c!") {
-        ++command_counts_['c'];
+        ++command_counts_[static_cast<unsigned char>('c')];
         has_master_ = false;
         keys_.clear();
         if (rd03) {
@@ -517,7 +517,7 @@ void SimController::finish_command(const std::string& cmd) {
             emit(" c!\r");
         }
     } else if (cmd == "h!") {
-        ++command_counts_['h'];
+        ++command_counts_[static_cast<unsigned char>('h')];
         emit(rd03 ? "\r" : " h!\r");
         prompt();
     } else if ((kind == 'n' || kind == 'd') && cmd.size() == 7) {
@@ -550,7 +550,7 @@ void SimController::finish_command(const std::string& cmd) {
             queue_report(key_report(master_, "MNF", false));
         }
     } else {
-        ++command_counts_['?'];
+        ++command_counts_[static_cast<unsigned char>('?')];
         if (rd03) {
             emit("\r");
             prompt();
