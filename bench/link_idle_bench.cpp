@@ -1,10 +1,6 @@
 // CPU time of a connected, idle comm thread over 10 s (target: under 1% of one core).
 // Usage: link_idle_bench [seconds]
-#include "controller/link.h"
-#include "sim_controller.h"
-
-#include "support/fake_host.h"
-#include "support/recording_log.h"
+#include "bench_link.h"
 
 #include <chrono>
 #include <cstdio>
@@ -30,16 +26,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no pty\n");
         return 1;
     }
-    FakeHost host;
-    RecordingLog log;
-    DatabaseRecord db, controller;
-    create_key_list(db, nullptr);
-    create_key_list(controller, nullptr);
-    DecoderContext decoder(host, system_clock(), log, db, controller);
-    LinkContext link(host, system_clock(), decoder);
-    link.port_path = [&](uint32_t) { return sim.device(); };
-    start_comm_thread(link, 1);
-    if (!sim.wait_received("\rr", 10000) || !sim.wait_idle(10000)) {
+    BenchLink bench(sim);
+    LinkContext& link = bench.link;
+    if (!bench.connect(sim)) {
         std::fprintf(stderr, "no link\n");
         return 1;
     }

@@ -3,11 +3,7 @@
 // bytes on the wire (both directions, as they take turns) x 10 bits / 9600 baud.
 // Targets: at least 0.9 of the limit for the RD-04, 0.8 for the RD-03.
 // Usage: link_transfer_bench [keys]
-#include "controller/link.h"
-#include "sim_controller.h"
-
-#include "support/fake_host.h"
-#include "support/recording_log.h"
+#include "bench_link.h"
 
 #include <chrono>
 #include <cstdio>
@@ -27,16 +23,9 @@ static bool run(SimModel model, int count, double target) {
         std::fprintf(stderr, "no pty\n");
         return false;
     }
-    FakeHost host;
-    RecordingLog log;
-    DatabaseRecord db, controller;
-    create_key_list(db, nullptr);
-    create_key_list(controller, nullptr);
-    DecoderContext decoder(host, system_clock(), log, db, controller);
-    LinkContext link(host, system_clock(), decoder);
-    link.port_path = [&](uint32_t) { return sim.device(); };
-    start_comm_thread(link, 1);
-    if (!sim.wait_received("\rr", 10000) || !sim.wait_idle(10000)) {
+    BenchLink bench(sim);
+    LinkContext& link = bench.link;
+    if (!bench.connect(sim)) {
         std::fprintf(stderr, "no link\n");
         return false;
     }

@@ -5,8 +5,7 @@
 // Usage: sync_bench [keys]   (default 1000)
 #include "sync/synchronize.h"
 
-#include "sim_controller.h"
-#include "support/fake_host.h"
+#include "bench_link.h"
 
 #include <chrono>
 #include <cstdio>
@@ -14,10 +13,6 @@
 #include <thread>
 
 namespace {
-
-struct NullLog final : LogSink {
-    void add_log_line(std::string_view, std::string_view, bool) override {}
-};
 
 bool run(SimModel model, int keys) {
     const char* name = model == SimModel::Rd04 ? "RD-04" : "RD-03";
@@ -32,12 +27,9 @@ bool run(SimModel model, int keys) {
         return false;
     }
 
-    FakeHost host;
-    NullLog log;
-    DatabaseRecord db;
-    DatabaseRecord controller;
-    create_key_list(db, nullptr);
-    create_key_list(controller, nullptr);
+    BenchLink bench(sim);
+    LinkContext& link = bench.link;
+    DatabaseRecord& db = bench.db;
     add_key(db, KeyId{0, 0x800000, 0}, nullptr, nullptr, nullptr);
     // Spread over the 24-bit range, so that the commands carry all kinds of digits.
     for (int i = 1; i <= keys; ++i) {
@@ -48,11 +40,7 @@ bool run(SimModel model, int keys) {
     }
     int to_add = key_row_count(db) - 1;
 
-    DecoderContext decoder(host, system_clock(), log, db, controller);
-    LinkContext link(host, system_clock(), decoder);
-    link.port_path = [&](uint32_t) { return sim.device(); };
-    start_comm_thread(link, 1);
-    if (!sim.wait_received("r", 10000) || !sim.wait_idle(10000)) {
+    if (!bench.connect(sim)) {
         std::fprintf(stderr, "%s: the unit did not take the reset\n", name);
         return false;
     }

@@ -4,6 +4,7 @@
 #include "database/tsy_file.h"
 
 #include "platform/host.h"
+#include "support/quiet_host.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -14,20 +15,6 @@
 #include <string>
 
 namespace {
-
-struct QuietHost : Host {
-    MsgAnswer message_box(const std::string&, const std::string&, MsgIcon, MsgButtons,
-                          MsgAnswer default_button) override {
-        return default_button;
-    }
-    void run_on_ui(const std::function<void()>& fn) override { fn(); }
-    bool wait_serving_ui(const std::function<bool()>& done, uint32_t) override { return done(); }
-    void set_status_text(const std::string&) override {}
-    void enable_command(int, bool) override {}
-    void set_title(const std::string&) override {}
-    std::optional<FileChoice> open_file_dialog() override { return std::nullopt; }
-    std::optional<FileChoice> save_file_dialog() override { return std::nullopt; }
-};
 
 // An in-memory file, reopened through /proc so that each File starts at offset 0.
 struct MemFile {

@@ -3,25 +3,12 @@
 #include "controller/link_steps.h"
 
 #include "events/log_sink.h"
+#include "support/quiet_host.h"
 
 #include <cstddef>
 #include <cstdint>
 
 namespace {
-
-struct NullHost final : Host {
-    MsgAnswer message_box(const std::string&, const std::string&, MsgIcon, MsgButtons,
-                          MsgAnswer default_button) override {
-        return default_button;
-    }
-    void run_on_ui(const std::function<void()>& fn) override { fn(); }
-    bool wait_serving_ui(const std::function<bool()>& done, uint32_t) override { return done(); }
-    void set_status_text(const std::string&) override {}
-    void enable_command(int, bool) override {}
-    void set_title(const std::string&) override {}
-    std::optional<FileChoice> open_file_dialog() override { return std::nullopt; }
-    std::optional<FileChoice> save_file_dialog() override { return std::nullopt; }
-};
 
 struct StepClock final : Clock {
     uint32_t now = 0;
@@ -46,7 +33,7 @@ struct NullPort final : SerialIo {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    NullHost host;
+    QuietHost host;
     StepClock clock;
     CountingLog log;
     DatabaseRecord db;
