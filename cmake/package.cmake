@@ -4,12 +4,13 @@ set(CPACK_PACKAGE_NAME tessary)
 set(CPACK_PACKAGE_VENDOR "The Tessary developers")
 set(CPACK_PACKAGE_CONTACT "The Tessary developers <maintainers@tessary.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "manager for RD door-access key controllers")
+# The long description: lines under 80 characters.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Tessary manages the key database of an RD family door-access key controller on a\n\
-serial port: it keeps the keys in a .tsy text file, sends the controller one-shot\n\
-commands, synchronizes the database into the controller's key memory and shows\n\
-every controller report in a live log. A simulated controller, tessary-sim, is\n\
-included for trying it without hardware.")
+    "Tessary manages the key database of an RD family door-access key controller\n\
+on a serial port: it keeps the keys in a .tsy text file, sends the controller\n\
+one-shot commands, synchronizes the database into the controller's key memory\n\
+and shows every controller report in a live log. A simulated controller,\n\
+tessary-sim, is included for trying it without hardware.")
 set(CPACK_PACKAGE_HOMEPAGE_URL "https://tessary.org/")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY tessary)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
