@@ -331,28 +331,20 @@ TEST_F(LoggerTest, FullDiskKeepsWholeLinesAndIsReportedOnce) {
     EXPECT_EQ(host.boxes[0].icon, MsgIcon::Error);
 }
 
-TEST(LoggerFlush, OffTheCallingThreadAtMostOncePerIntervalAndAtEndOfLog) {
-    const fs::path dir = fs::temp_directory_path() / ("tessary-flush-" + std::to_string(getpid()));
-    fs::create_directories(dir);
-    DatabaseRecord db;
-    db.file_name = (dir / "Office.tsy").string();
-    ScreenLog screen;
-    FakeHost host;
-    TestClock clock;
-    Logger logger(db, screen, host, clock, std::chrono::hours(1));
-    logger.start_log();
+TEST_F(LoggerTest, FlushedOffTheCallingThreadAtMostOncePerIntervalAndAtEndOfLog) {
+    Logger slow(db, screen, host, clock, std::chrono::hours(1));
+    slow.start_log();
     // The first line is flushed at once; the next ones wait for the interval or the end.
-    for (int i = 0; i < 200 && logger.flusher().flush_count() == 0; ++i) {
+    for (int i = 0; i < 200 && slow.flusher().flush_count() == 0; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    ASSERT_EQ(logger.flusher().flush_count(), 1u);
+    ASSERT_EQ(slow.flusher().flush_count(), 1u);
     for (int i = 0; i < 20; ++i) {
-        logger.add_log_line("k", "e", false);
+        slow.add_log_line("k", "e", false);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(logger.flusher().flush_count(), 1u);
-    logger.end_log();
-    logger.flusher().wait_idle();
-    EXPECT_EQ(logger.flusher().flush_count(), 2u);
-    fs::remove_all(dir);
+    EXPECT_EQ(slow.flusher().flush_count(), 1u);
+    slow.end_log();
+    slow.flusher().wait_idle();
+    EXPECT_EQ(slow.flusher().flush_count(), 2u);
 }
