@@ -169,9 +169,41 @@ void read_old_database(DatabaseRecord& rec, LineReader& in) {
     }
 }
 
+// VALID, key, first day, last day: the dates of a key read from this file (rows from
+// first_new_row on). A line for any other key, or with a date that is not YYYY-MM-DD, is passed
+// over like any line the reader does not know.
+void read_validity(DatabaseRecord& rec, LineReader& in, BufferPtr (&f)[4], int first_new_row) {
+    for (int i = 0; i < 3; ++i) {
+        if (!in.read_field(f[i].get())) {
+            return;
+        }
+    }
+    uint32_t number = 0;
+    if (buffer_remaining(f[0].get()) != 6 || !parse_key_number(f[0].get(), &number)) {
+        return;
+    }
+    int row = find_key(rec, KeyId{0, number, 0});
+    if (row < first_new_row) {
+        return;
+    }
+    std::optional<Day> days[2];
+    for (int i = 0; i < 2; ++i) {
+        std::string_view text = buffer_view(f[1 + i].get());
+        if (!text.empty()) {
+            days[i] = parse_day(text);
+            if (!days[i]) {
+                return;
+            }
+        }
+    }
+    set_key_validity(rec, row, days[0], days[1]);
+}
+
 } // namespace
 
-void read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host) {
+void read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host,
+                   bool read_validity_lines) {
+    const int first_new_row = key_row_count(rec);
     auto keyword = make_buffer(keyword_capacity);
     BufferPtr f[4];
     for (auto& b : f) {
@@ -201,6 +233,10 @@ void read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host
             if (parse_key_number(f[0].get(), &number)) {
                 add_key(rec, KeyId{0, number, 0}, f[1].get(), f[2].get(), f[3].get());
             }
+        }
+        // Before the import test: an imported key keeps its dates.
+        if (read_validity_lines && buffer_matches(kw, "VALID")) {
+            read_validity(rec, in, f, first_new_row);
         }
         if (import_only) {
             continue;
@@ -389,6 +425,27 @@ bool write_database(const DatabaseRecord& rec, File& file) {
         out.put("\t");
         out.put(free_field.get());
         out.put("\r\n");
+    }
+    // After every key, so that a reader of the older format, which knows no VALID and passes it
+    // over, still finds all the keys.
+    for (int row = 0; row < rows; ++row) {
+        const KeyRecord* key = key_row(rec, row);
+        if (!key->valid_from && !key->valid_until) {
+            continue;
+        }
+        buffer_clear(line);
+        buffer_append_text(line, "VALID\t");
+        buffer_append_hex(line, static_cast<int32_t>(key->id.number & key_number_mask), 6);
+        buffer_push(line, '\t');
+        if (key->valid_from) {
+            buffer_append_bytes(line, day_text(*key->valid_from));
+        }
+        buffer_push(line, '\t');
+        if (key->valid_until) {
+            buffer_append_bytes(line, day_text(*key->valid_until));
+        }
+        buffer_append_text(line, "\r\n");
+        out.put(line);
     }
     return out.finish();
 }

@@ -8,10 +8,12 @@
 struct Host;
 
 // Reads from the file's current position to its end into rec. With import_only, only KEY lines
-// are taken and every setting stays as it was. A file of the older format is announced with a
-// warning box through host and then read as such. Bad or cut-off input ends reading or skips
-// the line concerned; what was read before stays in rec.
-void read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host);
+// (and the VALID lines of the keys they add) are taken and every setting stays as it was.
+// Without read_validity_lines, VALID lines are passed over as a reader that predates them did. A
+// file of the older format is announced with a warning box through host and then read as such. Bad
+// or cut-off input ends reading or skips the line concerned; what was read before stays in rec.
+void read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host,
+                   bool read_validity_lines = true);
 
 // Writes the whole database from the file's current position in the current format. True only
 // if every write succeeded; a failed write does not stop the rest from being attempted.
