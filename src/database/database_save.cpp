@@ -23,7 +23,8 @@ std::string save_target(const std::string& path) {
 
 } // namespace
 
-bool save_database_file(const DatabaseRecord& rec, const std::string& path) {
+bool save_database_file(const DatabaseRecord& rec, const std::string& path,
+                        bool window_lines_as_read) {
     if (path.empty()) {
         return false;
     }
@@ -51,7 +52,7 @@ bool save_database_file(const DatabaseRecord& rec, const std::string& path) {
     if (!temp.is_open()) {
         return false;
     }
-    bool ok = write_database(rec, temp);
+    bool ok = write_database(rec, temp, window_lines_as_read);
     ok = ok && temp.set_mode(mode);
     ok = ok && temp.flush();
     ok = temp.close() && ok;

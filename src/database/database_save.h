@@ -8,5 +8,6 @@
 // Writes the database in full to a new file beside `path`, flushes it to the disk and only then
 // renames it over `path` (through a symbolic link, onto the file it names), with the old file's
 // permissions. False when any step failed; the old file is then untouched and no new file stays
-// behind.
-bool save_database_file(const DatabaseRecord& rec, const std::string& path);
+// behind. window_lines_as_read: as for write_database.
+bool save_database_file(const DatabaseRecord& rec, const std::string& path,
+                        bool window_lines_as_read = false);

@@ -199,10 +199,18 @@ void read_validity(DatabaseRecord& rec, LineReader& in, BufferPtr (&f)[4], int f
     set_key_validity(rec, row, days[0], days[1]);
 }
 
-} // namespace
+bool known_keyword(const Buffer* kw) {
+    for (const char* k : {";", "#", "KEY", "VALID", "COM", "BOOL1", "WINDOW", "COLUMNSLOG",
+                          "COLUMNSKEY", "SCREENLOGLINES", "LOGFILESIZE"}) {
+        if (buffer_matches(kw, k)) {
+            return true;
+        }
+    }
+    return false;
+}
 
-void read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host,
-                   bool read_validity_lines) {
+void read_lines(DatabaseRecord& rec, File& file, bool import_only, Host& host,
+                bool read_validity_lines, int& recognised) {
     const int first_new_row = key_row_count(rec);
     auto keyword = make_buffer(keyword_capacity);
     BufferPtr f[4];
@@ -216,6 +224,9 @@ void read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host
         in.skip_line();
         if (!in.read_field(kw)) {
             return;
+        }
+        if (known_keyword(kw)) {
+            ++recognised;
         }
         if (buffer_matches(kw, "#") || buffer_matches(kw, ";#")) {
             host.message_box("Tessary - Loading database", old_format_warning, MsgIcon::Warning,
@@ -296,6 +307,15 @@ void read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host
     }
 }
 
+} // namespace
+
+int read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host,
+                  bool read_validity_lines) {
+    int recognised = 0;
+    read_lines(rec, file, import_only, host, read_validity_lines, recognised);
+    return recognised;
+}
+
 namespace {
 
 // Collects the output into large writes. Every failed write is remembered, and writing goes on
@@ -340,7 +360,7 @@ void append_signed_decimal(Buffer* line, int32_t value) {
 
 } // namespace
 
-bool write_database(const DatabaseRecord& rec, File& file) {
+bool write_database(const DatabaseRecord& rec, File& file, bool window_lines_as_read) {
     ChunkWriter out(file);
     auto buffer = make_buffer(line_capacity);
     Buffer* line = buffer.get();
@@ -373,7 +393,9 @@ bool write_database(const DatabaseRecord& rec, File& file) {
             append_signed_decimal(line, edge);
         }
         buffer_append_text(line, "\r\n");
-        out.put(line);
+        if (!window_lines_as_read || rec.rect_present) {
+            out.put(line);
+        }
 
         buffer_clear(line);
         buffer_append_text(line, "COLUMNSLOG");
@@ -382,7 +404,9 @@ bool write_database(const DatabaseRecord& rec, File& file) {
             buffer_append_decimal(line, width, 0);
         }
         buffer_append_text(line, "\r\n");
-        out.put(line);
+        if (!window_lines_as_read || rec.log_widths_present) {
+            out.put(line);
+        }
 
         buffer_clear(line);
         buffer_append_text(line, "COLUMNSKEY");
@@ -391,7 +415,9 @@ bool write_database(const DatabaseRecord& rec, File& file) {
             buffer_append_decimal(line, width, 0);
         }
         buffer_append_text(line, "\r\n");
-        out.put(line);
+        if (!window_lines_as_read || rec.key_widths_present) {
+            out.put(line);
+        }
     }
 
     buffer_clear(line);
