@@ -44,8 +44,9 @@ const std::vector<CommandSpec>& specs() {
         {CliCommand::KeysImport,
          "keys import",
          "FILE.tsy KEYS.csv [--csv] [--update] [--good-rows-only] [--dry-run]",
-         "Adds the keys of a CSV file (header row key,name,memo,free in any order; - reads\n"
-         "standard input) to the database and saves it. A file with bad rows is refused as a\n"
+         "Adds the keys of a CSV file (header row key,name,memo,free in any order, optionally\n"
+         "valid_from and valid_until as YYYY-MM-DD; - reads standard input) to the database\n"
+         "and saves it. A file with bad rows is refused as a\n"
          "whole; every bad row is listed with its line number and reason.\n\n"
          "  --csv            the input is CSV (the only input format)\n"
          "  --update         keys already in the database take the texts of the file\n"

@@ -143,14 +143,27 @@ const char* csv_bad_reason_text(CsvBadReason reason) {
         return "a quoted field is not closed";
     case CsvBadReason::RepeatedKey:
         return "the key number is on an earlier row too";
+    case CsvBadReason::BadDate:
+        return "a date is not YYYY-MM-DD";
     }
     return "";
 }
 
 namespace {
 
-enum Column { ColKey, ColName, ColMemo, ColFree, ColCount };
-constexpr const char* column_names[ColCount] = {"key", "name", "memo", "free"};
+enum Column { ColKey, ColName, ColMemo, ColFree, ColFrom, ColUntil, ColCount };
+constexpr const char* column_names[ColCount] = {"key",  "name",       "memo",
+                                                "free", "valid_from", "valid_until"};
+
+// Empty: no limit. Otherwise exactly YYYY-MM-DD.
+bool parse_csv_day(const std::string& field, std::optional<Day>* day) {
+    if (field.empty()) {
+        *day = std::nullopt;
+        return true;
+    }
+    *day = parse_day(field);
+    return day->has_value();
+}
 
 std::string trimmed_lower(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
@@ -189,7 +202,7 @@ CsvImportPlan plan_csv_import(std::string_view text, const DatabaseRecord& exist
         plan.header_error = "The file has no header row (key,name,memo,free).";
         return plan;
     }
-    int where[ColCount] = {-1, -1, -1, -1};
+    int where[ColCount] = {-1, -1, -1, -1, -1, -1};
     const CsvRecord& header = records.front();
     for (size_t i = 0; i < header.fields.size(); ++i) {
         std::string name = trimmed_lower(header.fields[i]);
@@ -236,6 +249,12 @@ CsvImportPlan plan_csv_import(std::string_view text, const DatabaseRecord& exist
             bad(CsvBadReason::TextTooLong);
             continue;
         }
+        row.has_dates = where[ColFrom] >= 0 || where[ColUntil] >= 0;
+        if (!parse_csv_day(cell(ColFrom), &row.valid_from) ||
+            !parse_csv_day(cell(ColUntil), &row.valid_until)) {
+            bad(CsvBadReason::BadDate);
+            continue;
+        }
         if (!seen.emplace(row.id.number, rec.line).second) {
             bad(CsvBadReason::RepeatedKey);
             continue;
@@ -269,6 +288,9 @@ int apply_csv_import(DatabaseRecord& rec, const CsvImportPlan& plan, bool update
             // Through replace_key_row too, so that tabs become spaces as for typed texts.
             at = add_key(rec, row.id, nullptr, nullptr, nullptr);
             replace_key_row(rec, at, row.id, name.get(), memo.get(), free_field.get());
+        }
+        if (row.has_dates) {
+            set_key_validity(rec, at, row.valid_from, row.valid_until);
         }
         ++changed;
     }

@@ -1,5 +1,6 @@
 // Keys exchanged as CSV (RFC 4180): quoted fields, CR LF between records, UTF-8 with or without
-// a byte-order mark, a header row naming the columns key, name, memo and free in any order.
+// a byte-order mark, a header row naming the columns key, name, memo and free in any order
+// (and, for import, optionally valid_from and valid_until: the days of validity).
 #pragma once
 
 #include "database/key_list.h"
@@ -37,6 +38,7 @@ enum class CsvBadReason {
     LineBreakInField, // a quoted field holds a line break; key texts cannot
     UnclosedQuote,    // the last quoted field never ends
     RepeatedKey,      // the key was on an earlier row of the same file
+    BadDate,          // a valid_from or valid_until neither empty nor YYYY-MM-DD
 };
 
 // The reason as the user reads it.
@@ -51,6 +53,9 @@ struct CsvKeyRow {
     int line = 0;
     KeyId id;
     std::string name, memo, free_field;
+    // Only when the header has valid_from / valid_until columns: the days a row sets.
+    bool has_dates = false;
+    std::optional<Day> valid_from, valid_until;
     bool exists = false; // the key list already holds this key number
 };
 
@@ -67,8 +72,8 @@ struct CsvImportPlan {
 // Reads the text against `existing` (which keys it already holds) without changing anything.
 CsvImportPlan plan_csv_import(std::string_view text, const DatabaseRecord& existing);
 // Adds the plan's new keys; with update_existing, also replaces the texts of the keys the list
-// already holds (their dates stay). The bad rows are never imported: a caller that must refuse
-// them does so before. Returns how many rows were added or changed.
+// already holds (their dates too where the file has date columns). The bad rows are never imported:
+// a caller that must refuse them does so before. Returns how many rows were added or changed.
 int apply_csv_import(DatabaseRecord& rec, const CsvImportPlan& plan, bool update_existing);
 
 // ---- Export -------------------------------------------------------------------------------

@@ -131,3 +131,18 @@ TEST_F(CsvTest, ExistingKeysAreKeptOrUpdatedWhenAsked) {
     EXPECT_EQ(key_row_count(db), 2);
     EXPECT_TRUE(key_row(db, 0)->valid_from);
 }
+
+TEST_F(CsvTest, DateColumnsSetTheDaysOfValidity) {
+    add(2, "dated");
+    set_key_validity(db, 0, parse_day("2026-01-01"), std::nullopt);
+    CsvImportPlan plan = plan_csv_import("key,valid_until,valid_from\n"
+                                         "1,2026-03-14,2026-03-01\n"
+                                         "2,,\n"
+                                         "3,14.03.2026,\n",
+                                         db);
+    EXPECT_THAT(bad_rows(plan), ElementsAre("4: a date is not YYYY-MM-DD"));
+    apply_csv_import(db, plan, true);
+    EXPECT_EQ(key_row(db, 0)->valid_from, std::nullopt);
+    EXPECT_EQ(key_row(db, 1)->valid_from, parse_day("2026-03-01"));
+    EXPECT_EQ(key_row(db, 1)->valid_until, parse_day("2026-03-14"));
+}
