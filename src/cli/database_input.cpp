@@ -1,4 +1,5 @@
 #include "cli/database_input.h"
+#include "cli/exit_codes.h"
 
 #include "database/tsy_file.h"
 #include "platform/file.h"
@@ -40,7 +41,7 @@ struct StderrHost final : Host {
 int open_failure(const std::string& path, std::ostream& err) {
     int saved = errno;
     err << "tessary-cli: " << path << ": " << std::strerror(saved) << "\n";
-    return saved == EIO ? 74 : 66;
+    return saved == EIO ? ExitIoError : ExitNoInput;
 }
 
 } // namespace
@@ -54,9 +55,9 @@ int load_database_file(DatabaseRecord& rec, const std::string& path, std::ostrea
     StderrHost host(err, "tessary-cli: " + path + ": ");
     if (read_database(rec, file, false, host) == 0) {
         err << "tessary-cli: " << path << ": not a Tessary database (no line could be read)\n";
-        return 65;
+        return ExitDataError;
     }
-    return 0;
+    return ExitOk;
 }
 
 int read_input_file(const std::string& path, std::string& text, std::ostream& err) {
@@ -78,10 +79,10 @@ int read_input_file(const std::string& path, std::string& text, std::ostream& er
         }
         if (n < 0) {
             err << "tessary-cli: " << path << ": " << std::strerror(errno) << "\n";
-            return errno == EISDIR ? 66 : 74;
+            return errno == EISDIR ? ExitNoInput : ExitIoError;
         }
         if (n == 0) {
-            return 0;
+            return ExitOk;
         }
         text.append(chunk, static_cast<size_t>(n));
     }

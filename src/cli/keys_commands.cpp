@@ -1,6 +1,7 @@
 #include "cli/keys_commands.h"
 
 #include "cli/database_input.h"
+#include "cli/exit_codes.h"
 #include "cli/json_text.h"
 #include "core/text_encoding.h"
 #include "database/csv.h"
@@ -49,7 +50,7 @@ int import_keys(const CliRequest& req, DatabaseRecord& db, std::ostream& out, st
     CsvImportPlan plan = plan_csv_import(text, db);
     if (!plan.header_error.empty()) {
         err << "tessary-cli: " << name << ": " << plan.header_error << "\n";
-        return 65;
+        return ExitDataError;
     }
     if (!plan.extra_columns.empty()) {
         err << "tessary-cli: " << name << ": columns ignored:";
@@ -64,20 +65,20 @@ int import_keys(const CliRequest& req, DatabaseRecord& db, std::ostream& out, st
     if (!plan.bad_rows.empty() && !req.good_rows_only) {
         err << "tessary-cli: nothing imported: " << plan.bad_rows.size()
             << " bad row(s); give --good-rows-only to import the good rows only\n";
-        return 65;
+        return ExitDataError;
     }
     out << plan.new_keys << " new, " << plan.existing_keys << " already in the database ("
         << (req.update ? "updated" : "kept") << "), " << plan.bad_rows.size()
         << " bad row(s) left out" << (req.dry_run ? "; nothing saved (--dry-run)" : "") << "\n";
     if (req.dry_run || apply_csv_import(db, plan, req.update) == 0) {
-        return 0;
+        return ExitOk;
     }
     // No window here: the window lines stay as the file had them.
     if (!save_database_file(db, req.database, true)) {
         err << "tessary-cli: " << req.database << ": could not be saved; it is unchanged\n";
-        return 74;
+        return ExitIoError;
     }
-    return 0;
+    return ExitOk;
 }
 
 } // namespace
@@ -97,17 +98,17 @@ int run_keys_command(const CliRequest& req, std::ostream& out, std::ostream& err
         } else {
             write_text_list(db, out);
         }
-        return 0;
+        return ExitOk;
     case CliCommand::KeysExport:
         if (req.json) {
             write_json_list(db, out);
         } else {
             out << keys_to_csv(db);
         }
-        return 0;
+        return ExitOk;
     case CliCommand::KeysImport:
         return import_keys(req, db, out, err);
     default:
-        return 70;
+        return ExitUsage;
     }
 }
