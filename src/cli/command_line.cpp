@@ -5,7 +5,7 @@
 
 namespace {
 
-struct CommandSpec {
+struct SubcommandEntry {
     CliCommand command;
     const char* words; // as typed: "keys list"
     const char* usage; // the arguments after the words
@@ -19,8 +19,8 @@ const char* const where_options =
     "  --port N         the controller on COM port N instead of the database's port\n"
     "  --device PATH    the controller on this serial device or pseudo-terminal\n";
 
-const std::vector<CommandSpec>& specs() {
-    static const std::vector<CommandSpec> table = {
+const std::vector<SubcommandEntry>& subcommands() {
+    static const std::vector<SubcommandEntry> table = {
         {CliCommand::KeysList,
          "keys list",
          "FILE.tsy [--csv|--json]",
@@ -118,15 +118,15 @@ bool needs_controller(CliCommand c) {
            c == CliCommand::Reset || c == CliCommand::Clear || c == CliCommand::Listen;
 }
 
-std::string usage_of(const CommandSpec& spec) {
-    return std::string("usage: tessary-cli ") + spec.words + " " + spec.usage + "\n";
+std::string usage_of(const SubcommandEntry& entry) {
+    return std::string("usage: tessary-cli ") + entry.words + " " + entry.usage + "\n";
 }
 
 std::string program_usage() {
     std::string out;
-    for (const CommandSpec& spec : specs()) {
-        out += (out.empty() ? "usage: " : "       ") + std::string("tessary-cli ") + spec.words +
-               " " + spec.usage + "\n";
+    for (const SubcommandEntry& entry : subcommands()) {
+        out += (out.empty() ? "usage: " : "       ") + std::string("tessary-cli ") + entry.words +
+               " " + entry.usage + "\n";
     }
     return out + "       tessary-cli --help | --version\n";
 }
@@ -147,9 +147,9 @@ bool parse_port(const std::string& text, unsigned* port) {
 } // namespace
 
 std::string help_text(CliCommand command) {
-    for (const CommandSpec& spec : specs()) {
-        if (spec.command == command) {
-            std::string out = usage_of(spec) + "\n" + spec.help;
+    for (const SubcommandEntry& entry : subcommands()) {
+        if (entry.command == command) {
+            std::string out = usage_of(entry) + "\n" + entry.help;
             if (needs_controller(command)) {
                 out += std::string(out.ends_with("\n\n") ? "" : "\n") +
                        "The controller is the one on the database's COM port unless:\n" +
@@ -184,32 +184,32 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& args) {
         return result;
     }
 
-    const CommandSpec* spec = nullptr;
+    const SubcommandEntry* entry = nullptr;
     size_t at = 0;
-    for (const CommandSpec& s : specs()) {
+    for (const SubcommandEntry& s : subcommands()) {
         std::string words = s.words;
         bool two = words.find(' ') != std::string::npos;
         std::string typed = two && args.size() >= 2 ? args[0] + " " + args[1] : args[0];
         if (typed == words) {
-            spec = &s;
+            entry = &s;
             at = two ? 2 : 1;
             break;
         }
     }
-    if (!spec) {
+    if (!entry) {
         result.error =
             args[0] == "keys" && args.size() < 2
                 ? "keys needs one of list, export or import"
                 : "unknown subcommand '" + args[0] + (args[0] == "keys" ? " " + args[1] : "") + "'";
         return result;
     }
-    result.usage = usage_of(*spec);
+    result.usage = usage_of(*entry);
 
     CliRequest req;
-    req.command = spec->command;
+    req.command = entry->command;
     std::vector<std::string> positional;
     auto allowed = [&](const std::string& flag) {
-        return std::find(spec->flags.begin(), spec->flags.end(), flag) != spec->flags.end();
+        return std::find(entry->flags.begin(), entry->flags.end(), flag) != entry->flags.end();
     };
     for (size_t i = at; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -262,9 +262,9 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& args) {
         *flag = true;
     }
 
-    if (static_cast<int>(positional.size()) < spec->min_args ||
-        static_cast<int>(positional.size()) > spec->max_args) {
-        result.error = positional.size() < static_cast<size_t>(spec->min_args)
+    if (static_cast<int>(positional.size()) < entry->min_args ||
+        static_cast<int>(positional.size()) > entry->max_args) {
+        result.error = positional.size() < static_cast<size_t>(entry->min_args)
                            ? "missing arguments"
                            : "too many arguments";
         return result;
