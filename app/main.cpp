@@ -1,5 +1,5 @@
 // Tessary: builds the application object and runs the event loop.
-#include "ui/app.h"
+#include "ui/window/app.h"
 
 #include <QApplication>
 

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "platform/clock.h"
-#include "ui/app.h"
-#include "ui/main_window.h"
+#include "ui/window/app.h"
+#include "ui/window/main_window.h"
 
 #include <QDir>
 #include <QTemporaryDir>
