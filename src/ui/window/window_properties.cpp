@@ -43,6 +43,20 @@ bool widths_differ(const RowClickView* view, const int32_t* stored, int count) {
     return differ;
 }
 
+// A rectangle without room for the window (WINDOW 0 0 0 0, or edges swapped) would leave a
+// window a few pixels wide that nobody can find: such a rectangle counts as not stored.
+bool fits_window(const WindowRect& rect, const QWidget* window) {
+    const int64_t width = static_cast<int64_t>(rect.right) - rect.left;
+    const int64_t height = static_cast<int64_t>(rect.bottom) - rect.top;
+    // Qt's own rule for the smallest size: an explicit minimum where one is set, otherwise what
+    // the layout needs.
+    const QSize set = window->minimumSize();
+    const QSize hint = window->minimumSizeHint();
+    const int min_width = set.width() > 0 ? set.width() : hint.width();
+    const int min_height = set.height() > 0 ? set.height() : hint.height();
+    return width > 0 && height > 0 && width >= min_width && height >= min_height;
+}
+
 } // namespace
 
 WindowRect window_rect(const QWidget* window) {
@@ -75,7 +89,7 @@ void apply_window_properties(App& app) {
     DatabaseRecord& db = app.database;
     MainWindow* w = app.window.get();
     app.view = db.stored_view;
-    if (db.rect_present) {
+    if (db.rect_present && fits_window(db.window_rect, w)) {
         const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
         const WindowRect work{avail.x(), avail.y(), avail.x() + avail.width(),
                               avail.y() + avail.height()};

@@ -32,6 +32,7 @@ class WindowPropertiesTest : public QObject {
     void clamp_pulls_an_edge_before_the_work_area_onto_it();
     void apply_moves_the_window_to_the_clamped_rectangle();
     void apply_without_stored_values_takes_the_windows();
+    void apply_ignores_a_rectangle_without_room_for_the_window();
     void apply_sets_stored_widths_and_view_flags();
     void capture_takes_flags_rectangle_and_widths();
     void new_database_never_counts_as_changed();
@@ -86,6 +87,40 @@ void WindowPropertiesTest::apply_without_stored_values_takes_the_windows() {
     QCOMPARE(db.window_rect, window_rect(&t.window()));
     QCOMPARE(db.log_widths[1], 300);
     QCOMPARE(db.key_widths[2], 205);
+}
+
+void WindowPropertiesTest::apply_ignores_a_rectangle_without_room_for_the_window() {
+    const WindowRect work = available_area();
+    const int x = work.left + 10;
+    const int y = work.top + 10;
+    struct Case {
+        const char* name;
+        WindowRect stored;
+        bool applied;
+    };
+    // The window's minimum is set to 300 x 200 below.
+    const Case cases[] = {
+        {"all zero", {0, 0, 0, 0}, false},
+        {"right before left", {x + 400, y, x, y + 300}, false},
+        {"no height", {x, y, x + 400, y}, false},
+        {"narrower than the minimum", {x, y, x + 299, y + 300}, false},
+        {"lower than the minimum", {x, y, x + 400, y + 199}, false},
+        {"the minimum itself", {x, y, x + 300, y + 200}, true},
+    };
+    for (const Case& c : cases) {
+        TestApp t;
+        t.window().setMinimumSize(300, 200);
+        t.window().move(x + 20, y + 30);
+        t.window().resize(500, 400);
+        const WindowRect before = window_rect(&t.window());
+        DatabaseRecord& db = t.app->database;
+        db.rect_present = true;
+        db.window_rect = c.stored;
+        apply_window_properties(*t.app);
+        const WindowRect expected = c.applied ? c.stored : before;
+        QVERIFY2(window_rect(&t.window()) == expected, c.name);
+        QVERIFY2(db.window_rect == expected, c.name);
+    }
 }
 
 void WindowPropertiesTest::apply_sets_stored_widths_and_view_flags() {
