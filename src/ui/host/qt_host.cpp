@@ -64,18 +64,6 @@ MsgAnswer QtHost::message_box(const std::string& caption, const std::string& tex
 }
 
 MsgAnswer QtHost::show_box(const ShownBox& box) {
-    {
-        std::lock_guard lock(mutex_);
-        boxes_.push_back(box);
-        if (scripted_) {
-            if (answers_.empty()) {
-                return box.default_button;
-            }
-            MsgAnswer answer = answers_.front();
-            answers_.pop_front();
-            return answer;
-        }
-    }
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
     QMessageBox::StandardButton escape = QMessageBox::Ok;
     switch (box.buttons) {
@@ -176,17 +164,6 @@ std::optional<FileChoice> QtHost::save_file_dialog() {
 }
 
 std::optional<FileChoice> QtHost::file_dialog(bool save) {
-    {
-        std::lock_guard lock(mutex_);
-        if (scripted_) {
-            if (file_choices_.empty()) {
-                return std::nullopt;
-            }
-            auto choice = file_choices_.front();
-            file_choices_.pop_front();
-            return choice;
-        }
-    }
     QFileDialog dialog(window_ ? window_->owner_widget() : nullptr);
     dialog.setNameFilters(
         {QStringLiteral("Tessary files (*.tsy)"), QStringLiteral("All files (*)")});
@@ -206,29 +183,4 @@ std::optional<FileChoice> QtHost::file_dialog(bool save) {
     size_t slash = choice.path.rfind('/');
     choice.name_offset = slash == std::string::npos ? 0 : slash + 1;
     return choice;
-}
-
-void QtHost::set_scripted(bool scripted) {
-    std::lock_guard lock(mutex_);
-    scripted_ = scripted;
-}
-
-void QtHost::push_answer(MsgAnswer answer) {
-    std::lock_guard lock(mutex_);
-    answers_.push_back(answer);
-}
-
-void QtHost::push_file_choice(std::optional<FileChoice> choice) {
-    std::lock_guard lock(mutex_);
-    file_choices_.push_back(std::move(choice));
-}
-
-std::vector<ShownBox> QtHost::boxes() const {
-    std::lock_guard lock(mutex_);
-    return boxes_;
-}
-
-void QtHost::clear_boxes() {
-    std::lock_guard lock(mutex_);
-    boxes_.clear();
 }

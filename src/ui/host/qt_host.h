@@ -1,17 +1,11 @@
 // The Host seam on Qt: message boxes owned by the main window, callable from any thread, and
-// the user-interface thread's services for the comm and synchronize threads. Tests switch it to
-// scripted mode: boxes and file dialogs are then recorded and answered from queues instead of
-// being shown.
+// the user-interface thread's services for the comm and synchronize threads. A test host derives
+// from it and answers boxes and file dialogs itself instead of showing them.
 #pragma once
 
 #include "platform/host.h"
 
 #include <QObject>
-#include <QPointer>
-
-#include <deque>
-#include <mutex>
-#include <vector>
 
 class QWidget;
 
@@ -33,7 +27,7 @@ struct HostWindow {
     virtual void hide_progress() = 0;
 };
 
-class QtHost final : public QObject, public Host {
+class QtHost : public QObject, public Host {
     Q_OBJECT
   public:
     QtHost();
@@ -53,25 +47,15 @@ class QtHost final : public QObject, public Host {
     void set_progress(int done, int total) override;
     void hide_progress() override;
 
-    // Scripted mode: nothing is shown. A box takes the next queued answer, or its default
-    // button when none is queued; a file dialog takes the next queued choice, or is cancelled.
-    void set_scripted(bool scripted);
-    void push_answer(MsgAnswer answer);
-    void push_file_choice(std::optional<FileChoice> choice);
-    // Every box asked for so far, shown or scripted, in order.
-    std::vector<ShownBox> boxes() const;
-    void clear_boxes();
-
     bool on_ui_thread() const;
 
-  private:
-    MsgAnswer show_box(const ShownBox& box);
-    std::optional<FileChoice> file_dialog(bool save);
+  protected:
+    // Always called on the user-interface thread: shows the box modally over the window and
+    // returns the button pressed.
+    virtual MsgAnswer show_box(const ShownBox& box);
+    // The file dialog of Open (save false) or Save As; nothing when cancelled.
+    virtual std::optional<FileChoice> file_dialog(bool save);
 
+  private:
     HostWindow* window_ = nullptr;
-    mutable std::mutex mutex_; // the scripting queues and the record of boxes
-    bool scripted_ = false;
-    std::deque<MsgAnswer> answers_;
-    std::deque<std::optional<FileChoice>> file_choices_;
-    std::vector<ShownBox> boxes_;
 };

@@ -7,7 +7,9 @@
 
 #include <QDesktopServices>
 
-App::App(Clock& c) : clock(c), sync(link, [this] { mark_modified(*this); }) {
+App::App(Clock& c, std::unique_ptr<QtHost> h)
+    : clock(c), owned_host(std::move(h)), host(*owned_host),
+      sync(link, [this] { mark_modified(*this); }) {
     for (const CommandRow& row : command_table()) {
         commands.emplace(row.id, row.handler);
     }

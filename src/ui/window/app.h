@@ -23,13 +23,16 @@ struct App;
 using CommandHandler = std::function<void(App&)>;
 
 struct App {
-    explicit App(Clock& clock = system_clock());
+    // A test hands in its own host; the program takes the Qt one.
+    explicit App(Clock& clock = system_clock(),
+                 std::unique_ptr<QtHost> host = std::make_unique<QtHost>());
     ~App();
     App(const App&) = delete;
     App& operator=(const App&) = delete;
 
     Clock& clock;
-    QtHost host;
+    std::unique_ptr<QtHost> owned_host;
+    QtHost& host;
     DatabaseRecord database;        // the key database, shown as the key list
     DatabaseRecord controller_keys; // keys read back from the controller; never shown
     ScreenLog screen_log;

@@ -107,8 +107,8 @@ void DatabaseFilesTest::open_replaces_the_database_and_moves_the_log() {
     write_file(a, header + key_line("000001", "One") + key_line("000002", "Two"));
     write_file(b, header + "SCREENLOGLINES\t77\r\n" + key_line("00b0b0", "Bee"));
     TestApp t("\"" + a + "\"");
-    t.app->host.clear_boxes();
-    t.app->host.push_file_choice(choice_of(b));
+    t.host().clear_boxes();
+    t.host().push_file_choice(choice_of(b));
     t.window().action(CmdOpenDatabase)->trigger();
 
     DatabaseRecord& db = t.app->database;
@@ -133,11 +133,11 @@ void DatabaseFilesTest::open_asks_first_and_cancel_keeps_everything() {
     const std::string a = path("a.tsy");
     write_file(a, header + key_line("000001", "One"));
     TestApp t("\"" + a + "\"");
-    t.app->host.clear_boxes();
+    t.host().clear_boxes();
     add_key(t.app->database, KeyId{0, 2, 0}, nullptr, nullptr, nullptr);
     mark_modified(*t.app);
-    t.app->host.push_answer(MsgAnswer::Cancel);
-    t.app->host.push_file_choice(choice_of(path("b.tsy")));
+    t.host().push_answer(MsgAnswer::Cancel);
+    t.host().push_file_choice(choice_of(path("b.tsy")));
     t.window().action(CmdOpenDatabase)->trigger();
     std::vector<ShownBox> boxes = t.boxes();
     QCOMPARE(boxes.size(), size_t(1));
@@ -154,8 +154,8 @@ void DatabaseFilesTest::open_with_the_dialog_cancelled_changes_nothing() {
     const std::string a = path("a.tsy");
     write_file(a, header + key_line("000001", "One"));
     TestApp t("\"" + a + "\"");
-    t.app->host.clear_boxes();
-    t.app->host.push_file_choice(std::nullopt);
+    t.host().clear_boxes();
+    t.host().push_file_choice(std::nullopt);
     t.window().action(CmdOpenDatabase)->trigger();
     QVERIFY(t.boxes().empty());
     QCOMPARE(t.app->database.file_name, a);
@@ -167,9 +167,9 @@ void DatabaseFilesTest::open_of_an_unreadable_file_leaves_it_reset_and_named() {
     const std::string a = path("a.tsy");
     write_file(a, header + "COM\t0\r\nLOGFILESIZE\t9\r\n" + key_line("000001", "One"));
     TestApp t("\"" + a + "\"");
-    t.app->host.clear_boxes();
+    t.host().clear_boxes();
     const std::string gone = path("gone.tsy");
-    t.app->host.push_file_choice(choice_of(gone));
+    t.host().push_file_choice(choice_of(gone));
     open_database(*t.app);
     DatabaseRecord& db = t.app->database;
     QCOMPARE(db.file_name, gone);
@@ -194,7 +194,7 @@ void DatabaseFilesTest::open_starts_the_link_on_the_port_of_the_file() {
         asked.push_back(n);
         return missing;
     };
-    t.app->host.push_file_choice(choice_of(b));
+    t.host().push_file_choice(choice_of(b));
     open_database(*t.app);
     QCOMPARE(t.window().windowTitle(), QStringLiteral("b.tsy [COM4] - Tessary"));
     QCOMPARE(t.app->link.comm_starts.load(), 1u);
@@ -212,13 +212,13 @@ void DatabaseFilesTest::import_adds_keys_keeps_settings_and_marks_modified() {
     write_file(other, header + "COM\t3\r\nSCREENLOGLINES\t9\r\n" + key_line("000001", "Dup") +
                           key_line("0000ff", "New"));
     TestApp t("\"" + a + "\"");
-    t.app->host.clear_boxes();
+    t.host().clear_boxes();
     // A cancelled dialog does nothing at all.
-    t.app->host.push_file_choice(std::nullopt);
+    t.host().push_file_choice(std::nullopt);
     t.window().action(CmdImportDatabase)->trigger();
     QVERIFY(!t.app->database.modified);
 
-    t.app->host.push_file_choice(choice_of(other));
+    t.host().push_file_choice(choice_of(other));
     t.window().action(CmdImportDatabase)->trigger();
     DatabaseRecord& db = t.app->database;
     QCOMPARE(key_row_count(db), 2);
@@ -238,7 +238,7 @@ void DatabaseFilesTest::import_of_present_keys_still_marks_modified() {
     const std::string a = path("a.tsy");
     write_file(a, header + key_line("000001", "One"));
     TestApp t("\"" + a + "\"");
-    t.app->host.push_file_choice(choice_of(a));
+    t.host().push_file_choice(choice_of(a));
     import_database(*t.app);
     QCOMPARE(key_row_count(t.app->database), 1);
     QVERIFY(t.app->database.modified);
@@ -248,7 +248,7 @@ void DatabaseFilesTest::save_writes_the_file_and_clears_the_flag() {
     const std::string a = path("a.tsy");
     write_file(a, header + "COM\t0\r\nBOOL1\t0f\r\n" + key_line("000001", "One"));
     TestApp t("\"" + a + "\"");
-    t.app->host.clear_boxes();
+    t.host().clear_boxes();
     add_key(t.app->database, KeyId{0, 0xa3f1, 0}, nullptr, nullptr, nullptr);
     mark_modified(*t.app);
     QVERIFY(t.window().action(CmdSave)->isEnabled());
@@ -270,14 +270,14 @@ void DatabaseFilesTest::save_error_keeps_the_flag_and_cancels_the_prompt() {
     db.file_name_offset = static_cast<uint32_t>(db.file_name.rfind('/') + 1);
     add_key(db, KeyId{0, 1, 0}, nullptr, nullptr, nullptr);
     mark_modified(*t.app);
-    t.app->host.clear_boxes();
+    t.host().clear_boxes();
     QVERIFY(!save_database(*t.app, db.file_name));
     QVERIFY(db.modified);
     std::vector<ShownBox> boxes = t.boxes();
     QCOMPARE(boxes.size(), size_t(1));
     check_box(boxes[0], saving_caption, save_error_text, MsgIcon::Error);
     // Yes in the prompt saves; the failed save cancels the close.
-    t.app->host.push_answer(MsgAnswer::Yes);
+    t.host().push_answer(MsgAnswer::Yes);
     QVERIFY(!ask_save_changes(*t.app));
     QCOMPARE(t.boxes().size(), size_t(3));
     QCOMPARE(t.boxes()[1].caption, closing_caption);
@@ -290,7 +290,7 @@ void DatabaseFilesTest::save_failing_halfway_keeps_the_old_file() {
     write_file(a, old);
     ::chmod(a.c_str(), 0604);
     TestApp t("\"" + a + "\"");
-    t.app->host.clear_boxes();
+    t.host().clear_boxes();
     for (uint32_t n = 2; n < 300; ++n) {
         add_key(t.app->database, KeyId{0, n, 0}, nullptr, nullptr, nullptr);
     }
@@ -323,9 +323,9 @@ void DatabaseFilesTest::save_as_moves_the_log_and_retitles() {
     const std::string a = path("a.tsy");
     write_file(a, header + key_line("000001", "One"));
     TestApp t("\"" + a + "\"");
-    t.app->host.clear_boxes();
+    t.host().clear_boxes();
     const std::string b = path("copy.tsy");
-    t.app->host.push_file_choice(choice_of(b));
+    t.host().push_file_choice(choice_of(b));
     t.window().action(CmdSaveAs)->trigger();
     QVERIFY(t.boxes().empty());
     QCOMPARE(t.app->database.file_name, b);
@@ -342,7 +342,7 @@ void DatabaseFilesTest::save_as_cancelled_changes_nothing() {
     write_file(a, header + key_line("000001", "One"));
     TestApp t("\"" + a + "\"");
     mark_modified(*t.app);
-    t.app->host.push_file_choice(std::nullopt);
+    t.host().push_file_choice(std::nullopt);
     QVERIFY(!save_database_as(*t.app));
     QCOMPARE(t.app->database.file_name, a);
     QVERIFY(t.app->database.modified);
@@ -354,20 +354,20 @@ void DatabaseFilesTest::prompt_yes_without_a_name_goes_to_save_as() {
     add_key(t.app->database, KeyId{0, 5, 0}, nullptr, nullptr, nullptr);
     mark_modified(*t.app);
     // Save As cancelled: the prompt cancels.
-    t.app->host.push_answer(MsgAnswer::Yes);
-    t.app->host.push_file_choice(std::nullopt);
+    t.host().push_answer(MsgAnswer::Yes);
+    t.host().push_file_choice(std::nullopt);
     QVERIFY(!ask_save_changes(*t.app));
     QVERIFY(t.app->database.file_name.empty());
     // Save As to a name: the prompt proceeds, the file is written.
     const std::string b = path("named.tsy");
-    t.app->host.push_answer(MsgAnswer::Yes);
-    t.app->host.push_file_choice(choice_of(b));
+    t.host().push_answer(MsgAnswer::Yes);
+    t.host().push_file_choice(choice_of(b));
     QVERIFY(ask_save_changes(*t.app));
     QVERIFY(read_file(b).find("KEY\t000005") != std::string::npos);
     QCOMPARE(t.window().windowTitle(), QStringLiteral("named.tsy - Tessary"));
     // No: proceeds without saving.
     mark_modified(*t.app);
-    t.app->host.push_answer(MsgAnswer::No);
+    t.host().push_answer(MsgAnswer::No);
     QVERIFY(ask_save_changes(*t.app));
     QVERIFY(t.app->database.modified);
 }
@@ -381,20 +381,20 @@ void DatabaseFilesTest::modified_flag_life_cycle() {
     QVERIFY(!db.modified);
     QCOMPARE(t.window().windowTitle().toStdString(), a + " - Tessary");
     // An import sets it; a save clears it.
-    t.app->host.push_file_choice(choice_of(a));
+    t.host().push_file_choice(choice_of(a));
     import_database(*t.app);
     QVERIFY(db.modified);
     QVERIFY(save_database(*t.app, a));
     QVERIFY(!db.modified);
     // A change of keys sets it again; Open (answering No) clears it.
     mark_modified(*t.app);
-    t.app->host.push_answer(MsgAnswer::No);
-    t.app->host.push_file_choice(choice_of(a));
+    t.host().push_answer(MsgAnswer::No);
+    t.host().push_file_choice(choice_of(a));
     open_database_command(*t.app);
     QVERIFY(!db.modified);
     // New database (No) clears it too.
     mark_modified(*t.app);
-    t.app->host.push_answer(MsgAnswer::No);
+    t.host().push_answer(MsgAnswer::No);
     new_database(*t.app);
     QVERIFY(!db.modified);
     QCOMPARE(t.window().windowTitle(), QStringLiteral("None - Tessary"));
@@ -404,10 +404,10 @@ void DatabaseFilesTest::new_database_prompt_yes_saves_first() {
     const std::string a = path("a.tsy");
     write_file(a, header + key_line("000001", "One"));
     TestApp t("\"" + a + "\"");
-    t.app->host.clear_boxes();
+    t.host().clear_boxes();
     add_key(t.app->database, KeyId{0, 0x77, 0}, nullptr, nullptr, nullptr);
     mark_modified(*t.app);
-    t.app->host.push_answer(MsgAnswer::Yes);
+    t.host().push_answer(MsgAnswer::Yes);
     t.window().action(CmdNewDatabase)->trigger();
     QCOMPARE(t.boxes().size(), size_t(1));
     check_box(t.boxes()[0], closing_caption, save_changes_text, MsgIcon::Warning,
@@ -428,7 +428,7 @@ void DatabaseFilesTest::closing_prompts_only_for_a_database_worth_saving() {
     // With a key: the prompt, and Cancel keeps the window.
     add_key(t.app->database, KeyId{0, 1, 0}, nullptr, nullptr, nullptr);
     mark_modified(*t.app);
-    t.app->host.push_answer(MsgAnswer::Cancel);
+    t.host().push_answer(MsgAnswer::Cancel);
     QVERIFY(!w.close());
     QVERIFY(w.isVisible());
     QCOMPARE(t.boxes().size(), size_t(1));

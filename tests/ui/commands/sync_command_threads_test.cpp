@@ -2,6 +2,7 @@
 // thread runs, the status texts, the progress bar, the database marked modified, and closing
 // the window while a run is going.
 #include "support/fake_clock.h"
+#include "support/scripted_qt_host.h"
 #include "sync/scripted_comm.h"
 #include "ui/window/app.h"
 #include "ui/window/main_window.h"
@@ -82,8 +83,7 @@ class SyncCommandTest : public QObject {
     void init() {
         clock = std::make_unique<FakeClock>();
         clock->auto_advance = true;
-        app = std::make_unique<App>(*clock);
-        app->host.set_scripted(true);
+        app = make_scripted_app(*clock);
         start_up(*app, {});
         QVERIFY(QTest::qWaitForWindowExposed(app->window.get()));
         comm = std::make_unique<ScriptedComm>(app->link);
@@ -117,7 +117,7 @@ class SyncCommandTest : public QObject {
         app->link.stop_requested.store(true);
         QTRY_VERIFY(command_enabled());
         QCOMPARE(window().status_text(), QStringLiteral("Ready"));
-        QVERIFY(app->host.boxes().empty());
+        QVERIFY(scripted_host(*app).boxes().empty());
         QTRY_VERIFY(!app->sync.running());
         QCOMPARE(app->sync.last_result(), SyncResult::CommStopped);
     }
@@ -131,7 +131,7 @@ class SyncCommandTest : public QObject {
         comm->before_key = [](size_t) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         };
-        app->host.push_answer(MsgAnswer::Yes);
+        scripted_host(*app).push_answer(MsgAnswer::Yes);
         comm->start();
         trigger_synchronize();
         QTRY_VERIFY(progress_bar(window()) && progress_bar(window())->isVisible());
@@ -145,7 +145,7 @@ class SyncCommandTest : public QObject {
         QVERIFY(command_enabled());
         QVERIFY(app->database.modified);
         QCOMPARE(key_row_count(app->database), 5);
-        auto boxes = app->host.boxes();
+        auto boxes = scripted_host(*app).boxes();
         QCOMPARE(boxes.size(), size_t{2});
         QCOMPARE(boxes[1].text,
                  std::string("The database and the key controller are now up to date."));
@@ -171,7 +171,7 @@ class SyncCommandTest : public QObject {
         QVERIFY(!app->sync.running());
         QCOMPARE(app->sync.last_result(), SyncResult::Shutdown);
         QTest::qWait(20);
-        QVERIFY(app->host.boxes().empty());
+        QVERIFY(scripted_host(*app).boxes().empty());
         // Synchronize cannot start again on a closed window.
         trigger_synchronize();
         QVERIFY(!app->sync.running());

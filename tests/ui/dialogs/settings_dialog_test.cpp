@@ -116,7 +116,7 @@ class SettingsDialogTest : public QObject {
         const std::string a = path("a.tsy");
         write_file(a, header + "COM\t" + std::to_string(port) + "\r\n");
         auto t = std::make_unique<TestApp>("\"" + a + "\"");
-        t->app->host.clear_boxes();
+        t->host().clear_boxes();
         return t;
     }
 

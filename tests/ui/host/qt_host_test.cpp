@@ -67,7 +67,7 @@ class QtHostTest : public QObject {
 };
 
 void QtHostTest::error_box_has_caption_text_icon_and_ok() {
-    QtHost host;
+    ScriptedQtHost host;
     BoxInspector box;
     box.answer_with(QMessageBox::Ok);
     MsgAnswer a =
@@ -82,7 +82,7 @@ void QtHostTest::error_box_has_caption_text_icon_and_ok() {
 }
 
 void QtHostTest::confirmation_box_defaults_to_cancel() {
-    QtHost host;
+    ScriptedQtHost host;
     BoxInspector box;
     box.answer_with(QMessageBox::Ok);
     MsgAnswer a = host.message_box("Tessary - Clearing the key controller", "Sure?",
@@ -94,7 +94,7 @@ void QtHostTest::confirmation_box_defaults_to_cancel() {
 }
 
 void QtHostTest::question_box_has_yes_no_cancel() {
-    QtHost host;
+    ScriptedQtHost host;
     for (auto [press, expected] :
          {std::pair{QMessageBox::Yes, MsgAnswer::Yes}, std::pair{QMessageBox::No, MsgAnswer::No},
           std::pair{QMessageBox::Cancel, MsgAnswer::Cancel}}) {
@@ -118,7 +118,7 @@ void QtHostTest::question_box_has_yes_no_cancel() {
 }
 
 void QtHostTest::escape_counts_as_cancel_or_ok() {
-    QtHost host;
+    ScriptedQtHost host;
     BoxInspector box;
     box.answer_with(QMessageBox::Escape);
     QCOMPARE(host.message_box("c", "t", MsgIcon::Warning, MsgButtons::YesNoCancel, MsgAnswer::Yes),
@@ -129,7 +129,7 @@ void QtHostTest::escape_counts_as_cancel_or_ok() {
 }
 
 void QtHostTest::scripted_boxes_are_recorded_and_answered_from_the_queue() {
-    QtHost host;
+    ScriptedQtHost host;
     host.set_scripted(true);
     host.push_answer(MsgAnswer::No);
     QCOMPARE(host.message_box("a", "b", MsgIcon::Warning, MsgButtons::YesNoCancel, MsgAnswer::Yes),
@@ -147,7 +147,7 @@ void QtHostTest::scripted_boxes_are_recorded_and_answered_from_the_queue() {
 }
 
 void QtHostTest::box_from_another_thread_blocks_until_answered() {
-    QtHost host;
+    ScriptedQtHost host;
     BoxInspector box;
     box.answer_with(QMessageBox::Cancel);
     std::atomic<bool> done{false};
@@ -165,7 +165,7 @@ void QtHostTest::box_from_another_thread_blocks_until_answered() {
 }
 
 void QtHostTest::run_on_ui_from_another_thread_runs_on_the_ui_thread() {
-    QtHost host;
+    ScriptedQtHost host;
     QThread* ui = QThread::currentThread();
     QThread* ran_on = nullptr;
     std::atomic<bool> done{false};
@@ -184,7 +184,7 @@ void QtHostTest::run_on_ui_from_another_thread_runs_on_the_ui_thread() {
 }
 
 void QtHostTest::waiting_serves_other_threads() {
-    QtHost host;
+    ScriptedQtHost host;
     host.set_scripted(true);
     std::atomic<bool> finished{false};
     int served = 0;
@@ -204,7 +204,7 @@ void QtHostTest::waiting_serves_other_threads() {
 }
 
 void QtHostTest::waiting_gives_up_after_its_time() {
-    QtHost host;
+    ScriptedQtHost host;
     QElapsedTimer timer;
     timer.start();
     QVERIFY(!host.wait_serving_ui([] { return false; }, 50));
@@ -213,7 +213,7 @@ void QtHostTest::waiting_gives_up_after_its_time() {
 }
 
 void QtHostTest::scripted_file_dialogs_take_queued_choices() {
-    QtHost host;
+    ScriptedQtHost host;
     host.set_scripted(true);
     host.push_file_choice(FileChoice{"/keys/office.tsy", 6});
     host.push_file_choice(std::nullopt);

@@ -160,16 +160,16 @@ void DocumentTest::database_with_a_port_starts_the_link() {
     const std::string path = dir.filePath("ported.tsy").toStdString();
     write_file(path, std::string(header) + "COM\t3\r\n");
     TestClock clock;
-    App app(clock);
-    app.host.set_scripted(true);
+    std::unique_ptr<App> owned = make_scripted_app(clock);
+    App& app = *owned;
     const std::string missing = dir.filePath("no-such-port").toStdString();
     app.link.port_path = [missing](uint32_t) { return missing; };
     start_up(app, path);
     QCOMPARE(app.window->windowTitle().toStdString(), path + " [COM3] - Tessary");
     // The comm thread reports the port it cannot open, from its own thread.
-    QTRY_COMPARE(app.host.boxes().size(), size_t(1));
-    QCOMPARE(app.host.boxes()[0].caption, std::string("Tessary - Serial communications"));
-    QCOMPARE(app.host.boxes()[0].text,
+    QTRY_COMPARE(scripted_host(app).boxes().size(), size_t(1));
+    QCOMPARE(scripted_host(app).boxes()[0].caption, std::string("Tessary - Serial communications"));
+    QCOMPARE(scripted_host(app).boxes()[0].text,
              std::string("Couldn't gain access to the COM port. Is another application using it?"));
     QTRY_VERIFY(!comm_active(app.link));
 }

@@ -468,7 +468,7 @@ void MainWindowTest::clear_memory_asks_with_cancel_as_default() {
     // Cancel (the default) posts nothing: no second box about a missing port.
     QCOMPARE(t.boxes().size(), size_t(1));
     // OK posts the clear request, which without a comm thread reports the missing port.
-    t.app->host.push_answer(MsgAnswer::Ok);
+    t.host().push_answer(MsgAnswer::Ok);
     t.window().action(CmdClearMemory)->trigger();
     boxes = t.boxes();
     QCOMPARE(boxes.size(), size_t(3));
@@ -478,7 +478,7 @@ void MainWindowTest::clear_memory_asks_with_cancel_as_default() {
 void MainWindowTest::controller_commands_without_port_report_it() {
     TestApp t;
     for (int id : {CmdOpenDoorA, CmdOpenDoorB, CmdResetController}) {
-        t.app->host.clear_boxes();
+        t.host().clear_boxes();
         t.window().action(id)->trigger();
         std::vector<ShownBox> boxes = t.boxes();
         QCOMPARE(boxes.size(), size_t(1));
@@ -548,7 +548,7 @@ void MainWindowTest::exit_goes_through_the_close_path() {
     // A key makes the new database worth saving; Cancel in the prompt keeps the program.
     add_key(t.app->database, KeyId{0, 0xa3f1, 0}, nullptr, nullptr, nullptr);
     mark_modified(*t.app);
-    t.app->host.push_answer(MsgAnswer::Cancel);
+    t.host().push_answer(MsgAnswer::Cancel);
     w.action(CmdExit)->trigger();
     // Exit only posts the close.
     QVERIFY(t.boxes().empty());
@@ -556,7 +556,7 @@ void MainWindowTest::exit_goes_through_the_close_path() {
     QVERIFY(w.isVisible());
     QCOMPARE(t.boxes()[0].caption, std::string("Tessary - Closing Tessary"));
     // No: closes without saving, after "Log ended".
-    t.app->host.push_answer(MsgAnswer::No);
+    t.host().push_answer(MsgAnswer::No);
     w.action(CmdExit)->trigger();
     QTRY_VERIFY(!w.isVisible());
     QCOMPARE(t.boxes().size(), size_t(2));
@@ -572,11 +572,11 @@ void MainWindowTest::new_database_resets_keeps_port_and_restarts_log() {
     w.resize(w.width() - 40, w.height() - 30);
     const QRect geometry = w.geometry();
     // Unsaved keys: the prompt comes first; Cancel leaves everything.
-    t.app->host.push_answer(MsgAnswer::Cancel);
+    t.host().push_answer(MsgAnswer::Cancel);
     w.action(CmdNewDatabase)->trigger();
     QCOMPARE(key_row_count(t.app->database), 1);
     // No: the database is reset, the window keeps its place and size, all children show.
-    t.app->host.push_answer(MsgAnswer::No);
+    t.host().push_answer(MsgAnswer::No);
     w.action(CmdNewDatabase)->trigger();
     QCOMPARE(key_row_count(t.app->database), 0);
     QCOMPARE(w.key_view()->model()->rowCount(), 0);

@@ -183,7 +183,7 @@ void WindowPropertiesTest::unnamed_database_with_keys_counts_but_save_stays_grey
     QVERIFY(has_unsaved_changes(*t.app));
     QVERIFY(!save_enabled(t));
     // Closing now asks.
-    t.app->host.push_answer(MsgAnswer::No);
+    t.host().push_answer(MsgAnswer::No);
     QVERIFY(ask_save_changes(*t.app));
     std::vector<ShownBox> boxes = t.boxes();
     QCOMPARE(boxes.size(), size_t(1));
@@ -193,7 +193,7 @@ void WindowPropertiesTest::unnamed_database_with_keys_counts_but_save_stays_grey
     QCOMPARE(boxes[0].icon, MsgIcon::Warning);
     QCOMPARE(boxes[0].buttons, MsgButtons::YesNoCancel);
     QCOMPARE(boxes[0].default_button, MsgAnswer::Yes);
-    t.app->host.push_answer(MsgAnswer::Cancel);
+    t.host().push_answer(MsgAnswer::Cancel);
     QVERIFY(!ask_save_changes(*t.app));
 }
 
