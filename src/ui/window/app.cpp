@@ -10,9 +10,6 @@
 App::App(Clock& c, std::unique_ptr<QtHost> h)
     : clock(c), owned_host(std::move(h)), host(*owned_host),
       sync(link, [this] { mark_modified(*this); }) {
-    for (const CommandRow& row : command_table()) {
-        commands.emplace(row.id, row.handler);
-    }
     edit_key_row = [](App& app, int row) { return edit_key_dialog(app, row); };
     open_url = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 }

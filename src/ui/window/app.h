@@ -9,6 +9,7 @@
 #include "events/screen_log.h"
 #include "platform/clock.h"
 #include "sync/sync_thread.h"
+#include "ui/commands/command_table.h"
 #include "ui/host/qt_host.h"
 
 #include <QUrl>
@@ -18,9 +19,6 @@
 #include <memory>
 
 class MainWindow;
-
-struct App;
-using CommandHandler = std::function<void(App&)>;
 
 struct App {
     // A test hands in its own host; the program takes the Qt one.
@@ -46,9 +44,8 @@ struct App {
     // apply_window_properties.
     ViewFlags view{false, false, false, false};
 
-    // The command table: menu and toolbar ids to their handlers. Filled from
-    // command_table() at construction.
-    std::map<int, CommandHandler> commands;
+    // Menu and toolbar ids to their actions and handlers.
+    CommandTable commands{*this};
     // The key list's double-click: the Edit key data dialog on one row (1 for OK, 0 for Cancel).
     std::function<int(App&, int row)> edit_key_row;
     // Hands the manual to the desktop's default viewer.

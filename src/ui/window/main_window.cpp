@@ -2,7 +2,6 @@
 
 #include "ui/commands/command_table.h"
 #include "ui/commands/controller_link.h"
-#include "ui/commands/menu_table.h"
 #include "ui/models/key_list_model.h"
 #include "ui/models/row_click_view.h"
 #include "ui/models/screen_log_model.h"
@@ -25,6 +24,7 @@
 #include <QToolBar>
 
 #include <functional>
+#include <vector>
 
 namespace {
 
@@ -83,8 +83,7 @@ MainWindow::MainWindow(App& app) : app_(app) {
 MainWindow::~MainWindow() = default;
 
 QAction* MainWindow::action(int command_id) const {
-    auto it = actions_.find(command_id);
-    return it == actions_.end() ? nullptr : it->second;
+    return app_.commands.action(command_id);
 }
 
 QString MainWindow::status_text() const {
@@ -112,33 +111,33 @@ void MainWindow::hide_progress() {
 }
 
 void MainWindow::build_menus() {
-    for (const MenuDef& def : menu_table()) {
-        QMenu* menu = menuBar()->addMenu(QString::fromLatin1(def.title));
-        for (const MenuEntry& entry : def.entries) {
-            if (!entry.text) {
-                menu->addSeparator();
-                continue;
-            }
-            auto* a = new QAction(QString::fromLatin1(entry.text), this);
-            a->setData(entry.id);
-            a->setIconVisibleInMenu(false);
-            if (entry.checked) {
-                a->setCheckable(true);
-                a->setChecked(true);
-            }
-            const int id = entry.id;
-            connect(a, &QAction::triggered, this, [this, id] { dispatch_command(app_, id); });
-            actions_[id] = a;
-            menu->addAction(a);
-        }
+    std::vector<QMenu*> menus;
+    for (const char* title : menu_titles()) {
+        QMenu* menu = menuBar()->addMenu(QString::fromLatin1(title));
         // A popup title and a separator have no help; a command shows its help string.
         connect(menu, &QMenu::aboutToShow, this, [this] { show_status_text(QString()); });
-        connect(menu, &QMenu::hovered, this, [this](QAction* a) {
-            const char* help = a ? help_string(a->data().toInt()) : nullptr;
-            show_status_text(help ? QString::fromLatin1(help) : QString());
-        });
+        connect(menu, &QMenu::hovered, this,
+                [this](QAction* a) { show_status_text(a ? a->statusTip() : QString()); });
         connect(menu, &QMenu::aboutToHide, this, &MainWindow::menu_closed);
+        menus.push_back(menu);
     }
+    for (const CommandRow& row : command_table()) {
+        QMenu* menu = menus.at(static_cast<size_t>(row.menu));
+        if (row.flags & SeparatorBefore) {
+            menu->addSeparator();
+        }
+        menu->addAction(action(row.id));
+    }
+}
+
+bool MainWindow::event(QEvent* event) {
+    // The actions carry their help as status tips, but the help is shown in the status label
+    // and only while a menu entry is highlighted: Qt's own status-tip message would cover the
+    // label, and would also appear for toolbar buttons.
+    if (event->type() == QEvent::StatusTip) {
+        return true;
+    }
+    return QMainWindow::event(event);
 }
 
 void MainWindow::menu_closed() {
@@ -165,8 +164,6 @@ void MainWindow::build_toolbar() {
         }
         QAction* a = action(entry.id);
         a->setIcon(QIcon(toolbar_image(entry.image)));
-        const char* help = help_string(entry.id);
-        a->setToolTip(help ? QString::fromLatin1(help) : QString());
         tool_bar_->addAction(a);
     }
 }

@@ -1,13 +1,11 @@
 // The main window: menu bar, toolbar, the screen log above the key list, and the status bar.
-// Every menu entry and toolbar button goes through the command table; the window's own events
+// Menu entries and toolbar buttons are the command table's actions; the window's own events
 // (moving, resizing, closing) go to the window-property and save-changes logic.
 #pragma once
 
 #include "ui/host/qt_host.h"
 
 #include <QMainWindow>
-
-#include <map>
 
 class QLabel;
 class QMenu;
@@ -45,6 +43,7 @@ class MainWindow final : public QMainWindow, public HostWindow {
     QProgressBar* progress_bar() const { return progress_; }
 
   protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -56,7 +55,6 @@ class MainWindow final : public QMainWindow, public HostWindow {
     void menu_closed();
 
     App& app_;
-    std::map<int, QAction*> actions_;
     QToolBar* tool_bar_ = nullptr;
     QLabel* status_label_ = nullptr;
     QProgressBar* progress_ = nullptr;

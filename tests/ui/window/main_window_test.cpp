@@ -3,7 +3,6 @@
 
 #include "ui/commands/command_table.h"
 #include "ui/commands/commands.h"
-#include "ui/commands/menu_table.h"
 #include "ui/models/row_click_view.h"
 #include "ui/window/document.h"
 #include "ui/window/toolbar_images.h"
@@ -17,10 +16,12 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
+#include <map>
 #include <set>
 #include <vector>
 
@@ -105,6 +106,8 @@ class MainWindowTest : public QObject {
     void title_is_the_program_name_until_a_database_sets_it();
     void highlighted_entry_shows_its_help_and_closing_shows_ready();
     void command_table_names_every_handler();
+    void every_command_is_one_action_in_one_menu();
+    void status_tips_leave_the_status_bar_alone();
     void menu_and_toolbar_reach_the_command_handlers();
     void unknown_command_ids_are_ignored();
     void view_toggles_show_and_hide_bars_and_panes();
@@ -314,12 +317,39 @@ void MainWindowTest::command_table_names_every_handler() {
     }
 }
 
+void MainWindowTest::every_command_is_one_action_in_one_menu() {
+    TestApp t;
+    std::map<QAction*, int> seen;
+    for (QAction* title : t.window().menuBar()->actions()) {
+        for (QAction* a : title->menu()->actions()) {
+            seen[a] += !a->isSeparator();
+        }
+    }
+    for (const CommandRow& row : command_table()) {
+        QAction* a = t.window().action(row.id);
+        QVERIFY2(a && seen[a] == 1, row.text);
+        QCOMPARE(a->data().toInt(), row.id);
+        QCOMPARE(a->statusTip(), row.help ? QString::fromLatin1(row.help) : QString());
+    }
+}
+
+void MainWindowTest::status_tips_leave_the_status_bar_alone() {
+    TestApp t;
+    MainWindow& w = t.window();
+    QAction* a = w.action(CmdSynchronize);
+    QWidget* button = w.tool_bar()->widgetForAction(a);
+    QStatusTipEvent tip(a->statusTip());
+    QApplication::sendEvent(button, &tip);
+    QCOMPARE(w.status_text(), QStringLiteral("Ready"));
+    QVERIFY(w.statusBar()->currentMessage().isEmpty());
+}
+
 void MainWindowTest::menu_and_toolbar_reach_the_command_handlers() {
     TestApp t;
     MainWindow& w = t.window();
     std::vector<int> reached;
-    for (auto& [id, handler] : t.app->commands) {
-        handler = [&reached, id = id](App&) { reached.push_back(id); };
+    for (auto& [id, command] : t.app->commands) {
+        command.handler = [&reached, id = id](App&) { reached.push_back(id); };
     }
     std::vector<int> menu_ids;
     for (QAction* title : w.menuBar()->actions()) {
