@@ -132,6 +132,10 @@ void clear_key_list(DatabaseRecord& rec);
 int key_row_count(const DatabaseRecord& rec);
 // The record of a row, or null when out of range (for views; the row keeps ownership).
 const KeyRecord* key_row(const DatabaseRecord& rec, int row);
+// The row of a record the list still holds (-1 for null). Constant time but for a lazy
+// renumbering after a sort or a deletion; lets a view follow its records across a sort
+// without a map of its own.
+int key_record_row(const DatabaseRecord& rec, const KeyRecord* record);
 // The on-demand display text of one cell: column 0 key number, 1 name, 2 memo, 3 free field.
 std::string key_cell_text(const DatabaseRecord& rec, int row, int column);
 // Negative, zero or positive for the order of a before b: column 0 by key number, column 1 by
