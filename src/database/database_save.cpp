@@ -1,5 +1,6 @@
 #include "database/database_save.h"
 
+#include "database/database_backup.h"
 #include "database/tsy_file.h"
 #include "platform/file.h"
 
@@ -55,6 +56,9 @@ bool save_database_file(const DatabaseRecord& rec, const std::string& path) {
     ok = ok && temp.set_mode(mode);
     ok = ok && temp.flush();
     ok = temp.close() && ok;
+    if (ok) {
+        back_up_database_file(target); // a failed copy is the window's to report, not a failed save
+    }
     ok = ok && replace_file(temp_path, target);
     if (!ok) {
         remove_file(temp_path);
