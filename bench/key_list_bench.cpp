@@ -103,7 +103,11 @@ bool bench_sort(DatabaseRecord& rec, int count) {
 bool bench_filter(DatabaseRecord& rec, int count) {
     auto start = Clock::now();
     KeyFilter filter(rec);
-    double index_time = seconds_since(start);
+    double attach_time = seconds_since(start);
+    // The first query folds every row's texts.
+    start = Clock::now();
+    filter.set_query("m");
+    double first_time = seconds_since(start);
     const std::string queries[] = {"müller, jür", "night shift", "room 99", "a1b2", "zzz"};
     double slowest = 0;
     std::string slowest_query;
@@ -121,9 +125,9 @@ bool bench_filter(DatabaseRecord& rec, int count) {
     }
     filter.set_query("ller, j");
     size_t matches = filter.matching_rows().size();
-    std::printf("%8d keys, filter: index %.3f s; slowest keystroke %.4f s (\"%s\"); "
-                "\"ller, j\" matches %zu\n",
-                count, index_time, slowest, slowest_query.c_str(), matches);
+    std::printf("%8d keys, filter: attach %.3f s; first keystroke %.4f s; slowest keystroke "
+                "after it %.4f s (\"%s\"); \"ller, j\" matches %zu\n",
+                count, attach_time, first_time, slowest, slowest_query.c_str(), matches);
     return matches > 0;
 }
 

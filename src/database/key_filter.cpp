@@ -161,6 +161,14 @@ void KeyFilter::set_query(std::string_view text) {
     const std::vector<int> candidates = narrowing ? matching_rows() : std::vector<int>{};
     query_ = text;
     folded_query_ = std::move(folded);
+    // The texts are folded once something is looked for: a list that is never filtered costs
+    // no memory for them and its loads no time.
+    if (!indexed_ && !folded_query_.empty()) {
+        indexed_ = true;
+        for (size_t row = 0; row < texts_.size(); ++row) {
+            fold_row(*records_[row], static_cast<int>(row), texts_[row]);
+        }
+    }
     // The fields are joined by line breaks, which no field and so no match can hold.
     unmatchable_ = folded_query_.find_first_of("\t\r\n") != std::string::npos;
     if (narrowing) {
@@ -212,13 +220,27 @@ void KeyFilter::index_row(int row) {
     const KeyRecord* record = key_row(rec_, row);
     const auto r = static_cast<size_t>(row);
     records_[r] = record;
-    std::string& text = texts_[r];
-    text = key_cell_text(rec_, row, 0);
-    for (const std::string* field : {&record->name, &record->memo, &record->free_field}) {
+    if (indexed_) {
+        fold_row(*record, row, texts_[r]);
+    }
+    set_match(r, text_matches(texts_[r]));
+}
+
+void KeyFilter::fold_row(const KeyRecord& record, int row, std::string& text) const {
+    text.clear();
+    if (record.id.number <= key_number_mask) {
+        // The six hex digits the key list shows, already in lower case.
+        static constexpr char digits[] = "0123456789abcdef";
+        for (int shift = 20; shift >= 0; shift -= 4) {
+            text += digits[(record.id.number >> shift) & 0xf];
+        }
+    } else {
+        append_folded(text, key_cell_text(rec_, row, 0));
+    }
+    for (const std::string* field : {&record.name, &record.memo, &record.free_field}) {
         text += '\n';
         append_folded(text, *field);
     }
-    set_match(r, text_matches(text));
 }
 
 void KeyFilter::rows_about_to_be_inserted(int first, int last) {

@@ -28,9 +28,9 @@ class KeyFilter final : public KeyListObserver {
   public:
     explicit KeyFilter(const DatabaseRecord& rec, KeyListObserver* next = nullptr);
 
-    // The text the user typed (UTF-8). A query that extends the previous one (contains it)
-    // only looks again at the rows that matched that one. A query holding a tab or a line
-    // break matches nothing: key texts never hold one.
+    // The text the user typed (UTF-8). The first query folds every row's texts; a query that
+    // extends the previous one (contains it) only looks again at the rows that matched that one. A
+    // query holding a tab or a line break matches nothing: key texts never hold one.
     void set_query(std::string_view text);
     const std::string& query() const { return query_; }
     bool active() const { return !folded_query_.empty(); }
@@ -53,6 +53,7 @@ class KeyFilter final : public KeyListObserver {
   private:
     void index_all_rows();
     void index_row(int row);
+    void fold_row(const KeyRecord& record, int row, std::string& text) const;
     bool text_matches(const std::string& folded) const;
     void set_match(size_t row, bool match);
 
@@ -61,6 +62,7 @@ class KeyFilter final : public KeyListObserver {
     std::string query_;
     std::string folded_query_;
     bool unmatchable_ = false;
+    bool indexed_ = false; // texts_ holds the folded texts (from the first query on)
     // Per row: the record (to follow it through a sort), its folded texts, whether it matches.
     std::vector<const KeyRecord*> records_;
     std::vector<std::string> texts_;

@@ -96,6 +96,21 @@ void clear_rows(DatabaseRecord& rec) {
 
 } // namespace
 
+KeyListBulkChange::KeyListBulkChange(DatabaseRecord& rec)
+    : list_(rec.keys), observer_(rec.keys.observer) {
+    if (observer_) {
+        observer_->rows_about_to_be_reset();
+        list_.observer = nullptr;
+    }
+}
+
+KeyListBulkChange::~KeyListBulkChange() {
+    if (observer_) {
+        list_.observer = observer_;
+        observer_->rows_reset();
+    }
+}
+
 void create_key_list(DatabaseRecord& rec, KeyListObserver* observer) {
     rec.keys.observer = observer;
     reset_database(rec);

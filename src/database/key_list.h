@@ -108,6 +108,21 @@ struct DatabaseRecord {
     KeyList keys;
 };
 
+// Makes a bulk change (a whole database read in) one reset for the list's observer, told before
+// and after, instead of a pair of calls per row that a view would follow one at a time. The
+// observer hears nothing in between.
+class KeyListBulkChange {
+  public:
+    explicit KeyListBulkChange(DatabaseRecord& rec);
+    ~KeyListBulkChange();
+    KeyListBulkChange(const KeyListBulkChange&) = delete;
+    KeyListBulkChange& operator=(const KeyListBulkChange&) = delete;
+
+  private:
+    KeyList& list_;
+    KeyListObserver* observer_;
+};
+
 // Attaches the observer (may be null) and resets the record.
 void create_key_list(DatabaseRecord& rec, KeyListObserver* observer);
 // Releases every row and puts every setting back to its default; the observer stays.

@@ -3,6 +3,7 @@
 #include "platform/host.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -172,6 +173,12 @@ void read_old_database(DatabaseRecord& rec, LineReader& in) {
 } // namespace
 
 void read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host) {
+    // A whole database replaces the rows a view showed (the list was just reset) and may hold a
+    // million keys: one reset for the view. An import adds to rows the user may have selected.
+    std::optional<KeyListBulkChange> bulk;
+    if (!import_only) {
+        bulk.emplace(rec);
+    }
     auto keyword = make_buffer(keyword_capacity);
     BufferPtr f[4];
     for (auto& b : f) {
