@@ -125,6 +125,11 @@ void reset_database(DatabaseRecord& rec) {
     rec.keys.observer = observer;
 }
 
+void reserve_key_rows(DatabaseRecord& rec, size_t rows) {
+    rec.keys.rows.reserve(rows);
+    rec.keys.by_number.reserve(rows);
+}
+
 int append_key_row(DatabaseRecord& rec) {
     KeyList& list = rec.keys;
     int row = static_cast<int>(list.rows.size());
@@ -145,7 +150,8 @@ int append_key_row(DatabaseRecord& rec) {
 }
 
 int add_key(DatabaseRecord& rec, const KeyId& id, Buffer* name, Buffer* memo, Buffer* free_field) {
-    if (find_key(rec, id) >= 0) {
+    // Whether any row holds the number, not which: no renumbering needed.
+    if (rec.keys.by_number.count(low_bits(id.number)) != 0) {
         return -1;
     }
     int row = append_key_row(rec);

@@ -127,6 +127,9 @@ class KeyListBulkChange {
 void create_key_list(DatabaseRecord& rec, KeyListObserver* observer);
 // Releases every row and puts every setting back to its default; the observer stays.
 void reset_database(DatabaseRecord& rec);
+// Makes room for this many rows in all, so that a load does not regrow the rows and the index
+// as it goes. Changes nothing a user of the list can see.
+void reserve_key_rows(DatabaseRecord& rec, size_t rows);
 // Appends an empty key (identifier 0, 0, 0; empty texts); returns its row.
 int append_key_row(DatabaseRecord& rec);
 // Appends the key unless a row already holds its number (low 24 bits): then -1, no change.

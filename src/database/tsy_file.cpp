@@ -179,6 +179,12 @@ void read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host
     if (!import_only) {
         bulk.emplace(rec);
     }
+    // A key line takes some 40 bytes or more; a guess on the high side costs little.
+    const int64_t size = file.size();
+    if (size > 0) {
+        reserve_key_rows(rec,
+                         static_cast<size_t>(key_row_count(rec)) + static_cast<size_t>(size / 32));
+    }
     auto keyword = make_buffer(keyword_capacity);
     BufferPtr f[4];
     for (auto& b : f) {
