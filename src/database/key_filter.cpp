@@ -120,8 +120,11 @@ void append_folded(std::string& out, std::string_view bytes) {
     const bool ascii = std::all_of(bytes.begin(), bytes.end(),
                                    [](char b) { return static_cast<unsigned char>(b) < 0x80; });
     if (ascii) {
+        const size_t at = out.size();
+        out.resize(at + bytes.size());
+        char* to = out.data() + at;
         for (char b : bytes) {
-            out += b >= 'A' && b <= 'Z' ? static_cast<char>(b + 0x20) : b;
+            *to++ = b >= 'A' && b <= 'Z' ? static_cast<char>(b + 0x20) : b;
         }
         return;
     }
@@ -163,11 +166,8 @@ void KeyFilter::set_query(std::string_view text) {
     folded_query_ = std::move(folded);
     // The texts are folded once something is looked for: a list that is never filtered costs
     // no memory for them and its loads no time.
-    if (!indexed_ && !folded_query_.empty()) {
-        indexed_ = true;
-        for (size_t row = 0; row < texts_.size(); ++row) {
-            fold_row(*records_[row], static_cast<int>(row), texts_[row]);
-        }
+    if (!folded_query_.empty()) {
+        prepare();
     }
     // The fields are joined by line breaks, which no field and so no match can hold.
     unmatchable_ = folded_query_.find_first_of("\t\r\n") != std::string::npos;
@@ -179,6 +179,16 @@ void KeyFilter::set_query(std::string_view text) {
         for (size_t row = 0; row < texts_.size(); ++row) {
             set_match(row, text_matches(texts_[row]));
         }
+    }
+}
+
+void KeyFilter::prepare() {
+    if (indexed_) {
+        return;
+    }
+    indexed_ = true;
+    for (size_t row = 0; row < texts_.size(); ++row) {
+        fold_row(*records_[row], static_cast<int>(row), texts_[row]);
     }
 }
 
@@ -228,6 +238,7 @@ void KeyFilter::index_row(int row) {
 
 void KeyFilter::fold_row(const KeyRecord& record, int row, std::string& text) const {
     text.clear();
+    text.reserve(9 + record.name.size() + record.memo.size() + record.free_field.size());
     if (record.id.number <= key_number_mask) {
         // The six hex digits the key list shows, already in lower case.
         static constexpr char digits[] = "0123456789abcdef";

@@ -33,6 +33,9 @@ class KeyFilter final : public KeyListObserver {
     // query holding a tab or a line break matches nothing: key texts never hold one.
     void set_query(std::string_view text);
     const std::string& query() const { return query_; }
+    // Folds every row's texts now (once; from then on they follow the list), which the first
+    // query would otherwise do: for the moment the find field appears.
+    void prepare();
     bool active() const { return !folded_query_.empty(); }
 
     bool row_matches(int row) const;
