@@ -18,6 +18,8 @@ struct BackupResult {
     std::string reason; // why no copy could be made (the system's error text)
 };
 
+// For a save that puts a new file in the old one's place by a rename: the copy may be a second
+// name (hard link) of the old file, which a write into that file in place would change too.
 // Keeps the file at `path` (a regular file, the one a save is about to replace) as
 // <folder>/.tessary-backups/<name>.<UTC time, YYYY-MM-DD_HH-MM-SS>Z[-n], then removes that
 // file's copies beyond the newest backups_kept. A missing file is nothing to keep. The result

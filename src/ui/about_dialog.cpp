@@ -16,7 +16,7 @@ AboutDialog::AboutDialog(QWidget* owner) : QDialog(owner) {
     setWindowTitle(QStringLiteral("About Tessary"));
     setModal(true);
     auto* icon = new QLabel;
-    icon->setPixmap(program_icon_pixmap(32));
+    icon->setPixmap(program_icon_pixmap(32, devicePixelRatioF()));
     icon->setAlignment(Qt::AlignTop);
     auto* text = new QLabel(QStringLiteral(
         "Tessary\nVersion 2.6\n\nKey database manager for the RD family of door-access key "

@@ -164,7 +164,7 @@ void MainWindow::build_toolbar() {
             continue;
         }
         QAction* a = action(entry.id);
-        a->setIcon(QIcon(toolbar_image(entry.image)));
+        a->setIcon(toolbar_icon(entry.image));
         const char* help = help_string(entry.id);
         a->setToolTip(help ? QString::fromLatin1(help) : QString());
         tool_bar_->addAction(a);

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <QSvgRenderer>
 
 namespace {
 
@@ -135,8 +136,11 @@ void draw_pane_toggle(QPainter& p, bool upper) {
 
 } // namespace
 
-QPixmap toolbar_image(int index) {
-    QPixmap pm(toolbar_image_width, toolbar_image_height);
+QPixmap toolbar_image(int index, qreal ratio) {
+    // The painter works in device-independent pixels: at ratio 2 each filled pixel becomes a
+    // 2 x 2 block and the round parts are drawn with the finer pixels.
+    QPixmap pm(qRound(toolbar_image_width * ratio), qRound(toolbar_image_height * ratio));
+    pm.setDevicePixelRatio(ratio);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     switch (index) {
@@ -183,35 +187,30 @@ QPixmap toolbar_strip() {
     return strip;
 }
 
-QPixmap program_icon_pixmap(int size) {
-    QPixmap pm(32, 32);
+QIcon toolbar_icon(int index) {
+    QIcon icon;
+    for (qreal ratio : {1.0, 2.0, 3.0}) {
+        icon.addPixmap(toolbar_image(index, ratio));
+    }
+    return icon;
+}
+
+QPixmap program_icon_pixmap(int size, qreal ratio) {
+    const int pixels = qRound(size * ratio);
+    QPixmap pm(pixels, pixels);
     pm.fill(Qt::transparent);
-    {
-        QPainter p(&pm);
-        p.setRenderHint(QPainter::Antialiasing, true);
-        // A door with a gold key in front of it.
-        p.setPen(QPen(QColor(90, 50, 20), 2));
-        p.setBrush(QColor(205, 140, 70));
-        p.drawRect(QRectF(5, 2, 18, 28));
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(230, 180, 0));
-        p.drawEllipse(QPointF(11, 17), 6, 6);
-        p.setBrush(QColor(205, 140, 70));
-        p.drawEllipse(QPointF(11, 17), 2.5, 2.5);
-        p.setBrush(QColor(230, 180, 0));
-        p.drawRect(QRectF(16, 15.5, 14, 3.5));
-        p.drawRect(QRectF(23, 19, 2.5, 4));
-        p.drawRect(QRectF(27, 19, 2.5, 5));
-    }
-    if (size == 32) {
-        return pm;
-    }
-    return pm.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    // The same drawing as the icon installed for the desktop (a door with a gold key).
+    QSvgRenderer svg(QStringLiteral(":/icons/org.tessary.Tessary.svg"));
+    QPainter p(&pm);
+    svg.render(&p, QRectF(0, 0, pixels, pixels));
+    p.end();
+    pm.setDevicePixelRatio(ratio);
+    return pm;
 }
 
 QIcon program_icon() {
     QIcon icon;
-    for (int size : {16, 32, 48}) {
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
         icon.addPixmap(program_icon_pixmap(size));
     }
     return icon;

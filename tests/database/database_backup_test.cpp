@@ -35,7 +35,7 @@ class DatabaseBackupTest : public ::testing::Test {
         buffer_append_text(name.get(), "Holder");
         add_key(rec, KeyId{0, static_cast<uint32_t>(key_row_count(rec) + 1), 0}, name.get(),
                 nullptr, nullptr);
-        return save_database_file(rec, file);
+        return static_cast<bool>(save_database_file(rec, file));
     }
 
     fs::path dir_;

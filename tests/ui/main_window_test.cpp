@@ -100,6 +100,7 @@ class MainWindowTest : public QObject {
     void menus_have_their_texts_ids_checks_and_help();
     void toolbar_has_fourteen_entries_with_help_tooltips();
     void toolbar_images_are_sixteen_by_fifteen_and_distinct();
+    void pictures_are_drawn_at_the_screens_pixel_ratio();
     void window_starts_at_an_eighth_of_the_screen();
     void window_starts_untitled_with_children_in_place();
     void title_is_the_program_name_until_a_database_sets_it();
@@ -113,7 +114,7 @@ class MainWindowTest : public QObject {
     void clear_memory_asks_with_cancel_as_default();
     void controller_commands_without_port_report_it();
     void copy_from_log_posts_no_request();
-    void manual_opens_beside_the_executable_or_reports();
+    void manual_opens_installed_or_in_the_build_tree_or_reports();
     void save_without_file_name_reports();
     void exit_goes_through_the_close_path();
     void new_database_resets_keeps_port_and_restarts_log();
@@ -198,6 +199,24 @@ void MainWindowTest::toolbar_images_are_sixteen_by_fifteen_and_distinct() {
     QCOMPARE(toolbar_strip().size(), QSize(144, 15));
     QVERIFY(!program_icon().isNull());
     QCOMPARE(program_icon_pixmap(32).size(), QSize(32, 32));
+}
+
+void MainWindowTest::pictures_are_drawn_at_the_screens_pixel_ratio() {
+    for (int i = 0; i < toolbar_image_count; ++i) {
+        QPixmap sharp = toolbar_image(i, 2.0);
+        QCOMPARE(sharp.size(), QSize(32, 30));
+        QCOMPARE(sharp.devicePixelRatio(), 2.0);
+        QCOMPARE(sharp.deviceIndependentSize(), QSizeF(16, 15));
+        // The icon hands a screen at 200 % the image drawn for it, not the small one enlarged.
+        QCOMPARE(toolbar_icon(i).pixmap(QSize(16, 15), 2.0).toImage(), sharp.toImage());
+    }
+    QPixmap icon = program_icon_pixmap(32, 2.0);
+    QCOMPARE(icon.size(), QSize(64, 64));
+    QCOMPARE(icon.devicePixelRatio(), 2.0);
+    // Rendered from the drawing, not enlarged: finer than the 32 pixel icon scaled up.
+    QVERIFY(icon.toImage() != program_icon_pixmap(32).toImage().scaled(64, 64));
+    // The door's gold key ring at its centre (11, 17) of 32.
+    QCOMPARE(icon.toImage().pixelColor(2 * 11 + 8, 2 * 17).rgb(), QColor(0xe6, 0xb4, 0x00).rgb());
 }
 
 void MainWindowTest::window_starts_at_an_eighth_of_the_screen() {
@@ -496,10 +515,15 @@ void MainWindowTest::copy_from_log_posts_no_request() {
     QCOMPARE(t.app->link.request_bits.load(), 0u);
 }
 
-void MainWindowTest::manual_opens_beside_the_executable_or_reports() {
-    const QString path = QCoreApplication::applicationDirPath() + "/Manual/Tessary.html";
-    QDir(QCoreApplication::applicationDirPath()).mkpath("Manual");
-    QFile::remove(path);
+void MainWindowTest::manual_opens_installed_or_in_the_build_tree_or_reports() {
+    const QString bin = QCoreApplication::applicationDirPath();
+    const QString installed_dir = QDir::cleanPath(bin + "/../share/doc/tessary/Manual");
+    const QString installed = installed_dir + "/Tessary.html";
+    const QString beside = bin + "/Manual/Tessary.html";
+    QDir().mkpath(installed_dir);
+    QDir().mkpath(bin + "/Manual");
+    QFile::remove(installed);
+    QFile::remove(beside);
     {
         TestApp t;
         t.window().action(CmdManual)->trigger();
@@ -508,27 +532,44 @@ void MainWindowTest::manual_opens_beside_the_executable_or_reports() {
         QCOMPARE(boxes.size(), size_t(1));
         QCOMPARE(boxes[0].caption, std::string("Tessary - Opening help file"));
         QCOMPARE(boxes[0].text,
-                 std::string("Tessary can't open the file '\\Manual\\Tessary.html' which contains "
-                             "the manual.\n\nThe file should exist relative to the directory that "
-                             "contains 'Tessary.exe'.\nYou also need a HTML browser like Netscape "
-                             "or Internet Explorer to view the manual."));
+                 "Tessary can't open the file '" + installed.toStdString() +
+                     "' which contains the manual.\n\nThe file should be installed in '" +
+                     installed_dir.toStdString() +
+                     "', or in a build tree be in the folder 'Manual' beside the executable in '" +
+                     bin.toStdString() + "'.\nYou also need a web browser to view the manual.");
         QCOMPARE(boxes[0].icon, MsgIcon::Error);
         QCOMPARE(boxes[0].buttons, MsgButtons::Ok);
     }
-    write_file(path.toStdString(), "<html></html>");
-    {
+    // The installed manual comes first; a build tree's copy serves when there is none.
+    const struct {
+        bool installed, beside;
+        QString opens;
+    } layouts[] = {{false, true, beside}, {true, true, installed}, {true, false, installed}};
+    for (const auto& layout : layouts) {
+        QFile::remove(installed);
+        QFile::remove(beside);
+        if (layout.installed) {
+            write_file(installed.toStdString(), "<html></html>");
+        }
+        if (layout.beside) {
+            write_file(beside.toStdString(), "<html></html>");
+        }
         TestApp t;
         t.window().action(CmdManual)->trigger();
         QCOMPARE(t.opened_urls.size(), size_t(1));
-        QCOMPARE(t.opened_urls[0], QUrl::fromLocalFile(path));
+        QCOMPARE(t.opened_urls[0], QUrl::fromLocalFile(layout.opens));
         QVERIFY(t.boxes().empty());
-        // A viewer that cannot be started gives the same message.
+        // A viewer that cannot be started gives the message, naming the file it found.
         t.open_url_result = false;
         t.window().action(CmdManual)->trigger();
         QCOMPARE(t.boxes().size(), size_t(1));
         QCOMPARE(t.boxes()[0].caption, std::string("Tessary - Opening help file"));
+        QVERIFY(t.boxes()[0].text.starts_with("Tessary can't open the file '" +
+                                              layout.opens.toStdString() + "'"));
     }
-    QFile::remove(path);
+    QFile::remove(installed);
+    QFile::remove(beside);
+    QDir(bin + "/../share").removeRecursively();
 }
 
 void MainWindowTest::save_without_file_name_reports() {
