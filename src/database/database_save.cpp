@@ -1,5 +1,6 @@
 #include "database/database_save.h"
 
+#include "database/database_backup.h"
 #include "database/tsy_file.h"
 
 #include <cerrno>
@@ -95,6 +96,9 @@ IoResult save_database_file(const DatabaseRecord& rec, const std::string& path,
         result = temp.flush();
     }
     result = first_failure(result, temp.close());
+    if (result && replacing) {
+        back_up_database_file(target); // a failed copy is the window's to report, not a failed save
+    }
     if (result) {
         result = replace_file(temp_path, target);
     }

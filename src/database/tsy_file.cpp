@@ -3,6 +3,7 @@
 #include "platform/host.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -212,6 +213,18 @@ bool known_keyword(const Buffer* kw) {
 void read_lines(DatabaseRecord& rec, File& file, bool import_only, Host& host,
                 bool read_validity_lines, int& recognised) {
     const int first_new_row = key_row_count(rec);
+    // A whole database replaces the rows a view showed (the list was just reset) and may hold a
+    // million keys: one reset for the view. An import adds to rows the user may have selected.
+    std::optional<KeyListBulkChange> bulk;
+    if (!import_only) {
+        bulk.emplace(rec);
+    }
+    // A key line takes some 40 bytes or more; a guess on the high side costs little.
+    const int64_t size = file.size();
+    if (size > 0) {
+        reserve_key_rows(rec,
+                         static_cast<size_t>(key_row_count(rec)) + static_cast<size_t>(size / 32));
+    }
     auto keyword = make_buffer(keyword_capacity);
     BufferPtr f[4];
     for (auto& b : f) {

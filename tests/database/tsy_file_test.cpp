@@ -625,3 +625,39 @@ TEST_F(TsyFile, ImportAppliesValidLinesOnlyToTheKeysItAdds) {
     EXPECT_EQ(dates(rec, 0), "/");
     EXPECT_EQ(dates(rec, 2), "/2026-12-31");
 }
+
+namespace {
+
+struct CountingObserver : KeyListObserver {
+    int resets = 0, inserts = 0, rows_at_reset = -1;
+    const DatabaseRecord* rec = nullptr;
+    void rows_about_to_be_reset() override { rows_at_reset = key_row_count(*rec); }
+    void rows_reset() override { ++resets; }
+    void rows_inserted(int, int) override { ++inserts; }
+    void rows_removed(int, int) override {}
+    void row_changed(int) override {}
+    void rows_reordered() override {}
+};
+
+// A view would follow a load of a million keys row by row: a load is one reset, told before
+// the first key is read; an import adds rows to what the view shows, one by one.
+TEST_F(TsyFile, ALoadIsOneResetForTheViewAndAnImportInsertsRows) {
+    CountingObserver observer;
+    observer.rec = &rec;
+    create_key_list(rec, &observer);
+    observer.resets = 0;
+    read(worked_example);
+    EXPECT_EQ(observer.resets, 1);
+    EXPECT_EQ(observer.rows_at_reset, 0);
+    EXPECT_EQ(observer.inserts, 0);
+    EXPECT_EQ(key_row_count(rec), 2);
+    EXPECT_EQ(rec.keys.observer, &observer);
+    reset_database(rec);
+    observer.resets = 0;
+    read(worked_example, true);
+    EXPECT_EQ(observer.resets, 0);
+    EXPECT_EQ(observer.inserts, 2);
+    rec.keys.observer = nullptr;
+}
+
+} // namespace

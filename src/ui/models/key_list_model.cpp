@@ -2,8 +2,6 @@
 
 #include "ui/models/key_text.h"
 
-#include <unordered_map>
-
 namespace {
 const char* const headers[4] = {"Key nr.", "Name", "Memo", "Free field"};
 }
@@ -69,17 +67,10 @@ void KeyListModel::rows_about_to_be_reordered() {
 }
 
 void KeyListModel::rows_reordered() {
-    std::unordered_map<const KeyRecord*, int> row_of;
-    if (!moving_.isEmpty()) {
-        row_of.reserve(db_.keys.rows.size());
-        for (size_t r = 0; r < db_.keys.rows.size(); ++r) {
-            row_of.emplace(db_.keys.rows[r].get(), static_cast<int>(r));
-        }
-    }
     QModelIndexList to;
     for (int i = 0; i < moving_.size(); ++i) {
-        auto it = row_of.find(moving_records_[static_cast<size_t>(i)]);
-        to.append(it == row_of.end() ? QModelIndex() : index(it->second, moving_[i].column()));
+        const int row = key_record_row(db_, moving_records_[static_cast<size_t>(i)]);
+        to.append(row < 0 ? QModelIndex() : index(row, moving_[i].column()));
     }
     changePersistentIndexList(moving_, to);
     moving_.clear();
