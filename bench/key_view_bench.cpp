@@ -4,8 +4,8 @@
 // unless QT_QPA_PLATFORM says otherwise.
 // Usage: key_view_bench [key count]   (default: 1000000)
 #include "database/tsy_file.h"
-#include "ui/key_list_model.h"
-#include "ui/row_click_view.h"
+#include "ui/models/key_list_model.h"
+#include "ui/models/row_click_view.h"
 
 #include "support/quiet_host.h"
 
