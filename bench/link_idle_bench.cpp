@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     BenchLink bench(sim);
-    LinkContext& link = bench.link;
+    Link& link = bench.link;
     if (!bench.connect(sim)) {
         std::fprintf(stderr, "no link\n");
         return 1;

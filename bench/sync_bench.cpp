@@ -28,7 +28,7 @@ bool run(SimModel model, int keys) {
     }
 
     BenchLink bench(sim);
-    LinkContext& link = bench.link;
+    Link& link = bench.link;
     DatabaseRecord& db = bench.db;
     add_key(db, KeyId{0, 0x800000, 0}, nullptr, nullptr, nullptr);
     // Spread over the 24-bit range, so that the commands carry all kinds of digits.

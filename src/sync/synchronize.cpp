@@ -37,16 +37,23 @@ MsgAnswer ask(SyncContext& ctx, const char* caption, const char* text, MsgIcon i
 // delivers it, and waiting on would leave Synchronize disabled for good.
 SyncResult wait_for_readout(SyncContext& ctx, uint32_t starts) {
     DecoderState& s = ctx.decoder_state;
+    Link& link = ctx.link;
     uint32_t lines = s.readout_lines.load(std::memory_order_acquire);
-    uint32_t bytes = ctx.link.bytes_received.load(std::memory_order_relaxed);
+    uint32_t bytes = link.bytes_received();
     uint32_t last_progress = ctx.clock.tick_ms();
-    while (!s.readout_done.load(std::memory_order_acquire)) {
+    for (;;) {
+        // Taken before the looks below: a change after them ends the wait at once.
+        uint64_t seen = link.changes();
+        if (s.readout_done.load(std::memory_order_acquire)) {
+            break;
+        }
         uint32_t now_lines = s.readout_lines.load(std::memory_order_acquire);
         if (now_lines != lines) {
             lines = now_lines;
             last_progress = ctx.clock.tick_ms();
-        } else if (ctx.clock.tick_ms() - last_progress >= readout_silence_ms &&
-                   ctx.link.bytes_received.load(std::memory_order_relaxed) != bytes) {
+        }
+        uint32_t silent = ctx.clock.tick_ms() - last_progress;
+        if (silent >= readout_silence_ms && link.bytes_received() != bytes) {
             // The unit talks but sends no key lines; a unit that says nothing at all is left
             // to the no-response report.
             return SyncResult::ReadoutMissing;
@@ -54,14 +61,14 @@ SyncResult wait_for_readout(SyncContext& ctx, uint32_t starts) {
         if (s.no_response_seen.load(std::memory_order_acquire)) {
             return SyncResult::NoAnswer;
         }
-        if (!comm_active(ctx.link) ||
-            ctx.link.comm_starts.load(std::memory_order_acquire) != starts) {
+        if (!comm_active(link) || link.starts() != starts) {
             return SyncResult::CommStopped;
         }
         if (cancelled(ctx)) {
             return SyncResult::Shutdown;
         }
-        ctx.clock.sleep_ms(sync_poll_ms);
+        link.wait_change(seen, silent >= readout_silence_ms ? readout_silence_ms
+                                                            : readout_silence_ms - silent);
     }
     if (s.no_response_seen.load(std::memory_order_acquire)) {
         return SyncResult::NoAnswer;
@@ -132,8 +139,8 @@ bool transfer_phase(SyncContext& ctx, const char* status, const std::vector<KeyI
             on_ui(ctx, [&] { ctx.host.set_progress(acked, total); });
         }
     };
-    return add ? send_add_keys(ctx.link, keys.data(), count, progress)
-               : send_delete_keys(ctx.link, keys.data(), count, progress);
+    return add ? send_add_keys(ctx.link, keys, progress)
+               : send_delete_keys(ctx.link, keys, progress);
 }
 
 SyncResult run_steps(SyncContext& ctx) {
@@ -143,7 +150,7 @@ SyncResult run_steps(SyncContext& ctx) {
 
     // Taken before the post, so that a restart between the two is taken for a lost request
     // rather than missed.
-    uint32_t starts = ctx.link.comm_starts.load(std::memory_order_acquire);
+    uint32_t starts = ctx.link.starts();
     if (!post_request(ctx.link, request_readout)) {
         return SyncResult::NoPort;
     }
