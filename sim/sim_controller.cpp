@@ -308,7 +308,14 @@ void SimController::clear_record() {
     received_.clear();
     chunks_.clear();
     sent_.clear();
+    answer_gaps_.clear();
+    awaiting_answer_ = false;
     violations_ = 0;
+}
+
+std::vector<std::chrono::nanoseconds> SimController::answer_gaps() {
+    std::lock_guard lock(mutex_);
+    return answer_gaps_;
 }
 
 bool SimController::wait_until(const std::function<bool()>& pred, int timeout_ms) {
@@ -608,6 +615,8 @@ void SimController::run() {
             last_sent_ = Clock::now();
             if (out_.front().second) {
                 may_receive_ = true;
+                ready_sent_ = last_sent_;
+                awaiting_answer_ = true;
             }
             out_.pop_front();
             changed = true;
@@ -657,6 +666,10 @@ void SimController::run() {
                 received_ += chunk;
                 chunks_.push_back(chunk);
                 auto t = Clock::now();
+                if (awaiting_answer_) {
+                    answer_gaps_.push_back(t - ready_sent_);
+                    awaiting_answer_ = false;
+                }
                 for (char c : chunk) {
                     Clock::time_point ready = t;
                     if (opt_.line_timing) {

@@ -64,6 +64,10 @@ class SimController {
     std::string sent();                                     // everything this side wrote
     std::chrono::steady_clock::time_point last_sent_time(); // when the last byte went out
     int pacing_violations(); // RD-03: a byte came before its echo went
+    // RD-03: for each byte of the program that came after an echo or a prompt of ours, the time
+    // from that echo going out to the byte's arrival: the program's turnaround, with the
+    // terminal's and this side's own wake-up in it.
+    std::vector<std::chrono::nanoseconds> answer_gaps();
     int resets();
     int commands(char kind); // complete commands handled, by first byte ("n", "d", "o", ...)
     void clear_record();
@@ -133,6 +137,9 @@ class SimController {
     std::vector<std::string> chunks_;
     std::string sent_;
     Clock::time_point last_sent_{};
+    Clock::time_point ready_sent_{}; // the last echo or prompt went out
+    bool awaiting_answer_ = false;
+    std::vector<std::chrono::nanoseconds> answer_gaps_;
     int violations_ = 0;
     int resets_ = 0;
     int command_counts_[256] = {};

@@ -106,6 +106,9 @@ class Link {
     // for the owner's end, before the window goes.
     void shut_down();
 
+    // The running comm thread, for measuring its CPU time.
+    std::thread::native_handle_type native_handle() { return thread_.native_handle(); }
+
     // --- Any thread ---------------------------------------------------------------------------
     bool active() const { return comm_active_.load(std::memory_order_acquire); }
     // Asks the comm thread to end without waiting for it.
