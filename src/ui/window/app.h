@@ -36,7 +36,7 @@ struct App {
     ScreenLog screen_log;
     Logger logger{database, screen_log, host, clock};
     DecoderContext decoder{host, clock, logger, database, controller_keys};
-    LinkContext link{host, clock, decoder};
+    Link link{host, clock, decoder};
     // Synchronize's thread; ended by ~App while the window still exists.
     SyncThread sync;
 

@@ -197,7 +197,7 @@ void DatabaseFilesTest::open_starts_the_link_on_the_port_of_the_file() {
     t.host().push_file_choice(choice_of(b));
     open_database(*t.app);
     QCOMPARE(t.window().windowTitle(), QStringLiteral("b.tsy [COM4] - Tessary"));
-    QCOMPARE(t.app->link.comm_starts.load(), 1u);
+    QCOMPARE(t.app->link.starts(), 1u);
     // The thread tried port 4, could not open it and said so.
     QTRY_COMPARE(t.boxes().size(), size_t(1));
     QCOMPARE(t.boxes()[0].caption, std::string("Tessary - Serial communications"));

@@ -542,7 +542,7 @@ void MainWindowTest::copy_from_log_posts_no_request() {
     TestApp t;
     t.window().action(CmdCopyFromLog)->trigger();
     QVERIFY(t.boxes().empty());
-    QCOMPARE(t.app->link.request_bits.load(), 0u);
+    QCOMPARE(t.app->link.pending_requests(), 0u);
 }
 
 void MainWindowTest::manual_opens_installed_or_in_the_build_tree_or_reports() {
