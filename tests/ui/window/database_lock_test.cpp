@@ -3,33 +3,20 @@
 // plain-text form that programs without Qt write too.
 #include "ui/window/database_lock.h"
 
+#include "ui/lock_holder_process.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 namespace {
-
-// The child side: holds the lock of argv[2] until its standard input closes.
-int hold_lock(const char* path) {
-    DatabaseLock lock;
-    const bool locked = lock.acquire(QString::fromLocal8Bit(path)) == DatabaseLock::Outcome::Locked;
-    std::printf("%s\n", locked ? "locked" : "refused");
-    std::fflush(stdout);
-    char line[64];
-    while (std::fgets(line, sizeof line, stdin)) {
-    }
-    return locked ? 0 : 1;
-}
 
 QString exe_name() {
     return QFileInfo(QCoreApplication::applicationFilePath()).fileName();
@@ -42,40 +29,30 @@ class DatabaseLockTest : public QObject {
 
     QTemporaryDir dir;
     QString database;
-    QProcess child;
-
-    // Another process that holds the lock of the database.
-    void start_holder() {
-        child.start(QCoreApplication::applicationFilePath(), {"--hold-lock", database});
-        QVERIFY(child.waitForStarted());
-        QVERIFY(child.waitForReadyRead(10000));
-        QCOMPARE(child.readAllStandardOutput().trimmed(), QByteArray("locked"));
-    }
+    std::unique_ptr<LockHolderProcess> other;
 
   private slots:
     void init() {
         QVERIFY(dir.isValid());
         database = dir.filePath("door list.tsy");
+        other = std::make_unique<LockHolderProcess>();
     }
     void cleanup() {
-        if (child.state() != QProcess::NotRunning) {
-            child.kill();
-            child.waitForFinished();
-        }
+        other.reset();
         QFile::remove(lock_file_path(database));
     }
 
     void second_holder_is_named_and_current_lock_kept() {
-        start_holder();
+        other->start(database);
         DatabaseLock lock;
         const QString mine = dir.filePath("mine.tsy");
         QCOMPARE(lock.acquire(mine), DatabaseLock::Outcome::Locked);
         QCOMPARE(lock.acquire(database), DatabaseLock::Outcome::HeldElsewhere);
-        QCOMPARE(lock.holder().pid, child.processId());
+        QCOMPARE(lock.holder().pid, other->process.processId());
         QCOMPARE(lock.holder().app_name, exe_name());
         QCOMPARE(lock.holder().host_name, QSysInfo::machineHostName());
         QCOMPARE(describe_holder(lock.holder()), QStringLiteral("process %1 (%2) on host %3")
-                                                     .arg(child.processId())
+                                                     .arg(other->process.processId())
                                                      .arg(exe_name(), QSysInfo::machineHostName()));
         // A refused Open or Save As leaves the database that is open locked.
         QVERIFY(lock.held());
@@ -84,10 +61,8 @@ class DatabaseLockTest : public QObject {
     }
 
     void lock_goes_when_holder_closes_the_database() {
-        start_holder();
-        child.closeWriteChannel();
-        QVERIFY(child.waitForFinished());
-        QCOMPARE(child.exitCode(), 0);
+        other->start(database);
+        other->close_database();
         QVERIFY(!QFile::exists(lock_file_path(database)));
         DatabaseLock lock;
         QCOMPARE(lock.acquire(database), DatabaseLock::Outcome::Locked);
@@ -97,9 +72,8 @@ class DatabaseLockTest : public QObject {
     }
 
     void stale_lock_of_crashed_process_taken_over() {
-        start_holder();
-        child.kill();
-        QVERIFY(child.waitForFinished());
+        other->start(database);
+        other->crash();
         QVERIFY(QFile::exists(lock_file_path(database)));
         DatabaseLock lock;
         QCOMPARE(lock.acquire(database), DatabaseLock::Outcome::Locked);
@@ -145,8 +119,8 @@ class DatabaseLockTest : public QObject {
 };
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "--hold-lock") == 0) {
-        return hold_lock(argv[2]);
+    if (int code = 0; run_as_lock_holder(argc, argv, code)) {
+        return code;
     }
     QCoreApplication app(argc, argv);
     DatabaseLockTest test;
