@@ -55,5 +55,4 @@ void fill_recent_menu(QMenu& menu, const QStringList& files,
         action->setEnabled(QFileInfo::exists(path));
         QObject::connect(action, &QAction::triggered, &menu, [open, path] { open(path); });
     }
-    menu.setEnabled(!files.isEmpty());
 }

@@ -32,6 +32,6 @@ class RecentFiles {
 
 // Refills the Open Recent submenu: one entry per file, most recent first, mnemonics 1 to 8,
 // the file name as text and the whole path as help string; a file that no longer exists is
-// greyed. The submenu itself is greyed while the list is empty.
+// greyed.
 void fill_recent_menu(QMenu& menu, const QStringList& files,
                       const std::function<void(const QString& path)>& open);

@@ -88,13 +88,11 @@ class RecentFilesTest : public QObject {
         QVERIFY(actions[0]->isEnabled());
         QCOMPARE(actions[1]->text(), QString("&2 gone.tsy"));
         QVERIFY(!actions[1]->isEnabled());
-        QVERIFY(menu.isEnabled());
         actions[0]->trigger();
         QCOMPARE(opened, present);
-        // Refilling replaces the entries; an empty list greys the submenu.
+        // Refilling replaces the entries.
         fill_recent_menu(menu, {}, [](const QString&) {});
         QVERIFY(menu.actions().isEmpty());
-        QVERIFY(!menu.isEnabled());
     }
 };
 
