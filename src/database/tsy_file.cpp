@@ -276,15 +276,19 @@ class ChunkWriter {
     }
     void put(const Buffer* b) { put(buffer_view(b)); }
 
-    bool finish() {
+    IoResult finish() {
         flush();
-        return ok_;
+        return result_;
     }
 
   private:
     void flush() {
-        if (!out_.empty() && !file_.write(out_)) {
-            ok_ = false;
+        if (!out_.empty()) {
+            // The first failure is the cause worth reporting; writing still goes on.
+            IoResult r = file_.write(out_);
+            if (!r && result_) {
+                result_ = r;
+            }
         }
         out_.clear();
     }
@@ -292,7 +296,7 @@ class ChunkWriter {
     static constexpr size_t chunk_size = 64 * 1024;
     File& file_;
     std::string out_;
-    bool ok_ = true;
+    IoResult result_;
 };
 
 void append_signed_decimal(Buffer* line, int32_t value) {
@@ -304,7 +308,7 @@ void append_signed_decimal(Buffer* line, int32_t value) {
 
 } // namespace
 
-bool write_database(const DatabaseRecord& rec, File& file) {
+IoResult write_database(const DatabaseRecord& rec, File& file) {
     ChunkWriter out(file);
     auto buffer = make_buffer(line_capacity);
     Buffer* line = buffer.get();

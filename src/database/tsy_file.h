@@ -13,6 +13,7 @@ struct Host;
 // the line concerned; what was read before stays in rec.
 void read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host);
 
-// Writes the whole database from the file's current position in the current format. True only
-// if every write succeeded; a failed write does not stop the rest from being attempted.
-bool write_database(const DatabaseRecord& rec, File& file);
+// Writes the whole database from the file's current position in the current format. Succeeds
+// only if every write succeeded (else the first failure's cause); a failed write does not stop
+// the rest from being attempted.
+IoResult write_database(const DatabaseRecord& rec, File& file);

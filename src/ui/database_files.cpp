@@ -27,8 +27,11 @@ void take_file_name(App& app, const FileChoice& choice) {
 bool save_database(App& app, const std::string& path) {
     capture_window_properties(app);
     // Written beside the old file and renamed over it: a failure part way leaves the old one.
-    if (!save_database_file(app.database, path)) {
-        app.host.message_box(saving_caption, save_error_text, MsgIcon::Error);
+    if (IoResult saved = save_database_file(app.database, path); !saved) {
+        // The text's guess (permissions) is often wrong: the system's reason goes with it.
+        app.host.message_box(saving_caption,
+                             std::string(save_error_text) + "\n\nReason: " + saved.reason(),
+                             MsgIcon::Error);
         return false;
     }
     clear_modified(app);

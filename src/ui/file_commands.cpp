@@ -13,8 +13,10 @@ void new_database(App& app) {
     if (!ask_save_changes(app)) {
         return;
     }
-    app.logger.end_log();
+    // The link first: a controller report during the stop's wait must not reach the old log
+    // after its "Log ended".
     stop_link(app);
+    app.logger.end_log();
     reset_database(app.database);
     // A new database talks to the same controller as the one it replaces.
     app.database.com_port = port;

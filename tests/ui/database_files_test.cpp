@@ -275,13 +275,14 @@ void DatabaseFilesTest::save_error_keeps_the_flag_and_cancels_the_prompt() {
     QVERIFY(db.modified);
     std::vector<ShownBox> boxes = t.boxes();
     QCOMPARE(boxes.size(), size_t(1));
-    check_box(boxes[0], saving_caption, save_error_text, MsgIcon::Error);
+    const std::string missing = save_error_text + "\n\nReason: No such file or directory";
+    check_box(boxes[0], saving_caption, missing, MsgIcon::Error);
     // Yes in the prompt saves; the failed save cancels the close.
     t.app->host.push_answer(MsgAnswer::Yes);
     QVERIFY(!ask_save_changes(*t.app));
     QCOMPARE(t.boxes().size(), size_t(3));
     QCOMPARE(t.boxes()[1].caption, closing_caption);
-    QCOMPARE(t.boxes()[2].text, save_error_text);
+    QCOMPARE(t.boxes()[2].text, missing);
 }
 
 void DatabaseFilesTest::save_failing_halfway_keeps_the_old_file() {
@@ -309,7 +310,9 @@ void DatabaseFilesTest::save_failing_halfway_keeps_the_old_file() {
     QCOMPARE(read_file(a), old);
     QVERIFY(t.app->database.modified);
     QCOMPARE(t.boxes().size(), size_t(1));
-    check_box(t.boxes()[0], saving_caption, save_error_text, MsgIcon::Error);
+    // The system's reason follows the text: here the limit on file size, not permissions.
+    check_box(t.boxes()[0], saving_caption, save_error_text + "\n\nReason: File too large",
+              MsgIcon::Error);
     QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden).size(), 2); // a.tsy, a.log
     // Once there is room again the save goes through, with the old file's permissions.
     QVERIFY(save_database(*t.app, a));
