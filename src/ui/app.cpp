@@ -6,6 +6,7 @@
 #include "ui/main_window.h"
 
 #include <QDesktopServices>
+#include <QSettings>
 
 App::App(Clock& c) : clock(c), sync(link, [this] { mark_modified(*this); }) {
     for (const CommandRow& row : command_table()) {

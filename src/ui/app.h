@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "sync/sync_thread.h"
 #include "ui/qt_host.h"
+#include "ui/window/database_lock.h"
 
 #include <QUrl>
 
@@ -18,6 +19,7 @@
 #include <memory>
 
 class MainWindow;
+class QSettings;
 
 struct App;
 using CommandHandler = std::function<void(App&)>;
@@ -38,6 +40,14 @@ struct App {
     LinkContext link{host, clock, decoder};
     // Synchronize's thread; ended by ~App while the window still exists.
     SyncThread sync;
+
+    // The lock of the open database; not held while it is open read-only, when Save is greyed
+    // and the title says so.
+    DatabaseLock lock;
+    bool read_only = false;
+    // Recent files and the file dialogs' last folder. start_up takes the user's settings unless
+    // a test has put its own here.
+    std::unique_ptr<QSettings> settings;
 
     // Which of the window's four children are shown; all off until the first
     // apply_window_properties.

@@ -17,6 +17,8 @@ void new_database(App& app) {
     // after its "Log ended".
     stop_link(app);
     app.logger.end_log();
+    app.lock.release();
+    app.read_only = false;
     reset_database(app.database);
     // A new database talks to the same controller as the one it replaces.
     app.database.com_port = port;
@@ -36,6 +38,10 @@ void open_database_command(App& app) {
 }
 
 void save_command(App& app) {
+    // Save is greyed while the database is open read-only; its file is another window's.
+    if (app.read_only) {
+        return;
+    }
     if (app.database.file_name.empty()) {
         app.host.message_box("Tessary - Saving database",
                              "There is no open file to save to. Use 'Save As'.", MsgIcon::Error);

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+class QSettings;
 class QWidget;
 
 struct ShownBox {
@@ -39,6 +40,8 @@ class QtHost final : public QObject, public Host {
     QtHost();
 
     void attach(HostWindow* window) { window_ = window; }
+    // Where the file dialogs keep the folder they last showed; none keeps nothing.
+    void set_settings(QSettings* settings) { settings_ = settings; }
 
     MsgAnswer message_box(const std::string& caption, const std::string& text, MsgIcon icon,
                           MsgButtons buttons = MsgButtons::Ok,
@@ -69,6 +72,7 @@ class QtHost final : public QObject, public Host {
     std::optional<FileChoice> file_dialog(bool save);
 
     HostWindow* window_ = nullptr;
+    QSettings* settings_ = nullptr;
     mutable std::mutex mutex_; // the scripting queues and the record of boxes
     bool scripted_ = false;
     std::deque<MsgAnswer> answers_;

@@ -7,6 +7,7 @@
 #include "ui/main_window.h"
 
 #include <QDir>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -27,6 +28,9 @@ struct TestClock final : Clock {
 struct TestApp {
     explicit TestApp(const std::string& command_line = {}, bool show = true) {
         app = std::make_unique<App>(clock);
+        // Recent files and the last folder go to a file of the test's own.
+        app->settings = std::make_unique<QSettings>(settings_dir.filePath("tessary.conf"),
+                                                    QSettings::IniFormat);
         app->host.set_scripted(true);
         app->open_url = [this](const QUrl& url) {
             opened_urls.push_back(url);
@@ -45,6 +49,7 @@ struct TestApp {
     std::vector<ShownBox> boxes() { return app->host.boxes(); }
 
     TestClock clock;
+    QTemporaryDir settings_dir;
     std::unique_ptr<App> app;
     std::vector<QUrl> opened_urls;
     bool open_url_result = true;
