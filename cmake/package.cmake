@@ -26,26 +26,16 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 # Desktop database, MIME and icon caches are refreshed by the triggers of the packages that own
 # them; nothing of our own runs at install time.
 
-# What every Debian package carries: its changelog and copyright, and compressed manual pages.
-set(package_gz)
-foreach(pair "debian/changelog:changelog.Debian.gz" "tessary.1:tessary.1.gz"
-        "tessary-sim.1:tessary-sim.1.gz")
-  string(REPLACE ":" ";" pair ${pair})
-  list(GET pair 0 source)
-  list(GET pair 1 target)
-  set(gz ${CMAKE_BINARY_DIR}/packaging/${target})
-  add_custom_command(OUTPUT ${gz}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
-    COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/packaging/${source} > ${gz}
-    DEPENDS ${PROJECT_SOURCE_DIR}/packaging/${source}
-    COMMENT "Compressing ${source}")
-  list(APPEND package_gz ${gz})
-endforeach()
-add_custom_target(tessary_package_docs ALL DEPENDS ${package_gz})
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright
-              ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz
+# What every Debian package carries: its changelog and copyright (the compressed manual pages
+# come from man/).
+set(changelog_gz ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz)
+add_custom_command(OUTPUT ${changelog_gz}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
+  COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/packaging/debian/changelog > ${changelog_gz}
+  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/debian/changelog
+  COMMENT "Compressing the changelog")
+add_custom_target(tessary_package_docs ALL DEPENDS ${changelog_gz})
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright ${changelog_gz}
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES ${CMAKE_BINARY_DIR}/packaging/tessary.1.gz ${CMAKE_BINARY_DIR}/packaging/tessary-sim.1.gz
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 include(CPack)

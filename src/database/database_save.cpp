@@ -26,10 +26,10 @@ IoResult first_failure(IoResult a, IoResult b) {
 }
 
 // No copy is kept here, so only used where a replacing save cannot be made.
-IoResult write_in_place(const DatabaseRecord& rec, File& file) {
+IoResult write_in_place(const DatabaseRecord& rec, File& file, bool window_lines_as_read) {
     IoResult result = file.truncate(0);
     if (result) {
-        result = write_database(rec, file);
+        result = write_database(rec, file, window_lines_as_read);
     }
     if (result) {
         result = file.flush();
@@ -39,7 +39,8 @@ IoResult write_in_place(const DatabaseRecord& rec, File& file) {
 
 } // namespace
 
-IoResult save_database_file(const DatabaseRecord& rec, const std::string& path) {
+IoResult save_database_file(const DatabaseRecord& rec, const std::string& path,
+                            bool window_lines_as_read) {
     if (path.empty()) {
         return IoResult::from_errno(ENOENT);
     }
@@ -75,7 +76,7 @@ IoResult save_database_file(const DatabaseRecord& rec, const std::string& path) 
     if (!temp.is_open()) {
         const int cause = temp.open_error().value();
         if (replacing && (cause == EACCES || cause == EPERM)) {
-            return write_in_place(rec, old_file);
+            return write_in_place(rec, old_file, window_lines_as_read);
         }
         return IoResult(temp.open_error());
     }
@@ -83,10 +84,10 @@ IoResult save_database_file(const DatabaseRecord& rec, const std::string& path) 
         // Only root may give a file away: rather than take the file over, write it in place.
         temp.close();
         remove_file(temp_path);
-        return write_in_place(rec, old_file);
+        return write_in_place(rec, old_file, window_lines_as_read);
     }
     old_file.close();
-    IoResult result = write_database(rec, temp);
+    IoResult result = write_database(rec, temp, window_lines_as_read);
     if (result) {
         result = temp.set_mode(mode);
     }

@@ -12,5 +12,7 @@
 // with the cause of that refusal. Where the new file cannot be made (a folder this user may not
 // write) or cannot be given the old owner, a writable old file is written in place instead,
 // which is the one way left. On failure the result names the cause; a failed replacing save
-// leaves the old file untouched and no new file behind.
-IoResult save_database_file(const DatabaseRecord& rec, const std::string& path);
+// leaves the old file untouched and no new file behind. window_lines_as_read: as for
+// write_database.
+IoResult save_database_file(const DatabaseRecord& rec, const std::string& path,
+                            bool window_lines_as_read = false);

@@ -200,6 +200,24 @@ void replace_key_row(DatabaseRecord& rec, int row, const KeyId& id, Buffer* name
     }
 }
 
+void set_key_validity(DatabaseRecord& rec, int row, std::optional<Day> from,
+                      std::optional<Day> until) {
+    if (!valid_row(rec, row)) {
+        return;
+    }
+    KeyRecord& key = *rec.keys.rows[static_cast<size_t>(row)];
+    key.valid_from = from;
+    key.valid_until = until;
+    if (rec.keys.observer) {
+        rec.keys.observer->row_changed(row);
+    }
+}
+
+bool key_valid_on(const KeyRecord& record, Day day) {
+    return !(record.valid_from && day < *record.valid_from) &&
+           !(record.valid_until && day > *record.valid_until);
+}
+
 void delete_key_row(DatabaseRecord& rec, int row) {
     if (!valid_row(rec, row)) {
         return;

@@ -3,9 +3,11 @@
 #pragma once
 
 #include "core/buffer.h"
+#include "core/day.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -34,6 +36,10 @@ struct KeyRecord {
     std::string name;
     std::string memo;
     std::string free_field;
+    // First and last day on which the key may open; none: no limit on that side. The controller
+    // knows nothing of dates: Synchronize keeps a key outside them out of its memory.
+    std::optional<Day> valid_from;
+    std::optional<Day> valid_until;
 
     // Maintained by the key list, not by its users. The row this record had when the list last
     // numbered its rows (trusted only below KeyList::stale_from), and the other records whose
@@ -127,6 +133,11 @@ void read_key_row(const DatabaseRecord& rec, int row, KeyId* id, Buffer* name, B
 // in the caller's Buffers too, and stores identifier and texts in the row.
 void replace_key_row(DatabaseRecord& rec, int row, const KeyId& id, Buffer* name, Buffer* memo,
                      Buffer* free_field);
+// Out of range: nothing. Otherwise sets the row's days of validity and announces the change.
+void set_key_validity(DatabaseRecord& rec, int row, std::optional<Day> from,
+                      std::optional<Day> until);
+// A key opens on `day` unless it falls before its first or after its last day of validity.
+bool key_valid_on(const KeyRecord& record, Day day);
 void delete_key_row(DatabaseRecord& rec, int row);
 void clear_key_list(DatabaseRecord& rec);
 int key_row_count(const DatabaseRecord& rec);

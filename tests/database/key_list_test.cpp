@@ -588,3 +588,26 @@ TEST(KeyListDifference, MatchesTheNestedScanOrderExactly) {
         ASSERT_EQ(array_b, ids_b) << "round " << round;
     }
 }
+
+TEST(KeyList, AKeyIsValidFromItsFirstThroughItsLastDay) {
+    const Day from = *parse_day("2026-03-01"), until = *parse_day("2026-03-14");
+    struct Case {
+        std::optional<Day> from, until;
+        int32_t offset_from_first; // the day asked about, relative to `from`
+        bool valid;
+    } cases[] = {
+        {std::nullopt, std::nullopt, -100000, true},
+        {from, std::nullopt, -1, false},
+        {from, std::nullopt, 0, true},
+        {from, until, 13, true},
+        {from, until, 14, false},
+        {std::nullopt, until, -100000, true},
+    };
+    for (const Case& c : cases) {
+        KeyRecord k;
+        k.valid_from = c.from;
+        k.valid_until = c.until;
+        EXPECT_EQ(key_valid_on(k, Day{from.number + c.offset_from_first}), c.valid)
+            << c.offset_from_first;
+    }
+}
