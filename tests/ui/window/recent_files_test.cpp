@@ -1,15 +1,18 @@
 // The recent-files list: most recent first, one entry per file, at most eight, missing files
 // greyed in the menu; and the last folder of the file dialogs. Settings live in a temporary file.
+#include "ui/qt_host.h"
 #include "ui/window/recent_files.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QMenu>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 class RecentFilesTest : public QObject {
     Q_OBJECT
@@ -66,13 +69,32 @@ class RecentFilesTest : public QObject {
         QCOMPARE(files.last(), QString("/h.tsy"));
     }
 
-    void last_folder_kept() {
-        RecentFiles recent(*settings);
-        QVERIFY(recent.last_folder().isEmpty());
-        recent.set_last_folder(dir.path());
-        settings->sync();
-        QSettings reread(dir.filePath("settings.ini"), QSettings::IniFormat);
-        QCOMPARE(RecentFiles(reread).last_folder(), dir.path());
+    // The file dialog opens in the folder it last showed and remembers the one it closed in.
+    void file_dialog_starts_in_the_last_folder() {
+        QVERIFY(QDir(dir.path()).mkpath("first"));
+        QVERIFY(QDir(dir.path()).mkpath("second"));
+        const QString chosen = existing("second/keys.tsy");
+        RecentFiles(*settings).set_last_folder(dir.filePath("first"));
+        QtHost host;
+        host.set_settings(settings.get());
+        QString shown;
+        std::function<void()> answer = [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog) {
+                QTimer::singleShot(10, answer);
+                return;
+            }
+            shown = dialog->directory().absolutePath();
+            dialog->setDirectory(dir.filePath("second"));
+            dialog->selectFile(chosen);
+            QMetaObject::invokeMethod(dialog, "accept");
+        };
+        QTimer::singleShot(0, answer);
+        const std::optional<FileChoice> choice = host.open_file_dialog();
+        QCOMPARE(shown, dir.filePath("first"));
+        QVERIFY(choice);
+        QCOMPARE(QString::fromStdString(choice->path), chosen);
+        QCOMPARE(RecentFiles(*settings).last_folder(), dir.filePath("second"));
     }
 
     void menu_greys_missing_files() {
