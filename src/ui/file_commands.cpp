@@ -37,6 +37,13 @@ void open_database_command(App& app) {
     }
 }
 
+void open_recent(App& app, const std::string& path) {
+    if (ask_save_changes(app)) {
+        const size_t slash = path.rfind('/');
+        open_database_file(app, FileChoice{path, slash == std::string::npos ? 0 : slash + 1});
+    }
+}
+
 void save_command(App& app) {
     // Save is greyed while the database is open read-only; its file is another window's.
     if (app.read_only) {

@@ -124,6 +124,26 @@ class ReadOnlyOpenTest : public QObject {
         QCOMPARE(recent(t).first(), QString::fromStdString(copy));
     }
 
+    // Open Recent takes the road of File > Open: the prompt first, then the lock.
+    void open_recent_prompts_then_opens() {
+        TestApp t(mine);
+        mark_modified(*t.app);
+        t.app->host.clear_boxes();
+        t.app->host.push_answer(MsgAnswer::Cancel);
+        open_recent(*t.app, held);
+        QCOMPARE(t.boxes().size(), size_t(1));
+        QCOMPARE(t.boxes()[0].caption, std::string("Tessary - Closing Tessary"));
+        QCOMPARE(t.app->database.file_name, mine);
+        other->close_database();
+        t.app->host.clear_boxes();
+        t.app->host.push_answer(MsgAnswer::No);
+        open_recent(*t.app, held);
+        QCOMPARE(t.app->database.file_name, held);
+        QCOMPARE(t.window().windowTitle(), QStringLiteral("held.tsy - Tessary"));
+        QCOMPARE(t.app->lock.database(), QString::fromStdString(held));
+        QCOMPARE(recent(t).first(), QString::fromStdString(held));
+    }
+
     void lock_goes_with_the_database() {
         other->close_database();
         TestApp t(held);
