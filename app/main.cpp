@@ -1,6 +1,6 @@
 // Tessary: reads the command line, builds the application object and runs the event loop.
 #include "command_line.h"
-#include "ui/app.h"
+#include "ui/window/app.h"
 
 #include <QApplication>
 

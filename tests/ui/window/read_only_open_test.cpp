@@ -3,8 +3,8 @@
 #include "ui/lock_holder_process.h"
 #include "ui/window_test_support.h"
 
-#include "ui/commands.h"
-#include "ui/document.h"
+#include "ui/commands/commands.h"
+#include "ui/window/document.h"
 #include "ui/window/recent_files.h"
 
 #include <QAction>
@@ -36,9 +36,9 @@ class ReadOnlyOpenTest : public QObject {
 
     // Opens the held database through File > Open, answering the offer with answer.
     void open_held(TestApp& t, MsgAnswer answer) {
-        t.app->host.clear_boxes();
-        t.app->host.push_answer(answer);
-        t.app->host.push_file_choice(choice_of(held));
+        t.host().clear_boxes();
+        t.host().push_answer(answer);
+        t.host().push_file_choice(choice_of(held));
         open_database_command(*t.app);
         const std::vector<ShownBox> boxes = t.boxes();
         QVERIFY(!boxes.empty());
@@ -92,9 +92,9 @@ class ReadOnlyOpenTest : public QObject {
         mark_modified(*t.app);
         QVERIFY(!t.window().action(CmdSave)->isEnabled());
         // Yes in the save-changes prompt goes to Save As: the file is the other window's.
-        t.app->host.clear_boxes();
-        t.app->host.push_answer(MsgAnswer::Yes);
-        t.app->host.push_file_choice(std::nullopt);
+        t.host().clear_boxes();
+        t.host().push_answer(MsgAnswer::Yes);
+        t.host().push_file_choice(std::nullopt);
         QVERIFY(!ask_save_changes(*t.app));
         QCOMPARE(read_file(held), database_text);
         QCOMPARE(recent(t),
@@ -106,8 +106,8 @@ class ReadOnlyOpenTest : public QObject {
         open_held(t, MsgAnswer::Ok);
         mark_modified(*t.app);
         // Onto the file the other process holds: refused, nothing written.
-        t.app->host.clear_boxes();
-        t.app->host.push_file_choice(choice_of(held));
+        t.host().clear_boxes();
+        t.host().push_file_choice(choice_of(held));
         QVERIFY(!save_database_as(*t.app));
         QCOMPARE(t.boxes().size(), size_t(1));
         QCOMPARE(t.boxes()[0].caption, std::string("Tessary - Saving database"));
@@ -116,7 +116,7 @@ class ReadOnlyOpenTest : public QObject {
         QVERIFY(t.app->read_only);
         // To a free name: the window holds that one and may save again.
         const std::string copy = path("copy.tsy");
-        t.app->host.push_file_choice(choice_of(copy));
+        t.host().push_file_choice(choice_of(copy));
         QVERIFY(save_database_as(*t.app));
         QVERIFY(!t.app->read_only);
         QCOMPARE(t.app->lock.database(), QString::fromStdString(copy));
@@ -128,15 +128,15 @@ class ReadOnlyOpenTest : public QObject {
     void open_recent_prompts_then_opens() {
         TestApp t(mine);
         mark_modified(*t.app);
-        t.app->host.clear_boxes();
-        t.app->host.push_answer(MsgAnswer::Cancel);
+        t.host().clear_boxes();
+        t.host().push_answer(MsgAnswer::Cancel);
         open_recent(*t.app, held);
         QCOMPARE(t.boxes().size(), size_t(1));
         QCOMPARE(t.boxes()[0].caption, std::string("Tessary - Closing Tessary"));
         QCOMPARE(t.app->database.file_name, mine);
         other->close_database();
-        t.app->host.clear_boxes();
-        t.app->host.push_answer(MsgAnswer::No);
+        t.host().clear_boxes();
+        t.host().push_answer(MsgAnswer::No);
         open_recent(*t.app, held);
         QCOMPARE(t.app->database.file_name, held);
         QCOMPARE(t.window().windowTitle(), QStringLiteral("held.tsy - Tessary"));
@@ -149,7 +149,7 @@ class ReadOnlyOpenTest : public QObject {
         TestApp t(held);
         QCOMPARE(t.app->lock.database(), QString::fromStdString(held));
         // Save As to another name moves the lock.
-        t.app->host.push_file_choice(choice_of(mine));
+        t.host().push_file_choice(choice_of(mine));
         QVERIFY(save_database_as(*t.app));
         QVERIFY(!QFile::exists(QString::fromStdString(held + ".lock")));
         QVERIFY(QFile::exists(QString::fromStdString(mine + ".lock")));

@@ -1,6 +1,6 @@
 // The recent-files list: most recent first, one entry per file, at most eight, missing files
 // greyed in the menu; and the last folder of the file dialogs. Settings live in a temporary file.
-#include "ui/qt_host.h"
+#include "ui/host/qt_host.h"
 #include "ui/window/recent_files.h"
 
 #include <QAction>
