@@ -17,6 +17,7 @@ enum CommandId : int {
     CmdClearMemory = 40001,
     CmdNewDatabase = 40011,
     CmdOpenDatabase = 40012,
+    CmdOpenRecent = 40017,
     CmdImportDatabase = 40013,
     CmdSettings = 40014,
     CmdSave = 40015,

@@ -6,6 +6,7 @@
 #include "ui/window/main_window.h"
 
 #include <QDesktopServices>
+#include <QSettings>
 
 App::App(Clock& c, std::unique_ptr<QtHost> h)
     : clock(c), owned_host(std::move(h)), host(*owned_host),
