@@ -185,7 +185,10 @@ void MainWindow::build_panes() {
     key_view_->setObjectName(QStringLiteral("Users listview"));
     key_view_->setModel(key_model_);
     set_initial_columns(key_view_, 4);
-    install_validity_columns(key_view_, key_model_, app_.clock);
+    QMenu* columns = install_validity_columns(key_view_, key_model_, app_.clock);
+    connect(columns, &QMenu::hovered, this,
+            [this](QAction* a) { show_status_text(a ? a->statusTip() : QString()); });
+    connect(columns, &QMenu::aboutToHide, this, &MainWindow::menu_closed);
     // Created hidden; start-up shows it.
     key_view_->hide();
 
