@@ -34,6 +34,10 @@ int KeyListModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant KeyListModel::data(const QModelIndex& index, int role) const {
+    // A view asks for many roles per cell; only these three look at the record.
+    if (role != Qt::DisplayRole && role != Qt::ForegroundRole && role != Qt::FontRole) {
+        return {};
+    }
     const KeyRecord* key = index.isValid() ? key_row(db_, index.row()) : nullptr;
     if (!key) {
         return {};
