@@ -11,6 +11,7 @@
 #include "sync/sync_thread.h"
 #include "ui/commands/command_table.h"
 #include "ui/host/qt_host.h"
+#include "ui/window/database_lock.h"
 
 #include <QUrl>
 
@@ -19,6 +20,7 @@
 #include <memory>
 
 class MainWindow;
+class QSettings;
 
 struct App {
     // A test hands in its own host; the program takes the Qt one.
@@ -36,9 +38,17 @@ struct App {
     ScreenLog screen_log;
     Logger logger{database, screen_log, host, clock};
     DecoderContext decoder{host, clock, logger, database, controller_keys};
-    LinkContext link{host, clock, decoder};
+    Link link{host, clock, decoder};
     // Synchronize's thread; ended by ~App while the window still exists.
     SyncThread sync;
+
+    // The lock of the open database; not held while it is open read-only, when Save is greyed
+    // and the title says so.
+    DatabaseLock lock;
+    bool read_only = false;
+    // Recent files and the file dialogs' last folder. start_up takes the user's settings unless
+    // a test has put its own here.
+    std::unique_ptr<QSettings> settings;
 
     // Which of the window's four children are shown; all off until the first
     // apply_window_properties.

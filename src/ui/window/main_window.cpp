@@ -1,6 +1,7 @@
 #include "ui/window/main_window.h"
 
 #include "ui/commands/command_table.h"
+#include "ui/commands/commands.h"
 #include "ui/commands/controller_link.h"
 #include "ui/models/key_list_model.h"
 #include "ui/models/row_click_view.h"
@@ -9,17 +10,20 @@
 #include "ui/window/app.h"
 #include "ui/window/document.h"
 #include "ui/window/pane_layout.h"
+#include "ui/window/recent_files.h"
 #include "ui/window/toolbar_images.h"
 #include "ui/window/window_properties.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -128,7 +132,25 @@ void MainWindow::build_menus() {
             menu->addSeparator();
         }
         menu->addAction(action(row.id));
+        if (row.flags & Submenu) {
+            auto* submenu = new QMenu(this);
+            connect(submenu, &QMenu::hovered, this,
+                    [this](QAction* a) { show_status_text(a ? a->statusTip() : QString()); });
+            action(row.id)->setMenu(submenu);
+            // Filled when its menu opens, so that a file deleted meanwhile shows greyed.
+            connect(menu, &QMenu::aboutToShow, this, &MainWindow::fill_recent_files);
+        }
     }
+    fill_recent_files();
+}
+
+void MainWindow::fill_recent_files() {
+    QAction* entry = action(CmdOpenRecent);
+    const QStringList files = app_.settings ? RecentFiles(*app_.settings).files() : QStringList();
+    fill_recent_menu(*entry->menu(), files, [this](const QString& path) {
+        open_recent(app_, QFile::encodeName(path).toStdString());
+    });
+    entry->setEnabled(!files.isEmpty());
 }
 
 bool MainWindow::event(QEvent* event) {
