@@ -48,6 +48,32 @@ QLabel* field_label(const char* text, QWidget* buddy, Qt::Alignment vertical) {
     return label;
 }
 
+QLineEdit* day_field(const char* name, const std::optional<Day>& day) {
+    auto* field = new QLineEdit;
+    field->setObjectName(QString::fromLatin1(name));
+    field->setPlaceholderText(QStringLiteral("YYYY-MM-DD"));
+    field->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9-]{0,10}")), field));
+    field->setMaxLength(10);
+    // The clear button is the way back to no day at all.
+    field->setClearButtonEnabled(true);
+    if (day) {
+        field->setText(QString::fromStdString(day_text(*day)));
+    }
+    return field;
+}
+
+// An empty field is no day; a text that is no day leaves `ok` false.
+std::optional<Day> field_day(const QLineEdit* field, bool& ok) {
+    const std::string text = field->text().trimmed().toStdString();
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    std::optional<Day> day = parse_day(text);
+    ok = ok && day.has_value();
+    return day;
+}
+
 BufferPtr field_buffer_of(const std::string& bytes) {
     BufferPtr b = make_buffer(field_buffer);
     buffer_append_bytes(b.get(), bytes);
@@ -91,6 +117,10 @@ EditKeyDialog::EditKeyDialog(App& app, int row, QWidget* owner)
     free_bytes_ = buffer_string(free_field.get());
     BufferPtr number = make_buffer(100);
     buffer_append_hex(number.get(), static_cast<int32_t>(id.number), key_digits);
+
+    const KeyRecord* record = key_row(app_.database, row_);
+    valid_from_ = day_field("valid_from", record ? record->valid_from : std::nullopt);
+    valid_until_ = day_field("valid_until", record ? record->valid_until : std::nullopt);
 
     const DialogUnits du(fontMetrics());
 
@@ -146,6 +176,14 @@ EditKeyDialog::EditKeyDialog(App& app, int row, QWidget* owner)
     grid->addWidget(memo_, 2, 1);
     grid->addWidget(field_label("Free field:", free_, Qt::AlignTop), 3, 0);
     grid->addWidget(free_, 3, 1);
+    grid->addWidget(field_label("Valid from:", valid_from_, Qt::AlignVCenter), 4, 0);
+    grid->addWidget(valid_from_, 4, 1, Qt::AlignLeft);
+    grid->addWidget(field_label("Valid until:", valid_until_, Qt::AlignVCenter), 5, 0);
+    grid->addWidget(valid_until_, 5, 1, Qt::AlignLeft);
+    for (QLineEdit* f : {valid_from_, valid_until_}) {
+        f->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00")) +
+                         du.base_x * 6);
+    }
     grid->setColumnStretch(1, 1);
 
     auto* buttons = new QVBoxLayout;
@@ -161,7 +199,9 @@ EditKeyDialog::EditKeyDialog(App& app, int row, QWidget* owner)
     setTabOrder(key_, name_);
     setTabOrder(name_, memo_);
     setTabOrder(memo_, free_);
-    setTabOrder(free_, ok_);
+    setTabOrder(free_, valid_from_);
+    setTabOrder(valid_from_, valid_until_);
+    setTabOrder(valid_until_, ok_);
     setTabOrder(ok_, cancel_);
     key_->setFocus();
     place_dialog(this);
@@ -176,6 +216,24 @@ void EditKeyDialog::accept() {
         key_->setFocus();
         return;
     }
+    bool from_ok = true;
+    bool until_ok = true;
+    const std::optional<Day> from = field_day(valid_from_, from_ok);
+    const std::optional<Day> until = field_day(valid_until_, until_ok);
+    if (!from_ok || !until_ok) {
+        app_.host.message_box("Edit key data",
+                              "A day of validity must be written YYYY-MM-DD, or left empty.",
+                              MsgIcon::Warning);
+        (from_ok ? valid_until_ : valid_from_)->setFocus();
+        return;
+    }
+    if (from && until && *until < *from) {
+        app_.host.message_box("Edit key data",
+                              "The key cannot be valid from a day after its last valid day.",
+                              MsgIcon::Warning);
+        valid_until_->setFocus();
+        return;
+    }
     BufferPtr name = field_buffer_of(field_bytes(name_->text(), name_bytes_, field_bytes_max));
     BufferPtr memo =
         field_buffer_of(field_bytes(memo_->toPlainText(), memo_bytes_, field_bytes_max));
@@ -183,6 +241,7 @@ void EditKeyDialog::accept() {
         field_buffer_of(field_bytes(free_->toPlainText(), free_bytes_, field_bytes_max));
     replace_key_row(app_.database, row_, KeyId{0, static_cast<uint32_t>(number), 0}, name.get(),
                     memo.get(), free_field.get());
+    set_key_validity(app_.database, row_, from, until);
     mark_modified(app_);
     QDialog::accept();
 }

@@ -1,5 +1,5 @@
-// The Edit key data dialog: one key row's number, name, memo and free field. OK writes them back
-// into that row and marks the database modified; Cancel changes nothing.
+// The Edit key data dialog: one key row's number, name, memo, free field and days of validity. OK
+// writes them back into that row and marks the database modified; Cancel changes nothing.
 #pragma once
 
 #include <QDialog>
@@ -33,6 +33,9 @@ class EditKeyDialog final : public QDialog {
     QLineEdit* name_field() const { return name_; }
     DialogTextEdit* memo_field() const { return memo_; }
     DialogTextEdit* free_field() const { return free_; }
+    // "YYYY-MM-DD" or empty for no such day; each has a button that empties it.
+    QLineEdit* valid_from_field() const { return valid_from_; }
+    QLineEdit* valid_until_field() const { return valid_until_; }
     QPushButton* ok_button() const { return ok_; }
     QPushButton* cancel_button() const { return cancel_; }
 
@@ -49,6 +52,8 @@ class EditKeyDialog final : public QDialog {
     QLineEdit* name_ = nullptr;
     DialogTextEdit* memo_ = nullptr;
     DialogTextEdit* free_ = nullptr;
+    QLineEdit* valid_from_ = nullptr;
+    QLineEdit* valid_until_ = nullptr;
     QPushButton* ok_ = nullptr;
     QPushButton* cancel_ = nullptr;
 };

@@ -2,9 +2,19 @@
 
 #include "ui/models/key_text.h"
 
+#include <QColor>
+#include <QFont>
+#include <QString>
+
 namespace {
-const char* const headers[4] = {"Key nr.", "Name", "Memo", "Free field"};
+constexpr int column_count = 6;
+const char* const headers[column_count] = {"Key nr.",    "Name",       "Memo",
+                                           "Free field", "Valid from", "Valid until"};
+
+QString day_cell(const std::optional<Day>& day) {
+    return day ? QString::fromStdString(day_text(*day)) : QString();
 }
+} // namespace
 
 KeyListModel::KeyListModel(DatabaseRecord& database, QObject* parent)
     : QAbstractTableModel(parent), db_(database) {}
@@ -20,18 +30,47 @@ int KeyListModel::rowCount(const QModelIndex& parent) const {
 }
 
 int KeyListModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : 4;
+    return parent.isValid() ? 0 : column_count;
 }
 
 QVariant KeyListModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid()) {
+    // A view asks for many roles per cell; only these three look at the record.
+    if (role != Qt::DisplayRole && role != Qt::ForegroundRole && role != Qt::FontRole) {
         return {};
     }
-    return display_text(key_cell_text(db_, index.row(), index.column()));
+    const KeyRecord* key = index.isValid() ? key_row(db_, index.row()) : nullptr;
+    if (!key) {
+        return {};
+    }
+    switch (role) {
+    case Qt::DisplayRole:
+        if (index.column() == valid_from_column) {
+            return day_cell(key->valid_from);
+        }
+        if (index.column() == valid_from_column + 1) {
+            return day_cell(key->valid_until);
+        }
+        return display_text(key_cell_text(db_, index.row(), index.column()));
+    case Qt::ForegroundRole:
+        if (key->valid_until && *key->valid_until < today_) {
+            return QColor(Qt::gray);
+        }
+        return {};
+    case Qt::FontRole:
+        if (key->valid_from && today_ < *key->valid_from) {
+            QFont italic;
+            italic.setItalic(true);
+            return italic;
+        }
+        return {};
+    default:
+        return {};
+    }
 }
 
 QVariant KeyListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < 4) {
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < column_count) {
         return QString::fromLatin1(headers[section]);
     }
     return {};
@@ -54,7 +93,7 @@ void KeyListModel::rows_removed(int, int) {
 }
 
 void KeyListModel::row_changed(int row) {
-    emit dataChanged(index(row, 0), index(row, 3), {Qt::DisplayRole});
+    emit dataChanged(index(row, 0), index(row, column_count - 1));
 }
 
 void KeyListModel::rows_about_to_be_reordered() {
@@ -84,4 +123,15 @@ void KeyListModel::rows_about_to_be_reset() {
 
 void KeyListModel::rows_reset() {
     endResetModel();
+}
+
+void KeyListModel::set_today(Day day) {
+    if (day == today_) {
+        return;
+    }
+    today_ = day;
+    if (rowCount() > 0) {
+        emit dataChanged(index(0, 0), index(rowCount() - 1, column_count - 1),
+                         {Qt::ForegroundRole, Qt::FontRole});
+    }
 }

@@ -1,5 +1,6 @@
-// The key list's rows for a view: "Key nr.", "Name", "Memo", "Free field", texts made on demand
-// from each row's key record. A sort keeps the selection with its keys.
+// The key list's rows for a view: "Key nr.", "Name", "Memo", "Free field", "Valid from", "Valid
+// until", texts made on demand from each row's key record. A sort keeps the selection with its
+// keys. Against the model's day, an expired key is grey and a key that starts later italic.
 #pragma once
 
 #include "database/key_list.h"
@@ -29,8 +30,14 @@ class KeyListModel final : public QAbstractTableModel, public KeyListObserver {
     void rows_about_to_be_reset() override;
     void rows_reset() override;
 
+    // The first of the validity columns; the two are the last columns of the model.
+    static constexpr int valid_from_column = 4;
+    Day today() const { return today_; }
+    void set_today(Day day);
+
   private:
     DatabaseRecord& db_;
+    Day today_;
     // Records under the persistent indexes (selection, current row) while a sort runs.
     QModelIndexList moving_;
     std::vector<const KeyRecord*> moving_records_;

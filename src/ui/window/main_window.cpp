@@ -6,6 +6,7 @@
 #include "ui/models/key_list_model.h"
 #include "ui/models/row_click_view.h"
 #include "ui/models/screen_log_model.h"
+#include "ui/models/validity_columns.h"
 #include "ui/window/app.h"
 #include "ui/window/document.h"
 #include "ui/window/pane_layout.h"
@@ -206,6 +207,10 @@ void MainWindow::build_panes() {
     key_view_->setObjectName(QStringLiteral("Users listview"));
     key_view_->setModel(key_model_);
     set_initial_columns(key_view_, 4);
+    QMenu* columns = install_validity_columns(key_view_, key_model_, app_.clock);
+    connect(columns, &QMenu::hovered, this,
+            [this](QAction* a) { show_status_text(a ? a->statusTip() : QString()); });
+    connect(columns, &QMenu::aboutToHide, this, &MainWindow::menu_closed);
     // Created hidden; start-up shows it.
     key_view_->hide();
 

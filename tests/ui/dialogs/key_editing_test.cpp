@@ -157,6 +157,8 @@ class KeyEditingTest : public QObject {
     void dialog_texts_keep_their_encoding();
     void typed_text_is_cut_on_a_character_boundary();
     void log_lines_show_names_as_the_key_list_does();
+    void validity_days_are_shown_set_and_emptied();
+    void validity_days_that_cannot_be_are_refused();
 };
 
 void KeyEditingTest::dialog_caption_labels_and_buttons() {
@@ -171,17 +173,21 @@ void KeyEditingTest::dialog_caption_labels_and_buttons() {
         QVERIFY(l->alignment() & Qt::AlignRight);
     }
     labels.sort();
-    QCOMPARE(labels, (QStringList{"Free field:", "Key nr:", "Memo:", "Name:"}));
+    QCOMPARE(
+        labels,
+        (QStringList{"Free field:", "Key nr:", "Memo:", "Name:", "Valid from:", "Valid until:"}));
     QCOMPARE(d.ok_button()->text(), QStringLiteral("OK"));
     QCOMPARE(d.cancel_button()->text(), QStringLiteral("Cancel"));
     QVERIFY(d.ok_button()->isDefault());
     QVERIFY(!d.cancel_button()->isDefault());
     // Each label names its own field.
     for (QLabel* l : d.findChildren<QLabel*>()) {
-        QWidget* want = l->text() == "Key nr:" ? static_cast<QWidget*>(d.key_field())
-                        : l->text() == "Name:" ? static_cast<QWidget*>(d.name_field())
-                        : l->text() == "Memo:" ? static_cast<QWidget*>(d.memo_field())
-                                               : static_cast<QWidget*>(d.free_field());
+        QWidget* want = l->text() == "Key nr:"        ? static_cast<QWidget*>(d.key_field())
+                        : l->text() == "Name:"        ? static_cast<QWidget*>(d.name_field())
+                        : l->text() == "Memo:"        ? static_cast<QWidget*>(d.memo_field())
+                        : l->text() == "Valid from:"  ? static_cast<QWidget*>(d.valid_from_field())
+                        : l->text() == "Valid until:" ? static_cast<QWidget*>(d.valid_until_field())
+                                                      : static_cast<QWidget*>(d.free_field());
         QCOMPARE(l->buddy(), want);
     }
 }
@@ -594,6 +600,65 @@ void KeyEditingTest::log_lines_show_names_as_the_key_list_does() {
     QAbstractItemModel* m = t.window().log_model();
     QCOMPARE(m->index(0, 1).data().toString(), QStringLiteral("Valid key: Café staff."));
     QCOMPARE(m->index(1, 1).data().toString(), QStringLiteral("Valid key: Café staff."));
+}
+
+void KeyEditingTest::validity_days_are_shown_set_and_emptied() {
+    TestApp t;
+    add(t.app->database, 0xa3f1, "Contractor");
+    {
+        EditKeyDialog d(*t.app, 0, &t.window());
+        QVERIFY(d.valid_from_field()->text().isEmpty());
+        QVERIFY(d.valid_until_field()->text().isEmpty());
+        type_into(d.valid_from_field(), QStringLiteral("2026-12-01"));
+        type_into(d.valid_until_field(), QStringLiteral("2026-12-14"));
+        d.accept();
+        QCOMPARE(d.result(), int(QDialog::Accepted));
+    }
+    QCOMPARE(key(t, 0).valid_from, parse_day("2026-12-01"));
+    QCOMPARE(key(t, 0).valid_until, parse_day("2026-12-14"));
+    QCOMPARE(cell(t, 0, 4), QStringLiteral("2026-12-01"));
+    QCOMPARE(cell(t, 0, 5), QStringLiteral("2026-12-14"));
+    {
+        EditKeyDialog d(*t.app, 0, &t.window());
+        QCOMPARE(d.valid_until_field()->text(), QStringLiteral("2026-12-14"));
+        // The field's clear button empties it: no last day any more.
+        QVERIFY(d.valid_until_field()->isClearButtonEnabled());
+        d.valid_until_field()->clear();
+        d.accept();
+    }
+    QCOMPARE(key(t, 0).valid_from, parse_day("2026-12-01"));
+    QVERIFY(!key(t, 0).valid_until);
+    QVERIFY(t.boxes().empty());
+}
+
+void KeyEditingTest::validity_days_that_cannot_be_are_refused() {
+    struct Case {
+        const char* from;
+        const char* until;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"2026-02-30", "", "A day of validity must be written YYYY-MM-DD, or left empty."},
+        {"", "2026-1-5", "A day of validity must be written YYYY-MM-DD, or left empty."},
+        {"2026-12-15", "2026-12-14",
+         "The key cannot be valid from a day after its last valid day."},
+    };
+    for (const Case& c : cases) {
+        TestApp t;
+        add(t.app->database, 0xa3f1, "Contractor");
+        EditKeyDialog d(*t.app, 0, &t.window());
+        type_into(d.name_field(), QStringLiteral("Changed"));
+        type_into(d.valid_from_field(), QString::fromLatin1(c.from));
+        type_into(d.valid_until_field(), QString::fromLatin1(c.until));
+        d.accept();
+        QCOMPARE(d.result(), int(QDialog::Rejected));
+        QCOMPARE(t.boxes().size(), size_t(1));
+        QCOMPARE(t.boxes()[0].text, std::string(c.message));
+        QCOMPARE(t.boxes()[0].caption, std::string("Edit key data"));
+        // Nothing of the refused edit is stored.
+        QCOMPARE(key(t, 0).name, std::string("Contractor"));
+        QVERIFY(!key(t, 0).valid_from && !key(t, 0).valid_until);
+    }
 }
 
 QTEST_MAIN(KeyEditingTest)

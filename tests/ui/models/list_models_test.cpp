@@ -7,8 +7,11 @@
 
 #include <QAbstractItemModelTester>
 #include <QColor>
+#include <QFont>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QMenu>
+#include <QSettings>
 
 namespace {
 
@@ -43,6 +46,8 @@ class ListModelsTest : public QObject {
     void screen_log_rows_follow_the_log();
     void highlighted_lines_stay_red();
     void screen_log_limit_shows_in_the_view();
+    void validity_shows_expired_grey_and_later_italic();
+    void validity_columns_hide_and_stay_hidden();
 };
 
 void ListModelsTest::key_texts_are_made_from_the_records() {
@@ -115,7 +120,10 @@ void ListModelsTest::click_anywhere_along_a_row_selects_and_focuses_it() {
         add(db, i, "k");
     }
     RowClickView* view = t.window().key_view();
-    // Right of the last column.
+    // Right of the last column, with columns narrow enough to leave room there.
+    for (int c = 0; c < view->model()->columnCount(); ++c) {
+        view->horizontalHeader()->resizeSection(c, 60);
+    }
     const int beyond = view->horizontalHeader()->length() + 20;
     QVERIFY(beyond < view->viewport()->width());
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, row_point(view, 1, beyond));
@@ -207,6 +215,73 @@ void ListModelsTest::screen_log_limit_shows_in_the_view() {
     QTRY_VERIFY(log->rowAt(log->viewport()->height() - 2) == m->rowCount() - 1 ||
                 log->rowViewportPosition(m->rowCount() - 1) + log->rowHeight(0) <=
                     log->viewport()->height());
+}
+
+void ListModelsTest::validity_shows_expired_grey_and_later_italic() {
+    // The test clock stands on 2003-07-04.
+    TestApp t;
+    DatabaseRecord& db = t.app->database;
+    struct Case {
+        const char* from;
+        const char* until;
+        bool grey;
+        bool italic;
+    };
+    const Case cases[] = {
+        {"", "", false, false},
+        {"", "2003-07-03", true, false},
+        {"", "2003-07-04", false, false},
+        {"2003-07-05", "", false, true},
+        {"2003-07-04", "2003-07-04", false, false},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        add(db, static_cast<uint32_t>(row + 1), "k");
+        set_key_validity(db, row, parse_day(c.from), parse_day(c.until));
+        ++row;
+    }
+    KeyListModel* m = t.window().key_model();
+    QCOMPARE(m->headerData(4, Qt::Horizontal, Qt::DisplayRole).toString(), "Valid from");
+    QCOMPARE(m->headerData(5, Qt::Horizontal, Qt::DisplayRole).toString(), "Valid until");
+    for (int r = 0; r < row; ++r) {
+        const Case& c = cases[r];
+        QCOMPARE(cell(m, r, 4), QString::fromLatin1(c.from));
+        QCOMPARE(cell(m, r, 5), QString::fromLatin1(c.until));
+        for (int col = 0; col < m->columnCount(); ++col) {
+            QVariant fg = m->index(r, col).data(Qt::ForegroundRole);
+            QCOMPARE(fg.isValid() && fg.value<QColor>() == QColor(Qt::gray), c.grey);
+            QCOMPARE(m->index(r, col).data(Qt::FontRole).value<QFont>().italic(), c.italic);
+        }
+    }
+    // The next day the key that starts then is no longer italic.
+    m->set_today(*parse_day("2003-07-05"));
+    QVERIFY(!m->index(3, 0).data(Qt::FontRole).value<QFont>().italic());
+}
+
+void ListModelsTest::validity_columns_hide_and_stay_hidden() {
+    QTemporaryDir settings_dir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings_dir.path());
+    const int until = KeyListModel::valid_from_column + 1;
+    {
+        TestApp t;
+        QHeaderView* header = t.window().key_view()->horizontalHeader();
+        auto* menu = header->findChild<QMenu*>(QStringLiteral("validity columns"));
+        QVERIFY(menu);
+        QCOMPARE(menu->actions().size(), 2);
+        QVERIFY(!header->isSectionHidden(until));
+        menu->actions()[1]->trigger();
+        QVERIFY(header->isSectionHidden(until));
+        QVERIFY(!header->isSectionHidden(until - 1));
+    }
+    {
+        TestApp t;
+        QHeaderView* header = t.window().key_view()->horizontalHeader();
+        QVERIFY(header->isSectionHidden(until));
+        header->findChild<QMenu*>(QStringLiteral("validity columns"))->actions()[1]->trigger();
+        QVERIFY(!header->isSectionHidden(until));
+    }
+    TestApp t;
+    QVERIFY(!t.window().key_view()->horizontalHeader()->isSectionHidden(until));
 }
 
 QTEST_MAIN(ListModelsTest)
