@@ -18,51 +18,6 @@ bool is_continuation(unsigned char c) {
 
 } // namespace
 
-bool is_valid_utf8(std::string_view bytes) {
-    size_t i = 0;
-    const size_t n = bytes.size();
-    while (i < n) {
-        const auto c = static_cast<unsigned char>(bytes[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t len = 0;
-        uint32_t min = 0;
-        uint32_t cp = 0;
-        if ((c & 0xe0) == 0xc0) {
-            len = 2;
-            min = 0x80;
-            cp = c & 0x1f;
-        } else if ((c & 0xf0) == 0xe0) {
-            len = 3;
-            min = 0x800;
-            cp = c & 0x0f;
-        } else if ((c & 0xf8) == 0xf0) {
-            len = 4;
-            min = 0x10000;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (n - i < len) {
-            return false;
-        }
-        for (size_t k = 1; k < len; ++k) {
-            const auto cc = static_cast<unsigned char>(bytes[i + k]);
-            if (!is_continuation(cc)) {
-                return false;
-            }
-            cp = (cp << 6) | (cc & 0x3f);
-        }
-        if (cp < min || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) {
-            return false;
-        }
-        i += len;
-    }
-    return true;
-}
-
 QString display_text(std::string_view bytes) {
     if (is_valid_utf8(bytes)) {
         return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
