@@ -9,6 +9,8 @@
 
 CsvImportDialog::CsvImportDialog(const CsvImportPlan& plan, QWidget* owner) : QDialog(owner) {
     setWindowTitle(QStringLiteral("Tessary - Import keys from CSV"));
+    // Wide enough for a bad row's line and reason.
+    setMinimumWidth(460);
     auto* layout = new QVBoxLayout(this);
     summary_ = QStringLiteral("%1 new keys, %2 keys already in the database")
                    .arg(plan.new_keys)
