@@ -24,7 +24,7 @@ static bool run(SimModel model, int count, double target) {
         return false;
     }
     BenchLink bench(sim);
-    LinkContext& link = bench.link;
+    Link& link = bench.link;
     if (!bench.connect(sim)) {
         std::fprintf(stderr, "no link\n");
         return false;
@@ -36,7 +36,7 @@ static bool run(SimModel model, int count, double target) {
     }
     sim.clear_record();
     auto t0 = std::chrono::steady_clock::now();
-    bool ok = send_add_keys(link, keys.data(), count);
+    bool ok = send_add_keys(link, keys);
     auto returned = std::chrono::steady_clock::now();
     sim.wait_idle(10000);
     // The link's own pace: up to the last acknowledgement leaving the unit; send_add_keys adds

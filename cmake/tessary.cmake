@@ -75,5 +75,5 @@ function(tessary_qttest source)
   add_test(NAME ${name} COMMAND ${name})
   set(labels ui ${ARG_LABELS})
   set_tests_properties(${name} PROPERTIES LABELS "${labels}"
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/xdg-runtime")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/xdg-runtime;XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-config")
 endfunction()

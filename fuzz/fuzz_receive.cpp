@@ -3,6 +3,7 @@
 #include "controller/link_steps.h"
 
 #include "events/log_sink.h"
+#include "support/link_test_access.h"
 #include "support/quiet_host.h"
 
 #include <cstddef>
@@ -27,7 +28,6 @@ struct CountingLog final : LogSink {
 struct NullPort final : SerialIo {
     bool write(std::string_view) override { return true; }
     int read_byte() override { return -1; }
-    void wait_readable(uint32_t) override {}
 };
 
 } // namespace
@@ -41,20 +41,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     create_key_list(db, nullptr);
     create_key_list(controller, nullptr);
     DecoderContext decoder(host, clock, log, db, controller);
-    LinkContext link(host, clock, decoder);
+    Link link(host, clock, decoder);
     NullPort port;
     link.comm.port = &port;
-    link.comm_active.store(true);
+    LinkTestAccess::set_active(link, true);
     receive_loop_start(link);
     // The first bytes, when present, steer the sending side: requests and a small transfer.
     static const KeyId keys[3] = {{0, 1, 0}, {0, 0xabcdef, 0}, {0, 0xffffffff, 0}};
     if (size > 0) {
-        link.request_bits.store(data[0]);
+        LinkTestAccess::set_requests(link, data[0]);
     }
     if (size > 1 && (data[1] & 3) != 0) {
-        link.transfer_add.store(data[1] & 4);
-        link.transfer_keys.store(keys);
-        link.transfer_remaining.store(data[1] & 3);
+        LinkTestAccess::start_transfer(link, std::vector<KeyId>(keys, keys + (data[1] & 3)),
+                                       (data[1] & 4) != 0);
     }
     for (size_t i = 0; i < size; ++i) {
         receive_pass_send_side(link);
@@ -62,6 +61,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         clock.now += data[i] & 0x3f; // moves the repeat windows and the watchdog
     }
     receive_loop_end(link);
-    link.comm_active.store(false);
+    LinkTestAccess::set_active(link, false);
     return 0;
 }

@@ -64,6 +64,10 @@ class SimController {
     std::string sent();                                     // everything this side wrote
     std::chrono::steady_clock::time_point last_sent_time(); // when the last byte went out
     int pacing_violations(); // RD-03: a byte came before its echo went
+    // RD-03: for each byte of the program that came after an echo or a prompt of ours, the time
+    // from that echo going out to the byte's arrival: the program's turnaround, with the
+    // terminal's and this side's own wake-up in it.
+    std::vector<std::chrono::nanoseconds> answer_gaps();
     int resets();
     int commands(char kind); // complete commands handled, by first byte ("n", "d", "o", ...)
     void clear_record();
@@ -121,9 +125,15 @@ class SimController {
     bool may_receive_ = true; // RD-03: the prompt or the last echo has gone out
     bool connected_ = false;  // a reset has come since the start
     // line
-    std::deque<std::pair<char, bool>> out_; // byte, and whether it makes the RD-03 ready
-    Clock::time_point tx_free_{};           // the line carries no byte of ours from then on
-    Clock::time_point head_due_{};          // when the first queued byte has fully gone out
+    struct OutByte {
+        char byte;
+        bool readiness; // it makes the RD-03 ready
+        Clock::time_point queued;
+    };
+    std::deque<OutByte> out_;
+    Clock::time_point event_time_{}; // the received byte or timer being handled, if any
+    Clock::time_point tx_free_{};    // the line carries no byte of ours from then on
+    Clock::time_point head_due_{};   // when the first queued byte has fully gone out
     bool head_started_ = false;
     Clock::time_point last_in_ready_{};
     std::deque<InByte> in_;
@@ -133,6 +143,9 @@ class SimController {
     std::vector<std::string> chunks_;
     std::string sent_;
     Clock::time_point last_sent_{};
+    Clock::time_point ready_sent_{}; // the last echo or prompt went out
+    bool awaiting_answer_ = false;
+    std::vector<std::chrono::nanoseconds> answer_gaps_;
     int violations_ = 0;
     int resets_ = 0;
     int command_counts_[256] = {};

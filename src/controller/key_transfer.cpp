@@ -1,103 +1,142 @@
-// Key transfers: the synchronize thread hands an array of keys to the comm thread, which loads
-// one "n"/"d" command per key, last element first; the reply parser counts acknowledgements.
+// Key transfers: the synchronize thread hands its keys to the comm thread, which loads one
+// "n"/"d" command per key, last element first; the reply parser counts acknowledgements.
 #include "controller/link_steps.h"
+
+#include <algorithm>
 
 namespace {
 
-bool wait_for_transfer(LinkContext& link, const KeyId* keys, int32_t count, bool add,
-                       const TransferProgress* progress) {
-    link.transfer_add.store(add, std::memory_order_relaxed);
-    link.transfer_keys.store(keys, std::memory_order_relaxed);
-    link.transfer_acked.store(0, std::memory_order_relaxed);
-    // The count goes last and with release: it starts the comm thread's transfer step, which
-    // must then see the mode, the array and the zeroed acknowledgements.
-    link.transfer_remaining.store(count, std::memory_order_release);
+// Long enough that the loading wait looks at the link seldom when nothing moves; every change
+// of the comm thread (a key loaded, its end) wakes it at once.
+constexpr uint32_t loading_recheck_ms = 5000;
 
-    auto all_acked = [&] { return link.transfer_acked.load(std::memory_order_acquire) == count; };
+} // namespace
+
+int32_t Link::transfer_remaining() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<int32_t>(transfer_keys_.size());
+}
+
+int32_t Link::transfer_acked() const {
+    std::lock_guard lock(mutex_);
+    return transfer_acked_;
+}
+
+std::optional<TransferKey> Link::take_transfer_key() {
+    std::optional<TransferKey> taken;
+    {
+        std::lock_guard lock(mutex_);
+        if (transfer_keys_.empty()) {
+            return taken;
+        }
+        taken = TransferKey{transfer_add_, transfer_keys_.back()};
+        transfer_keys_.pop_back();
+        ++change_count_;
+    }
+    changed_.notify_all();
+    return taken;
+}
+
+void Link::count_acknowledgement() {
+    {
+        std::lock_guard lock(mutex_);
+        ++transfer_acked_;
+        ++change_count_;
+    }
+    changed_.notify_all();
+}
+
+bool Link::take_request(uint32_t bit) {
+    // An atomic AND: a bit posted while the comm thread clears another is never lost.
+    return (request_bits_.fetch_and(~bit, std::memory_order_acq_rel) & bit) != 0;
+}
+
+void Link::forget_requests() {
+    request_bits_.store(0, std::memory_order_release);
+    std::lock_guard lock(mutex_);
+    transfer_keys_.clear();
+}
+
+bool Link::transfer(bool add, std::vector<KeyId> keys, const TransferProgress* progress) {
+    const int32_t count = static_cast<int32_t>(keys.size());
+    {
+        std::lock_guard lock(mutex_);
+        transfer_add_ = add;
+        transfer_keys_ = std::move(keys);
+        transfer_acked_ = 0;
+    }
+    wake();
     auto report = [&] {
         if (progress && *progress) {
-            (*progress)(link.transfer_acked.load(std::memory_order_acquire), count);
+            (*progress)(transfer_acked(), count);
         }
     };
-    if (count != 0) {
-        for (;;) {
-            if (!comm_active(link)) {
-                return false;
-            }
-            link.clock.sleep_ms(transfer_poll_ms);
-            report();
-            if (link.transfer_remaining.load(std::memory_order_acquire) == 0) {
-                break;
-            }
-        }
-    }
-    uint32_t start = link.clock.tick_ms();
-    if (all_acked()) {
-        return true;
-    }
+    // Loading: as long as the comm thread lives; a silent controller never takes the next key,
+    // and only a stop ends that.
     for (;;) {
-        if (link.clock.tick_ms() - start >= transfer_ack_ms) {
-            return all_acked();
+        uint64_t seen = changes();
+        if (transfer_remaining() == 0) {
+            break;
         }
-        if (!comm_active(link)) {
+        if (!active()) {
             return false;
         }
-        link.clock.sleep_ms(transfer_poll_ms);
         report();
-        if (all_acked()) {
+        wait_change(seen, loading_recheck_ms);
+    }
+    // Then up to 5000 ms for the acknowledgements still missing.
+    uint32_t start = clock.tick_ms();
+    for (;;) {
+        uint64_t seen = changes();
+        if (transfer_acked() == count) {
             return true;
         }
+        if (!active()) {
+            return false;
+        }
+        uint32_t spent = clock.tick_ms() - start;
+        if (spent >= transfer_ack_ms) {
+            return false;
+        }
+        report();
+        wait_change(seen, transfer_ack_ms - spent);
     }
 }
 
+namespace {
+
 // The last report comes after the result is known, so that a caller showing progress sees the
-// final count even when the acknowledgements completed between two polls.
-bool send_keys(LinkContext& link, const KeyId* keys, int32_t count, bool add,
-               const TransferProgress* progress) {
-    bool ok = wait_for_transfer(link, keys, count, add, progress);
-    if (progress && *progress) {
-        (*progress)(link.transfer_acked.load(std::memory_order_acquire), count);
+// final count even when the acknowledgements completed without a wait.
+bool send_keys(Link& link, std::vector<KeyId> keys, bool add, const TransferProgress& progress) {
+    const int32_t count = static_cast<int32_t>(keys.size());
+    bool ok = link.transfer(add, std::move(keys), &progress);
+    if (progress) {
+        progress(link.transfer_acked(), count);
     }
     return ok;
 }
 
 } // namespace
 
-bool send_add_keys(LinkContext& link, const KeyId* keys, int32_t count) {
-    return send_keys(link, keys, count, true, nullptr);
+bool send_add_keys(Link& link, std::vector<KeyId> keys, const TransferProgress& progress) {
+    return send_keys(link, std::move(keys), true, progress);
 }
 
-bool send_delete_keys(LinkContext& link, const KeyId* keys, int32_t count) {
-    return send_keys(link, keys, count, false, nullptr);
+bool send_delete_keys(Link& link, std::vector<KeyId> keys, const TransferProgress& progress) {
+    return send_keys(link, std::move(keys), false, progress);
 }
 
-bool send_add_keys(LinkContext& link, const KeyId* keys, int32_t count,
-                   const TransferProgress& progress) {
-    return send_keys(link, keys, count, true, &progress);
-}
-
-bool send_delete_keys(LinkContext& link, const KeyId* keys, int32_t count,
-                      const TransferProgress& progress) {
-    return send_keys(link, keys, count, false, &progress);
-}
-
-void transfer_step(LinkContext& link) {
+void transfer_step(Link& link) {
     if (command_has_unsent(link.comm)) {
         return;
     }
-    int32_t remaining = link.transfer_remaining.load(std::memory_order_acquire);
-    if (remaining <= 0) {
+    std::optional<TransferKey> next = link.take_transfer_key();
+    if (!next) {
         return;
     }
-    bool add = link.transfer_add.load(std::memory_order_relaxed);
-    const KeyId* keys = link.transfer_keys.load(std::memory_order_relaxed);
     BufferPtr text = make_buffer(2000);
-    buffer_push(text.get(), add ? 'n' : 'd');
-    --remaining;
-    buffer_append_hex(text.get(), static_cast<int32_t>(keys[remaining].number), 6);
-    // The element is read before the count is published: once the caller sees 0 it may return
-    // (a time-out, or acknowledgements counted early) and free the array.
-    link.transfer_remaining.store(remaining, std::memory_order_release);
+    buffer_push(text.get(), next->add ? 'n' : 'd');
+    buffer_append_hex(text.get(), static_cast<int32_t>(next->key.number), 6);
     buffer_push(text.get(), '\r');
     load_command(link, buffer_text(text.get()));
 }

@@ -1,5 +1,6 @@
-// The link to the key controller: the comm thread that owns the serial port, the one-shot
-// request bits, and the key transfers. One LinkContext exists per application object.
+// The link to the key controller: one object that owns the comm thread, the serial port the
+// thread opens, the one-shot request bits and the key transfers. One Link exists per
+// application object.
 #pragma once
 
 #include "core/buffer.h"
@@ -11,10 +12,14 @@
 #include "platform/serial_port.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 // Request bits: one per one-shot controller command.
 constexpr uint32_t request_reset = 1;        // CR, 20 ms, "r", 20 ms; not paced
@@ -30,10 +35,8 @@ enum MessageType : int { msg_plain = 0, msg_reply = 1, msg_key_report = 2, msg_d
 
 constexpr uint32_t message_capacity = 100;
 constexpr uint32_t no_response_ms = 5000;
-constexpr uint32_t idle_wait_ms = 5;
 constexpr uint32_t stop_wait_ms = 1000;
 constexpr uint32_t reset_pause_ms = 20;
-constexpr uint32_t transfer_poll_ms = 100;
 constexpr uint32_t transfer_ack_ms = 5000;
 
 // State that only the comm thread touches (tests and the fuzzer drive it on one thread).
@@ -59,69 +62,145 @@ struct CommState {
     bool may_send = true;
     bool echo_seen = true;
     uint32_t last_tx_time = 0;
+
+    // A message was handed to its parser or a report decoded since waiters last looked: the
+    // burst's end wakes them only then, not after every echo.
+    bool waiters_may_care = false;
 };
 
-struct LinkContext {
-    LinkContext(Host& host, Clock& clock, DecoderContext& decoder)
-        : host(host), clock(clock), decoder(decoder) {}
-    // Asks a running comm thread to end and joins it. Stop it with stop_comm_thread first where
-    // the user-interface thread must keep serving it.
-    ~LinkContext();
-    LinkContext(const LinkContext&) = delete;
-    LinkContext& operator=(const LinkContext&) = delete;
+// One key of a transfer, as the comm thread takes it.
+struct TransferKey {
+    bool add = false;
+    KeyId key;
+};
+
+// Calls progress(acked, count) on the caller's thread whenever the acknowledgements may have
+// moved, so that the caller can show how far the controller has got.
+using TransferProgress = std::function<void(int32_t acked, int32_t count)>;
+
+class Link {
+  public:
+    Link(Host& host, Clock& clock, DecoderContext& decoder);
+    // Asks a running comm thread to end and joins it. Owners whose user-interface thread must
+    // keep serving the thread call shut_down first.
+    ~Link();
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
 
     Host& host;
     Clock& clock;
     DecoderContext& decoder;
-
-    // Shared between threads.
-    std::atomic<bool> comm_active{false};
-    std::atomic<bool> stop_requested{false};
-    // Counts comm thread starts. A stop followed at once by a start (the port changed in the
-    // settings) can fall between two polls of comm_active; a waiter that compares this count
-    // with the one it saw when it posted knows that its request went to a thread now gone.
-    std::atomic<uint32_t> comm_starts{0};
-    // Counted bytes from the controller, for waiters that must tell a silent unit from one that
-    // answers without what they wait for.
-    std::atomic<uint32_t> bytes_received{0};
-    std::atomic<uint32_t> request_bits{0};
-    // Transfer: the caller publishes add, keys and acked before the count (release); the comm
-    // thread reads the count first (acquire).
-    std::atomic<bool> transfer_add{false};
-    std::atomic<const KeyId*> transfer_keys{nullptr};
-    std::atomic<int32_t> transfer_remaining{0};
-    std::atomic<int32_t> transfer_acked{0};
-
-    CommState comm; // comm thread only
-
     // Maps a COM port number to a device path; tests may point it elsewhere.
     std::function<std::string(uint32_t)> port_path;
 
+    CommState comm; // comm thread only
+
+    // --- User-interface thread -------------------------------------------------------------
+    // Starts a comm thread for COM port `port` (> 0). Stops a running one first, and never lets
+    // two run: it waits, still serving the old thread's calls, until the old one has ended.
+    void start(uint32_t port);
+    // The same with another body for the thread: test doubles that play the comm thread get
+    // the same life (active flag, start count, stop request) as the real one.
+    using CommBody = std::function<void(Link&)>;
+    void start(CommBody body);
+    // Asks the comm thread to end and waits up to 1000 ms, serving its calls meanwhile; says so
+    // when it does not end. Does nothing when no comm thread is active.
+    void stop();
+    // Asks the comm thread to end and waits for it however long it takes, serving its calls:
+    // for the owner's end, before the window goes.
+    void shut_down();
+
+    // The running comm thread, for measuring its CPU time.
+    std::thread::native_handle_type native_handle() { return thread_.native_handle(); }
+
+    // --- Any thread ---------------------------------------------------------------------------
+    bool active() const { return comm_active_.load(std::memory_order_acquire); }
+    // Asks the comm thread to end without waiting for it.
+    void request_stop();
+    // Counts comm thread starts. A stop followed at once by a start (the port changed in the
+    // settings) can fall between two looks at active(); a waiter that compares this count with
+    // the one it saw when it posted knows that its request went to a thread now gone.
+    uint32_t starts() const { return comm_starts_.load(std::memory_order_acquire); }
+    // Counted bytes from the controller, for waiters that must tell a silent unit from one that
+    // answers without what they wait for.
+    uint32_t bytes_received() const { return bytes_received_.load(std::memory_order_relaxed); }
+    // Request bits posted and not yet taken by the comm thread.
+    uint32_t pending_requests() const { return request_bits_.load(std::memory_order_acquire); }
+    // Keys of the running transfer not yet loaded, and acknowledgements counted so far.
+    int32_t transfer_remaining() const;
+    int32_t transfer_acked() const;
+
+    // Posts a one-shot command (one of the request bits). False, with a message unless the bit
+    // is request_line_end, when no comm thread is active.
+    bool post(uint32_t bit);
+    // Blocking key transfer for the synchronize thread: hands the keys to the comm thread, which
+    // sends them last first, waits until all are loaded, then up to 5000 ms for the rest of the
+    // acknowledgements. True exactly when the controller acknowledged every key.
+    bool transfer(bool add, std::vector<KeyId> keys, const TransferProgress* progress);
+
+    // Waiting for the comm thread. The change count moves whenever the comm thread did something
+    // a waiter may be waiting for: a byte handled, a report decoded, a key loaded, its end.
+    uint64_t changes() const;
+    // Returns when the change count is no longer `seen`, the link was asked to stop, or
+    // timeout_ms of the link's clock have passed.
+    void wait_change(uint64_t seen, uint32_t timeout_ms);
+
+    // --- Comm side: the comm thread, or a test double playing it ----------------------------
+    bool stop_requested() const { return stop_requested_.load(std::memory_order_acquire); }
+    // Takes a posted request bit: true when it was set.
+    bool take_request(uint32_t bit);
+    // The next key of a transfer (the last of the remaining first), or none.
+    std::optional<TransferKey> take_transfer_key();
+    void count_acknowledgement();
+    void count_received_byte() { bytes_received_.fetch_add(1, std::memory_order_relaxed); }
+    // Forgets requests and transfers, as a starting receive loop must.
+    void forget_requests();
+    // Wakes waiters on the change count.
+    void notify_change();
+    // The descriptor the comm thread polls beside the port; readable after a request, a
+    // transfer or a stop request. drain_wake clears it.
+    int wake_fd() const { return wake_fd_; }
+    void drain_wake();
+
+  private:
+    friend struct LinkTestAccess;
+    void wake();
+    void join_serving_ui();
+    void routine(uint32_t port);
+
+    std::atomic<bool> comm_active_{false};
+    std::atomic<bool> stop_requested_{false};
+    std::atomic<uint32_t> comm_starts_{0};
+    std::atomic<uint32_t> bytes_received_{0};
+    std::atomic<uint32_t> request_bits_{0};
+
+    // Transfer and change count, under mutex_.
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    uint64_t change_count_ = 0;
+    bool transfer_add_ = false;
+    std::vector<KeyId> transfer_keys_; // the keys still to load; the last goes first
+    int32_t transfer_acked_ = 0;
+
+    int wake_fd_ = -1;
+
     // User-interface thread only.
-    std::thread thread;
-    std::atomic<bool> thread_done{true};
+    std::thread thread_;
+    std::atomic<bool> thread_done_{true};
 };
 
-// Starts a comm thread for COM port `port` (> 0). Stops a running one first, and never lets two
-// run: it waits, still serving the old thread's calls, until the old one has ended.
-void start_comm_thread(LinkContext& link, uint32_t port);
-// Asks the comm thread to end and waits up to 1000 ms, serving its calls meanwhile. Does nothing
-// when no comm thread is active.
-void stop_comm_thread(LinkContext& link);
-bool comm_active(const LinkContext& link);
-
-// Posts a one-shot command (one of the request bits). False, with a message unless the bit is
-// request_line_end, when no comm thread is active.
-bool post_request(LinkContext& link, uint32_t bit);
-
-// Blocking key transfers for the synchronize thread. The array must stay unchanged until they
-// return. True exactly when the controller acknowledged every key.
-bool send_add_keys(LinkContext& link, const KeyId* keys, int32_t count);
-bool send_delete_keys(LinkContext& link, const KeyId* keys, int32_t count);
-// The same, calling progress(acked, count) on the caller's thread after every poll, so that the
-// caller can show how far the controller has got. The result is unchanged by it.
-using TransferProgress = std::function<void(int32_t acked, int32_t count)>;
-bool send_add_keys(LinkContext& link, const KeyId* keys, int32_t count,
-                   const TransferProgress& progress);
-bool send_delete_keys(LinkContext& link, const KeyId* keys, int32_t count,
-                      const TransferProgress& progress);
+// The operation names callers use.
+inline void start_comm_thread(Link& link, uint32_t port) {
+    link.start(port);
+}
+inline void stop_comm_thread(Link& link) {
+    link.stop();
+}
+inline bool comm_active(const Link& link) {
+    return link.active();
+}
+inline bool post_request(Link& link, uint32_t bit) {
+    return link.post(bit);
+}
+bool send_add_keys(Link& link, std::vector<KeyId> keys, const TransferProgress& progress = {});
+bool send_delete_keys(Link& link, std::vector<KeyId> keys, const TransferProgress& progress = {});

@@ -5,26 +5,28 @@
 #include "controller/link.h"
 
 // Sending side.
-void load_command(LinkContext& link, const char* text);
-void send_reset_transmission(LinkContext& link);
-void request_step(LinkContext& link);
-void transfer_step(LinkContext& link);
-void transmit_step(LinkContext& link);
-void watchdog_step(LinkContext& link);
+void load_command(Link& link, const char* text);
+void send_reset_transmission(Link& link);
+void request_step(Link& link);
+void transfer_step(Link& link);
+void transmit_step(Link& link);
+void watchdog_step(Link& link);
 bool command_has_unsent(const CommState& comm);
 
 // Receiving side.
-void receive_loop_start(LinkContext& link);
-void receive_loop_end(LinkContext& link);
+void receive_loop_start(Link& link);
+void receive_loop_end(Link& link);
 // The four sending-side steps of one pass, in their order.
-void receive_pass_send_side(LinkContext& link);
+void receive_pass_send_side(Link& link);
 // Steps 4-6 of a pass for one byte read from the port.
-void handle_received_byte(LinkContext& link, uint8_t byte);
-// Runs passes until stop_requested; the port is link.comm.port.
-void run_receive_loop(LinkContext& link);
+void handle_received_byte(Link& link, uint8_t byte);
+// Runs passes until a stop is requested; the port is link.comm.port. Between passes the thread
+// sleeps in poll on the port and the link's wake-up until a byte, a request or the watchdog's
+// deadline.
+void run_receive_loop(Link& link);
 
-void dispatch_message(LinkContext& link, int type, Buffer* message);
-void parse_plain_line(LinkContext& link, Buffer* message);
-void parse_reply(LinkContext& link, Buffer* message);
-void parse_key_report(LinkContext& link, Buffer* message);
-void parse_door_report(LinkContext& link, Buffer* message);
+void dispatch_message(Link& link, int type, Buffer* message);
+void parse_plain_line(Link& link, Buffer* message);
+void parse_reply(Link& link, Buffer* message);
+void parse_key_report(Link& link, Buffer* message);
+void parse_door_report(Link& link, Buffer* message);

@@ -4,7 +4,7 @@
 
 namespace {
 
-void decode_only(LinkContext& link, void (*set)(EventRecord&)) {
+void decode_only(Link& link, void (*set)(EventRecord&)) {
     EventRecord rec;
     set(rec);
     decode_event(link.decoder, rec, link.comm.readout_key_id, KeyId{});
@@ -12,7 +12,7 @@ void decode_only(LinkContext& link, void (*set)(EventRecord&)) {
 
 } // namespace
 
-void parse_plain_line(LinkContext& link, Buffer* m) {
+void parse_plain_line(Link& link, Buffer* m) {
     CommState& c = link.comm;
     if (buffer_matches(m, "RD")) {
         if (buffer_matches(m, "RD-0x") || buffer_matches(m, "RD-03")) {
@@ -39,7 +39,7 @@ void parse_plain_line(LinkContext& link, Buffer* m) {
     }
 }
 
-void parse_reply(LinkContext& link, Buffer* m) {
+void parse_reply(Link& link, Buffer* m) {
     for (;;) {
         if (buffer_remaining(m) == 0) {
             return;
@@ -68,7 +68,7 @@ void parse_reply(LinkContext& link, Buffer* m) {
                 int32_t b = buffer_peek_at(m, offset);
                 if (b == '!' || b == '?') {
                     if (b == '!') {
-                        link.transfer_acked.fetch_add(1, std::memory_order_acq_rel);
+                        link.count_acknowledgement();
                     }
                     buffer_skip(m, offset + 1);
                     found = true;
@@ -87,7 +87,7 @@ void parse_reply(LinkContext& link, Buffer* m) {
     }
 }
 
-void parse_key_report(LinkContext& link, Buffer* m) {
+void parse_key_report(Link& link, Buffer* m) {
     CommState& c = link.comm;
     EventRecord& rec = c.line_record;
     if (buffer_last(m) == 'B') {
@@ -165,7 +165,7 @@ void parse_key_report(LinkContext& link, Buffer* m) {
     }
 }
 
-void parse_door_report(LinkContext& link, Buffer* m) {
+void parse_door_report(Link& link, Buffer* m) {
     EventRecord& rec = link.comm.line_record;
     if (buffer_last(m) == 'B') {
         buffer_pop_last(m);

@@ -2,6 +2,8 @@
 // and hands each to the parser of the type its opening delimiter gave it.
 #include "controller/link_steps.h"
 
+#include <poll.h>
+
 namespace {
 
 constexpr uint8_t byte_cr = 13;
@@ -16,12 +18,11 @@ void set_ready(CommState& c) {
 
 } // namespace
 
-void receive_loop_start(LinkContext& link) {
+void receive_loop_start(Link& link) {
     CommState& c = link.comm;
     c.message = make_buffer(message_capacity);
     c.rd04_mode = false;
-    link.request_bits.store(0, std::memory_order_release);
-    link.transfer_remaining.store(0, std::memory_order_release);
+    link.forget_requests();
     c.last_tx_time = link.clock.tick_ms();
     // "No byte yet" must read as before the start whatever the tick: a plain 0 would count as
     // a byte received after the start once the tick is in the upper half of its range, and the
@@ -36,11 +37,11 @@ void receive_loop_start(LinkContext& link) {
     c.message_type = msg_plain;
 }
 
-void receive_loop_end(LinkContext& link) {
+void receive_loop_end(Link& link) {
     link.comm.message.reset();
 }
 
-void watchdog_step(LinkContext& link) {
+void watchdog_step(Link& link) {
     CommState& c = link.comm;
     if (static_cast<int32_t>(c.last_rx_time - c.last_tx_time) >= 0) {
         return;
@@ -49,19 +50,21 @@ void watchdog_step(LinkContext& link) {
         return;
     }
     c.last_rx_time = c.last_tx_time; // once per load or reset
+    c.waiters_may_care = true;
     EventRecord rec;
     rec.no_response = true;
     decode_event(link.decoder, rec, c.readout_key_id, KeyId{});
 }
 
-void receive_pass_send_side(LinkContext& link) {
+void receive_pass_send_side(Link& link) {
     request_step(link);
     transfer_step(link);
     transmit_step(link);
     watchdog_step(link);
 }
 
-void dispatch_message(LinkContext& link, int type, Buffer* message) {
+void dispatch_message(Link& link, int type, Buffer* message) {
+    link.comm.waiters_may_care = true;
     switch (type) {
     case msg_plain:
         parse_plain_line(link, message);
@@ -81,13 +84,13 @@ void dispatch_message(LinkContext& link, int type, Buffer* message) {
     buffer_clear(message);
 }
 
-void handle_received_byte(LinkContext& link, uint8_t byte) {
+void handle_received_byte(Link& link, uint8_t byte) {
     CommState& c = link.comm;
     if (byte == byte_lf || byte == byte_xon || byte == byte_xoff) {
         return; // ignored wherever they stand; they do not count as received
     }
     c.last_rx_time = link.clock.tick_ms();
-    link.bytes_received.fetch_add(1, std::memory_order_relaxed);
+    link.count_received_byte();
     Buffer* m = c.message.get();
     switch (byte) {
     case byte_cr:
@@ -126,6 +129,7 @@ void handle_received_byte(LinkContext& link, uint8_t byte) {
             EventRecord rec;
             rec.master_programming = true;
             decode_event(link.decoder, rec, c.readout_key_id, KeyId{});
+            c.waiters_may_care = true;
         }
         buffer_push(m, byte);
         if (!c.rd04_mode && c.message_type == msg_reply) {
@@ -135,21 +139,60 @@ void handle_received_byte(LinkContext& link, uint8_t byte) {
     }
 }
 
-void run_receive_loop(LinkContext& link) {
+namespace {
+
+// Milliseconds of the link's clock until the watchdog is due, or -1 when it is not armed.
+int64_t watchdog_due_in(Link& link) {
+    const CommState& c = link.comm;
+    if (static_cast<int32_t>(c.last_rx_time - c.last_tx_time) >= 0) {
+        return -1;
+    }
+    uint32_t spent = link.clock.tick_ms() - c.last_tx_time;
+    return spent > no_response_ms ? 0 : int64_t{no_response_ms} + 1 - spent;
+}
+
+// A hung-up line reports at once and for good; it is looked at again after this pause rather
+// than in a spin.
+constexpr int hung_up_retry_ms = 50;
+
+} // namespace
+
+void run_receive_loop(Link& link) {
     receive_loop_start(link);
+    SerialIo* port = link.comm.port;
+    bool hung_up = false;
     for (;;) {
-        receive_pass_send_side(link);
-        int byte = link.comm.port->read_byte();
-        if (link.stop_requested.load(std::memory_order_acquire)) {
+        if (link.stop_requested()) {
             break;
         }
-        if (byte < 0) {
-            // Waits for the next byte instead of sleeping blindly, so an echo or a prompt is
-            // served as soon as it arrives.
-            link.comm.port->wait_readable(idle_wait_ms);
+        receive_pass_send_side(link);
+        int byte = port->read_byte();
+        if (byte >= 0) {
+            // An echo or a prompt is answered by the next pass, without a sleep between.
+            handle_received_byte(link, static_cast<uint8_t>(byte));
             continue;
         }
-        handle_received_byte(link, static_cast<uint8_t>(byte));
+        // The burst is over: waiters look at what it changed.
+        if (link.comm.waiters_may_care) {
+            link.comm.waiters_may_care = false;
+            link.notify_change();
+        }
+        int64_t due = watchdog_due_in(link);
+        int timeout =
+            due < 0 ? -1 : static_cast<int>(link.clock.real_wait_ms(static_cast<uint32_t>(due)));
+        if (hung_up && (timeout < 0 || timeout > hung_up_retry_ms)) {
+            timeout = hung_up_retry_ms;
+        }
+        pollfd fds[2] = {{link.wake_fd(), POLLIN, 0}, {hung_up ? -1 : port->poll_fd(), POLLIN, 0}};
+        int n = poll(fds, 2, timeout);
+        if (n < 0) {
+            continue; // EINTR
+        }
+        if (fds[0].revents & POLLIN) {
+            link.drain_wake();
+        }
+        hung_up = (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 &&
+                  (fds[1].revents & POLLIN) == 0;
     }
     receive_loop_end(link);
 }

@@ -27,21 +27,18 @@ const char* request_text(uint32_t bit) {
 
 } // namespace
 
-bool comm_active(const LinkContext& link) {
-    return link.comm_active.load(std::memory_order_acquire);
-}
-
-bool post_request(LinkContext& link, uint32_t bit) {
-    if (comm_active(link)) {
+bool Link::post(uint32_t bit) {
+    if (active()) {
         // An atomic OR: a bit posted while the comm thread clears another is never lost.
-        link.request_bits.fetch_or(bit, std::memory_order_acq_rel);
+        request_bits_.fetch_or(bit, std::memory_order_acq_rel);
+        wake();
         return true;
     }
     if (bit != request_line_end) {
-        link.host.message_box("Tessary - Serial communications",
-                              "There is no active COM port.\n\nChoose one using the "
-                              "'File/Settings'\nmenu, or open an existing database.",
-                              MsgIcon::Error);
+        host.message_box("Tessary - Serial communications",
+                         "There is no active COM port.\n\nChoose one using the "
+                         "'File/Settings'\nmenu, or open an existing database.",
+                         MsgIcon::Error);
     }
     return false;
 }
@@ -50,7 +47,7 @@ bool command_has_unsent(const CommState& comm) {
     return comm.command[comm.send_pos] != 0;
 }
 
-void load_command(LinkContext& link, const char* text) {
+void load_command(Link& link, const char* text) {
     CommState& c = link.comm;
     size_t n = std::strlen(text);
     if (n > sizeof(c.command) - 1) {
@@ -62,7 +59,7 @@ void load_command(LinkContext& link, const char* text) {
     c.last_tx_time = link.clock.tick_ms();
 }
 
-void send_reset_transmission(LinkContext& link) {
+void send_reset_transmission(Link& link) {
     CommState& c = link.comm;
     // The controller needs the pauses to take the CR and the "r" as separate events.
     c.port->write("\r");
@@ -72,16 +69,16 @@ void send_reset_transmission(LinkContext& link) {
     c.last_tx_time = link.clock.tick_ms();
 }
 
-void request_step(LinkContext& link) {
+void request_step(Link& link) {
     // A reset goes out even in the middle of a command: the controller starts over anyway.
-    if (link.request_bits.load(std::memory_order_acquire) & request_reset) {
+    if (link.pending_requests() & request_reset) {
         send_reset_transmission(link);
-        link.request_bits.fetch_and(~request_reset, std::memory_order_acq_rel);
+        link.take_request(request_reset);
     }
     if (command_has_unsent(link.comm)) {
         return;
     }
-    uint32_t bits = link.request_bits.load(std::memory_order_acquire);
+    uint32_t bits = link.pending_requests();
     for (int i = 1; i < 32 && bits != 0; ++i) {
         uint32_t bit = uint32_t{1} << i;
         if (!(bits & bit)) {
@@ -90,14 +87,14 @@ void request_step(LinkContext& link) {
         if (const char* text = request_text(bit)) {
             load_command(link, text);
         }
-        link.request_bits.fetch_and(~bit, std::memory_order_acq_rel);
+        link.take_request(bit);
         if (command_has_unsent(link.comm)) {
             return;
         }
     }
 }
 
-void transmit_step(LinkContext& link) {
+void transmit_step(Link& link) {
     CommState& c = link.comm;
     if (!command_has_unsent(c) || !c.may_send) {
         return;

@@ -79,12 +79,16 @@ void append_utf8(std::string& out, char32_t cp) {
     }
 }
 
+char32_t cp1252_char(unsigned char byte) {
+    return byte >= 0x80 && byte < 0xa0 ? cp1252_high[byte - 0x80] : char32_t(byte);
+}
+
 std::string utf8_from_cp1252(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 2);
     for (char b : bytes) {
         const auto c = static_cast<unsigned char>(b);
-        append_utf8(out, c >= 0x80 && c < 0xa0 ? cp1252_high[c - 0x80] : char32_t(c));
+        append_utf8(out, cp1252_char(c));
     }
     return out;
 }

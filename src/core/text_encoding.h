@@ -13,5 +13,7 @@ bool text_is_utf8(std::string_view bytes);
 std::string utf8_from_cp1252(std::string_view bytes);
 // The bytes themselves when they are UTF-8, otherwise their Windows-1252 reading in UTF-8.
 std::string utf8_from_key_text(std::string_view bytes);
+// The character one Windows-1252 byte stands for.
+char32_t cp1252_char(unsigned char byte);
 // Appends one code point (at most U+10FFFF) in UTF-8.
 void append_utf8(std::string& out, char32_t cp);

@@ -9,9 +9,6 @@
 #include <string_view>
 #include <vector>
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF, no cut sequence.
-bool is_valid_utf8(std::string_view bytes);
-
 // Appends the key text as UTF-8 with its letters in lower case. The bytes are read as the window
 // shows them: UTF-8 where they are valid UTF-8, otherwise Windows-1252. Case is folded one
 // character to one character for ASCII, Latin-1, Latin Extended-A (which holds the remaining

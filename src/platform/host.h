@@ -17,6 +17,7 @@ enum CommandId : int {
     CmdClearMemory = 40001,
     CmdNewDatabase = 40011,
     CmdOpenDatabase = 40012,
+    CmdOpenRecent = 40017,
     CmdImportDatabase = 40013,
     CmdSettings = 40014,
     CmdSave = 40015,
@@ -78,3 +79,19 @@ struct Host {
     }
     virtual void hide_progress() {}
 };
+
+// Asks a thread to end, then waits on the user-interface thread until done(), still serving the
+// thread's run_on_ui calls and boxes: a thread that is logging a line or showing a box must not
+// turn a stop into a deadlock. With a time-out, false when done() is still false after it;
+// without one, waits however long it takes.
+inline bool ask_stop_and_wait(Host& host, const std::function<void()>& ask_stop,
+                              const std::function<bool()>& done,
+                              std::optional<uint32_t> timeout_ms) {
+    ask_stop();
+    if (timeout_ms) {
+        return host.wait_serving_ui(done, *timeout_ms);
+    }
+    while (!host.wait_serving_ui(done, 1000)) {
+    }
+    return true;
+}

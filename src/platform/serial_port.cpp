@@ -18,14 +18,19 @@ constexpr int write_ms_per_byte = 10;
 
 // Exclusive use of the device against every other program: flock binds cooperating programs
 // (and root, whom TIOCEXCL does not stop); TIOCEXCL binds programs that do not lock.
-int open_exclusive(const std::string& path, bool* exclusive) {
+int open_exclusive(const std::string& path, bool* exclusive, std::error_code* error) {
     *exclusive = false;
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        // TIOCEXCL held by another program refuses the open with EBUSY.
+        *error = std::error_code(errno, std::generic_category());
         return -1;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // A lock held elsewhere is the same cause as an exclusive terminal: a busy device.
+        int e = errno == EWOULDBLOCK ? EBUSY : errno;
         ::close(fd);
+        *error = std::error_code(e, std::generic_category());
         return -1;
     }
     if (isatty(fd)) {
@@ -43,10 +48,14 @@ void close_exclusive(int fd, bool exclusive) {
     ::close(fd); // drops the flock as well
 }
 
-bool apply_line_settings(int fd) {
+std::error_code errno_code() {
+    return std::error_code(errno, std::generic_category());
+}
+
+std::error_code apply_line_settings(int fd) {
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) {
-        return false;
+        return errno_code();
     }
     cfmakeraw(&tio);
     tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
@@ -56,15 +65,15 @@ bool apply_line_settings(int fd) {
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
     if (cfsetispeed(&tio, B9600) != 0 || cfsetospeed(&tio, B9600) != 0) {
-        return false;
+        return errno_code();
     }
     if (tcsetattr(fd, TCSANOW, &tio) != 0) {
-        return false;
+        return errno_code();
     }
     // Raise DTR and RTS; a pseudo-terminal has no modem lines (ENOTTY/EINVAL), which is fine.
     int lines = TIOCM_DTR | TIOCM_RTS;
     ioctl(fd, TIOCMBIS, &lines);
-    return true;
+    return {};
 }
 
 } // namespace
@@ -75,19 +84,44 @@ SerialPort::~SerialPort() {
 
 PortOpenResult SerialPort::open(const std::string& path) {
     close();
-    int fd = open_exclusive(path, &exclusive_);
+    PortOpenResult result;
+    int fd = open_exclusive(path, &exclusive_, &result.error);
     if (fd < 0) {
-        return PortOpenResult::AccessFailed;
+        result.stage = PortOpenResult::AccessFailed;
+        return result;
     }
-    if (!apply_line_settings(fd)) {
+    result.error = apply_line_settings(fd);
+    if (result.error) {
         close_exclusive(fd, exclusive_);
         exclusive_ = false;
-        return PortOpenResult::SettingsFailed;
+        result.stage = PortOpenResult::SettingsFailed;
+        return result;
     }
     // Whatever waited in the device from before this open answers nothing of ours.
     tcflush(fd, TCIFLUSH);
     fd_ = fd;
-    return PortOpenResult::Ok;
+    in_pos_ = in_len_ = 0;
+    last_error_.clear();
+    return result;
+}
+
+std::string port_open_message(const PortOpenResult& result) {
+    std::string text;
+    switch (result.stage) {
+    case PortOpenResult::Ok:
+        return text;
+    case PortOpenResult::AccessFailed:
+        text = "Couldn't gain access to the COM port. Is another application using it?";
+        break;
+    case PortOpenResult::SettingsFailed:
+        text = "Couldn't set the COM parameters. Is it the right COM port?";
+        break;
+    }
+    // A busy device is what the access message already says.
+    if (result.error && !result.held_elsewhere()) {
+        text += "\nReason: " + result.error.message();
+    }
+    return text;
 }
 
 void SerialPort::close() {
@@ -95,6 +129,7 @@ void SerialPort::close() {
         close_exclusive(fd_, exclusive_);
         fd_ = -1;
         exclusive_ = false;
+        in_pos_ = in_len_ = 0;
     }
 }
 
@@ -115,20 +150,25 @@ bool SerialPort::write(std::string_view bytes) {
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            return false; // EIO once the other end has gone
+            last_error_ = errno_code(); // EIO once the other end has gone
+            return false;
         }
         auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
         if (left <= 0) {
+            last_error_ = std::make_error_code(std::errc::timed_out);
             return false;
         }
         pollfd p{fd_, POLLOUT, 0};
         if (poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR) {
+            last_error_ = errno_code();
             return false;
         }
         if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+            last_error_ = std::make_error_code(std::errc::io_error);
             return false;
         }
     }
+    last_error_.clear();
     return true;
 }
 
@@ -136,14 +176,18 @@ int SerialPort::read_byte() {
     if (fd_ < 0) {
         return -1;
     }
-    if (seen_empty_) {
-        // Saves the idle loop one system call per pass; the next wait sees any new byte.
-        seen_empty_ = false;
-        return -1;
+    if (in_pos_ == in_len_) {
+        ssize_t n = ::read(fd_, in_, sizeof in_);
+        if (n <= 0) {
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                last_error_ = errno_code();
+            }
+            return -1;
+        }
+        in_pos_ = 0;
+        in_len_ = static_cast<size_t>(n);
     }
-    unsigned char c = 0;
-    ssize_t n = ::read(fd_, &c, 1);
-    return n == 1 ? c : -1;
+    return in_[in_pos_++];
 }
 
 void SerialPort::wait_readable(uint32_t timeout_ms) {
@@ -151,10 +195,12 @@ void SerialPort::wait_readable(uint32_t timeout_ms) {
         std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
         return;
     }
+    if (in_pos_ < in_len_) {
+        return; // read ahead already
+    }
     auto start = std::chrono::steady_clock::now();
     pollfd p{fd_, POLLIN, 0};
     int r = poll(&p, 1, static_cast<int>(timeout_ms));
-    seen_empty_ = r == 0;
     if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
         // A hung-up line reports at once and forever; without this the loop would spin.
         auto spent = std::chrono::steady_clock::now() - start;
@@ -167,7 +213,8 @@ void SerialPort::wait_readable(uint32_t timeout_ms) {
 
 bool probe_com_port(uint32_t port) {
     bool exclusive = false;
-    int fd = open_exclusive(com_port_path(port), &exclusive);
+    std::error_code error;
+    int fd = open_exclusive(com_port_path(port), &exclusive, &error);
     if (fd < 0) {
         return false;
     }

@@ -1,6 +1,6 @@
 #include "sync/sync_thread.h"
 
-SyncThread::SyncThread(LinkContext& link, std::function<void()> mark_modified)
+SyncThread::SyncThread(Link& link, std::function<void()> mark_modified)
     : ctx_(link, std::move(mark_modified)) {}
 
 SyncThread::~SyncThread() {
@@ -29,12 +29,17 @@ void SyncThread::shut_down() {
         return;
     }
     if (running()) {
-        ctx_.cancel.store(true, std::memory_order_release);
-        // A transfer's loading wait ends only with the comm thread (a silent controller never
-        // takes the next command); every other wait of the run polls the cancel flag.
-        stop_comm_thread(ctx_.link);
-        while (!ctx_.host.wait_serving_ui([this] { return !running(); }, stop_wait_ms)) {
-        }
+        ask_stop_and_wait(
+            ctx_.host,
+            [this] {
+                ctx_.cancel.store(true, std::memory_order_release);
+                // A transfer's loading wait ends only with the comm thread (a silent controller
+                // never takes the next command); every other wait of the run looks at the
+                // cancel flag when the link wakes it.
+                ctx_.link.notify_change();
+                stop_comm_thread(ctx_.link);
+            },
+            [this] { return !running(); }, std::nullopt);
     }
     thread_.join();
 }

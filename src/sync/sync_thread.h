@@ -11,7 +11,7 @@
 
 class SyncThread {
   public:
-    SyncThread(LinkContext& link, std::function<void()> mark_modified);
+    SyncThread(Link& link, std::function<void()> mark_modified);
     // Calls shut_down. Owners whose window dies before this object must call it themselves
     // while the window still exists.
     ~SyncThread();

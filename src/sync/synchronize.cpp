@@ -35,18 +35,24 @@ MsgAnswer ask(SyncContext& ctx, const char* caption, const char* text, MsgIcon i
 // Ends when the decoder reports the read-out's end or the controller's silence, or when the
 // comm thread that was asked for the read-out is gone: a stopped or restarted thread never
 // delivers it, and waiting on would leave Synchronize disabled for good.
-SyncResult wait_for_readout(SyncContext& ctx, uint32_t starts) {
+SyncResult wait_for_readout(SyncContext& ctx, uint32_t starts, uint32_t bytes) {
     DecoderState& s = ctx.decoder_state;
+    Link& link = ctx.link;
     uint32_t lines = s.readout_lines.load(std::memory_order_acquire);
-    uint32_t bytes = ctx.link.bytes_received.load(std::memory_order_relaxed);
     uint32_t last_progress = ctx.clock.tick_ms();
-    while (!s.readout_done.load(std::memory_order_acquire)) {
+    for (;;) {
+        // Taken before the looks below: a change after them ends the wait at once.
+        uint64_t seen = link.changes();
+        if (s.readout_done.load(std::memory_order_acquire)) {
+            break;
+        }
         uint32_t now_lines = s.readout_lines.load(std::memory_order_acquire);
         if (now_lines != lines) {
             lines = now_lines;
             last_progress = ctx.clock.tick_ms();
-        } else if (ctx.clock.tick_ms() - last_progress >= readout_silence_ms &&
-                   ctx.link.bytes_received.load(std::memory_order_relaxed) != bytes) {
+        }
+        uint32_t silent = ctx.clock.tick_ms() - last_progress;
+        if (silent >= readout_silence_ms && link.bytes_received() != bytes) {
             // The unit talks but sends no key lines; a unit that says nothing at all is left
             // to the no-response report.
             return SyncResult::ReadoutMissing;
@@ -54,14 +60,14 @@ SyncResult wait_for_readout(SyncContext& ctx, uint32_t starts) {
         if (s.no_response_seen.load(std::memory_order_acquire)) {
             return SyncResult::NoAnswer;
         }
-        if (!comm_active(ctx.link) ||
-            ctx.link.comm_starts.load(std::memory_order_acquire) != starts) {
+        if (!comm_active(link) || link.starts() != starts) {
             return SyncResult::CommStopped;
         }
         if (cancelled(ctx)) {
             return SyncResult::Shutdown;
         }
-        ctx.clock.sleep_ms(sync_poll_ms);
+        link.wait_change(seen, silent >= readout_silence_ms ? readout_silence_ms
+                                                            : readout_silence_ms - silent);
     }
     if (s.no_response_seen.load(std::memory_order_acquire)) {
         return SyncResult::NoAnswer;
@@ -167,8 +173,8 @@ bool transfer_phase(SyncContext& ctx, const char* status, const std::vector<KeyI
             on_ui(ctx, [&] { ctx.host.set_progress(acked, total); });
         }
     };
-    return add ? send_add_keys(ctx.link, keys.data(), count, progress)
-               : send_delete_keys(ctx.link, keys.data(), count, progress);
+    return add ? send_add_keys(ctx.link, keys, progress)
+               : send_delete_keys(ctx.link, keys, progress);
 }
 
 SyncResult run_steps(SyncContext& ctx) {
@@ -178,11 +184,13 @@ SyncResult run_steps(SyncContext& ctx) {
 
     // Taken before the post, so that a restart between the two is taken for a lost request
     // rather than missed.
-    uint32_t starts = ctx.link.comm_starts.load(std::memory_order_acquire);
+    uint32_t starts = ctx.link.starts();
+    // Also before the post: a unit that answers at once must not count as a silent one.
+    uint32_t bytes = ctx.link.bytes_received();
     if (!post_request(ctx.link, request_readout)) {
         return SyncResult::NoPort;
     }
-    SyncResult waited = wait_for_readout(ctx, starts);
+    SyncResult waited = wait_for_readout(ctx, starts, bytes);
     if (waited == SyncResult::ReadoutMissing) {
         // Nothing has been compared or sent; say so rather than end without a word.
         ask(ctx, sync_caption, sync_text_data_error, MsgIcon::Error);

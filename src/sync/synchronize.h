@@ -43,7 +43,6 @@ constexpr const char* sync_kept_master_text =
     "This is the master key, according to the synchronize operation on ";
 constexpr const char* sync_kept_key_text = "This key was added by the synchronize operation on ";
 
-constexpr uint32_t sync_poll_ms = 100;
 // A controller with an empty key memory (after Clear controller memory, before a new master)
 // answers the read-out request without a single key line, so no read-out end ever comes.
 // When the unit has answered but no read-out line has come for this long, the read-out counts
@@ -54,14 +53,14 @@ struct SyncContext {
     // The host, the clock and both key lists are the link's (its decoder's). mark_modified is
     // the document's "database changed" (flag and title); it is run on the user-interface
     // thread.
-    SyncContext(LinkContext& link, std::function<void()> mark_modified)
+    SyncContext(Link& link, std::function<void()> mark_modified)
         : link(link), host(link.host), clock(link.clock), decoder_state(link.decoder.state),
           key_database(link.decoder.key_database), controller_keys(link.decoder.controller_keys),
           mark_modified(std::move(mark_modified)) {}
     SyncContext(const SyncContext&) = delete;
     SyncContext& operator=(const SyncContext&) = delete;
 
-    LinkContext& link;
+    Link& link;
     Host& host;
     Clock& clock;
     DecoderState& decoder_state;
@@ -71,7 +70,7 @@ struct SyncContext {
     // The day against which keys' days of validity are checked; empty: today by the clock.
     std::function<Day()> today;
 
-    // Set when the window goes away: the run ends at its next poll, shows nothing more and
+    // Set when the window goes away: the run ends at its next look, shows nothing more and
     // leaves the window alone.
     std::atomic<bool> cancel{false};
 };
@@ -92,6 +91,6 @@ enum class SyncResult {
 };
 
 // The whole operation, on the calling thread (never the user-interface thread: it blocks in
-// message boxes and polls). The Synchronize command is disabled from its first step to its
+// message boxes and waits). The Synchronize command is disabled from its first step to its
 // last on every path but Shutdown.
 SyncResult synchronize_keys(SyncContext& ctx);

@@ -5,6 +5,8 @@
 #include "support/fake_clock.h"
 #include "support/fake_host.h"
 #include "support/hex_dump.h"
+#include "support/link_fixture.h"
+#include "support/link_test_access.h"
 #include "support/recording_log.h"
 #include "support/recording_port.h"
 
@@ -12,18 +14,22 @@
 
 namespace {
 
-class LinkStepsTest : public ::testing::Test {
+struct LinkStepsClock {
+    FakeClock clock;
+};
+
+class LinkStepsTest : public ::testing::Test,
+                      protected LinkStepsClock,
+                      protected LinkFixture<FakeHost> {
   protected:
-    LinkStepsTest() {
-        create_key_list(db, nullptr);
-        create_key_list(controller, nullptr);
+    LinkStepsTest() : LinkFixture(LinkStepsClock::clock) {
         link.comm.port = &port;
         receive_loop_start(link);
         // Posting needs an active link; these tests play the comm thread themselves.
-        link.comm_active.store(true);
+        LinkTestAccess::set_active(link, true);
     }
     ~LinkStepsTest() override {
-        link.comm_active.store(false);
+        LinkTestAccess::set_active(link, false);
         receive_loop_end(link);
     }
 
@@ -43,11 +49,7 @@ class LinkStepsTest : public ::testing::Test {
         return w;
     }
     void start_transfer(const std::vector<KeyId>& keys, bool add) {
-        held = keys;
-        link.transfer_add.store(add);
-        link.transfer_keys.store(held.data());
-        link.transfer_acked.store(0);
-        link.transfer_remaining.store(static_cast<int32_t>(held.size()));
+        LinkTestAccess::start_transfer(link, keys, add);
     }
     Buffer* message(const std::string& text) {
         scratch = make_buffer(message_capacity);
@@ -55,15 +57,8 @@ class LinkStepsTest : public ::testing::Test {
         return scratch.get();
     }
 
-    FakeHost host;
-    FakeClock clock;
-    RecordingLog log;
-    DatabaseRecord db;
-    DatabaseRecord controller;
-    DecoderContext decoder{host, clock, log, db, controller};
-    LinkContext link{host, clock, decoder};
+    FakeClock& clock = LinkStepsClock::clock;
     RecordingPort port;
-    std::vector<KeyId> held;
     BufferPtr scratch;
 };
 
@@ -82,10 +77,10 @@ TEST_F(LinkStepsTest, Rd04IdentificationMakesTheLineEndReady) {
 TEST_F(LinkStepsTest, IdentificationWordsAfterTheFirstAreSkippedExceptTheLast) {
     // The second word would count an acknowledgement if it were parsed; the third is.
     feed("RD-03 n00001! n00002!\r");
-    EXPECT_EQ(link.transfer_acked.load(), 1);
+    EXPECT_EQ(link.transfer_acked(), 1);
     EXPECT_FALSE(link.comm.rd04_mode);
     feed("RD-04 n00003! xx\r");
-    EXPECT_EQ(link.transfer_acked.load(), 1);
+    EXPECT_EQ(link.transfer_acked(), 1);
     EXPECT_TRUE(link.comm.rd04_mode);
 }
 
@@ -111,7 +106,7 @@ TEST_F(LinkStepsTest, DoorsAandBPostedTogetherGoOutOneAfterTheOtherOnReadiness) 
     EXPECT_FALSE(link.comm.may_send);
     pass(3);
     EXPECT_TRUE(same_bytes("", take_written())); // "b" loaded, waiting for the prompt
-    EXPECT_EQ(link.request_bits.load(), 0u);
+    EXPECT_EQ(link.pending_requests(), 0u);
     feed("o\r>O\r "); // echo, door report, prompt
     pass();
     EXPECT_TRUE(same_bytes("b", take_written()));
@@ -130,7 +125,7 @@ TEST_F(LinkStepsTest, BitsWithoutTextAreClearedSilently) {
     post_request(link, 128);
     post_request(link, 1u << 31);
     pass();
-    EXPECT_EQ(link.request_bits.load(), 0u);
+    EXPECT_EQ(link.pending_requests(), 0u);
     EXPECT_TRUE(same_bytes("", take_written()));
 }
 
@@ -168,7 +163,7 @@ TEST_F(LinkStepsTest, ResetGoesOutBetweenTheBytesOfAHalfSentCommand) {
     ASSERT_EQ(port.writes.size(), 2u); // two separate writes
     EXPECT_TRUE(same_bytes("\rr", take_written()));
     EXPECT_EQ(link.comm.last_tx_time, before + 10);
-    EXPECT_EQ(link.request_bits.load(), 0u);
+    EXPECT_EQ(link.pending_requests(), 0u);
     feed("c");
     pass();
     EXPECT_TRUE(same_bytes("!", take_written()));
@@ -208,7 +203,7 @@ TEST_F(LinkStepsTest, Rd04IsReadyAtASpaceOnlyDuringARead_out) {
 }
 
 TEST_F(LinkStepsTest, PostWithoutALinkFailsWithTheMessageExceptForTheLineEnd) {
-    link.comm_active.store(false);
+    LinkTestAccess::set_active(link, false);
     EXPECT_FALSE(post_request(link, request_line_end));
     EXPECT_TRUE(host.boxes.empty());
     EXPECT_FALSE(post_request(link, request_open_door_a));
@@ -217,15 +212,15 @@ TEST_F(LinkStepsTest, PostWithoutALinkFailsWithTheMessageExceptForTheLineEnd) {
     EXPECT_EQ(host.boxes[0].text, "There is no active COM port.\n\nChoose one using the "
                                   "'File/Settings'\nmenu, or open an existing database.");
     EXPECT_EQ(host.boxes[0].icon, MsgIcon::Error);
-    EXPECT_EQ(link.request_bits.load(), 0u);
+    EXPECT_EQ(link.pending_requests(), 0u);
 }
 
 TEST_F(LinkStepsTest, LoopStartForgetsRequestsAndTransfers) {
     post_request(link, request_open_door_a);
     start_transfer({{0, 1, 0}}, true);
     receive_loop_start(link);
-    EXPECT_EQ(link.request_bits.load(), 0u);
-    EXPECT_EQ(link.transfer_remaining.load(), 0);
+    EXPECT_EQ(link.pending_requests(), 0u);
+    EXPECT_EQ(link.transfer_remaining(), 0);
     pass(2);
     EXPECT_TRUE(same_bytes("", take_written()));
 }
@@ -237,19 +232,19 @@ TEST_F(LinkStepsTest, AddTransferSendsLastElementFirstAndCountsAcknowledgements)
     start_transfer({{0, 1, 0}, {0, 2, 0}, {0, 0xab, 0}}, true);
     pass();
     EXPECT_TRUE(same_bytes("n0000ab\r", take_written()));
-    EXPECT_EQ(link.transfer_remaining.load(), 2);
+    EXPECT_EQ(link.transfer_remaining(), 2);
     pass(2);
     EXPECT_TRUE(same_bytes("", take_written()));
     feed(" n0000ab!\r");
-    EXPECT_EQ(link.transfer_acked.load(), 1);
+    EXPECT_EQ(link.transfer_acked(), 1);
     pass();
     EXPECT_TRUE(same_bytes("n000002\r", take_written()));
     feed(" n000002?\r"); // refused: not counted, but the controller is ready again
     pass();
     EXPECT_TRUE(same_bytes("n000001\r", take_written()));
     feed(" n000001!\r");
-    EXPECT_EQ(link.transfer_acked.load(), 2);
-    EXPECT_EQ(link.transfer_remaining.load(), 0);
+    EXPECT_EQ(link.transfer_acked(), 2);
+    EXPECT_EQ(link.transfer_remaining(), 0);
 }
 
 TEST_F(LinkStepsTest, DeleteTransferSendsTheLowSixDigitsByteByByte) {
@@ -266,7 +261,7 @@ TEST_F(LinkStepsTest, DeleteTransferSendsTheLowSixDigitsByteByByte) {
     }
     EXPECT_TRUE(same_bytes("d12ab34\r", wire));
     feed("!\r");
-    EXPECT_EQ(link.transfer_acked.load(), 1);
+    EXPECT_EQ(link.transfer_acked(), 1);
 }
 
 TEST_F(LinkStepsTest, ARequestTakesPrecedenceOverTheTransfer) {
@@ -295,10 +290,10 @@ TEST_F(LinkStepsTest, ReplyScan) {
         {"n?n!", 1, 0},     {"!n0!", 1, 0},     {"", 0, 0},         {"c!c!", 0, 2},
     };
     for (const Case& c : cases) {
-        link.transfer_acked.store(0);
+        LinkTestAccess::start_transfer(link, {}, true); // zeroes the count
         log.clear();
         parse_reply(link, message(c.reply));
-        EXPECT_EQ(link.transfer_acked.load(), c.acks) << c.reply;
+        EXPECT_EQ(link.transfer_acked(), c.acks) << c.reply;
         EXPECT_EQ(log.size(), c.cleared) << c.reply;
     }
 }

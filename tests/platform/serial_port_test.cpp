@@ -210,7 +210,10 @@ TEST(SerialPort, ExclusiveOpenAndProbe) {
         SerialPort first;
         ASSERT_EQ(first.open(link), PortOpenResult::Ok);
         SerialPort second;
-        EXPECT_EQ(second.open(link), PortOpenResult::AccessFailed);
+        PortOpenResult held = second.open(link);
+        EXPECT_EQ(held, PortOpenResult::AccessFailed);
+        // Held by another open: the cause callers tell apart from every other one.
+        EXPECT_TRUE(held.held_elsewhere()) << held.error.message();
         EXPECT_FALSE(probe_com_port(5));
     }
     SerialPort again;
@@ -222,14 +225,41 @@ TEST(SerialPort, ExclusiveOpenAndProbe) {
 
 TEST(SerialPort, MissingDeviceAndNonTerminal) {
     SerialPort port;
-    EXPECT_EQ(port.open("/nonexistent/ttyX"), PortOpenResult::AccessFailed);
+    PortOpenResult missing = port.open("/nonexistent/ttyX");
+    EXPECT_EQ(missing, PortOpenResult::AccessFailed);
+    EXPECT_EQ(missing.error, std::errc::no_such_file_or_directory);
+    EXPECT_FALSE(missing.held_elsewhere());
     char path[] = "/tmp/tessary-file-XXXXXX";
     int fd = mkstemp(path);
     ASSERT_GE(fd, 0);
     close(fd);
-    EXPECT_EQ(port.open(path), PortOpenResult::SettingsFailed);
+    PortOpenResult not_a_terminal = port.open(path);
+    EXPECT_EQ(not_a_terminal, PortOpenResult::SettingsFailed);
+    EXPECT_EQ(not_a_terminal.error, std::errc::inappropriate_io_control_operation);
     EXPECT_FALSE(port.is_open());
     unlink(path);
+}
+
+TEST(SerialPort, OpenMessagesAddTheReasonUnlessTheDeviceIsBusy) {
+    const std::string access =
+        "Couldn't gain access to the COM port. Is another application using it?";
+    const std::string settings = "Couldn't set the COM parameters. Is it the right COM port?";
+    struct Case {
+        PortOpenResult::Stage stage;
+        std::errc cause;
+        std::string text;
+    };
+    const Case cases[] = {
+        {PortOpenResult::AccessFailed, std::errc::device_or_resource_busy, access},
+        {PortOpenResult::AccessFailed, std::errc::permission_denied,
+         access + "\nReason: Permission denied"},
+        {PortOpenResult::SettingsFailed, std::errc::inappropriate_io_control_operation,
+         settings + "\nReason: Inappropriate ioctl for device"},
+    };
+    for (const Case& c : cases) {
+        PortOpenResult r{c.stage, std::make_error_code(c.cause)};
+        EXPECT_EQ(port_open_message(r), c.text);
+    }
 }
 
 } // namespace

@@ -5,8 +5,8 @@
 
 #include "support/fake_clock.h"
 #include "support/fake_host.h"
+#include "support/link_fixture.h"
 #include "support/queue_host.h"
-#include "support/recording_log.h"
 
 #include <gtest/gtest.h>
 
@@ -22,36 +22,16 @@ namespace {
 
 using namespace std::chrono_literals;
 
-template <class HostT> struct Bench {
-    Bench() {
-        create_key_list(db, nullptr);
-        create_key_list(controller, nullptr);
-    }
-    ~Bench() { stop_comm_thread(link); }
-    bool wait_for(const std::function<bool()>& cond, int ms = 10000) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (!cond()) {
-            if (std::chrono::steady_clock::now() > end) {
-                return false;
-            }
-            std::this_thread::sleep_for(1ms);
-        }
-        return true;
-    }
-    HostT host;
-    RecordingLog log;
-    DatabaseRecord db;
-    DatabaseRecord controller;
-    DecoderContext decoder{host, system_clock(), log, db, controller};
-    LinkContext link{host, system_clock(), decoder};
-};
+template <class HostT> using Bench = LinkFixture<HostT>;
 
 const char* access_text = "Couldn't gain access to the COM port. Is another application using it?";
+// A device that is not there: the message, then the system's reason.
+const std::string missing_text = std::string(access_text) + "\nReason: No such file or directory";
 
 TEST(CommThread, StopWithoutAThreadDoesNothing) {
     Bench<FakeHost> b;
     stop_comm_thread(b.link);
-    EXPECT_FALSE(b.link.stop_requested.load());
+    EXPECT_FALSE(b.link.stop_requested());
     EXPECT_TRUE(b.host.boxes_snapshot().empty());
 }
 
@@ -59,11 +39,11 @@ TEST(CommThread, MissingPortGivesTheAccessMessageOnceAndNoLink) {
     Bench<FakeHost> b;
     b.link.port_path = [](uint32_t) { return std::string("/nonexistent/COM7"); };
     start_comm_thread(b.link, 7);
-    ASSERT_TRUE(b.wait_for([&] { return !comm_active(b.link); }));
+    ASSERT_TRUE(wait_for([&] { return !comm_active(b.link); }));
     auto boxes = b.host.boxes_snapshot();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, "Tessary - Serial communications");
-    EXPECT_EQ(boxes[0].text, access_text);
+    EXPECT_EQ(boxes[0].text, missing_text);
     EXPECT_EQ(boxes[0].icon, MsgIcon::Error);
     EXPECT_FALSE(post_request(b.link, request_open_door_a));
     EXPECT_EQ(b.host.boxes_snapshot().size(), 2u); // "no active COM port"
@@ -76,7 +56,7 @@ class HoldingHost final : public FakeHost {
     MsgAnswer message_box(const std::string& caption, const std::string& text, MsgIcon icon,
                           MsgButtons buttons, MsgAnswer default_button) override {
         MsgAnswer a = FakeHost::message_box(caption, text, icon, buttons, default_button);
-        if (text == access_text) {
+        if (text == missing_text) {
             std::unique_lock lock(hold_mutex);
             held = true;
             hold_cv.notify_all();
@@ -119,7 +99,7 @@ TEST(CommThread, AThreadThatDoesNotEndInTimeGivesTheStopsMessage) {
     EXPECT_EQ(boxes[1].icon, MsgIcon::Error);
     EXPECT_EQ(boxes[1].buttons, MsgButtons::Ok);
     b.host.release();
-    ASSERT_TRUE(b.wait_for([&] { return !comm_active(b.link); }));
+    ASSERT_TRUE(wait_for([&] { return !comm_active(b.link); }));
 }
 
 TEST(CommThread, PortHeldByAnotherProgramGivesTheAccessMessage) {
@@ -131,7 +111,7 @@ TEST(CommThread, PortHeldByAnotherProgramGivesTheAccessMessage) {
     Bench<FakeHost> b;
     b.link.port_path = [&](uint32_t) { return sim.device(); };
     start_comm_thread(b.link, 1);
-    ASSERT_TRUE(b.wait_for([&] { return !comm_active(b.link); }));
+    ASSERT_TRUE(wait_for([&] { return !comm_active(b.link); }));
     ASSERT_EQ(b.host.boxes_snapshot().size(), 1u);
     EXPECT_EQ(b.host.boxes_snapshot()[0].text, access_text);
     EXPECT_EQ(sim.received(), "");
@@ -146,11 +126,12 @@ TEST(CommThread, NotATerminalGivesTheParametersMessage) {
     Bench<FakeHost> b;
     b.link.port_path = [&](uint32_t) { return std::string(path); };
     start_comm_thread(b.link, 1);
-    ASSERT_TRUE(b.wait_for([&] { return !comm_active(b.link); }));
+    ASSERT_TRUE(wait_for([&] { return !comm_active(b.link); }));
     auto boxes = b.host.boxes_snapshot();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, "Tessary - Serial communications");
-    EXPECT_EQ(boxes[0].text, "Couldn't set the COM parameters. Is it the right COM port?");
+    EXPECT_EQ(boxes[0].text, "Couldn't set the COM parameters. Is it the right COM port?\nReason: "
+                             "Inappropriate ioctl for device");
     // The port was closed again: another program may lock it now.
     int again = open(path, O_RDWR);
     EXPECT_EQ(flock(again, LOCK_EX | LOCK_NB), 0);
@@ -192,7 +173,7 @@ TEST(CommThread, StopServesTheThreadsCallsInsteadOfDeadlocking) {
     for (int i = 0; i < 200; ++i) {
         sim.present_key(0x1000 + static_cast<uint32_t>(i));
     }
-    ASSERT_TRUE(b.wait_for([&] {
+    ASSERT_TRUE(wait_for([&] {
         b.host.serve();
         return b.log.size() >= 5;
     }));
@@ -214,7 +195,7 @@ TEST(CommThread, StartWhileRunningEndsTheOldThreadFirst) {
     ASSERT_TRUE(second.wait_received("\rr", 10000));
     EXPECT_TRUE(comm_active(b.link));
     // The old link let go of its port: another program can have it.
-    EXPECT_TRUE(b.wait_for([&] {
+    EXPECT_TRUE(wait_for([&] {
         int fd = open(first.device().c_str(), O_RDWR | O_NOCTTY);
         bool free = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
         if (fd >= 0) {

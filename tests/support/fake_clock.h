@@ -5,6 +5,7 @@
 
 #include "platform/clock.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -22,6 +23,27 @@ class FakeClock final : public Clock {
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         }
+    }
+    // Follows the fake tick: a test that moves the clock ends the wait within a millisecond,
+    // and auto_advance moves it 25 ms for each real millisecond waited.
+    bool wait_for(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                  uint32_t timeout_ms, const std::function<bool()>& ready) override {
+        uint32_t start = tick_ms();
+        while (!ready()) {
+            uint32_t spent = tick_ms() - start;
+            if (spent >= timeout_ms) {
+                return false;
+            }
+            cv.wait_for(lock, std::chrono::milliseconds(1));
+            if (auto_advance.load(std::memory_order_acquire) && !ready()) {
+                now.fetch_add(std::min<uint32_t>(25, timeout_ms - spent),
+                              std::memory_order_acq_rel);
+            }
+        }
+        return true;
+    }
+    uint32_t real_wait_ms(uint32_t timeout_ms) override {
+        return std::min<uint32_t>(timeout_ms, 1);
     }
     void advance(uint32_t ms) { now.fetch_add(ms, std::memory_order_acq_rel); }
     void set(uint32_t ms) { now.store(ms, std::memory_order_release); }

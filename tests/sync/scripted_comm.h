@@ -19,26 +19,20 @@ class ScriptedComm {
   public:
     enum class Readout { Keys, Silent, Ignore, Incomplete };
 
-    explicit ScriptedComm(LinkContext& link) : link_(link) {}
+    explicit ScriptedComm(Link& link) : link_(link) {}
     ~ScriptedComm() { stop(); }
 
-    // Raises comm_active as start_comm_thread does, and serves until stop() or a stop request.
+    // Runs as the link's comm thread, and serves until stop() or a stop request.
     void start() {
-        link_.stop_requested.store(false);
-        link_.comm_starts.fetch_add(1);
-        link_.comm_active.store(true);
-        link_.thread_done.store(false);
         finished_.store(false);
-        thread_ = std::thread([this] { run(); });
+        started_ = true;
+        link_.start([this](Link&) { run(); });
     }
     // Once the thread has ended by itself (a stop request from the program), the link may
-    // already be gone: then only the join is left.
+    // already be gone: then nothing is left to do.
     void stop() {
-        if (thread_.joinable()) {
-            if (!finished_.load()) {
-                link_.stop_requested.store(true);
-            }
-            thread_.join();
+        if (started_ && !finished_.load()) {
+            link_.shut_down();
         }
     }
     bool finished() const { return finished_.load(); }
@@ -62,25 +56,21 @@ class ScriptedComm {
 
   private:
     void run() {
-        while (!link_.stop_requested.load()) {
-            uint32_t bits = link_.request_bits.load();
-            if (bits & request_readout) {
-                link_.request_bits.fetch_and(~request_readout);
+        while (!link_.stop_requested()) {
+            if (link_.take_request(request_readout)) {
                 record("s");
                 if (on_readout_request) {
                     on_readout_request();
                 }
                 serve_readout();
+                link_.notify_change();
             }
-            int32_t remaining = link_.transfer_remaining.load(std::memory_order_acquire);
-            if (take_transfers && remaining > 0) {
-                serve_key(remaining);
+            if (take_transfers && link_.transfer_remaining() > 0) {
+                serve_key();
             }
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
         finished_.store(true);
-        link_.comm_active.store(false, std::memory_order_release);
-        link_.thread_done.store(true, std::memory_order_release);
     }
 
     void serve_readout() {
@@ -113,27 +103,28 @@ class ScriptedComm {
         }
     }
 
-    void serve_key(int32_t remaining) {
+    void serve_key() {
         if (before_key) {
             before_key(loaded_);
         }
-        bool add = link_.transfer_add.load();
-        const KeyId* keys = link_.transfer_keys.load();
-        --remaining;
-        uint32_t number = keys[remaining].number; // read before the count frees the caller
-        link_.transfer_remaining.store(remaining, std::memory_order_release);
+        std::optional<TransferKey> next = link_.take_transfer_key();
+        if (!next) {
+            return;
+        }
+        uint32_t number = next->key.number;
         ++loaded_;
         char text[16];
-        std::snprintf(text, sizeof text, "%c%06x", add ? 'n' : 'd', number & 0xffffff);
+        std::snprintf(text, sizeof text, "%c%06x", next->add ? 'n' : 'd', number & 0xffffff);
         record(text);
         if (!refused.count(number)) {
-            link_.transfer_acked.fetch_add(1, std::memory_order_acq_rel);
+            link_.count_acknowledgement();
         }
         if (page_full_after.count(number)) {
             EventRecord rec;
             rec.key_event = rec.key_valid = rec.key_master = true;
             rec.manual_add = rec.page_full = true;
             decode_event(link_.decoder, rec, KeyId{}, KeyId{});
+            link_.notify_change();
         }
     }
 
@@ -142,8 +133,8 @@ class ScriptedComm {
         sent_.push_back(s);
     }
 
-    LinkContext& link_;
-    std::thread thread_;
+    Link& link_;
+    bool started_ = false;
     std::atomic<bool> finished_{false};
     std::mutex mutex_;
     std::vector<std::string> sent_;

@@ -6,6 +6,8 @@
 
 #include "scripted_comm.h"
 #include "support/fake_clock.h"
+#include "support/link_fixture.h"
+#include "support/link_test_access.h"
 #include "support/recording_log.h"
 #include "trace_host.h"
 
@@ -42,12 +44,17 @@ struct UiCheckingObserver final : KeyListObserver {
     std::atomic<int> off_ui{0};
 };
 
-class SyncTest : public ::testing::Test {
+// Made before the link fixture, which takes them.
+struct SyncTestParts {
+    FakeClock fake_clock;
+    UiCheckingObserver db_observer;
+    UiCheckingObserver controller_observer;
+};
+
+class SyncTest : public ::testing::Test, protected SyncTestParts, protected LinkFixture<TraceHost> {
   protected:
-    SyncTest() {
+    SyncTest() : LinkFixture(fake_clock, &db_observer, &controller_observer) {
         clock.auto_advance = true;
-        create_key_list(db, &db_observer);
-        create_key_list(controller, &controller_observer);
     }
     ~SyncTest() override { comm.stop(); }
 
@@ -126,15 +133,7 @@ class SyncTest : public ::testing::Test {
         return buffer_string(b.get());
     }
 
-    TraceHost host;
-    FakeClock clock;
-    RecordingLog log;
-    UiCheckingObserver db_observer;
-    UiCheckingObserver controller_observer;
-    DatabaseRecord db;
-    DatabaseRecord controller;
-    DecoderContext decoder{host, clock, log, db, controller};
-    LinkContext link{host, clock, decoder};
+    FakeClock& clock = fake_clock;
     ScriptedComm comm{link};
     int modified_calls = 0;
     SyncContext ctx{link, [this] {
@@ -343,7 +342,7 @@ TEST_F(SyncTest, TheCommThreadStoppingDuringATransferIsADataError) {
     database_keys({0x1, 0x2, 0x3});
     comm.before_key = [this](size_t loaded) {
         if (loaded == 1) {
-            link.stop_requested.store(true); // the second key is the last one loaded
+            link.request_stop(); // the second key is the last one loaded
         }
     };
     EXPECT_EQ(run(), SyncResult::DataError);
@@ -377,7 +376,7 @@ TEST_F(SyncTest, ASilentControllerShowsOnlyTheNoResponseMessage) {
 TEST_F(SyncTest, TheCommThreadStoppingDuringTheReadOutWaitEndsTheRunQuietly) {
     database_keys({0x1});
     comm.readout = ScriptedComm::Readout::Ignore;
-    comm.on_readout_request = [this] { link.stop_requested.store(true); };
+    comm.on_readout_request = [this] { link.request_stop(); };
     EXPECT_EQ(run(), SyncResult::CommStopped);
     EXPECT_THAT(host.boxes_snapshot(), IsEmpty());
     expect_bracketed_by_disable_and_enable();
@@ -388,7 +387,7 @@ TEST_F(SyncTest, ACommThreadRestartBetweenTwoPollsAlsoEndsTheWait) {
     comm.readout = ScriptedComm::Readout::Ignore;
     // A stop and a start in one go, as a port change in the settings does: comm_active never
     // reads false, but the thread the request went to is gone.
-    comm.on_readout_request = [this] { link.comm_starts.fetch_add(1); };
+    comm.on_readout_request = [this] { LinkTestAccess::count_restart(link); };
     EXPECT_EQ(run(), SyncResult::CommStopped);
     EXPECT_THAT(host.boxes_snapshot(), IsEmpty());
     expect_bracketed_by_disable_and_enable();
@@ -490,17 +489,6 @@ TEST_F(SyncTest, AFailedPhaseStillHidesTheBar) {
 
 // --- the thread and its lifetime ---------------------------------------------------------------
 
-bool wait_for(const std::function<bool()>& pred) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 TEST_F(SyncTest, TheThreadRunsOnceAtATimeAndCanRunAgainAfterwards) {
     database_keys({0x1});
     comm.memory = {0x1};
@@ -511,7 +499,7 @@ TEST_F(SyncTest, TheThreadRunsOnceAtATimeAndCanRunAgainAfterwards) {
     EXPECT_TRUE(sync.running());
     ASSERT_TRUE(wait_for([&] { return comm.sent().size() == 1; }));
     EXPECT_FALSE(sync.start()); // the first run is still waiting for its read-out
-    link.stop_requested.store(true);
+    link.request_stop();
     ASSERT_TRUE(wait_for([&] { return !sync.running(); }));
     EXPECT_EQ(sync.last_result(), SyncResult::CommStopped);
 
@@ -547,7 +535,7 @@ TEST_F(SyncTest, DestroyingTheOwnerDuringAStalledTransferStopsTheCommThreadAndJo
     comm.start();
     auto sync = std::make_unique<SyncThread>(link, [] {});
     ASSERT_TRUE(sync->start());
-    ASSERT_TRUE(wait_for([&] { return link.transfer_remaining.load() == 2; }));
+    ASSERT_TRUE(wait_for([&] { return link.transfer_remaining() == 2; }));
     sync.reset(); // the destructor shuts down: must not hang, must not leave the thread behind
     EXPECT_FALSE(comm_active(link));
     EXPECT_THAT(host.boxes_snapshot(), IsEmpty());

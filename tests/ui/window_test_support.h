@@ -8,6 +8,7 @@
 #include "ui/window/main_window.h"
 
 #include <QDir>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -29,6 +30,9 @@ struct TestClock final : Clock {
 struct TestApp {
     explicit TestApp(const std::string& command_line = {}, bool show = true) {
         app = make_scripted_app(clock);
+        // Recent files and the last folder go to a file of the test's own.
+        app->settings = std::make_unique<QSettings>(settings_dir.filePath("tessary.conf"),
+                                                    QSettings::IniFormat);
         app->open_url = [this](const QUrl& url) {
             opened_urls.push_back(url);
             return open_url_result;
@@ -47,6 +51,7 @@ struct TestApp {
     std::vector<ShownBox> boxes() { return host().boxes(); }
 
     TestClock clock;
+    QTemporaryDir settings_dir;
     std::unique_ptr<App> app;
     std::vector<QUrl> opened_urls;
     bool open_url_result = true;

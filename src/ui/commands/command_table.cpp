@@ -15,6 +15,9 @@ constexpr CommandRow rows[] = {
     {Menu::File, CmdNewDatabase, "&New database", "Start a new key database", new_database},
     {Menu::File, CmdOpenDatabase, "&Open database...", "Open a key database",
      open_database_command},
+    // Its entries are the recent files, each opening its own path: the row has no handler.
+    {Menu::File, CmdOpenRecent, "Open &Recent", "Open one of the key databases used last",
+     nullptr, Submenu},
     {Menu::File, CmdImportDatabase, "&Import database...",
      "Import the keys of another database into this one", import_database},
     {Menu::File, CmdSettings, "S&ettings...", "Edit the settings of the program", settings_dialog},

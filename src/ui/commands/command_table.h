@@ -19,6 +19,7 @@ enum class Menu { File, View, Controller, Keys, Help };
 // Flags of a row.
 constexpr unsigned SeparatorBefore = 1; // a separator line above the entry
 constexpr unsigned Checkable = 2;       // a check-mark entry and check button, checked at first
+constexpr unsigned Submenu = 4;         // the entry opens a submenu that the window fills
 
 struct CommandRow {
     Menu menu;

@@ -2,6 +2,8 @@
 // the file of the feature it belongs to.
 #pragma once
 
+#include <string>
+
 struct App;
 class MainWindow;
 
@@ -19,6 +21,8 @@ enum KeyWorkCommandId : int {
 // File menu.
 void new_database(App& app);
 void open_database_command(App& app); // save-changes prompt, then open_database
+// An entry of File > Open Recent: the save-changes prompt, then the same open as File > Open.
+void open_recent(App& app, const std::string& path);
 void import_database(App& app);
 void settings_dialog(App& app);
 void save_command(App& app);

@@ -5,7 +5,11 @@
 #include "ui/commands/controller_link.h"
 #include "ui/window/app.h"
 #include "ui/window/document.h"
+#include "ui/window/recent_files.h"
 #include "ui/window/window_properties.h"
+
+#include <QFile>
+#include <QSettings>
 
 #include <algorithm>
 
@@ -16,6 +20,48 @@ const char* const save_error_text =
     "The database couldn't be saved.\n\nTessary can't properly access the database file. It may "
     "be\nread-only, or you might not have permission to write it.\n\nPlease solve the problem, "
     "or save to another file.";
+
+const char* const loading_caption = "Tessary - Loading database";
+
+QString qt_path(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+std::string held_by(const App& app) {
+    return describe_holder(app.lock.holder()).toStdString();
+}
+
+// Takes the lock of a database about to be opened. When another program holds it the user may
+// open it read-only; false when they would rather leave it closed.
+bool claim_for_opening(App& app, const std::string& path, bool& read_only) {
+    read_only = false;
+    switch (app.lock.acquire(qt_path(path))) {
+    case DatabaseLock::Outcome::Locked:
+        return true;
+    case DatabaseLock::Outcome::Unavailable:
+        // Where no lock file can be made nobody can hold one: the database opens as it always
+        // did. The database being closed gives up its own lock.
+        app.lock.release();
+        return true;
+    case DatabaseLock::Outcome::HeldElsewhere:
+        break;
+    }
+    const std::string text = "The database '" + path + "' is already open in " + held_by(app) +
+                             ".\n\nChoose OK to open it read-only, or Cancel to leave it closed.";
+    if (app.host.message_box(loading_caption, text, MsgIcon::Warning, MsgButtons::OkCancel,
+                             MsgAnswer::Ok) != MsgAnswer::Ok) {
+        return false;
+    }
+    app.lock.release();
+    read_only = true;
+    return true;
+}
+
+void remember_recent(App& app, const std::string& path) {
+    if (app.settings) {
+        RecentFiles(*app.settings).add(qt_path(path));
+    }
+}
 
 void take_file_name(App& app, const FileChoice& choice) {
     DatabaseRecord& db = app.database;
@@ -52,28 +98,60 @@ bool save_database_as(App& app) {
     if (!choice) {
         return false;
     }
+    // The lock moves to the new name; a file that another program holds is not written over.
+    switch (app.lock.acquire(qt_path(choice->path))) {
+    case DatabaseLock::Outcome::Locked:
+        break;
+    case DatabaseLock::Outcome::Unavailable:
+        app.lock.release();
+        break;
+    case DatabaseLock::Outcome::HeldElsewhere:
+        app.host.message_box(saving_caption,
+                             "The database couldn't be saved.\n\n'" + choice->path +
+                                 "' is open in " + held_by(app) +
+                                 ".\n\nPlease close it there, or save to another file.",
+                             MsgIcon::Error);
+        return false;
+    }
+    app.read_only = false;
     // The log follows the database: the old log gets its last line before the name changes.
     app.logger.end_log();
     take_file_name(app, *choice);
     app.logger.start_log();
-    return save_database(app, app.database.file_name);
+    if (!save_database(app, app.database.file_name)) {
+        return false;
+    }
+    remember_recent(app, app.database.file_name);
+    return true;
 }
 
 void open_database(App& app) {
-    std::optional<FileChoice> choice = app.host.open_file_dialog();
-    if (!choice) {
-        return;
+    if (std::optional<FileChoice> choice = app.host.open_file_dialog()) {
+        open_database_file(app, *choice);
     }
-    // The comm thread first: a controller report must not reach the log after "Log ended", nor
-    // look keys up in a list being replaced.
-    stop_link(app);
-    app.logger.end_log();
-    reset_database(app.database);
-    take_file_name(app, *choice);
-    load_database(app, app.database.file_name, false);
+}
+
+bool open_database_file(App& app, const FileChoice& choice, bool replacing) {
+    bool read_only = false;
+    if (!claim_for_opening(app, choice.path, read_only)) {
+        return false;
+    }
+    if (replacing) {
+        // The comm thread first: a controller report must not reach the log after "Log ended",
+        // nor look keys up in a list being replaced.
+        stop_link(app);
+        app.logger.end_log();
+        reset_database(app.database);
+    }
+    app.read_only = read_only;
+    take_file_name(app, choice);
+    if (load_database(app, app.database.file_name, false)) {
+        remember_recent(app, app.database.file_name);
+    }
     clear_modified(app);
     app.logger.start_log();
     com_port_step(app);
+    return true;
 }
 
 void import_database(App& app) {

@@ -17,6 +17,8 @@ void new_database(App& app) {
     // after its "Log ended".
     stop_link(app);
     app.logger.end_log();
+    app.lock.release();
+    app.read_only = false;
     reset_database(app.database);
     // A new database talks to the same controller as the one it replaces.
     app.database.com_port = port;
@@ -35,7 +37,18 @@ void open_database_command(App& app) {
     }
 }
 
+void open_recent(App& app, const std::string& path) {
+    if (ask_save_changes(app)) {
+        const size_t slash = path.rfind('/');
+        open_database_file(app, FileChoice{path, slash == std::string::npos ? 0 : slash + 1});
+    }
+}
+
 void save_command(App& app) {
+    // Save is greyed while the database is open read-only; its file is another window's.
+    if (app.read_only) {
+        return;
+    }
     if (app.database.file_name.empty()) {
         app.host.message_box("Tessary - Saving database",
                              "There is no open file to save to. Use 'Save As'.", MsgIcon::Error);

@@ -1,4 +1,5 @@
 #include "ui/host/qt_host.h"
+#include "ui/window/recent_files.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -175,8 +176,16 @@ std::optional<FileChoice> QtHost::file_dialog(bool save) {
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::ExistingFile);
     }
+    if (settings_) {
+        if (const QString folder = RecentFiles(*settings_).last_folder(); !folder.isEmpty()) {
+            dialog.setDirectory(folder);
+        }
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
+    }
+    if (settings_) {
+        RecentFiles(*settings_).set_last_folder(dialog.directory().absolutePath());
     }
     FileChoice choice;
     choice.path = QFile::encodeName(dialog.selectedFiles().first()).toStdString();

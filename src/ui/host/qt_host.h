@@ -7,6 +7,7 @@
 
 #include <QObject>
 
+class QSettings;
 class QWidget;
 
 struct ShownBox {
@@ -33,6 +34,8 @@ class QtHost : public QObject, public Host {
     QtHost();
 
     void attach(HostWindow* window) { window_ = window; }
+    // Where the file dialogs keep the folder they last showed; none keeps nothing.
+    void set_settings(QSettings* settings) { settings_ = settings; }
 
     MsgAnswer message_box(const std::string& caption, const std::string& text, MsgIcon icon,
                           MsgButtons buttons = MsgButtons::Ok,
@@ -58,4 +61,5 @@ class QtHost : public QObject, public Host {
 
   private:
     HostWindow* window_ = nullptr;
+    QSettings* settings_ = nullptr;
 };

@@ -1,22 +1,20 @@
 #include "ui/models/key_text.h"
 
+#include "core/text_encoding.h"
+
 #include <cstdint>
 
 namespace {
-
-// 0x80-0x9f of Windows-1252. The five bytes it leaves undefined map to the C1 controls of the
-// same value, as Windows itself converts them; the rest of the range is Latin-1.
-constexpr char16_t cp1252_high[32] = {
-    0x20ac, 0x0081, 0x201a, 0x0192, 0x201e, 0x2026, 0x2020, 0x2021, 0x02c6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008d, 0x017d, 0x008f, 0x0090, 0x2018, 0x2019, 0x201c, 0x201d, 0x2022,
-    0x2013, 0x2014, 0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0x009d, 0x017e, 0x0178,
-};
 
 bool is_continuation(unsigned char c) {
     return (c & 0xc0) == 0x80;
 }
 
 } // namespace
+
+bool is_valid_utf8(std::string_view bytes) {
+    return text_is_utf8(bytes);
+}
 
 QString display_text(std::string_view bytes) {
     if (is_valid_utf8(bytes)) {
@@ -26,7 +24,7 @@ QString display_text(std::string_view bytes) {
     text.reserve(static_cast<qsizetype>(bytes.size()));
     for (char b : bytes) {
         const auto c = static_cast<unsigned char>(b);
-        text.append(QChar(c >= 0x80 && c < 0xa0 ? cp1252_high[c - 0x80] : char16_t(c)));
+        text.append(QChar(static_cast<char16_t>(cp1252_char(c))));
     }
     return text;
 }

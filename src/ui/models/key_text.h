@@ -5,12 +5,12 @@
 
 #include <QString>
 
-#include "database/key_filter.h" // is_valid_utf8
-
 #include <cstddef>
 #include <string>
 #include <string_view>
 
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF, no cut sequence.
+bool is_valid_utf8(std::string_view bytes);
 // UTF-8 where the bytes are valid UTF-8, otherwise Windows-1252.
 QString display_text(std::string_view bytes);
 // The longest prefix of at most max_bytes bytes that does not end inside a UTF-8 character

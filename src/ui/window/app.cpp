@@ -6,6 +6,7 @@
 #include "ui/window/main_window.h"
 
 #include <QDesktopServices>
+#include <QSettings>
 
 App::App(Clock& c, std::unique_ptr<QtHost> h)
     : clock(c), owned_host(std::move(h)), host(*owned_host),
@@ -20,12 +21,7 @@ App::~App() {
     sync.shut_down();
     // The comm thread may be waiting for this thread to take a log line: keep serving it until
     // it has gone.
-    if (link.thread.joinable()) {
-        link.stop_requested.store(true, std::memory_order_release);
-        while (!host.wait_serving_ui(
-            [this] { return link.thread_done.load(std::memory_order_acquire); }, stop_wait_ms)) {
-        }
-    }
+    link.shut_down();
     // The models go first; the records must not call back into them while being destroyed.
     host.attach(nullptr);
     window.reset();

@@ -13,6 +13,7 @@
 #include "ui/commands/command_table.h"
 #include "ui/dialogs/csv_import_dialog.h"
 #include "ui/host/qt_host.h"
+#include "ui/window/database_lock.h"
 
 #include <QUrl>
 
@@ -23,6 +24,7 @@
 #include <vector>
 
 class MainWindow;
+class QSettings;
 
 struct App {
     // A test hands in its own host; the program takes the Qt one.
@@ -40,9 +42,17 @@ struct App {
     ScreenLog screen_log;
     Logger logger{database, screen_log, host, clock};
     DecoderContext decoder{host, clock, logger, database, controller_keys};
-    LinkContext link{host, clock, decoder};
+    Link link{host, clock, decoder};
     // Synchronize's thread; ended by ~App while the window still exists.
     SyncThread sync;
+
+    // The lock of the open database; not held while it is open read-only, when Save is greyed
+    // and the title says so.
+    DatabaseLock lock;
+    bool read_only = false;
+    // Recent files and the file dialogs' last folder. start_up takes the user's settings unless
+    // a test has put its own here.
+    std::unique_ptr<QSettings> settings;
 
     // Which of the window's four children are shown; all off until the first
     // apply_window_properties.

@@ -34,26 +34,22 @@ void open_command_line_database(App& app, std::string_view command_line) {
         rest.remove_prefix(1);
         name = rest.substr(0, rest.find('"'));
     }
-    DatabaseRecord& db = app.database;
-    db.file_name = std::string(name.substr(0, max_file_name));
-    // The title then shows the path as it was given.
-    db.file_name_offset = 0;
-    load_database(app, db.file_name, false);
-    clear_modified(app);
-    app.logger.start_log();
-    com_port_step(app);
+    // The title then shows the path as it was given (name offset 0). Nothing runs yet that the
+    // open would have to stop.
+    open_database_file(app, FileChoice{std::string(name.substr(0, max_file_name)), 0}, false);
 }
 
-void load_database(App& app, const std::string& path, bool import) {
+bool load_database(App& app, const std::string& path, bool import) {
     File file = File::open_read(path);
     if (!file.is_open()) {
         app.host.message_box(loading_caption, load_error_text, MsgIcon::Error);
-        return;
+        return false;
     }
     read_database(app.database, file, import, app.host);
     if (!import) {
         apply_window_properties(app);
     }
+    return true;
 }
 
 void com_port_step(App& app) {
@@ -69,6 +65,9 @@ void update_title(App& app) {
     std::string title;
     if (!db.file_name.empty()) {
         title += db.file_name.substr(std::min<size_t>(db.file_name_offset, db.file_name.size()));
+        if (app.read_only) {
+            title += " (read-only)";
+        }
     }
     if (db.com_port != 0) {
         title += " [COM" + std::to_string(db.com_port) + "]";
@@ -97,8 +96,9 @@ bool ask_save_changes(App& app) {
     switch (app.host.message_box(closing_caption, save_changes_text, MsgIcon::Warning,
                                  MsgButtons::YesNoCancel, MsgAnswer::Yes)) {
     case MsgAnswer::Yes:
-        // A save that fails or is cancelled keeps the program where it was.
-        if (!app.database.file_name.empty()) {
+        // A save that fails or is cancelled keeps the program where it was. A database open
+        // read-only belongs to another window: its changes can only go to another file.
+        if (!app.database.file_name.empty() && !app.read_only) {
             return save_database(app, app.database.file_name);
         }
         return save_database_as(app);

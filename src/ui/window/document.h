@@ -2,6 +2,8 @@
 // the COM-port step after a database was opened, and the save-changes prompt.
 #pragma once
 
+#include "platform/host.h"
+
 #include <string>
 #include <string_view>
 
@@ -14,8 +16,9 @@ constexpr size_t max_file_name = 10000;
 // clears the modified flag, starts the log and runs the COM-port step. A blank text does nothing.
 void open_command_line_database(App& app, std::string_view command_line);
 // Reads the file into the key database (keys only when importing); a full load also applies
-// the window properties it carries. A file that cannot be opened is reported and changes nothing.
-void load_database(App& app, const std::string& path, bool import);
+// the window properties it carries. A file that cannot be opened is reported, changes nothing and
+// gives false.
+bool load_database(App& app, const std::string& path, bool import);
 // Starts the comm thread on the database's COM port, or warns that the database names none.
 void com_port_step(App& app);
 void update_title(App& app);
@@ -30,3 +33,9 @@ bool save_database(App& app, const std::string& path);
 bool save_database_as(App& app);
 // File > Open and Import with their file dialogs.
 void open_database(App& app);
+// The one road from a chosen file to the open database, for File > Open, Open Recent and the
+// command line (a file manager's double-click arrives there): the file's lock, or the offer to
+// open it read-only when another program holds it; then closing the current database (unless
+// nothing runs yet: replacing false), loading, the log, the COM-port step and the recent-files
+// list. False when the user left the file closed; the current database then stays as it was.
+bool open_database_file(App& app, const FileChoice& choice, bool replacing = true);

@@ -10,11 +10,13 @@
 #include "ui/window/app.h"
 #include "ui/window/document.h"
 #include "ui/window/pane_layout.h"
+#include "ui/window/recent_files.h"
 #include "ui/window/toolbar_images.h"
 #include "ui/window/window_properties.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -23,6 +25,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -154,7 +157,25 @@ void MainWindow::build_menus() {
             menu->addSeparator();
         }
         menu->addAction(action(row.id));
+        if (row.flags & Submenu) {
+            auto* submenu = new QMenu(this);
+            connect(submenu, &QMenu::hovered, this,
+                    [this](QAction* a) { show_status_text(a ? a->statusTip() : QString()); });
+            action(row.id)->setMenu(submenu);
+            // Filled when its menu opens, so that a file deleted meanwhile shows greyed.
+            connect(menu, &QMenu::aboutToShow, this, &MainWindow::fill_recent_files);
+        }
     }
+    fill_recent_files();
+}
+
+void MainWindow::fill_recent_files() {
+    QAction* entry = action(CmdOpenRecent);
+    const QStringList files = app_.settings ? RecentFiles(*app_.settings).files() : QStringList();
+    fill_recent_menu(*entry->menu(), files, [this](const QString& path) {
+        open_recent(app_, QFile::encodeName(path).toStdString());
+    });
+    entry->setEnabled(!files.isEmpty());
 }
 
 bool MainWindow::event(QEvent* event) {

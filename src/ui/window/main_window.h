@@ -60,6 +60,8 @@ class MainWindow final : public QMainWindow, public HostWindow {
 
   private:
     void build_menus();
+    // File > Open Recent from the recent-files list; greyed while the list is empty.
+    void fill_recent_files();
     void build_toolbar();
     void build_panes();
     void menu_closed();

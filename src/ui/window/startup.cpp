@@ -6,7 +6,15 @@
 #include "ui/window/main_window.h"
 #include "ui/window/window_properties.h"
 
+#include <QSettings>
+
 void start_up(App& app, const std::string& command_line) {
+    if (!app.settings) {
+        app.settings =
+            std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                        QStringLiteral("tessary"), QStringLiteral("tessary"));
+    }
+    app.host.set_settings(app.settings.get());
     app.window = std::make_unique<MainWindow>(app);
     app.host.attach(app.window.get());
     // The controller key list first: it has no view.

@@ -128,7 +128,7 @@ bool has_unsaved_changes(App& app) {
     if (db.file_name.empty() && key_row_count(db) == 0) {
         changes = false;
     }
-    if (!changes || db.file_name.empty()) {
+    if (!changes || db.file_name.empty() || app.read_only) {
         app.host.enable_command(CmdSave, false);
     }
     return changes;

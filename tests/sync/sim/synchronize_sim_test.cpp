@@ -43,6 +43,13 @@ class FastClock final : public Clock {
     uint32_t tick_ms() override { return system_clock().tick_ms() * factor_; }
     LocalTime local_time() override { return LocalTime{2003, 7, 4, 9, 5, 0}; }
     void sleep_ms(uint32_t ms) override { system_clock().sleep_ms((ms + factor_ - 1) / factor_); }
+    bool wait_for(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                  uint32_t timeout_ms, const std::function<bool()>& ready) override {
+        return Clock::wait_for(cv, lock, real_wait_ms(timeout_ms), ready);
+    }
+    uint32_t real_wait_ms(uint32_t timeout_ms) override {
+        return (timeout_ms + factor_ - 1) / factor_;
+    }
 
   private:
     uint32_t factor_;
@@ -89,7 +96,7 @@ class SimSyncTest : public ::testing::TestWithParam<SimModel> {
         create_key_list(db, nullptr);
         create_key_list(controller, nullptr);
         decoder = std::make_unique<DecoderContext>(host, *clock, log, db, controller);
-        link = std::make_unique<LinkContext>(host, *clock, *decoder);
+        link = std::make_unique<Link>(host, *clock, *decoder);
         ctx = std::make_unique<SyncContext>(*link, [this] { ++modified_calls; });
 
         options.model = GetParam();
@@ -173,7 +180,7 @@ class SimSyncTest : public ::testing::TestWithParam<SimModel> {
     DatabaseRecord db;
     DatabaseRecord controller;
     std::unique_ptr<DecoderContext> decoder;
-    std::unique_ptr<LinkContext> link;
+    std::unique_ptr<Link> link;
     std::unique_ptr<SyncContext> ctx;
     std::unique_ptr<SimController> sim;
     int modified_calls = 0;

@@ -197,7 +197,7 @@ void DatabaseFilesTest::open_starts_the_link_on_the_port_of_the_file() {
     t.host().push_file_choice(choice_of(b));
     open_database(*t.app);
     QCOMPARE(t.window().windowTitle(), QStringLiteral("b.tsy [COM4] - Tessary"));
-    QCOMPARE(t.app->link.comm_starts.load(), 1u);
+    QCOMPARE(t.app->link.starts(), 1u);
     // The thread tried port 4, could not open it and said so.
     QTRY_COMPARE(t.boxes().size(), size_t(1));
     QCOMPARE(t.boxes()[0].caption, std::string("Tessary - Serial communications"));
@@ -313,7 +313,8 @@ void DatabaseFilesTest::save_failing_halfway_keeps_the_old_file() {
     // The system's reason follows the text: here the limit on file size, not permissions.
     check_box(t.boxes()[0], saving_caption, save_error_text + "\n\nReason: File too large",
               MsgIcon::Error);
-    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden).size(), 2); // a.tsy, a.log
+    // a.tsy, a.log and the lock of a.tsy: no half-written file left behind.
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
     // Once there is room again the save goes through, with the old file's permissions.
     QVERIFY(save_database(*t.app, a));
     QVERIFY(read_file(a).size() > 1000);

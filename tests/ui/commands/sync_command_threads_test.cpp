@@ -114,7 +114,7 @@ class SyncCommandTest : public QObject {
         QCOMPARE(comm->sent().size(), size_t{1});
 
         // The comm thread goes away: the wait ends as if unanswered, without a box.
-        app->link.stop_requested.store(true);
+        app->link.request_stop();
         QTRY_VERIFY(command_enabled());
         QCOMPARE(window().status_text(), QStringLiteral("Ready"));
         QVERIFY(scripted_host(*app).boxes().empty());
@@ -166,7 +166,7 @@ class SyncCommandTest : public QObject {
         comm->take_transfers = false;
         comm->start();
         trigger_synchronize();
-        QTRY_COMPARE(app->link.transfer_remaining.load(), 1);
+        QTRY_COMPARE(app->link.transfer_remaining(), 1);
         QVERIFY(window().close());
         QVERIFY(!app->sync.running());
         QCOMPARE(app->sync.last_result(), SyncResult::Shutdown);
@@ -182,7 +182,7 @@ class SyncCommandTest : public QObject {
         comm->take_transfers = false;
         comm->start();
         trigger_synchronize();
-        QTRY_COMPARE(app->link.transfer_remaining.load(), 1);
+        QTRY_COMPARE(app->link.transfer_remaining(), 1);
         app.reset(); // must return: the run ends, and nothing touches the freed window
         QVERIFY(comm->finished());
     }

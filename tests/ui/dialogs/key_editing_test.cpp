@@ -464,7 +464,7 @@ void KeyEditingTest::copy_from_log_offers_a_key_once_it_is_committed() {
     QVERIFY(t.app->database.modified);
     // The screen log is left as it was; no controller request was posted.
     QCOMPARE(screen_log_row_count(t.app->screen_log), 3);
-    QCOMPARE(t.app->link.request_bits.load(), 0u);
+    QCOMPARE(t.app->link.pending_requests(), 0u);
     QVERIFY(t.boxes().empty());
 }
 

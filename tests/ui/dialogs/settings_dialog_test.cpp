@@ -225,7 +225,7 @@ void SettingsDialogTest::ok_takes_the_fields_and_options_and_marks_modified() {
     QVERIFY(t->app->window->action(CmdSave)->isEnabled());
     QCOMPARE(db.screen_log_lines, 1000);
     QCOMPARE(db.log_file_size, 710);
-    QCOMPARE(t->app->link.comm_starts.load(), 0u);
+    QCOMPARE(t->app->link.starts(), 0u);
     // The log went on untouched: only its "Log started".
     QCOMPARE(read_file(path("a.log")), log_file_line(stamp, " - ", "Log started"));
 
@@ -319,7 +319,7 @@ void SettingsDialogTest::choosing_a_port_starts_the_log_and_the_link() {
     }
     QCOMPARE(t->app->database.com_port, 1u);
     QVERIFY(comm_active(t->app->link));
-    QCOMPARE(t->app->link.comm_starts.load(), 1u);
+    QCOMPARE(t->app->link.starts(), 1u);
     QVERIFY(com1->wait_until_held());
     QVERIFY(!probe_com_port(1));
     QCOMPARE(t->app->window->windowTitle(),
@@ -335,7 +335,7 @@ void SettingsDialogTest::choosing_a_port_starts_the_log_and_the_link() {
         QVERIFY(select_port(d.port_box(), "COM3") > 0);
         d.ok_button()->click();
     }
-    QCOMPARE(t->app->link.comm_starts.load(), 2u);
+    QCOMPARE(t->app->link.starts(), 2u);
     QVERIFY(com3->wait_until_held());
     QVERIFY(!probe_com_port(3));
     QVERIFY(probe_com_port(1));
@@ -349,14 +349,14 @@ void SettingsDialogTest::a_port_above_32_is_listed_and_kept() {
     TestApp t;
     DatabaseRecord& db = t.app->database;
     db.com_port = 40;
-    const uint32_t starts = t.app->link.comm_starts.load();
+    const uint32_t starts = t.app->link.starts();
     SettingsDialog d(*t.app, t.app->window.get());
     QCOMPARE(items(d.port_box()), (QStringList{"None", "COM1", "COM40"}));
     QCOMPARE(d.port_box()->currentText(), QStringLiteral("COM40"));
     d.ok_button()->click();
     // OK without touching the list keeps the port and leaves the link alone.
     QCOMPARE(db.com_port, 40u);
-    QCOMPARE(t.app->link.comm_starts.load(), starts);
+    QCOMPARE(t.app->link.starts(), starts);
     QCOMPARE(t.window().windowTitle(), QStringLiteral(" [COM40] - Tessary"));
 }
 

@@ -5,6 +5,7 @@
 #include "ui/commands/commands.h"
 #include "ui/models/row_click_view.h"
 #include "ui/window/document.h"
+#include "ui/window/recent_files.h"
 #include "ui/window/toolbar_images.h"
 #include "ui/window/window_properties.h"
 
@@ -15,6 +16,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTimer>
@@ -39,6 +41,7 @@ struct Expected {
 const Expected file_entries[] = {
     {"&New database", 40011, false, "Start a new key database"},
     {"&Open database...", 40012, false, "Open a key database"},
+    {"Open &Recent", 40017, false, "Open one of the key databases used last"},
     {"&Import database...", 40013, false, "Import the keys of another database into this one"},
     {"S&ettings...", 40014, false, "Edit the settings of the program"},
     {nullptr, 0, false, nullptr},
@@ -99,7 +102,7 @@ struct ExpectedMenu {
 };
 
 const ExpectedMenu expected_menus[] = {
-    {"&File", file_entries, 11}, {"&View", view_entries, 6}, {"&Controller", controller_entries, 4},
+    {"&File", file_entries, 12}, {"&View", view_entries, 6}, {"&Controller", controller_entries, 4},
     {"&Keys", keys_entries, 13}, {"&Help", help_entries, 3},
 };
 
@@ -136,6 +139,7 @@ class MainWindowTest : public QObject {
     void exit_goes_through_the_close_path();
     void new_database_resets_keeps_port_and_restarts_log();
     void controller_key_list_is_never_shown();
+    void open_recent_lists_recent_files();
 };
 
 void MainWindowTest::menus_have_their_texts_ids_checks_and_help() {
@@ -147,6 +151,14 @@ void MainWindowTest::menus_have_their_texts_ids_checks_and_help() {
         QCOMPARE(titles[m]->text(), QString::fromLatin1(em.title));
         QList<QAction*> entries = titles[m]->menu()->actions();
         QCOMPARE(entries.size(), em.count);
+        // A keyboard user's letters stay unambiguous: no two entries share a mnemonic.
+        std::set<QChar> letters;
+        for (QAction* a : entries) {
+            if (const qsizetype at = a->text().indexOf('&'); at >= 0) {
+                QVERIFY2(letters.insert(a->text().at(at + 1).toLower()).second,
+                         qPrintable(a->text()));
+            }
+        }
         for (int i = 0; i < em.count; ++i) {
             const Expected& e = em.entries[i];
             if (!e.text) {
@@ -361,6 +373,7 @@ void MainWindowTest::command_table_names_every_handler() {
         {40105, export_log_csv},
         {40106, restore_backup},
         {40107, toggle_presented_key},
+        {40017, nullptr},
     };
     QCOMPARE(command_table().size(), expected.size());
     for (const CommandRow& row : command_table()) {
@@ -415,7 +428,7 @@ void MainWindowTest::menu_and_toolbar_reach_the_command_handlers() {
         }
     }
     QCOMPARE(reached, menu_ids);
-    QCOMPARE(reached.size(), size_t(29));
+    QCOMPARE(reached.size(), size_t(30));
     // Toolbar buttons reach the same handlers.
     reached.clear();
     std::vector<int> button_ids;
@@ -575,7 +588,7 @@ void MainWindowTest::copy_from_log_posts_no_request() {
     TestApp t;
     t.window().action(CmdCopyFromLog)->trigger();
     QVERIFY(t.boxes().empty());
-    QCOMPARE(t.app->link.request_bits.load(), 0u);
+    QCOMPARE(t.app->link.pending_requests(), 0u);
 }
 
 void MainWindowTest::manual_opens_installed_or_in_the_build_tree_or_reports() {
@@ -706,4 +719,32 @@ void MainWindowTest::controller_key_list_is_never_shown() {
 }
 
 QTEST_MAIN(MainWindowTest)
+
+void MainWindowTest::open_recent_lists_recent_files() {
+    QTemporaryDir dir;
+    const QString present = dir.filePath("present.tsy");
+    write_file(present.toStdString(), "");
+    TestApp t;
+    MainWindow& w = t.window();
+    QAction* entry = w.action(CmdOpenRecent);
+    QVERIFY(!entry->isEnabled());
+    RecentFiles(*t.app->settings).add(dir.filePath("gone.tsy"));
+    RecentFiles(*t.app->settings).add(present);
+    // Opening the File menu refills the submenu.
+    w.menuBar()->setActiveAction(w.menuBar()->actions().at(0));
+    QTRY_VERIFY(menu_at(w, 0)->isVisible());
+    QVERIFY(entry->isEnabled());
+    QList<QAction*> files = entry->menu()->actions();
+    QCOMPARE(files.size(), 2);
+    QCOMPARE(files[0]->text(), QStringLiteral("&1 present.tsy"));
+    QVERIFY(files[0]->isEnabled());
+    QVERIFY(!files[1]->isEnabled());
+    // An entry shows its path as help, and opens it.
+    emit entry->menu()->hovered(files[0]);
+    QCOMPARE(w.status_text(), present);
+    menu_at(w, 0)->close();
+    files[0]->trigger();
+    QCOMPARE(QString::fromStdString(t.app->database.file_name), present);
+}
+
 #include "main_window_test.moc"
