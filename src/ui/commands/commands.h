@@ -5,6 +5,18 @@
 #include <string>
 
 struct App;
+class MainWindow;
+
+// The commands of the key-list work: find, CSV exchange, backups, the presented key.
+enum KeyWorkCommandId : int {
+    CmdFindKeys = 40101,
+    CmdExportKeysCsv = 40102,
+    CmdExportSelectedCsv = 40103,
+    CmdImportKeysCsv = 40104,
+    CmdExportLogCsv = 40105,
+    CmdRestoreBackup = 40106,
+    CmdFollowPresentedKey = 40107,
+};
 
 // File menu.
 void new_database(App& app);
@@ -16,12 +28,14 @@ void settings_dialog(App& app);
 void save_command(App& app);
 void save_as_command(App& app);
 void exit_command(App& app);
+void restore_backup(App& app);
 
 // View menu.
 void toggle_toolbar(App& app);
 void toggle_status_bar(App& app);
 void toggle_log_window(App& app);
 void toggle_key_list(App& app);
+void toggle_presented_key(App& app);
 
 // Controller menu.
 void reset_controller(App& app);
@@ -36,6 +50,13 @@ void edit_keys(App& app);
 void delete_keys(App& app);
 int edit_key_dialog(App& app, int row);
 void synchronize(App& app);
+void find_keys(App& app);
+// Follows the screen log for View › Select presented key.
+void watch_presented_keys(App& app, MainWindow& window);
+void import_keys_csv(App& app);
+void export_keys_csv(App& app);
+void export_selected_csv(App& app);
+void export_log_csv(App& app); // File menu
 
 // Help menu.
 void open_manual(App& app);

@@ -1,4 +1,5 @@
 // File > Open, Import, Save and Save As: the database file side of the document.
+#include "database/database_backup.h"
 #include "database/database_save.h"
 #include "ui/commands/commands.h"
 #include "ui/commands/controller_link.h"
@@ -73,7 +74,15 @@ void take_file_name(App& app, const FileChoice& choice) {
 bool save_database(App& app, const std::string& path) {
     capture_window_properties(app);
     // Written beside the old file and renamed over it: a failure part way leaves the old one.
-    if (IoResult saved = save_database_file(app.database, path); !saved) {
+    IoResult saved = save_database_file(app.database, path);
+    // A save goes on without its backup copy; the user hears of it once.
+    if (std::optional<BackupResult> failed = take_backup_failure()) {
+        app.host.message_box(saving_caption,
+                             "No backup copy of the old database file could be made.\n\nReason: " +
+                                 failed->reason,
+                             MsgIcon::Warning);
+    }
+    if (!saved) {
         // The text's guess (permissions) is often wrong: the system's reason goes with it.
         app.host.message_box(saving_caption,
                              std::string(save_error_text) + "\n\nReason: " + saved.reason(),

@@ -4,6 +4,7 @@
 #include "database/key_list.h"
 #include "events/screen_log.h"
 #include "ui/commands/commands.h"
+#include "ui/models/key_filter_model.h"
 #include "ui/models/row_click_view.h"
 #include "ui/window/app.h"
 #include "ui/window/document.h"
@@ -24,6 +25,12 @@ bool row_selected(RowClickView* view, int row) {
 
 RowClickView* key_view(App& app) {
     return app.window ? app.window->key_view() : nullptr;
+}
+
+// The key view shows the store's rows through the find filter: a hidden row is never selected.
+bool key_row_selected(App& app, int row) {
+    RowClickView* view = key_view(app);
+    return view && app.window->key_filter()->store_row_selected(view->selectionModel(), row);
 }
 
 RowClickView* log_view(App& app) {
@@ -50,10 +57,9 @@ void new_key(App& app) {
 }
 
 void edit_keys(App& app) {
-    RowClickView* view = key_view(app);
     const int count = key_row_count(app.database);
     for (int i = 0; i < count; ++i) {
-        if (row_selected(view, i)) {
+        if (key_row_selected(app, i)) {
             // Each dialog commits or cancels its own row only; the next one follows either way.
             app.edit_key_row(app, i);
         }
@@ -61,11 +67,10 @@ void edit_keys(App& app) {
 }
 
 void delete_keys(App& app) {
-    RowClickView* view = key_view(app);
     const int count = key_row_count(app.database);
     int i = 0;
     while (i < count) {
-        if (row_selected(view, i)) {
+        if (key_row_selected(app, i)) {
             delete_key_row(app.database, i);
             mark_modified(app);
             // The next row has moved up into this index, with its selection.
@@ -107,5 +112,15 @@ void copy_from_log(App& app) {
             continue; // already in the key list
         }
         edit_new_row(app, row);
+    }
+}
+
+void find_keys(App& app) {
+    if (app.window) {
+        // Find is about the key list: a hidden one is shown first.
+        if (!app.view.key_list) {
+            toggle_key_list(app);
+        }
+        app.window->show_find_field();
     }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "controller/link.h"
+#include "database/database_backup.h"
 #include "database/key_list.h"
 #include "events/event_decoder.h"
 #include "events/logger.h"
@@ -10,6 +11,7 @@
 #include "platform/clock.h"
 #include "sync/sync_thread.h"
 #include "ui/commands/command_table.h"
+#include "ui/dialogs/csv_import_dialog.h"
 #include "ui/host/qt_host.h"
 #include "ui/window/database_lock.h"
 
@@ -18,6 +20,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
+#include <vector>
 
 class MainWindow;
 class QSettings;
@@ -60,6 +64,12 @@ struct App {
     std::function<int(App&, int row)> edit_key_row;
     // Hands the manual to the desktop's default viewer.
     std::function<bool(const QUrl&)> open_url;
+    // Dialogs of the key-list work a test answers itself; empty for the real ones. The CSV file
+    // dialog (save true for an export) gives the chosen path; the backup choice an index into
+    // the list it was shown.
+    std::function<std::optional<std::string>(App&, bool save)> csv_file;
+    std::function<CsvImportChoice(App&, const CsvImportPlan&)> csv_import_preview;
+    std::function<std::optional<size_t>(App&, const std::vector<DatabaseBackup>&)> choose_backup;
 
     // Created last and destroyed first: its models observe the records above.
     std::unique_ptr<MainWindow> window;

@@ -3,6 +3,7 @@
 #include "ui/commands/command_table.h"
 #include "ui/commands/commands.h"
 #include "ui/commands/controller_link.h"
+#include "ui/models/key_filter_model.h"
 #include "ui/models/key_list_model.h"
 #include "ui/models/row_click_view.h"
 #include "ui/models/screen_log_model.h"
@@ -18,7 +19,9 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
@@ -51,6 +54,25 @@ class PaneArea final : public QWidget {
 
 constexpr int initial_column_width = 150;
 
+// The find field; Escape leaves it.
+class FindField final : public QLineEdit {
+  public:
+    explicit FindField(std::function<void()> on_escape, QWidget* parent)
+        : QLineEdit(parent), on_escape_(std::move(on_escape)) {}
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Escape) {
+            on_escape_();
+            return;
+        }
+        QLineEdit::keyPressEvent(event);
+    }
+
+  private:
+    std::function<void()> on_escape_;
+};
+
 void set_initial_columns(RowClickView* view, int count) {
     for (int i = 0; i < count; ++i) {
         view->horizontalHeader()->resizeSection(i, initial_column_width);
@@ -82,6 +104,10 @@ MainWindow::MainWindow(App& app) : app_(app) {
     progress_->setMaximumHeight(status_label_->sizeHint().height());
     progress_->hide();
     statusBar()->addPermanentWidget(progress_);
+    count_label_ = new QLabel;
+    count_label_->setObjectName(QStringLiteral("Key count"));
+    count_label_->hide();
+    statusBar()->addPermanentWidget(count_label_);
     build_panes();
 }
 
@@ -205,7 +231,18 @@ void MainWindow::build_panes() {
     key_model_ = new KeyListModel(app_.database, this);
     key_view_ = new RowClickView(area);
     key_view_->setObjectName(QStringLiteral("Users listview"));
-    key_view_->setModel(key_model_);
+    key_filter_ = new KeyFilterModel(app_.database, key_model_, this);
+    key_view_->setModel(key_filter_);
+    find_field_ = new FindField([this] { close_find_field(); }, area);
+    find_field_->setObjectName(QStringLiteral("Find keys"));
+    find_field_->setPlaceholderText(QStringLiteral("Find keys"));
+    find_field_->setClearButtonEnabled(true);
+    find_field_->hide();
+    connect(find_field_, &QLineEdit::textChanged, key_filter_, &KeyFilterModel::set_query);
+    connect(key_filter_, &KeyFilterModel::count_changed, this, [this] {
+        count_label_->setText(key_filter_->count_text());
+        count_label_->setVisible(!count_label_->text().isEmpty());
+    });
     set_initial_columns(key_view_, 4);
     QMenu* columns = install_validity_columns(key_view_, key_model_, app_.clock);
     connect(columns, &QMenu::hovered, this,
@@ -221,11 +258,12 @@ void MainWindow::build_panes() {
     connect(key_view_, &RowClickView::double_clicked, this, [this] {
         QModelIndex focused = key_view_->currentIndex();
         if (focused.isValid() && app_.edit_key_row) {
-            app_.edit_key_row(app_, focused.row());
+            app_.edit_key_row(app_, key_filter_->store_row(focused.row()));
         }
     });
     connect(key_view_->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int column) { sort_key_rows(app_.database, column); });
+    watch_presented_keys(app_, *this);
     for (RowClickView* view : {log_view_, key_view_}) {
         connect(view->horizontalHeader(), &QHeaderView::sectionResized, this,
                 [this] { has_unsaved_changes(app_); });
@@ -243,9 +281,29 @@ void MainWindow::relayout() {
     if (v.log_window) {
         log_view_->setGeometry(g.log.x, g.log.y - toolbar, g.log.width, g.log.height);
     }
+    find_field_->setVisible(v.key_list && find_open_);
     if (v.key_list) {
-        key_view_->setGeometry(g.keys.x, g.keys.y - toolbar, g.keys.width, g.keys.height);
+        // The find field, while open, takes the top of the key list's pane.
+        const int find = find_open_ ? std::min(find_field_->sizeHint().height(), g.keys.height) : 0;
+        find_field_->setGeometry(g.keys.x, g.keys.y - toolbar, g.keys.width, find);
+        key_view_->setGeometry(g.keys.x, g.keys.y - toolbar + find, g.keys.width,
+                               g.keys.height - find);
     }
+}
+
+void MainWindow::show_find_field() {
+    key_filter_->prepare();
+    find_open_ = true;
+    relayout();
+    find_field_->setFocus(Qt::ShortcutFocusReason);
+    find_field_->selectAll();
+}
+
+void MainWindow::close_find_field() {
+    find_field_->clear();
+    find_open_ = false;
+    relayout();
+    key_view_->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

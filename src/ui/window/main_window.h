@@ -14,6 +14,8 @@ class QToolBar;
 class RowClickView;
 class ScreenLogModel;
 class KeyListModel;
+class KeyFilterModel;
+class QLineEdit;
 struct App;
 
 class MainWindow final : public QMainWindow, public HostWindow {
@@ -31,6 +33,14 @@ class MainWindow final : public QMainWindow, public HostWindow {
     RowClickView* key_view() const { return key_view_; }
     ScreenLogModel* log_model() const { return log_model_; }
     KeyListModel* key_model() const { return key_model_; }
+    // What the key view shows: the key list through the find field's filter.
+    KeyFilterModel* key_filter() const { return key_filter_; }
+    QLineEdit* find_field() const { return find_field_; }
+    QLabel* count_label() const { return count_label_; }
+    // Ctrl+F: shows the find field above the key list and puts the cursor in it. Escape in the
+    // field clears the filter and hides the field again.
+    void show_find_field();
+    void close_find_field();
 
     // Lays the panes out again after a bar or a pane was shown or hidden.
     void relayout();
@@ -65,4 +75,8 @@ class MainWindow final : public QMainWindow, public HostWindow {
     RowClickView* key_view_ = nullptr;
     ScreenLogModel* log_model_ = nullptr;
     KeyListModel* key_model_ = nullptr;
+    KeyFilterModel* key_filter_ = nullptr;
+    QLineEdit* find_field_ = nullptr;
+    QLabel* count_label_ = nullptr;
+    bool find_open_ = false;
 };

@@ -1,3 +1,4 @@
+#include "ui/models/key_filter_model.h"
 #include "ui/models/key_list_model.h"
 #include "ui/models/row_click_view.h"
 #include "ui/window/app.h"
@@ -18,7 +19,7 @@ void start_up(App& app, const std::string& command_line) {
     app.host.attach(app.window.get());
     // The controller key list first: it has no view.
     create_key_list(app.controller_keys, nullptr);
-    create_key_list(app.database, app.window->key_model());
+    create_key_list(app.database, app.window->key_filter()->observer());
     // The default column widths apply until a database brings its own.
     app.database.log_widths_present = true;
     app.database.key_widths_present = true;

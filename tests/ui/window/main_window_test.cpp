@@ -34,6 +34,8 @@ struct Expected {
     int id;
     bool checked;
     const char* help;
+    bool unchecked_option = false; // checkable, but off until the user's settings say otherwise
+    const char* shortcut = nullptr;
 };
 
 const Expected file_entries[] = {
@@ -45,12 +47,17 @@ const Expected file_entries[] = {
     {nullptr, 0, false, nullptr},
     {"&Save", 40015, false, "Save the current key database"},
     {"Save &As...", 40016, false, "Save the current key database with another name"},
+    {"Export &log to CSV...", 40105, false, "Write the rows of the log window to a CSV file"},
+    {"Restore &backup...", 40106, false,
+     "Open a copy kept of this database from before one of its saves"},
     {nullptr, 0, false, nullptr},
     {"E&xit", 40083, false, nullptr},
 };
 const Expected view_entries[] = {
     {"&Toolbar", 40051, true, "Toggles the toolbar"},
     {"&Statusbar", 40052, true, "Toggles the statusbar"},
+    {"Select &presented key", 40107, false, "Select the key the controller reports in the key list",
+     true},
     {nullptr, 0, false, nullptr},
     {"&Log window", 40053, true, "Toggle the log window"},
     {"&Key list", 40054, true, "Toggle the key list"},
@@ -68,6 +75,13 @@ const Expected keys_entries[] = {
     {nullptr, 0, false, nullptr},
     {"&Edit keys...", 40032, false, "Edit the keys that are currently selected in the keylist"},
     {"&Delete keys", 40033, false, "Delete the keys that are currently selected in the keylist"},
+    {"&Find keys", 40101, false, "Show only the keys that contain a text", false, "Ctrl+F"},
+    {nullptr, 0, false, nullptr},
+    {"&Import keys from CSV...", 40104, false,
+     "Add the keys of a CSV file to the database, after a preview"},
+    {"E&xport keys to CSV...", 40102, false, "Write every key of the database to a CSV file"},
+    {"Export se&lected keys to CSV...", 40103, false,
+     "Write the keys that are currently selected in the keylist to a CSV file"},
     {nullptr, 0, false, nullptr},
     {"&Synchronize", 40035, false, "Synchronize: copy the database to the key controller"},
     {"Clear controller memory", 40001, false,
@@ -88,8 +102,8 @@ struct ExpectedMenu {
 };
 
 const ExpectedMenu expected_menus[] = {
-    {"&File", file_entries, 10}, {"&View", view_entries, 5}, {"&Controller", controller_entries, 4},
-    {"&Keys", keys_entries, 8},  {"&Help", help_entries, 3},
+    {"&File", file_entries, 12}, {"&View", view_entries, 6}, {"&Controller", controller_entries, 4},
+    {"&Keys", keys_entries, 13}, {"&Help", help_entries, 3},
 };
 
 QMenu* menu_at(MainWindow& w, int index) {
@@ -153,9 +167,10 @@ void MainWindowTest::menus_have_their_texts_ids_checks_and_help() {
             }
             QCOMPARE(entries[i]->text(), QString::fromLatin1(e.text));
             QCOMPARE(entries[i]->data().toInt(), e.id);
-            QCOMPARE(entries[i]->isCheckable(), e.checked);
+            QCOMPARE(entries[i]->isCheckable(), e.checked || e.unchecked_option);
             QCOMPARE(entries[i]->isChecked(), e.checked);
-            QCOMPARE(entries[i]->shortcut(), QKeySequence());
+            QCOMPARE(entries[i]->shortcut(),
+                     e.shortcut ? QKeySequence(QString::fromLatin1(e.shortcut)) : QKeySequence());
             if (e.help) {
                 QCOMPARE(QString::fromLatin1(help_string(e.id)), QString::fromLatin1(e.help));
             } else {
@@ -329,17 +344,35 @@ void MainWindowTest::highlighted_entry_shows_its_help_and_closing_shows_ready() 
 
 void MainWindowTest::command_table_names_every_handler() {
     std::map<int, void (*)(App&)> expected = {
-        {40011, new_database},      {40012, open_database_command},
-        {40013, import_database},   {40014, settings_dialog},
-        {40015, save_command},      {40016, save_as_command},
-        {40083, exit_command},      {40051, toggle_toolbar},
-        {40052, toggle_status_bar}, {40053, toggle_log_window},
-        {40054, toggle_key_list},   {40024, reset_controller},
-        {40021, open_door_a},       {40022, open_door_b},
-        {40034, copy_from_log},     {40031, new_key},
-        {40032, edit_keys},         {40033, delete_keys},
-        {40035, synchronize},       {40001, clear_controller_memory},
-        {40082, open_manual},       {40041, about_box},
+        {40011, new_database},
+        {40012, open_database_command},
+        {40013, import_database},
+        {40014, settings_dialog},
+        {40015, save_command},
+        {40016, save_as_command},
+        {40083, exit_command},
+        {40051, toggle_toolbar},
+        {40052, toggle_status_bar},
+        {40053, toggle_log_window},
+        {40054, toggle_key_list},
+        {40024, reset_controller},
+        {40021, open_door_a},
+        {40022, open_door_b},
+        {40034, copy_from_log},
+        {40031, new_key},
+        {40032, edit_keys},
+        {40033, delete_keys},
+        {40035, synchronize},
+        {40001, clear_controller_memory},
+        {40082, open_manual},
+        {40041, about_box},
+        {40101, find_keys},
+        {40102, export_keys_csv},
+        {40103, export_selected_csv},
+        {40104, import_keys_csv},
+        {40105, export_log_csv},
+        {40106, restore_backup},
+        {40107, toggle_presented_key},
         {40017, nullptr},
     };
     QCOMPARE(command_table().size(), expected.size());
@@ -395,7 +428,7 @@ void MainWindowTest::menu_and_toolbar_reach_the_command_handlers() {
         }
     }
     QCOMPARE(reached, menu_ids);
-    QCOMPARE(reached.size(), size_t(23));
+    QCOMPARE(reached.size(), size_t(30));
     // Toolbar buttons reach the same handlers.
     reached.clear();
     std::vector<int> button_ids;

@@ -1,0 +1,73 @@
+// View › Select presented key: a key the controller reports is selected and scrolled to in the
+// key list. A user's preference, kept in the settings of the program rather than in a database.
+#include "core/buffer.h"
+#include "database/key_list.h"
+#include "events/screen_log.h"
+#include "ui/commands/commands.h"
+#include "ui/models/key_filter_model.h"
+#include "ui/models/row_click_view.h"
+#include "ui/models/screen_log_model.h"
+#include "ui/window/app.h"
+#include "ui/window/main_window.h"
+
+#include <QAction>
+#include <QItemSelectionModel>
+#include <QSettings>
+
+namespace {
+
+const QString setting = QStringLiteral("view/select_presented_key");
+
+bool option_on() {
+    return QSettings().value(setting, false).toBool();
+}
+
+// The key number of a log row; -1 for door lines and texts that are not a key number.
+int32_t log_row_key(const LogRow& row) {
+    constexpr uint32_t digits = 6;
+    if (row.key_text.empty() || row.key_text.size() > digits) {
+        return -1;
+    }
+    BufferPtr text = make_buffer(digits + 1);
+    buffer_append_bytes(text.get(), row.key_text);
+    return buffer_parse_hex(text.get(), digits);
+}
+
+void select_presented_key(App& app, int log_row) {
+    const LogRow* row = screen_log_row(app.screen_log, log_row);
+    MainWindow* w = app.window.get();
+    if (!row || !w || !option_on()) {
+        return;
+    }
+    const int32_t number = log_row_key(*row);
+    // An unknown key has no row: its log line stays red, for Copy from log.
+    const int store_row =
+        number < 0 ? -1 : find_key(app.database, KeyId{0, static_cast<uint32_t>(number), 0});
+    const int view_row = store_row < 0 ? -1 : w->key_filter()->view_row(store_row);
+    if (view_row < 0) {
+        return;
+    }
+    const QModelIndex index = w->key_filter()->index(view_row, 0);
+    w->key_view()->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                                QItemSelectionModel::Rows);
+    w->key_view()->scrollTo(index);
+}
+
+} // namespace
+
+void toggle_presented_key(App& app) {
+    const bool on = !option_on();
+    QSettings().setValue(setting, on);
+    if (QAction* a = app.commands.action(CmdFollowPresentedKey)) {
+        a->setChecked(on);
+    }
+}
+
+void watch_presented_keys(App& app, MainWindow& window) {
+    if (QAction* a = app.commands.action(CmdFollowPresentedKey)) {
+        a->setChecked(option_on());
+    }
+    QObject::connect(
+        window.log_model(), &QAbstractItemModel::rowsInserted, &window,
+        [&app](const QModelIndex&, int, int last) { select_presented_key(app, last); });
+}
