@@ -6,13 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-File::~File() {
-    close();
-}
+File::~File() { close(); }
 
-File::File(File&& other) noexcept : fd_(other.fd_) {
-    other.fd_ = -1;
-}
+File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
@@ -78,9 +74,7 @@ bool File::write(std::string_view bytes) {
     return true;
 }
 
-bool File::flush() {
-    return fd_ >= 0 && ::fsync(fd_) == 0;
-}
+bool File::flush() { return fd_ >= 0 && ::fsync(fd_) == 0; }
 
 bool File::set_mode(unsigned mode) {
     return fd_ >= 0 && ::fchmod(fd_, static_cast<mode_t>(mode)) == 0;
@@ -125,9 +119,7 @@ bool flush_folder(const std::string& path) {
     return ok;
 }
 
-bool remove_file(const std::string& path) {
-    return ::unlink(path.c_str()) == 0;
-}
+bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool file_exists(const std::string& path) {
     struct stat st {};

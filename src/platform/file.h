@@ -7,7 +7,7 @@
 #include <string_view>
 
 class File {
-  public:
+public:
     File() = default;
     ~File();
     File(File&& other) noexcept;
@@ -15,7 +15,7 @@ class File {
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
-    static File open_read(const std::string& path);                    // existing file, read only
+    static File open_read(const std::string& path);   // existing file, read only
     static File create(const std::string& path, unsigned mode = 0644); // truncated, write only
     static File open_append(const std::string& path); // created if missing, positioned at its end
     // A new file of a unique name made from `path_template`, whose last six characters must be
@@ -33,7 +33,7 @@ class File {
     int64_t size() const; // -1 on error
     bool close();         // false when the close itself reports an error
 
-  private:
+private:
     explicit File(int fd) : fd_(fd) {}
     int fd_ = -1;
 };
