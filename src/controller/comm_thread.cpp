@@ -109,8 +109,10 @@ void Link::report_lost(const std::string& name, const std::string& device) {
     lost_.store(true, std::memory_order_release);
     notify_change();
     decoder.log.add_log_line(" - ", connection_lost_line(name), true);
-    host.message_box("Tessary - Serial communications", connection_lost_message(name, device),
-                     MsgIcon::Error);
+    // Not waited for: the retries go on while the box is open, so that a unit that comes back
+    // is taken up again even when nobody is at the desk.
+    host.notify("Tessary - Serial communications", connection_lost_message(name, device),
+                MsgIcon::Error);
 }
 
 bool Link::reconnect_pause() {

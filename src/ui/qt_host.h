@@ -43,6 +43,7 @@ class QtHost final : public QObject, public Host {
     MsgAnswer message_box(const std::string& caption, const std::string& text, MsgIcon icon,
                           MsgButtons buttons = MsgButtons::Ok,
                           MsgAnswer default_button = MsgAnswer::Ok) override;
+    void notify(const std::string& caption, const std::string& text, MsgIcon icon) override;
     void run_on_ui(const std::function<void()>& fn) override;
     bool wait_serving_ui(const std::function<bool()>& done, uint32_t timeout_ms) override;
     void set_status_text(const std::string& text) override;
