@@ -35,11 +35,10 @@ MsgAnswer ask(SyncContext& ctx, const char* caption, const char* text, MsgIcon i
 // Ends when the decoder reports the read-out's end or the controller's silence, or when the
 // comm thread that was asked for the read-out is gone: a stopped or restarted thread, or one
 // whose port broke, never delivers it, and waiting on would leave Synchronize disabled for good.
-SyncResult wait_for_readout(SyncContext& ctx, uint32_t starts) {
+SyncResult wait_for_readout(SyncContext& ctx, uint32_t starts, uint32_t bytes) {
     DecoderState& s = ctx.decoder_state;
     Link& link = ctx.link;
     uint32_t lines = s.readout_lines.load(std::memory_order_acquire);
-    uint32_t bytes = link.bytes_received();
     uint32_t last_progress = ctx.clock.tick_ms();
     for (;;) {
         // Taken before the looks below: a change after them ends the wait at once.
@@ -154,10 +153,13 @@ SyncResult run_steps(SyncContext& ctx) {
     // Taken before the post, so that a restart between the two is taken for a lost request
     // rather than missed.
     uint32_t starts = ctx.link.starts();
+    // Also before the post: a unit that answers at once, before the wait begins, must still
+    // count as one that answered, or the wait would see neither its bytes nor its silence.
+    uint32_t bytes = ctx.link.bytes_received();
     if (!post_request(ctx.link, request_readout)) {
         return SyncResult::NoPort;
     }
-    SyncResult waited = wait_for_readout(ctx, starts);
+    SyncResult waited = wait_for_readout(ctx, starts, bytes);
     if (waited == SyncResult::ReadoutMissing || waited == SyncResult::ConnectionLost) {
         // Nothing has been compared or sent; say so rather than end without a word.
         ask(ctx, sync_caption, sync_text_data_error, MsgIcon::Error);
