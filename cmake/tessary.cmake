@@ -7,10 +7,19 @@ if(TESSARY_SANITIZE)
   add_link_options(-fsanitize=${TESSARY_SANITIZE})
 endif()
 
-# One static library per source folder; sources are every .cpp in it.
+# One static library per source folder; sources are every .cpp in it, or in the sub-folders
+# named by SUBDIRS when the folder is split into parts.
 function(tessary_library name)
-  cmake_parse_arguments(ARG "" "" "PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  cmake_parse_arguments(ARG "" "" "PUBLIC_DEPS;PRIVATE_DEPS;SUBDIRS" ${ARGN})
+  if(ARG_SUBDIRS)
+    set(sources "")
+    foreach(subdir ${ARG_SUBDIRS})
+      file(GLOB part CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${subdir}/*.cpp)
+      list(APPEND sources ${part})
+    endforeach()
+  else()
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  endif()
   if(NOT sources)
     # A folder with headers only so far.
     add_library(${name} INTERFACE)

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -86,7 +87,12 @@ bool SimController::start() {
         return false;
     }
     stopping_ = false;
-    thread_ = std::thread([this] { run(); });
+    thread_ = std::thread([this] {
+        // The line's bytes are due to the microsecond; the default 50 us of timer slack would
+        // add itself to every byte of a round trip.
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        run();
+    });
     return true;
 }
 
@@ -388,8 +394,11 @@ void SimController::emit(const std::string& bytes, bool readiness) {
     if (silent_) {
         return;
     }
+    // Bytes answering a received byte are due from that byte's arrival on the line, not from
+    // when this thread got round to it: the schedule must not drift by our own wake-ups.
+    Clock::time_point at = event_time_ == Clock::time_point{} ? Clock::now() : event_time_;
     for (char c : bytes) {
-        out_.emplace_back(c, readiness);
+        out_.push_back({c, readiness, at});
     }
 }
 
@@ -575,7 +584,9 @@ void SimController::run() {
 
         // Bytes from the program, each once the line has carried it.
         while (!in_.empty() && in_.front().ready <= now) {
+            event_time_ = in_.front().ready;
             handle_byte(in_.front().byte);
+            event_time_ = {};
             in_.pop_front();
             changed = true;
         }
@@ -598,14 +609,15 @@ void SimController::run() {
                 // A byte reaches the other end only once all ten of its bits have: it is
                 // written to the terminal when its time on the line is over.
                 if (!head_started_) {
-                    head_due_ = std::max(now, tx_free_) + sim_byte_time;
+                    // A UART sends a queued byte right after the one before it.
+                    head_due_ = std::max(out_.front().queued, tx_free_) + sim_byte_time;
                     head_started_ = true;
                 }
                 if (now < head_due_) {
                     break;
                 }
             }
-            char c = out_.front().first;
+            char c = out_.front().byte;
             ssize_t n = ::write(master_fd_, &c, 1);
             if (n != 1) {
                 want_out = true; // the program is not reading; try again when there is room
@@ -613,7 +625,7 @@ void SimController::run() {
             }
             sent_ += c;
             last_sent_ = Clock::now();
-            if (out_.front().second) {
+            if (out_.front().readiness) {
                 may_receive_ = true;
                 ready_sent_ = last_sent_;
                 awaiting_answer_ = true;

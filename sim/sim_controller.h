@@ -125,9 +125,15 @@ class SimController {
     bool may_receive_ = true; // RD-03: the prompt or the last echo has gone out
     bool connected_ = false;  // a reset has come since the start
     // line
-    std::deque<std::pair<char, bool>> out_; // byte, and whether it makes the RD-03 ready
-    Clock::time_point tx_free_{};           // the line carries no byte of ours from then on
-    Clock::time_point head_due_{};          // when the first queued byte has fully gone out
+    struct OutByte {
+        char byte;
+        bool readiness; // it makes the RD-03 ready
+        Clock::time_point queued;
+    };
+    std::deque<OutByte> out_;
+    Clock::time_point event_time_{}; // the received byte or timer being handled, if any
+    Clock::time_point tx_free_{};    // the line carries no byte of ours from then on
+    Clock::time_point head_due_{};   // when the first queued byte has fully gone out
     bool head_started_ = false;
     Clock::time_point last_in_ready_{};
     std::deque<InByte> in_;

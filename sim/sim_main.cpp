@@ -2,6 +2,8 @@
 // as COMn, driven by typed commands (and optionally presenting keys by itself).
 #include "sim_controller.h"
 
+#include "platform/port_map.h"
+
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -23,8 +25,8 @@ void on_signal(int) {
 const char* usage =
     "usage: tessary-sim [--model rd04|rd03] [--com N] [--port-dir DIR] [--timing]\n"
     "                   [--capacity N] [--keys MASTER,KEY,...] [--auto SECONDS]\n"
-    "Links DIR/COMn (default: $TESSARY_PORT_DIR or ~/.config/tessary/ports, COM1) to a new\n"
-    "pseudo-terminal and plays the controller there. Type 'help' for the commands.\n";
+    "Links DIR/COMn (default: $TESSARY_PORT_DIR, else $XDG_CONFIG_HOME/tessary/ports, COM1)\n"
+    "to a new pseudo-terminal and plays the controller there. Type 'help' for the commands.\n";
 
 const char* help =
     "  key HEX [valid|invalid|master] [b] [open]  present a key (kind from memory if not given)\n"
@@ -61,14 +63,6 @@ std::string unescape(const std::string& s) {
         }
     }
     return out;
-}
-
-std::string default_port_dir() {
-    if (const char* d = std::getenv("TESSARY_PORT_DIR"); d && *d) {
-        return d;
-    }
-    const char* home = std::getenv("HOME");
-    return std::string(home ? home : ".") + "/.config/tessary/ports";
 }
 
 void command(SimController& sim, const std::string& line) {
@@ -161,7 +155,7 @@ void auto_step(SimController& sim, unsigned step) {
 int main(int argc, char** argv) {
     SimOptions opt;
     uint32_t com = 1;
-    std::string port_dir = default_port_dir();
+    std::string port_dir = com_port_dir();
     int auto_seconds = 0;
     uint32_t master = 0x000001;
     std::vector<uint32_t> keys;

@@ -64,6 +64,10 @@ struct CommState {
     bool may_send = true;
     bool echo_seen = true;
     uint32_t last_tx_time = 0;
+
+    // A message was handed to its parser or a report decoded since waiters last looked: the
+    // burst's end wakes them only then, not after every echo.
+    bool waiters_may_care = false;
 };
 
 // One key of a transfer, as the comm thread takes it.

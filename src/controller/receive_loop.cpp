@@ -50,6 +50,7 @@ void watchdog_step(Link& link) {
         return;
     }
     c.last_rx_time = c.last_tx_time; // once per load or reset
+    c.waiters_may_care = true;
     EventRecord rec;
     rec.no_response = true;
     decode_event(link.decoder, rec, c.readout_key_id, KeyId{});
@@ -63,6 +64,7 @@ void receive_pass_send_side(Link& link) {
 }
 
 void dispatch_message(Link& link, int type, Buffer* message) {
+    link.comm.waiters_may_care = true;
     switch (type) {
     case msg_plain:
         parse_plain_line(link, message);
@@ -127,6 +129,7 @@ void handle_received_byte(Link& link, uint8_t byte) {
             EventRecord rec;
             rec.master_programming = true;
             decode_event(link.decoder, rec, c.readout_key_id, KeyId{});
+            c.waiters_may_care = true;
         }
         buffer_push(m, byte);
         if (!c.rd04_mode && c.message_type == msg_reply) {
@@ -172,7 +175,10 @@ bool run_receive_loop(Link& link) {
             break;
         }
         // The burst is over: waiters look at what it changed.
-        link.notify_change();
+        if (link.comm.waiters_may_care) {
+            link.comm.waiters_may_care = false;
+            link.notify_change();
+        }
         int64_t due = watchdog_due_in(link);
         int timeout =
             due < 0 ? -1 : static_cast<int>(link.clock.real_wait_ms(static_cast<uint32_t>(due)));

@@ -1,8 +1,9 @@
 #include "database/database_save.h"
 
+#include "database/database_backup.h"
 #include "database/tsy_file.h"
-#include "platform/file.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -21,11 +22,28 @@ std::string save_target(const std::string& path) {
     return path;
 }
 
+IoResult first_failure(IoResult a, IoResult b) {
+    return a ? b : a;
+}
+
+// No copy is kept here, so only used where a replacing save cannot be made.
+IoResult write_in_place(const DatabaseRecord& rec, File& file, bool window_lines_as_read) {
+    IoResult result = file.truncate(0);
+    if (result) {
+        result = write_database(rec, file, window_lines_as_read);
+    }
+    if (result) {
+        result = file.flush();
+    }
+    return first_failure(result, file.close());
+}
+
 } // namespace
 
-bool save_database_file(const DatabaseRecord& rec, const std::string& path) {
+IoResult save_database_file(const DatabaseRecord& rec, const std::string& path,
+                            bool window_lines_as_read) {
     if (path.empty()) {
-        return false;
+        return IoResult::from_errno(ENOENT);
     }
     const std::string target = save_target(path);
     const size_t slash = target.rfind('/');
@@ -40,27 +58,55 @@ bool save_database_file(const DatabaseRecord& rec, const std::string& path) {
     // A new file gets what a plain create would have given it; a replaced one keeps its own.
     unsigned mode = 0644;
     struct stat old {};
-    if (::stat(target.c_str(), &old) == 0) {
+    const bool replacing = ::stat(target.c_str(), &old) == 0;
+    // Opening the old file for writing asks the system itself whether this user may change it
+    // (mode bits, access lists, a read-only mount); the rename alone would only ask the folder.
+    File old_file;
+    if (replacing) {
         if (!S_ISREG(old.st_mode)) {
-            return false;
+            return IoResult::from_errno(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
         }
         mode = old.st_mode & 07777;
+        old_file = File::open_write(target);
+        if (!old_file.is_open()) {
+            return IoResult(old_file.open_error());
+        }
     }
 
     File temp = File::create_temporary(temp_path);
     if (!temp.is_open()) {
-        return false;
+        const int cause = temp.open_error().value();
+        if (replacing && (cause == EACCES || cause == EPERM)) {
+            return write_in_place(rec, old_file, window_lines_as_read);
+        }
+        return IoResult(temp.open_error());
     }
-    bool ok = write_database(rec, temp);
-    ok = ok && temp.set_mode(mode);
-    ok = ok && temp.flush();
-    ok = temp.close() && ok;
-    ok = ok && replace_file(temp_path, target);
-    if (!ok) {
+    if (replacing && !temp.set_owner(old.st_uid, old.st_gid)) {
+        // Only root may give a file away: rather than take the file over, write it in place.
+        temp.close();
         remove_file(temp_path);
-        return false;
+        return write_in_place(rec, old_file, window_lines_as_read);
+    }
+    old_file.close();
+    IoResult result = write_database(rec, temp, window_lines_as_read);
+    if (result) {
+        result = temp.set_mode(mode);
+    }
+    if (result) {
+        result = temp.flush();
+    }
+    result = first_failure(result, temp.close());
+    if (result && replacing) {
+        back_up_database_file(target); // a failed copy is the window's to report, not a failed save
+    }
+    if (result) {
+        result = replace_file(temp_path, target);
+    }
+    if (!result) {
+        remove_file(temp_path);
+        return result;
     }
     // The data is safe either way; this makes the new name survive a power cut as well.
     flush_folder(folder);
-    return true;
+    return {};
 }

@@ -96,6 +96,21 @@ void clear_rows(DatabaseRecord& rec) {
 
 } // namespace
 
+KeyListBulkChange::KeyListBulkChange(DatabaseRecord& rec)
+    : list_(rec.keys), observer_(rec.keys.observer) {
+    if (observer_) {
+        observer_->rows_about_to_be_reset();
+        list_.observer = nullptr;
+    }
+}
+
+KeyListBulkChange::~KeyListBulkChange() {
+    if (observer_) {
+        list_.observer = observer_;
+        observer_->rows_reset();
+    }
+}
+
 void create_key_list(DatabaseRecord& rec, KeyListObserver* observer) {
     rec.keys.observer = observer;
     reset_database(rec);
@@ -108,6 +123,11 @@ void reset_database(DatabaseRecord& rec) {
     rec = DatabaseRecord{};
     rec.keys = std::move(keys);
     rec.keys.observer = observer;
+}
+
+void reserve_key_rows(DatabaseRecord& rec, size_t rows) {
+    rec.keys.rows.reserve(rows);
+    rec.keys.by_number.reserve(rows);
 }
 
 int append_key_row(DatabaseRecord& rec) {
@@ -130,7 +150,8 @@ int append_key_row(DatabaseRecord& rec) {
 }
 
 int add_key(DatabaseRecord& rec, const KeyId& id, Buffer* name, Buffer* memo, Buffer* free_field) {
-    if (find_key(rec, id) >= 0) {
+    // Whether any row holds the number, not which: no renumbering needed.
+    if (rec.keys.by_number.count(low_bits(id.number)) != 0) {
         return -1;
     }
     int row = append_key_row(rec);
@@ -200,6 +221,24 @@ void replace_key_row(DatabaseRecord& rec, int row, const KeyId& id, Buffer* name
     }
 }
 
+void set_key_validity(DatabaseRecord& rec, int row, std::optional<Day> from,
+                      std::optional<Day> until) {
+    if (!valid_row(rec, row)) {
+        return;
+    }
+    KeyRecord& key = *rec.keys.rows[static_cast<size_t>(row)];
+    key.valid_from = from;
+    key.valid_until = until;
+    if (rec.keys.observer) {
+        rec.keys.observer->row_changed(row);
+    }
+}
+
+bool key_valid_on(const KeyRecord& record, Day day) {
+    return !(record.valid_from && day < *record.valid_from) &&
+           !(record.valid_until && day > *record.valid_until);
+}
+
 void delete_key_row(DatabaseRecord& rec, int row) {
     if (!valid_row(rec, row)) {
         return;
@@ -226,6 +265,18 @@ int key_row_count(const DatabaseRecord& rec) {
 
 const KeyRecord* key_row(const DatabaseRecord& rec, int row) {
     return valid_row(rec, row) ? rec.keys.rows[static_cast<size_t>(row)].get() : nullptr;
+}
+
+int key_record_row(const DatabaseRecord& rec, const KeyRecord* record) {
+    const KeyList& list = rec.keys;
+    if (!record) {
+        return -1;
+    }
+    if (list.stale_from < list.rows.size()) {
+        renumber(list);
+    }
+    const size_t row = record->cached_row;
+    return row < list.rows.size() && list.rows[row].get() == record ? static_cast<int>(row) : -1;
 }
 
 std::string key_cell_text(const DatabaseRecord& rec, int row, int column) {
@@ -279,6 +330,98 @@ int compare_key_rows(const KeyRecord& a, const KeyRecord& b, int column) {
     return 0;
 }
 
+namespace {
+
+// What the sort orders: a word whose unsigned order is the order of the column's value (or of
+// the next part of it), and the row the entry stood on before the sort, which breaks ties and so
+// keeps equal keys in their order. Sorting these small entries instead of the records keeps the
+// comparisons in the cache and without indirection.
+struct SortEntry {
+    uint64_t word;
+    uint32_t row;
+};
+
+bool entry_less(const SortEntry& a, const SortEntry& b) {
+    return a.word != b.word ? a.word < b.word : a.row < b.row;
+}
+
+// Seven bytes of the name from offset with A-Z folded to a-z, most significant first, then how
+// many of them the name has (0-7): a name that ends there sorts before every longer one that
+// shares its bytes, as the byte-wise comparison has it.
+uint64_t name_word(const std::string& name, size_t offset) {
+    const size_t n = offset < name.size() ? std::min<size_t>(7, name.size() - offset) : 0;
+    uint64_t word = 0;
+    for (size_t i = 0; i < 7; ++i) {
+        unsigned char c = i < n ? static_cast<unsigned char>(name[offset + i]) : 0;
+        word = (word << 8) | (c >= 'A' && c <= 'Z' ? c + 32u : c);
+    }
+    return (word << 8) | n;
+}
+
+void sort_entries(std::vector<SortEntry>::iterator first, std::vector<SortEntry>::iterator last) {
+    if (!std::is_sorted(first, last, entry_less)) {
+        std::sort(first, last, entry_less);
+    }
+}
+
+// How many words of every name are gathered before the sort (21 bytes, which tell most names
+// apart); runs that agree further read their records again.
+constexpr size_t gathered_words = 3;
+
+// Looking ahead this many rows while gathering lets the records and their texts arrive from
+// memory while earlier ones are worked on: after one sort the records lie in no useful order.
+constexpr size_t prefetch_distance = 16;
+
+// Sorts by the first seven bytes, then every run of entries that agree on seven full bytes by
+// the next seven, and so on: most names are told apart by their first word or two.
+void sort_by_name(const KeyList& list, std::vector<SortEntry>& entries) {
+    const size_t count = list.rows.size();
+    std::vector<uint64_t> words(count * gathered_words);
+    for (size_t i = 0; i < count; ++i) {
+        if (i + prefetch_distance < count) {
+            __builtin_prefetch(list.rows[i + prefetch_distance].get());
+        }
+        if (i + prefetch_distance / 2 < count) {
+            __builtin_prefetch(list.rows[i + prefetch_distance / 2]->name.data());
+        }
+        const std::string& name = list.rows[i]->name;
+        for (size_t w = 0; w < gathered_words; ++w) {
+            words[i * gathered_words + w] = name_word(name, w * 7);
+        }
+        entries[i].word = words[i * gathered_words];
+    }
+    struct Run {
+        size_t first, last, depth;
+    };
+    std::vector<Run> runs{{0, count, 0}};
+    while (!runs.empty()) {
+        const Run run = runs.back();
+        runs.pop_back();
+        auto begin = entries.begin() + static_cast<std::ptrdiff_t>(run.first);
+        auto end = entries.begin() + static_cast<std::ptrdiff_t>(run.last);
+        if (run.depth > 0) {
+            for (auto e = begin; e != end; ++e) {
+                e->word = run.depth < gathered_words
+                              ? words[e->row * gathered_words + run.depth]
+                              : name_word(list.rows[e->row]->name, run.depth * 7);
+            }
+        }
+        sort_entries(begin, end);
+        for (size_t i = run.first; i < run.last;) {
+            size_t j = i + 1;
+            while (j < run.last && entries[j].word == entries[i].word) {
+                ++j;
+            }
+            if (j - i > 1 && (entries[i].word & 0xff) == 7) {
+                runs.push_back({i, j, run.depth + 1});
+            }
+            i = j;
+        }
+    }
+}
+
+} // namespace
+
 void sort_key_rows(DatabaseRecord& rec, int column) {
     KeyList& list = rec.keys;
     if (list.observer) {
@@ -286,11 +429,26 @@ void sort_key_rows(DatabaseRecord& rec, int column) {
     }
     // Columns that compare every pair equal leave the order as it is; skip the work.
     if (column == 0 || column == 1) {
-        std::stable_sort(
-            list.rows.begin(), list.rows.end(),
-            [column](const std::unique_ptr<KeyRecord>& a, const std::unique_ptr<KeyRecord>& b) {
-                return compare_key_rows(*a, *b, column) < 0;
-            });
+        std::vector<SortEntry> entries(list.rows.size());
+        for (size_t i = 0; i < entries.size(); ++i) {
+            entries[i].row = static_cast<uint32_t>(i);
+        }
+        if (column == 0) {
+            for (size_t i = 0; i < entries.size(); ++i) {
+                if (i + prefetch_distance < entries.size()) {
+                    __builtin_prefetch(list.rows[i + prefetch_distance].get());
+                }
+                entries[i].word = list.rows[i]->id.number;
+            }
+            sort_entries(entries.begin(), entries.end());
+        } else {
+            sort_by_name(list, entries);
+        }
+        std::vector<std::unique_ptr<KeyRecord>> sorted(list.rows.size());
+        for (size_t i = 0; i < entries.size(); ++i) {
+            sorted[i] = std::move(list.rows[entries[i].row]);
+        }
+        list.rows = std::move(sorted);
         mark_moved_from(list, 0);
     }
     if (list.observer) {

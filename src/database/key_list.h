@@ -3,9 +3,11 @@
 #pragma once
 
 #include "core/buffer.h"
+#include "core/day.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -34,6 +36,10 @@ struct KeyRecord {
     std::string name;
     std::string memo;
     std::string free_field;
+    // First and last day on which the key may open; none: no limit on that side. The controller
+    // knows nothing of dates: Synchronize keeps a key outside them out of its memory.
+    std::optional<Day> valid_from;
+    std::optional<Day> valid_until;
 
     // Maintained by the key list, not by its users. The row this record had when the list last
     // numbered its rows (trusted only below KeyList::stale_from), and the other records whose
@@ -108,10 +114,28 @@ struct DatabaseRecord {
     KeyList keys;
 };
 
+// Makes a bulk change (a whole database read in) one reset for the list's observer, told before
+// and after, instead of a pair of calls per row that a view would follow one at a time. The
+// observer hears nothing in between.
+class KeyListBulkChange {
+  public:
+    explicit KeyListBulkChange(DatabaseRecord& rec);
+    ~KeyListBulkChange();
+    KeyListBulkChange(const KeyListBulkChange&) = delete;
+    KeyListBulkChange& operator=(const KeyListBulkChange&) = delete;
+
+  private:
+    KeyList& list_;
+    KeyListObserver* observer_;
+};
+
 // Attaches the observer (may be null) and resets the record.
 void create_key_list(DatabaseRecord& rec, KeyListObserver* observer);
 // Releases every row and puts every setting back to its default; the observer stays.
 void reset_database(DatabaseRecord& rec);
+// Makes room for this many rows in all, so that a load does not regrow the rows and the index
+// as it goes. Changes nothing a user of the list can see.
+void reserve_key_rows(DatabaseRecord& rec, size_t rows);
 // Appends an empty key (identifier 0, 0, 0; empty texts); returns its row.
 int append_key_row(DatabaseRecord& rec);
 // Appends the key unless a row already holds its number (low 24 bits): then -1, no change.
@@ -127,11 +151,20 @@ void read_key_row(const DatabaseRecord& rec, int row, KeyId* id, Buffer* name, B
 // in the caller's Buffers too, and stores identifier and texts in the row.
 void replace_key_row(DatabaseRecord& rec, int row, const KeyId& id, Buffer* name, Buffer* memo,
                      Buffer* free_field);
+// Out of range: nothing. Otherwise sets the row's days of validity and announces the change.
+void set_key_validity(DatabaseRecord& rec, int row, std::optional<Day> from,
+                      std::optional<Day> until);
+// A key opens on `day` unless it falls before its first or after its last day of validity.
+bool key_valid_on(const KeyRecord& record, Day day);
 void delete_key_row(DatabaseRecord& rec, int row);
 void clear_key_list(DatabaseRecord& rec);
 int key_row_count(const DatabaseRecord& rec);
 // The record of a row, or null when out of range (for views; the row keeps ownership).
 const KeyRecord* key_row(const DatabaseRecord& rec, int row);
+// The row of a record the list still holds (-1 for null). Constant time but for a lazy
+// renumbering after a sort or a deletion; lets a view follow its records across a sort
+// without a map of its own.
+int key_record_row(const DatabaseRecord& rec, const KeyRecord* record);
 // The on-demand display text of one cell: column 0 key number, 1 name, 2 memo, 3 free field.
 std::string key_cell_text(const DatabaseRecord& rec, int row, int column);
 // Negative, zero or positive for the order of a before b: column 0 by key number, column 1 by

@@ -3,6 +3,7 @@
 #include "platform/host.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -169,9 +170,61 @@ void read_old_database(DatabaseRecord& rec, LineReader& in) {
     }
 }
 
-} // namespace
+// VALID, key, first day, last day: the dates of a key read from this file (rows from
+// first_new_row on). A line for any other key, or with a date that is not YYYY-MM-DD, is passed
+// over like any line the reader does not know.
+void read_validity(DatabaseRecord& rec, LineReader& in, BufferPtr (&f)[4], int first_new_row) {
+    for (int i = 0; i < 3; ++i) {
+        if (!in.read_field(f[i].get())) {
+            return;
+        }
+    }
+    uint32_t number = 0;
+    if (buffer_remaining(f[0].get()) != 6 || !parse_key_number(f[0].get(), &number)) {
+        return;
+    }
+    int row = find_key(rec, KeyId{0, number, 0});
+    if (row < first_new_row) {
+        return;
+    }
+    std::optional<Day> days[2];
+    for (int i = 0; i < 2; ++i) {
+        std::string_view text = buffer_view(f[1 + i].get());
+        if (!text.empty()) {
+            days[i] = parse_day(text);
+            if (!days[i]) {
+                return;
+            }
+        }
+    }
+    set_key_validity(rec, row, days[0], days[1]);
+}
 
-void read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host) {
+bool known_keyword(const Buffer* kw) {
+    for (const char* k : {";", "#", "KEY", "VALID", "COM", "BOOL1", "WINDOW", "COLUMNSLOG",
+                          "COLUMNSKEY", "SCREENLOGLINES", "LOGFILESIZE"}) {
+        if (buffer_matches(kw, k)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void read_lines(DatabaseRecord& rec, File& file, bool import_only, Host& host,
+                bool read_validity_lines, int& recognised) {
+    const int first_new_row = key_row_count(rec);
+    // A whole database replaces the rows a view showed (the list was just reset) and may hold a
+    // million keys: one reset for the view. An import adds to rows the user may have selected.
+    std::optional<KeyListBulkChange> bulk;
+    if (!import_only) {
+        bulk.emplace(rec);
+    }
+    // A key line takes some 40 bytes or more; a guess on the high side costs little.
+    const int64_t size = file.size();
+    if (size > 0) {
+        reserve_key_rows(rec,
+                         static_cast<size_t>(key_row_count(rec)) + static_cast<size_t>(size / 32));
+    }
     auto keyword = make_buffer(keyword_capacity);
     BufferPtr f[4];
     for (auto& b : f) {
@@ -184,6 +237,9 @@ void read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host
         in.skip_line();
         if (!in.read_field(kw)) {
             return;
+        }
+        if (known_keyword(kw)) {
+            ++recognised;
         }
         if (buffer_matches(kw, "#") || buffer_matches(kw, ";#")) {
             host.message_box("Tessary - Loading database", old_format_warning, MsgIcon::Warning,
@@ -201,6 +257,10 @@ void read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host
             if (parse_key_number(f[0].get(), &number)) {
                 add_key(rec, KeyId{0, number, 0}, f[1].get(), f[2].get(), f[3].get());
             }
+        }
+        // Before the import test: an imported key keeps its dates.
+        if (read_validity_lines && buffer_matches(kw, "VALID")) {
+            read_validity(rec, in, f, first_new_row);
         }
         if (import_only) {
             continue;
@@ -260,6 +320,15 @@ void read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host
     }
 }
 
+} // namespace
+
+int read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host,
+                  bool read_validity_lines) {
+    int recognised = 0;
+    read_lines(rec, file, import_only, host, read_validity_lines, recognised);
+    return recognised;
+}
+
 namespace {
 
 // Collects the output into large writes. Every failed write is remembered, and writing goes on
@@ -276,15 +345,19 @@ class ChunkWriter {
     }
     void put(const Buffer* b) { put(buffer_view(b)); }
 
-    bool finish() {
+    IoResult finish() {
         flush();
-        return ok_;
+        return result_;
     }
 
   private:
     void flush() {
-        if (!out_.empty() && !file_.write(out_)) {
-            ok_ = false;
+        if (!out_.empty()) {
+            // The first failure is the cause worth reporting; writing still goes on.
+            IoResult r = file_.write(out_);
+            if (!r && result_) {
+                result_ = r;
+            }
         }
         out_.clear();
     }
@@ -292,7 +365,7 @@ class ChunkWriter {
     static constexpr size_t chunk_size = 64 * 1024;
     File& file_;
     std::string out_;
-    bool ok_ = true;
+    IoResult result_;
 };
 
 void append_signed_decimal(Buffer* line, int32_t value) {
@@ -304,7 +377,7 @@ void append_signed_decimal(Buffer* line, int32_t value) {
 
 } // namespace
 
-bool write_database(const DatabaseRecord& rec, File& file) {
+IoResult write_database(const DatabaseRecord& rec, File& file, bool window_lines_as_read) {
     ChunkWriter out(file);
     auto buffer = make_buffer(line_capacity);
     Buffer* line = buffer.get();
@@ -337,7 +410,9 @@ bool write_database(const DatabaseRecord& rec, File& file) {
             append_signed_decimal(line, edge);
         }
         buffer_append_text(line, "\r\n");
-        out.put(line);
+        if (!window_lines_as_read || rec.rect_present) {
+            out.put(line);
+        }
 
         buffer_clear(line);
         buffer_append_text(line, "COLUMNSLOG");
@@ -346,7 +421,9 @@ bool write_database(const DatabaseRecord& rec, File& file) {
             buffer_append_decimal(line, width, 0);
         }
         buffer_append_text(line, "\r\n");
-        out.put(line);
+        if (!window_lines_as_read || rec.log_widths_present) {
+            out.put(line);
+        }
 
         buffer_clear(line);
         buffer_append_text(line, "COLUMNSKEY");
@@ -355,7 +432,9 @@ bool write_database(const DatabaseRecord& rec, File& file) {
             buffer_append_decimal(line, width, 0);
         }
         buffer_append_text(line, "\r\n");
-        out.put(line);
+        if (!window_lines_as_read || rec.key_widths_present) {
+            out.put(line);
+        }
     }
 
     buffer_clear(line);
@@ -389,6 +468,27 @@ bool write_database(const DatabaseRecord& rec, File& file) {
         out.put("\t");
         out.put(free_field.get());
         out.put("\r\n");
+    }
+    // After every key, so that a reader of the older format, which knows no VALID and passes it
+    // over, still finds all the keys.
+    for (int row = 0; row < rows; ++row) {
+        const KeyRecord* key = key_row(rec, row);
+        if (!key->valid_from && !key->valid_until) {
+            continue;
+        }
+        buffer_clear(line);
+        buffer_append_text(line, "VALID\t");
+        buffer_append_hex(line, static_cast<int32_t>(key->id.number & key_number_mask), 6);
+        buffer_push(line, '\t');
+        if (key->valid_from) {
+            buffer_append_bytes(line, day_text(*key->valid_from));
+        }
+        buffer_push(line, '\t');
+        if (key->valid_until) {
+            buffer_append_bytes(line, day_text(*key->valid_until));
+        }
+        buffer_append_text(line, "\r\n");
+        out.put(line);
     }
     return out.finish();
 }

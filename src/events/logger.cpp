@@ -9,8 +9,14 @@ const char* const log_open_error_text =
     "The logfile couldn't be opened.\n\nIt is probably set to 'read-only'. Tessary will function\n"
     "as normal, but it will not be able to log events to disk.";
 
-Logger::Logger(DatabaseRecord& database, ScreenLog& screen, Host& host, Clock& clock)
-    : db_(database), screen_(screen), host_(host), clock_(clock) {}
+const char* const log_write_error_caption = "Tessary - Writing logfile";
+const char* const log_write_error_text =
+    "A line couldn't be written to the logfile. Tessary will function as normal,\n"
+    "but events may be missing from the log on disk.\n\n";
+
+Logger::Logger(DatabaseRecord& database, ScreenLog& screen, Host& host, Clock& clock,
+               std::chrono::milliseconds flush_interval)
+    : db_(database), screen_(screen), host_(host), clock_(clock), flusher_(flush_interval) {}
 
 void Logger::add_log_line(std::string_view key_text, std::string_view event_text, bool highlight) {
     host_.run_on_ui([&] { add_line_on_ui(key_text, event_text, highlight); });
@@ -28,20 +34,44 @@ void Logger::end_log() {
     host_.run_on_ui([&] {
         add_line_on_ui(" - ", "Log ended", true);
         screen_log_clear(screen_);
-        file_.close();
+        close_log_file();
     });
+}
+
+void Logger::close_log_file() {
+    if (file_) {
+        flusher_.retire(std::move(file_));
+        file_.reset();
+    }
+    file_path_.clear();
+}
+
+void Logger::report_once(const char* caption, const std::string& text) {
+    if (db_.log_error_shown) {
+        return;
+    }
+    // Set before the box: the box serves other threads' lines, which must not ask again.
+    db_.log_error_shown = true;
+    host_.message_box(caption, text, MsgIcon::Error);
 }
 
 void Logger::ensure_log_file() {
     if (db_.file_name.empty()) {
+        // A new, unnamed database logs to the screen only, never into a file opened before.
+        close_log_file();
         return;
     }
     const std::string name = log_file_name(db_.file_name);
+    if (file_ && (file_path_ != name || !file_->is_linked())) {
+        // The database changed its name, or the file was removed under us: lines written to it
+        // would be lost, so the next line goes to a file under the current name.
+        close_log_file();
+    }
     const std::string rotated = rotated_log_file_name(db_.file_name, clock_.local_time());
     // 64-bit: a limit near the top of its 32-bit range must not wrap into "always full".
     const int64_t limit = static_cast<int64_t>(db_.log_file_size) * 1024;
-    if (file_.is_open() && file_.size() + log_line_reserve >= limit) {
-        file_.close();
+    if (file_ && file_->size() + log_line_reserve >= limit) {
+        close_log_file();
         // A failure (for instance a rotated name taken earlier in the same minute) leaves the
         // full file in place; it is reopened below and rotation is tried again next line.
         if (db_.rename_full_logs) {
@@ -50,14 +80,36 @@ void Logger::ensure_log_file() {
             remove_file(name);
         }
     }
-    if (!file_.is_open() && db_.log_file_size > 0) {
-        file_ = File::open_append(name);
-        if (!file_.is_open() && !db_.log_error_shown) {
-            // Set before the box: the box serves other threads' lines, which must not ask again.
-            db_.log_error_shown = true;
-            host_.message_box(log_open_error_caption, log_open_error_text, MsgIcon::Error);
+    if (!file_ && db_.log_file_size > 0) {
+        File opened = File::open_append(name);
+        if (opened.is_open()) {
+            file_ = std::make_shared<File>(std::move(opened));
+            file_path_ = name;
+        } else {
+            report_once(log_open_error_caption, log_open_error_text);
         }
     }
+}
+
+void Logger::write_line(const std::string& line) {
+    const int64_t before = file_->size();
+    // One write per line: its pieces reach the file together or not at all.
+    IoResult written = file_->write(line);
+    if (written) {
+        flusher_.written(file_);
+        return;
+    }
+    // A part of the line may have gone in (the disk filled up midway): take it back out, so
+    // that the next line, once there is room, starts on a line of its own.
+    if (before >= 0) {
+        (void)file_->truncate(before);
+    }
+    const std::string path = file_path_;
+    // The file is opened afresh before the next line: a medium that went away and came back,
+    // or a disk with room again, then takes lines without a new word.
+    close_log_file();
+    report_once(log_write_error_caption, std::string(log_write_error_text) + "File: " + path +
+                                             "\nReason: " + written.reason());
 }
 
 void Logger::add_line_on_ui(std::string_view key_text, std::string_view event_text,
@@ -73,9 +125,7 @@ void Logger::add_line_on_ui(std::string_view key_text, std::string_view event_te
     const std::string time_text = log_time_text(clock_.local_time());
     screen_log_append(screen_,
                       LogRow{std::string(key_text), std::string(event_text), time_text, highlight});
-    if (file_.is_open()) {
-        // One write per line: its pieces reach the file together or not at all.
-        file_.write(log_file_line(time_text, key_text, event_text));
-        file_.flush();
+    if (file_) {
+        write_line(log_file_line(time_text, key_text, event_text));
     }
 }

@@ -5,12 +5,16 @@
 #pragma once
 
 #include "database/key_list.h"
+#include "events/log_flusher.h"
 #include "events/log_sink.h"
 #include "events/screen_log.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/host.h"
 
+#include <chrono>
+#include <memory>
+#include <string>
 #include <string_view>
 
 constexpr size_t log_key_text_capacity = 100;
@@ -18,7 +22,8 @@ constexpr size_t log_event_text_capacity = 2100;
 
 class Logger final : public LogSink {
   public:
-    Logger(DatabaseRecord& database, ScreenLog& screen, Host& host, Clock& clock);
+    Logger(DatabaseRecord& database, ScreenLog& screen, Host& host, Clock& clock,
+           std::chrono::milliseconds flush_interval = std::chrono::seconds(1));
     Logger(const Logger&) = delete;
     Logger& operator=(const Logger&) = delete;
 
@@ -28,20 +33,31 @@ class Logger final : public LogSink {
     void start_log();
     // Writes "Log ended", empties the screen log and closes the log file without rotating it.
     void end_log();
-    // Opens, rotates or leaves the log file; run before every line.
+    // Opens, rotates, closes or leaves the log file; run before every line.
     void ensure_log_file();
 
-    bool log_file_open() const { return file_.is_open(); }
+    bool log_file_open() const { return file_ != nullptr; }
+    LogFlusher& flusher() { return flusher_; }
 
   private:
     void add_line_on_ui(std::string_view key_text, std::string_view event_text, bool highlight);
+    void write_line(const std::string& line);
+    void close_log_file();
+    void report_once(const char* caption, const std::string& text);
 
     DatabaseRecord& db_;
     ScreenLog& screen_;
     Host& host_;
     Clock& clock_;
-    File file_;
+    // The file and the name it was opened under: a line goes to this file only while the
+    // database still has that log name, whatever happened to the record in between.
+    std::shared_ptr<File> file_;
+    std::string file_path_;
+    LogFlusher flusher_;
 };
 
 extern const char* const log_open_error_caption;
 extern const char* const log_open_error_text;
+extern const char* const log_write_error_caption;
+// Followed by the file's path, then the system's reason.
+extern const char* const log_write_error_text;

@@ -6,14 +6,37 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-File::~File() { close(); }
+namespace {
 
-File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+IoResult last_error() {
+    return IoResult::from_errno(errno);
+}
+
+IoResult result_of(int rc) {
+    return rc == 0 ? IoResult() : last_error();
+}
+
+} // namespace
+
+File::File(int fd, int error) : fd_(fd) {
+    if (fd < 0) {
+        open_error_ = std::error_code(error, std::generic_category());
+    }
+}
+
+File::~File() {
+    close();
+}
+
+File::File(File&& other) noexcept : fd_(other.fd_), open_error_(other.open_error_) {
+    other.fd_ = -1;
+}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         close();
         fd_ = other.fd_;
+        open_error_ = other.open_error_;
         other.fd_ = -1;
     }
     return *this;
@@ -21,27 +44,37 @@ File& File::operator=(File&& other) noexcept {
 
 File File::open_read(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int error = errno;
     if (fd >= 0) {
         struct stat st {};
         // A folder opens for reading on Linux but is no database.
         if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+            error = S_ISDIR(st.st_mode) ? EISDIR : errno;
             ::close(fd);
             fd = -1;
         }
     }
-    return File(fd);
+    return File(fd, error);
 }
 
 File File::create(const std::string& path, unsigned mode) {
-    return File(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    return File(fd, errno);
 }
 
 File File::open_append(const std::string& path) {
-    return File(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    return File(fd, errno);
+}
+
+File File::open_write(const std::string& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    return File(fd, errno);
 }
 
 File File::create_temporary(std::string& path_template) {
-    return File(::mkostemp(path_template.data(), O_CLOEXEC));
+    int fd = ::mkostemp(path_template.data(), O_CLOEXEC);
+    return File(fd, errno);
 }
 
 long File::read(void* data, size_t size) {
@@ -54,9 +87,9 @@ long File::read(void* data, size_t size) {
     }
 }
 
-bool File::write(std::string_view bytes) {
+IoResult File::write(std::string_view bytes) {
     if (fd_ < 0) {
-        return false;
+        return IoResult::from_errno(EBADF);
     }
     const char* p = bytes.data();
     size_t left = bytes.size();
@@ -65,19 +98,35 @@ bool File::write(std::string_view bytes) {
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (n <= 0) {
-            return false;
+        if (n < 0) {
+            return last_error();
+        }
+        if (n == 0) {
+            return IoResult::from_errno(EIO);
         }
         p += n;
         left -= static_cast<size_t>(n);
     }
-    return true;
+    return {};
 }
 
-bool File::flush() { return fd_ >= 0 && ::fsync(fd_) == 0; }
+IoResult File::flush() const {
+    return fd_ < 0 ? IoResult::from_errno(EBADF) : result_of(::fsync(fd_));
+}
 
-bool File::set_mode(unsigned mode) {
-    return fd_ >= 0 && ::fchmod(fd_, static_cast<mode_t>(mode)) == 0;
+IoResult File::set_mode(unsigned mode) {
+    return fd_ < 0 ? IoResult::from_errno(EBADF)
+                   : result_of(::fchmod(fd_, static_cast<mode_t>(mode)));
+}
+
+IoResult File::set_owner(unsigned uid, unsigned gid) {
+    return fd_ < 0 ? IoResult::from_errno(EBADF)
+                   : result_of(::fchown(fd_, static_cast<uid_t>(uid), static_cast<gid_t>(gid)));
+}
+
+IoResult File::truncate(int64_t size) {
+    return fd_ < 0 ? IoResult::from_errno(EBADF)
+                   : result_of(::ftruncate(fd_, static_cast<off_t>(size)));
 }
 
 int64_t File::size() const {
@@ -88,38 +137,45 @@ int64_t File::size() const {
     return static_cast<int64_t>(st.st_size);
 }
 
-bool File::close() {
+bool File::is_linked() const {
+    struct stat st {};
+    return fd_ >= 0 && ::fstat(fd_, &st) == 0 && st.st_nlink > 0;
+}
+
+IoResult File::close() {
     if (fd_ < 0) {
-        return true;
+        return {};
     }
     int rc = ::close(fd_);
     fd_ = -1;
-    return rc == 0;
+    return result_of(rc);
 }
 
-bool rename_file(const std::string& from, const std::string& to) {
+IoResult rename_file(const std::string& from, const std::string& to) {
     // Moving onto an existing name must fail, as the rotated log name relies on it.
     if (::link(from.c_str(), to.c_str()) != 0) {
-        return false;
+        return last_error();
     }
-    return ::unlink(from.c_str()) == 0;
+    return result_of(::unlink(from.c_str()));
 }
 
-bool replace_file(const std::string& from, const std::string& to) {
-    return ::rename(from.c_str(), to.c_str()) == 0;
+IoResult replace_file(const std::string& from, const std::string& to) {
+    return result_of(::rename(from.c_str(), to.c_str()));
 }
 
-bool flush_folder(const std::string& path) {
+IoResult flush_folder(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
-        return false;
+        return last_error();
     }
-    bool ok = ::fsync(fd) == 0;
+    IoResult result = result_of(::fsync(fd));
     ::close(fd);
-    return ok;
+    return result;
 }
 
-bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+IoResult remove_file(const std::string& path) {
+    return result_of(::unlink(path.c_str()));
+}
 
 bool file_exists(const std::string& path) {
     struct stat st {};

@@ -17,6 +17,15 @@ std::string home_dir() {
     return {};
 }
 
+// The user's configuration folder: $XDG_CONFIG_HOME when it is an absolute path (relative
+// values are to be ignored), else ~/.config.
+std::string config_dir() {
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') {
+        return xdg;
+    }
+    return home_dir() + "/.config";
+}
+
 bool entry_exists(const std::string& path) {
     struct stat st {};
     // lstat: a dangling symlink still names the user's choice; opening it then fails with the
@@ -30,7 +39,7 @@ std::string com_port_dir() {
     if (const char* dir = std::getenv("TESSARY_PORT_DIR"); dir && *dir) {
         return dir;
     }
-    return home_dir() + "/.config/tessary/ports";
+    return config_dir() + "/tessary/ports";
 }
 
 std::string com_port_path(uint32_t port) {
@@ -38,7 +47,7 @@ std::string com_port_path(uint32_t port) {
     if (const char* dir = std::getenv("TESSARY_PORT_DIR"); dir && *dir) {
         return std::string(dir) + "/" + name;
     }
-    std::string mapped = home_dir() + "/.config/tessary/ports/" + name;
+    std::string mapped = config_dir() + "/tessary/ports/" + name;
     if (entry_exists(mapped)) {
         return mapped;
     }

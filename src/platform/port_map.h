@@ -5,9 +5,10 @@
 #include <cstdint>
 #include <string>
 
-// $TESSARY_PORT_DIR when set, else ~/.config/tessary/ports (whether or not it exists).
+// $TESSARY_PORT_DIR when set, else $XDG_CONFIG_HOME/tessary/ports (XDG_CONFIG_HOME defaulting
+// to ~/.config), whether or not it exists.
 std::string com_port_dir();
 
-// $TESSARY_PORT_DIR/COMn when that variable is set; otherwise ~/.config/tessary/ports/COMn when
-// that entry exists; otherwise /dev/ttyS<n-1>.
+// $TESSARY_PORT_DIR/COMn when that variable is set; otherwise COMn in the folder above when that
+// entry exists; otherwise /dev/ttyS<n-1>.
 std::string com_port_path(uint32_t port);

@@ -84,10 +84,44 @@ struct Comparison {
     KeyId master;
     std::vector<KeyId> to_add; // database keys the controller lacks
     std::vector<KeyId> extra;  // controller keys the database lacks
+    // Controller keys whose database row is outside its days of validity: deleted whatever the
+    // answer about extra keys, since the database says they must not open today.
+    std::vector<KeyId> expired;
 };
+
+Day sync_day(SyncContext& ctx) {
+    if (ctx.today) {
+        return ctx.today();
+    }
+    LocalTime t = ctx.clock.local_time();
+    return day_from_date(t.year, t.month, t.day).value_or(Day{});
+}
+
+// A database key outside its days counts as absent: not added, and deleted where the
+// controller holds it.
+void apply_validity(const SyncContext& ctx, Comparison& c, Day today) {
+    auto invalid = [&](const KeyId& id) {
+        const KeyRecord* k = key_row(ctx.key_database, find_key(ctx.key_database, id));
+        return k && !key_valid_on(*k, today);
+    };
+    std::erase_if(c.to_add, invalid);
+    for (int row = 0; row < key_row_count(ctx.key_database); ++row) {
+        const KeyRecord* k = key_row(ctx.key_database, row);
+        if (key_valid_on(*k, today)) {
+            continue;
+        }
+        int held_row = find_key(ctx.controller_keys, k->id);
+        KeyId held;
+        read_key_row(ctx.controller_keys, held_row, &held, nullptr, nullptr, nullptr);
+        if (held_row >= 0 && held == k->id) {
+            c.expired.push_back(held);
+        }
+    }
+}
 
 Comparison compare_lists(SyncContext& ctx) {
     Comparison c;
+    Day today = sync_day(ctx);
     on_ui(ctx, [&] {
         read_key_row(ctx.controller_keys, 0, &c.master, nullptr, nullptr, nullptr);
         int count_a = key_row_count(ctx.key_database);
@@ -98,6 +132,7 @@ Comparison compare_lists(SyncContext& ctx) {
                             &count_a, &count_b);
         c.to_add.resize(static_cast<size_t>(count_a));
         c.extra.resize(static_cast<size_t>(count_b));
+        apply_validity(ctx, c, today);
     });
     return c;
 }
@@ -153,8 +188,7 @@ SyncResult run_steps(SyncContext& ctx) {
     // Taken before the post, so that a restart between the two is taken for a lost request
     // rather than missed.
     uint32_t starts = ctx.link.starts();
-    // Also before the post: a unit that answers at once, before the wait begins, must still
-    // count as one that answered, or the wait would see neither its bytes nor its silence.
+    // Also before the post: a unit that answers at once must not count as a silent one.
     uint32_t bytes = ctx.link.bytes_received();
     if (!post_request(ctx.link, request_readout)) {
         return SyncResult::NoPort;
@@ -184,7 +218,7 @@ SyncResult run_steps(SyncContext& ctx) {
     if (cancelled(ctx)) {
         return SyncResult::Shutdown;
     }
-    if (c.to_add.empty() && c.extra.empty()) {
+    if (c.to_add.empty() && c.extra.empty() && c.expired.empty()) {
         ask(ctx, sync_caption, sync_text_already_up_to_date, MsgIcon::Information);
         return cancelled(ctx) ? SyncResult::Shutdown : SyncResult::UpToDate;
     }
@@ -209,9 +243,13 @@ SyncResult run_steps(SyncContext& ctx) {
     s.page_full_seen.store(false, std::memory_order_release);
     bool showed_progress = false;
     // Deleting first makes room in the controller's key memory for the adds.
-    if (!c.extra.empty() && delete_extra) {
+    std::vector<KeyId> to_delete = c.expired;
+    if (delete_extra) {
+        to_delete.insert(to_delete.end(), c.extra.begin(), c.extra.end());
+    }
+    if (!to_delete.empty()) {
         showed_progress = true;
-        if (!transfer_phase(ctx, sync_status_deleting, c.extra, false)) {
+        if (!transfer_phase(ctx, sync_status_deleting, to_delete, false)) {
             all_ok = false;
         }
     }

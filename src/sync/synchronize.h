@@ -67,6 +67,8 @@ struct SyncContext {
     DatabaseRecord& key_database;
     DatabaseRecord& controller_keys;
     std::function<void()> mark_modified;
+    // The day against which keys' days of validity are checked; empty: today by the clock.
+    std::function<Day()> today;
 
     // Set when the window goes away: the run ends at its next look, shows nothing more and
     // leaves the window alone.

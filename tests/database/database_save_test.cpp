@@ -5,14 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -61,8 +64,12 @@ class DatabaseSave : public ::testing::Test {
             add_key(rec, KeyId{0, static_cast<uint32_t>(i), 0}, name.get(), nullptr, nullptr);
         }
     }
+    // The backup folder a replacing save makes is not a leftover.
     size_t entries() const {
-        return static_cast<size_t>(std::distance(fs::directory_iterator(dir_), {}));
+        return static_cast<size_t>(
+            std::count_if(fs::directory_iterator(dir_), {}, [](const fs::directory_entry& e) {
+                return e.path().filename() != ".tessary-backups";
+            }));
     }
 
     fs::path dir_;
@@ -134,13 +141,90 @@ TEST_F(DatabaseSave, AWriteThatFailsHalfwayLeavesTheOldFileByteForByte) {
     struct rlimit small = old_limit;
     small.rlim_cur = 1000;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool saved = save_database_file(rec, path());
+    const IoResult saved = save_database_file(rec, path());
     setrlimit(RLIMIT_FSIZE, &old_limit);
     std::signal(SIGXFSZ, old_handler);
 
     EXPECT_FALSE(saved);
+    EXPECT_EQ(saved.error(), std::errc::file_too_large);
     EXPECT_EQ(bytes_of(path()), old_bytes);
     EXPECT_EQ(entries(), 1u);
+}
+
+// The tests run as root, who may write any file: the cases of an ordinary user are run in a
+// child that has taken on such a user's identity. Its exit status is 0 for a successful save,
+// else the cause's errno value.
+constexpr uid_t user = 4242;
+constexpr uid_t other_user = 4343;
+
+int save_as_user(const DatabaseRecord& rec, const std::string& path) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0) {
+            _exit(255);
+        }
+        IoResult saved = save_database_file(rec, path);
+        _exit(saved ? 0 : saved.error().value());
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+struct UserCase {
+    const char* what;
+    uid_t file_owner;
+    mode_t file_mode;
+    mode_t folder_mode; // the folder belongs to root
+    int expected;       // exit status of the child
+    uid_t owner_after;
+};
+
+TEST_F(DatabaseSave, AnOrdinaryUserSavesOnlyFilesTheyMayWriteAndNeverTakesThemOver) {
+    const UserCase cases[] = {
+        {"read-only file, writable folder", user, 0444, 0777, EACCES, user},
+        {"another user's file, writable folder", other_user, 0644, 0777, EACCES, other_user},
+        {"own file, folder without room for a new name", user, 0644, 0755, 0, user},
+        {"another user's writable file, writable folder", other_user, 0666, 0777, 0, other_user},
+    };
+    add_keys(2);
+    const std::string expected = expected_bytes();
+    ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
+    for (const UserCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path folder = dir_ / "shared";
+        fs::remove_all(folder);
+        fs::create_directory(folder);
+        ASSERT_EQ(chmod(folder.c_str(), c.folder_mode), 0);
+        const std::string file = (folder / "keys.tsy").string();
+        put(file, old_bytes);
+        ASSERT_EQ(chown(file.c_str(), c.file_owner, c.file_owner), 0);
+        ASSERT_EQ(chmod(file.c_str(), c.file_mode), 0);
+
+        EXPECT_EQ(save_as_user(rec, file), c.expected);
+        EXPECT_EQ(bytes_of(file), c.expected == 0 ? expected : old_bytes);
+        struct stat st {};
+        ASSERT_EQ(stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, c.owner_after);
+        EXPECT_EQ(st.st_mode & 07777, c.file_mode);
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
+    }
+}
+
+TEST_F(DatabaseSave, RootKeepsTheOwnerAndGroupOfTheFileItReplaces) {
+    put(path(), old_bytes);
+    ASSERT_EQ(chown(path().c_str(), user, other_user), 0);
+    ASSERT_EQ(chmod(path().c_str(), 0640), 0);
+    add_keys(1);
+    ASSERT_TRUE(save_database_file(rec, path()));
+    EXPECT_EQ(bytes_of(path()), expected_bytes());
+    struct stat st {};
+    ASSERT_EQ(stat(path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, user);
+    EXPECT_EQ(st.st_gid, other_user);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 } // namespace

@@ -469,6 +469,37 @@ TEST(KeyListSort, EqualNamesKeepTheirOrder) {
     }
 }
 
+// The sort works on words gathered from the names, seven bytes at a time; its order must be
+// exactly the stable order of compare_key_rows, also where names differ only late, only in
+// length, in a NUL byte or in the case of a letter, and for numbers of all 32 bits.
+TEST(KeyListSort, AgreesWithStableSortByComparison) {
+    std::mt19937 random(5);
+    const std::string alphabet("aA[\0\xe9 ", 6);
+    DatabaseRecord rec;
+    create_key_list(rec, nullptr);
+    for (uint32_t i = 0; i < 3000; ++i) {
+        std::string name(random() % 3 * 7, 'x'); // shared prefixes of whole words
+        for (size_t n = random() % 17; n > 0; --n) {
+            name += alphabet[random() % alphabet.size()];
+        }
+        int row = append_key_row(rec);
+        uint32_t number = random() % 4 ? static_cast<uint32_t>(random()) : random() % 8;
+        replace(rec, row, number, name);
+    }
+    for (int column : {0, 1, 0, 1}) {
+        std::vector<const KeyRecord*> expected;
+        for (int i = 0; i < key_row_count(rec); ++i) {
+            expected.push_back(key_row(rec, i));
+        }
+        std::stable_sort(expected.begin(), expected.end(),
+                         [&](auto* a, auto* b) { return compare_key_rows(*a, *b, column) < 0; });
+        sort_key_rows(rec, column);
+        for (int i = 0; i < key_row_count(rec); ++i) {
+            ASSERT_EQ(key_row(rec, i), expected[static_cast<size_t>(i)]) << column << " " << i;
+        }
+    }
+}
+
 TEST(KeyListSort, CompareByNumberIsConsistentForWideNumbers) {
     KeyRecord low, high;
     low.id.number = 1;
@@ -586,5 +617,28 @@ TEST(KeyListDifference, MatchesTheNestedScanOrderExactly) {
         array_b.resize(static_cast<size_t>(count_b));
         ASSERT_EQ(array_a, ids_a) << "round " << round;
         ASSERT_EQ(array_b, ids_b) << "round " << round;
+    }
+}
+
+TEST(KeyList, AKeyIsValidFromItsFirstThroughItsLastDay) {
+    const Day from = *parse_day("2026-03-01"), until = *parse_day("2026-03-14");
+    struct Case {
+        std::optional<Day> from, until;
+        int32_t offset_from_first; // the day asked about, relative to `from`
+        bool valid;
+    } cases[] = {
+        {std::nullopt, std::nullopt, -100000, true},
+        {from, std::nullopt, -1, false},
+        {from, std::nullopt, 0, true},
+        {from, until, 13, true},
+        {from, until, 14, false},
+        {std::nullopt, until, -100000, true},
+    };
+    for (const Case& c : cases) {
+        KeyRecord k;
+        k.valid_from = c.from;
+        k.valid_until = c.until;
+        EXPECT_EQ(key_valid_on(k, Day{from.number + c.offset_from_first}), c.valid)
+            << c.offset_from_first;
     }
 }

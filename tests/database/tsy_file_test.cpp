@@ -563,3 +563,101 @@ TEST_F(TsyFile, OldFormatCutShortOrBad) {
     EXPECT_EQ(rows(), (std::vector<Row>{{"000001", "c", "", "b   a   d"},
                                         {"000002", "c", "", "b   a   d"}}));
 }
+
+// ---- Days of validity -----------------------------------------------------------------------
+
+namespace {
+
+std::string dates(const DatabaseRecord& rec, int row) {
+    const KeyRecord* k = key_row(rec, row);
+    return (k->valid_from ? day_text(*k->valid_from) : "") + "/" +
+           (k->valid_until ? day_text(*k->valid_until) : "");
+}
+
+const std::string dated_keys = "KEY\t000001\tA\t\t\r\n"
+                               "KEY\t000002\tB\t\t\r\n"
+                               "KEY\t000003\tC\t\t\r\n"
+                               "VALID\t000001\t2026-03-01\t2026-03-14\r\n"
+                               "VALID\t000003\t\t2026-12-31\r\n";
+
+} // namespace
+
+TEST_F(TsyFile, ValidLinesFollowTheKeysAndReadBack) {
+    read(header + dated_keys);
+    std::string written = write();
+    EXPECT_NE(written.find("LOGFILESIZE\t710\r\n" + dated_keys), std::string::npos) << written;
+    reset_database(rec);
+    read(written);
+    EXPECT_EQ(dates(rec, 0), "2026-03-01/2026-03-14");
+    EXPECT_EQ(dates(rec, 1), "/");
+    EXPECT_EQ(dates(rec, 2), "/2026-12-31");
+}
+
+// A reader that predates VALID passes those lines over like any unknown keyword: every key stays,
+// also one that follows a VALID line.
+TEST_F(TsyFile, ValidLinesAreSkippedByTheReadingRulesWithoutThem) {
+    put_file(header + dated_keys + "KEY\t000004\tD\t\t\r\n");
+    File f = File::open_read(path());
+    read_database(rec, f, false, host, false);
+    ASSERT_EQ(key_row_count(rec), 4);
+    for (int row = 0; row < 4; ++row) {
+        EXPECT_EQ(dates(rec, row), "/");
+    }
+}
+
+TEST_F(TsyFile, ValidLinesForUnknownKeysOrWithBadDatesArePassedOver) {
+    read(header + "KEY\t000001\tA\t\t\r\nKEY\t000002\tB\t\t\r\nKEY\t000003\tC\t\t\r\n"
+                  "VALID\t000009\t2026-01-01\t\r\n"
+                  "VALID\t000001\t2026-02-30\t\r\n"
+                  "VALID\t000002\t2026-1-5\t\r\n"
+                  "VALID\tzz0003\t2026-01-01\t\r\n"
+                  "VALID\t000003\t2026-01-01\t2026-01-02\r\n");
+    EXPECT_EQ(dates(rec, 0), "/");
+    EXPECT_EQ(dates(rec, 1), "/");
+    EXPECT_EQ(dates(rec, 2), "2026-01-01/2026-01-02");
+}
+
+// Import database takes the dates of the keys it adds, never of the keys already there.
+TEST_F(TsyFile, ImportAppliesValidLinesOnlyToTheKeysItAdds) {
+    add(1, "kept", "", "");
+    read(header + dated_keys, true);
+    ASSERT_EQ(key_row_count(rec), 3);
+    EXPECT_EQ(dates(rec, 0), "/");
+    EXPECT_EQ(dates(rec, 2), "/2026-12-31");
+}
+
+namespace {
+
+struct CountingObserver : KeyListObserver {
+    int resets = 0, inserts = 0, rows_at_reset = -1;
+    const DatabaseRecord* rec = nullptr;
+    void rows_about_to_be_reset() override { rows_at_reset = key_row_count(*rec); }
+    void rows_reset() override { ++resets; }
+    void rows_inserted(int, int) override { ++inserts; }
+    void rows_removed(int, int) override {}
+    void row_changed(int) override {}
+    void rows_reordered() override {}
+};
+
+// A view would follow a load of a million keys row by row: a load is one reset, told before
+// the first key is read; an import adds rows to what the view shows, one by one.
+TEST_F(TsyFile, ALoadIsOneResetForTheViewAndAnImportInsertsRows) {
+    CountingObserver observer;
+    observer.rec = &rec;
+    create_key_list(rec, &observer);
+    observer.resets = 0;
+    read(worked_example);
+    EXPECT_EQ(observer.resets, 1);
+    EXPECT_EQ(observer.rows_at_reset, 0);
+    EXPECT_EQ(observer.inserts, 0);
+    EXPECT_EQ(key_row_count(rec), 2);
+    EXPECT_EQ(rec.keys.observer, &observer);
+    reset_database(rec);
+    observer.resets = 0;
+    read(worked_example, true);
+    EXPECT_EQ(observer.resets, 0);
+    EXPECT_EQ(observer.inserts, 2);
+    rec.keys.observer = nullptr;
+}
+
+} // namespace

@@ -5,9 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -266,4 +271,80 @@ TEST_F(LoggerTest, EndLogWithoutAFileStillEmptiesTheScreen) {
     logger.add_log_line("k", "e", false);
     logger.end_log();
     EXPECT_EQ(screen_log_row_count(screen), 0);
+}
+
+// A controller report that arrives between "Log ended" and the record's reset reopens the old
+// log; once the database's name changes or goes, nothing more may reach that file.
+TEST_F(LoggerTest, LinesAfterTheNameChangesNeverReachTheOldLog) {
+    for (const std::string& next_name : {std::string(), (dir / "Other.tsy").string()}) {
+        fs::remove(log_path());
+        db.file_name = (dir / "Office.tsy").string();
+        logger.start_log();
+        logger.end_log();
+        logger.add_log_line("00a3f1", "Late report.", false);
+        db.file_name = next_name;
+        logger.start_log();
+        logger.add_log_line("k", "New database.", false);
+        EXPECT_EQ(read_all(log_path()), line(" - ", "Log started") + line(" - ", "Log ended") +
+                                            line("00a3f1", "Late report."))
+            << "next name: '" << next_name << "'";
+        EXPECT_EQ(logger.log_file_open(), !next_name.empty());
+        logger.end_log();
+    }
+    EXPECT_EQ(read_all(dir / "Other.log"),
+              line(" - ", "Log started") + line("k", "New database.") + line(" - ", "Log ended"));
+}
+
+TEST_F(LoggerTest, ARemovedFileIsStartedAgainUnderItsName) {
+    logger.start_log();
+    fs::remove(log_path());
+    logger.add_log_line("k", "After removal.", false);
+    EXPECT_EQ(read_all(log_path()), line("k", "After removal."));
+}
+
+// A real failure: the process may write no file beyond a few bytes more than the log holds, so
+// the third line is cut short by the system, as on a disk that fills up midway.
+TEST_F(LoggerTest, FullDiskKeepsWholeLinesAndIsReportedOnce) {
+    logger.start_log();
+    logger.add_log_line("k", "fits", false);
+    struct rlimit old_limit {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old_limit;
+    small.rlim_cur = fs::file_size(log_path()) + 20;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    logger.add_log_line("k", "lost 1", false);
+    logger.add_log_line("k", "lost 2", false);
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    std::signal(SIGXFSZ, old_handler);
+    logger.add_log_line("k", "room again", false);
+
+    EXPECT_EQ(read_all(log_path()),
+              line(" - ", "Log started") + line("k", "fits") + line("k", "room again"));
+    EXPECT_EQ(screen_log_row_count(screen), 5);
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].caption, "Tessary - Writing logfile");
+    EXPECT_EQ(host.boxes[0].text,
+              "A line couldn't be written to the logfile. Tessary will function as normal,\nbut "
+              "events may be missing from the log on disk.\n\nFile: " +
+                  log_path().string() + "\nReason: File too large");
+    EXPECT_EQ(host.boxes[0].icon, MsgIcon::Error);
+}
+
+TEST_F(LoggerTest, FlushedOffTheCallingThreadAtMostOncePerIntervalAndAtEndOfLog) {
+    Logger slow(db, screen, host, clock, std::chrono::hours(1));
+    slow.start_log();
+    // The first line is flushed at once; the next ones wait for the interval or the end.
+    for (int i = 0; i < 200 && slow.flusher().flush_count() == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(slow.flusher().flush_count(), 1u);
+    for (int i = 0; i < 20; ++i) {
+        slow.add_log_line("k", "e", false);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(slow.flusher().flush_count(), 1u);
+    slow.end_log();
+    slow.flusher().wait_idle();
+    EXPECT_EQ(slow.flusher().flush_count(), 2u);
 }

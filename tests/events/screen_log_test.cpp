@@ -1,4 +1,5 @@
 #include "events/screen_log.h"
+#include "events/screen_log_csv.h"
 
 #include <gtest/gtest.h>
 
@@ -62,4 +63,15 @@ TEST(ScreenLog, RowOutsideTheLogIsNull) {
     EXPECT_EQ(screen_log_row(log, -1), nullptr);
     EXPECT_EQ(screen_log_row(log, 1), nullptr);
     EXPECT_NE(screen_log_row(log, 0), nullptr);
+}
+
+TEST(ScreenLogCsv, RowsInOrderInUtf8) {
+    ScreenLog log;
+    screen_log_append(log, LogRow{"00a3f1", "Door A opened, by \"key\"", "12:00:01", false});
+    screen_log_append(log, LogRow{" - ", "caf\xe9", "12:00:02", true});
+    EXPECT_EQ(screen_log_to_csv(log), "key,event,time\r\n"
+                                      "00a3f1,\"Door A opened, by \"\"key\"\"\",12:00:01\r\n"
+                                      "\" - \",caf\xc3\xa9,12:00:02\r\n");
+    std::vector<int> rows = {1};
+    EXPECT_EQ(screen_log_to_csv(log, &rows), "key,event,time\r\n\" - \",caf\xc3\xa9,12:00:02\r\n");
 }

@@ -87,6 +87,7 @@ TEST(PortMap, UserFolderWhenItsEntryExistsElseTheBuiltInUart) {
     char home[] = "/tmp/tessary-home-XXXXXX";
     ASSERT_NE(mkdtemp(home), nullptr);
     EnvGuard env("TESSARY_PORT_DIR", nullptr);
+    EnvGuard xdg("XDG_CONFIG_HOME", nullptr);
     EnvGuard h("HOME", home);
     EXPECT_EQ(com_port_path(1), "/dev/ttyS0");
     EXPECT_EQ(com_port_path(12), "/dev/ttyS11");
@@ -96,6 +97,28 @@ TEST(PortMap, UserFolderWhenItsEntryExistsElseTheBuiltInUart) {
     EXPECT_EQ(com_port_path(2), dir + "/COM2");
     EXPECT_EQ(com_port_path(1), "/dev/ttyS0");
     EXPECT_EQ(com_port_dir(), dir);
+    ASSERT_EQ(system(("rm -rf " + std::string(home)).c_str()), 0);
+}
+
+TEST(PortMap, ConfigFolderFollowsXdgConfigHomeWhenItIsAbsolute) {
+    char home[] = "/tmp/tessary-xdg-XXXXXX";
+    ASSERT_NE(mkdtemp(home), nullptr);
+    EnvGuard env("TESSARY_PORT_DIR", nullptr);
+    EnvGuard h("HOME", "/nonexistent-home");
+    {
+        EnvGuard xdg("XDG_CONFIG_HOME", "relative/config"); // not a base folder: ignored
+        EXPECT_EQ(com_port_dir(), "/nonexistent-home/.config/tessary/ports");
+    }
+    EnvGuard xdg("XDG_CONFIG_HOME", home);
+    const std::string dir = std::string(home) + "/tessary/ports";
+    EXPECT_EQ(com_port_dir(), dir);
+    ASSERT_EQ(system(("mkdir -p " + dir).c_str()), 0);
+    ASSERT_EQ(symlink("/dev/ttyUSB0", (dir + "/COM4").c_str()), 0);
+    EXPECT_EQ(com_port_path(4), dir + "/COM4");
+    {
+        EnvGuard p("TESSARY_PORT_DIR", "/tmp/ports"); // still wins
+        EXPECT_EQ(com_port_path(4), "/tmp/ports/COM4");
+    }
     ASSERT_EQ(system(("rm -rf " + std::string(home)).c_str()), 0);
 }
 

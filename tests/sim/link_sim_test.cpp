@@ -25,6 +25,15 @@ struct Rig : LinkFixture<FakeHost> {
     }
     ~Rig() { stop_comm_thread(link); }
 
+    // The bytes of the unit that the link counts as received.
+    static uint32_t counted(const std::string& sent) {
+        uint32_t n = 0;
+        for (char c : sent) {
+            n += c != '\n' && c != 0x11 && c != 0x13;
+        }
+        return n;
+    }
+
     static SimOptions options(SimModel model) {
         SimOptions o;
         o.model = model;
@@ -46,6 +55,10 @@ struct Rig : LinkFixture<FakeHost> {
             }
             return false;
         }));
+        // The prompt after the report too: a command posted before it arrives would take it
+        // for the echo its test holds back.
+        ASSERT_TRUE(sim.wait_idle(long_wait_ms));
+        ASSERT_TRUE(wait_for([&] { return link.bytes_received() == counted(sim.sent()); }));
         log.clear();
     }
 
@@ -218,7 +231,8 @@ TEST_P(LinkSim, WatchdogFiresOncePerLoad) {
     std::this_thread::sleep_for(100ms); // the receive loop has started and marked the time
     clock.advance(5001);
     ASSERT_TRUE(wait_for([&] { return rig.host.boxes_snapshot().size() == 1; }));
-    EXPECT_TRUE(rig.decoder.state.no_response_seen.load());
+    // The flag follows the box (which holds the comm thread until it is answered).
+    EXPECT_TRUE(wait_for([&] { return rig.decoder.state.no_response_seen.load(); }));
     clock.advance(20000);
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(rig.host.boxes_snapshot().size(), 1u);

@@ -25,7 +25,7 @@ class FakeClock final : public Clock {
         }
     }
     // Follows the fake tick: a test that moves the clock ends the wait within a millisecond,
-    // and auto_advance moves it 100 ms for each real millisecond waited.
+    // and auto_advance moves it 25 ms for each real millisecond waited.
     bool wait_for(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
                   uint32_t timeout_ms, const std::function<bool()>& ready) override {
         uint32_t start = tick_ms();
@@ -36,7 +36,7 @@ class FakeClock final : public Clock {
             }
             cv.wait_for(lock, std::chrono::milliseconds(1));
             if (auto_advance.load(std::memory_order_acquire) && !ready()) {
-                now.fetch_add(std::min<uint32_t>(100, timeout_ms - spent),
+                now.fetch_add(std::min<uint32_t>(25, timeout_ms - spent),
                               std::memory_order_acq_rel);
             }
         }

@@ -542,3 +542,43 @@ TEST_F(SyncTest, DestroyingTheOwnerDuringAStalledTransferStopsTheCommThreadAndJo
 }
 
 } // namespace
+
+// --- days of validity ----------------------------------------------------------------------------
+
+// Key 5 opens on two days; the controller holds its master (in the database too) and, when
+// asked, key 5.
+class ValidityTest : public SyncTest {
+  protected:
+    ValidityTest() {
+        database_keys({0x100, 0x5});
+        set_key_validity(db, 1, first, Day{first.number + 1});
+    }
+    SyncResult run_on(Day day, bool controller_holds_key) {
+        ctx.today = [day] { return day; };
+        comm.memory =
+            controller_holds_key ? std::vector<uint32_t>{0x100, 0x5} : std::vector<uint32_t>{0x100};
+        return run();
+    }
+    const Day first = *parse_day("2026-03-01");
+};
+
+TEST_F(ValidityTest, AKeyIsAddedOnItsFirstDay) {
+    EXPECT_EQ(run_on(first, false), SyncResult::Done);
+    EXPECT_THAT(sent_after_readout(), ElementsAre("n000005"));
+}
+
+TEST_F(ValidityTest, AKeyIsNotAddedTheDayBeforeItsFirst) {
+    EXPECT_EQ(run_on(Day{first.number - 1}, false), SyncResult::UpToDate);
+}
+
+TEST_F(ValidityTest, AKeyIsKeptOnItsLastDay) {
+    EXPECT_EQ(run_on(Day{first.number + 1}, true), SyncResult::UpToDate);
+}
+
+// No question: the database does not hold an extra key, it holds one that must not open.
+TEST_F(ValidityTest, AKeyIsDeletedTheDayAfterItsLastWithoutAQuestion) {
+    EXPECT_EQ(run_on(Day{first.number + 2}, true), SyncResult::Done);
+    EXPECT_THAT(sent_after_readout(), ElementsAre("d000005"));
+    expect_one_box("Tessary - Synchronizing with controller",
+                   "The database and the key controller are now up to date.", MsgIcon::Information);
+}

@@ -3,8 +3,9 @@
 #pragma once
 
 #include "platform/clock.h"
-#include "ui/app.h"
-#include "ui/main_window.h"
+#include "support/scripted_qt_host.h"
+#include "ui/window/app.h"
+#include "ui/window/main_window.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -23,11 +24,11 @@ struct TestClock final : Clock {
     void sleep_ms(uint32_t ms) override { tick += ms; }
 };
 
-// A fresh application per test: scripted boxes, the manual viewer replaced, window shown.
+// A fresh application per test: scripted boxes and file dialogs, the manual viewer replaced, window
+// shown.
 struct TestApp {
     explicit TestApp(const std::string& command_line = {}, bool show = true) {
-        app = std::make_unique<App>(clock);
-        app->host.set_scripted(true);
+        app = make_scripted_app(clock);
         app->open_url = [this](const QUrl& url) {
             opened_urls.push_back(url);
             return open_url_result;
@@ -42,7 +43,8 @@ struct TestApp {
         app.reset();
     }
     MainWindow& window() { return *app->window; }
-    std::vector<ShownBox> boxes() { return app->host.boxes(); }
+    ScriptedQtHost& host() { return scripted_host(*app); }
+    std::vector<ShownBox> boxes() { return host().boxes(); }
 
     TestClock clock;
     std::unique_ptr<App> app;

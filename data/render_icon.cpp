@@ -1,0 +1,31 @@
+// Build tool: renders the SVG program icon into a square PNG of the given size, so that the
+// installed PNG icons are always the same drawing as the SVG.
+#include <QImage>
+#include <QPainter>
+#include <QSvgRenderer>
+
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s icon.svg size out.png\n", argv[0]);
+        return 2;
+    }
+    const int size = std::atoi(argv[2]);
+    QSvgRenderer svg(QString::fromLocal8Bit(argv[1]));
+    if (!svg.isValid() || size <= 0) {
+        std::fprintf(stderr, "%s: cannot render %s at size %s\n", argv[0], argv[1], argv[2]);
+        return 1;
+    }
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    svg.render(&painter, QRectF(0, 0, size, size));
+    painter.end();
+    if (!image.save(QString::fromLocal8Bit(argv[3]), "PNG")) {
+        std::fprintf(stderr, "%s: cannot write %s\n", argv[0], argv[3]);
+        return 1;
+    }
+    return 0;
+}

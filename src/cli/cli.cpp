@@ -1,0 +1,40 @@
+#include "cli/cli.h"
+
+#include "cli/database_input.h"
+#include "cli/exit_codes.h"
+#include "cli/keys_commands.h"
+
+int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+            ControllerSeam& controller) {
+    ParsedCommandLine parsed = parse_command_line(args);
+    if (!parsed.request) {
+        err << "tessary-cli: " << parsed.error << "\n" << parsed.usage;
+        return ExitUsage;
+    }
+    const CliRequest& req = *parsed.request;
+    if (req.help || req.command == CliCommand::Help) {
+        out << help_text(req.command);
+        return ExitOk;
+    }
+    switch (req.command) {
+    case CliCommand::Version:
+        out << "tessary-cli " << TESSARY_VERSION << "\n";
+        return ExitOk;
+    case CliCommand::KeysList:
+    case CliCommand::KeysExport:
+    case CliCommand::KeysImport:
+        return run_keys_command(req, out, err);
+    default:
+        break;
+    }
+    // The controller subcommands: the database (when given) is loaded here, so that a missing
+    // or unusable file is reported the same way for every subcommand.
+    DatabaseRecord db;
+    create_key_list(db, nullptr);
+    if (!req.database.empty()) {
+        if (int status = load_database_file(db, req.database, err)) {
+            return status;
+        }
+    }
+    return controller.run(req, req.database.empty() ? nullptr : &db, out, err);
+}

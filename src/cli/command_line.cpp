@@ -1,0 +1,313 @@
+#include "cli/command_line.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+struct SubcommandEntry {
+    CliCommand command;
+    const char* words; // as typed: "keys list"
+    const char* usage; // the arguments after the words
+    const char* help;  // what it does, then its options
+    std::vector<std::string> flags;
+    int min_args;
+    int max_args;
+};
+
+const char* const where_options =
+    "  --port N         the controller on COM port N instead of the database's port\n"
+    "  --device PATH    the controller on this serial device or pseudo-terminal\n";
+
+const std::vector<SubcommandEntry>& subcommands() {
+    static const std::vector<SubcommandEntry> table = {
+        {CliCommand::KeysList,
+         "keys list",
+         "FILE.tsy [--csv|--json]",
+         "Prints the keys of the database, one per line: key number, name, memo, free field,\n"
+         "first and last day of validity, separated by tabs. Texts are printed in UTF-8.\n\n"
+         "  --csv            as CSV (key,name,memo,free)\n"
+         "  --json           as a JSON array of objects\n",
+         {"--csv", "--json"},
+         1,
+         1},
+        {CliCommand::KeysExport,
+         "keys export",
+         "FILE.tsy [--csv|--json]",
+         "Writes the keys of the database to standard output as CSV (the default) or JSON,\n"
+         "in UTF-8; Windows-1252 texts are converted.\n\n"
+         "  --csv            CSV with the header row key,name,memo,free (the default)\n"
+         "  --json           a JSON array of objects\n",
+         {"--csv", "--json"},
+         1,
+         1},
+        {CliCommand::KeysImport,
+         "keys import",
+         "FILE.tsy KEYS.csv [--csv] [--update] [--good-rows-only] [--dry-run]",
+         "Adds the keys of a CSV file (header row key,name,memo,free in any order, optionally\n"
+         "valid_from and valid_until as YYYY-MM-DD; - reads standard input) to the database\n"
+         "and saves it. A file with bad rows is refused as a\n"
+         "whole; every bad row is listed with its line number and reason.\n\n"
+         "  --csv            the input is CSV (the only input format)\n"
+         "  --update         keys already in the database take the texts of the file\n"
+         "                   (without it they are kept as they are)\n"
+         "  --good-rows-only import the good rows even when some rows are bad\n"
+         "  --dry-run        say what would be imported and change nothing\n",
+         {"--csv", "--json", "--update", "--good-rows-only", "--dry-run"},
+         2,
+         2},
+        {CliCommand::Diff,
+         "diff",
+         "FILE.tsy [--port N|--device PATH]",
+         "Reads the keys back from the controller and prints the keys it lacks and the keys\n"
+         "only it holds. Exit status 0 when they are equal, 1 when they differ, 2 on trouble.\n\n",
+         {"--port", "--device"},
+         1,
+         1},
+        {CliCommand::Sync,
+         "sync",
+         "FILE.tsy [--dry-run] [--keep-extras|--delete-extras] [--verify] [--port N|--device "
+         "PATH]",
+         "Makes the controller hold exactly the keys of the database that are valid today.\n"
+         "Keys only the controller holds stop the run (exit status 1) unless one of the two\n"
+         "extras options says what to do with them.\n\n"
+         "  --dry-run        print what would be sent and send nothing\n"
+         "  --keep-extras    keep them, and add them to the database\n"
+         "  --delete-extras  delete them from the controller\n"
+         "  --verify         read the controller back afterwards and compare\n",
+         {"--dry-run", "--keep-extras", "--delete-extras", "--verify", "--port", "--device"},
+         1,
+         1},
+        {CliCommand::Door,
+         "door",
+         "A|B [FILE.tsy] [--port N|--device PATH]",
+         "Opens door A or door B.\n\n",
+         {"--port", "--device"},
+         1,
+         2},
+        {CliCommand::Reset,
+         "reset",
+         "[FILE.tsy] [--port N|--device PATH]",
+         "Resets the controller.\n\n",
+         {"--port", "--device"},
+         0,
+         1},
+        {CliCommand::Clear,
+         "clear",
+         "--yes [FILE.tsy] [--port N|--device PATH]",
+         "Clears the controller's key memory. Refuses without --yes.\n\n"
+         "  --yes            really clear it\n",
+         {"--yes", "--port", "--device"},
+         0,
+         1},
+        {CliCommand::Listen,
+         "listen",
+         "[FILE.tsy] [--json] [--port N|--device PATH]",
+         "Prints the controller's events, one per line, with the texts of the screen log,\n"
+         "until interrupted.\n\n"
+         "  --json           one JSON object per line: time, key, event and highlight\n",
+         {"--json", "--port", "--device"},
+         0,
+         1},
+    };
+    return table;
+}
+
+bool needs_controller(CliCommand c) {
+    return c == CliCommand::Diff || c == CliCommand::Sync || c == CliCommand::Door ||
+           c == CliCommand::Reset || c == CliCommand::Clear || c == CliCommand::Listen;
+}
+
+std::string usage_of(const SubcommandEntry& entry) {
+    return std::string("usage: tessary-cli ") + entry.words + " " + entry.usage + "\n";
+}
+
+std::string program_usage() {
+    std::string out;
+    for (const SubcommandEntry& entry : subcommands()) {
+        out += (out.empty() ? "usage: " : "       ") + std::string("tessary-cli ") + entry.words +
+               " " + entry.usage + "\n";
+    }
+    return out + "       tessary-cli --help | --version\n";
+}
+
+bool parse_port(const std::string& text, unsigned* port) {
+    if (text.empty() || text.size() > 3 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    unsigned n = static_cast<unsigned>(std::strtoul(text.c_str(), nullptr, 10));
+    if (n < 1 || n > 255) {
+        return false;
+    }
+    *port = n;
+    return true;
+}
+
+} // namespace
+
+std::string help_text(CliCommand command) {
+    for (const SubcommandEntry& entry : subcommands()) {
+        if (entry.command == command) {
+            std::string out = usage_of(entry) + "\n" + entry.help;
+            if (needs_controller(command)) {
+                out += std::string(out.ends_with("\n\n") ? "" : "\n") +
+                       "The controller is the one on the database's COM port unless:\n" +
+                       where_options;
+            }
+            return out + "  --help           this text\n";
+        }
+    }
+    return program_usage() +
+           "\nManages the keys of a Tessary database (.tsy) and its key controller from\n"
+           "scripts and timers. Each subcommand has its own --help.\n\n"
+           "Exit status: 0 done, 1 different (diff, sync), 2 trouble (diff), 64 usage error,\n"
+           "65 unusable input file, 66 input file missing, 69 controller not available,\n"
+           "74 input/output error, 77 no permission for the device.\n";
+}
+
+ParsedCommandLine parse_command_line(const std::vector<std::string>& args) {
+    ParsedCommandLine result;
+    result.usage = program_usage();
+    if (args.empty()) {
+        result.error = "no subcommand given";
+        return result;
+    }
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        result.request = CliRequest{};
+        result.request->command = CliCommand::Help;
+        return result;
+    }
+    if (args[0] == "--version") {
+        result.request = CliRequest{};
+        result.request->command = CliCommand::Version;
+        return result;
+    }
+
+    const SubcommandEntry* entry = nullptr;
+    size_t at = 0;
+    for (const SubcommandEntry& s : subcommands()) {
+        std::string words = s.words;
+        bool two = words.find(' ') != std::string::npos;
+        std::string typed = two && args.size() >= 2 ? args[0] + " " + args[1] : args[0];
+        if (typed == words) {
+            entry = &s;
+            at = two ? 2 : 1;
+            break;
+        }
+    }
+    if (!entry) {
+        result.error =
+            args[0] == "keys" && args.size() < 2
+                ? "keys needs one of list, export or import"
+                : "unknown subcommand '" + args[0] + (args[0] == "keys" ? " " + args[1] : "") + "'";
+        return result;
+    }
+    result.usage = usage_of(*entry);
+
+    CliRequest req;
+    req.command = entry->command;
+    std::vector<std::string> positional;
+    auto allowed = [&](const std::string& flag) {
+        return std::find(entry->flags.begin(), entry->flags.end(), flag) != entry->flags.end();
+    };
+    for (size_t i = at; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--help" || a == "-h") {
+            req.help = true;
+            result.request = req;
+            return result;
+        }
+        if (a.size() < 2 || a[0] != '-' || a == "-") {
+            positional.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            positional.insert(positional.end(), args.begin() + static_cast<long>(i) + 1,
+                              args.end());
+            break;
+        }
+        if (!allowed(a)) {
+            result.error = "unknown option '" + a + "'";
+            return result;
+        }
+        if (a == "--port" || a == "--device") {
+            if (i + 1 >= args.size()) {
+                result.error = a + " needs a value";
+                return result;
+            }
+            const std::string& value = args[++i];
+            if (a == "--port") {
+                unsigned port = 0;
+                if (!parse_port(value, &port)) {
+                    result.error =
+                        "--port needs a COM port number from 1 to 255, not '" + value + "'";
+                    return result;
+                }
+                req.port = port;
+            } else {
+                req.device = value;
+            }
+            continue;
+        }
+        bool* flag = a == "--csv"              ? &req.csv
+                     : a == "--json"           ? &req.json
+                     : a == "--update"         ? &req.update
+                     : a == "--good-rows-only" ? &req.good_rows_only
+                     : a == "--dry-run"        ? &req.dry_run
+                     : a == "--keep-extras"    ? &req.keep_extras
+                     : a == "--delete-extras"  ? &req.delete_extras
+                     : a == "--verify"         ? &req.verify
+                                               : &req.yes;
+        *flag = true;
+    }
+
+    if (static_cast<int>(positional.size()) < entry->min_args ||
+        static_cast<int>(positional.size()) > entry->max_args) {
+        result.error = positional.size() < static_cast<size_t>(entry->min_args)
+                           ? "missing arguments"
+                           : "too many arguments";
+        return result;
+    }
+    if (req.csv && req.json) {
+        result.error = "--csv and --json exclude each other";
+        return result;
+    }
+    if (req.command == CliCommand::KeysImport && req.json) {
+        result.error = "keys import reads CSV only";
+        return result;
+    }
+    if (req.keep_extras && req.delete_extras) {
+        result.error = "--keep-extras and --delete-extras exclude each other";
+        return result;
+    }
+    if (req.port && !req.device.empty()) {
+        result.error = "--port and --device exclude each other";
+        return result;
+    }
+    if (req.command == CliCommand::Door) {
+        const std::string& door = positional[0];
+        if (door != "A" && door != "B" && door != "a" && door != "b") {
+            result.error = "door needs A or B, not '" + door + "'";
+            return result;
+        }
+        req.door = static_cast<char>(door[0] & ~0x20);
+        positional.erase(positional.begin());
+    }
+    if (req.command == CliCommand::Clear && !req.yes) {
+        result.error = "clear empties the controller's key memory: give --yes to do it";
+        return result;
+    }
+    if (!positional.empty()) {
+        req.database = positional[0];
+    }
+    if (positional.size() > 1) {
+        req.input = positional[1];
+    }
+    if (needs_controller(req.command) && req.database.empty() && !req.port && req.device.empty()) {
+        result.error = "say which controller: FILE.tsy, --port N or --device PATH";
+        return result;
+    }
+    result.request = req;
+    return result;
+}

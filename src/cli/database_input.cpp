@@ -1,0 +1,89 @@
+#include "cli/database_input.h"
+#include "cli/exit_codes.h"
+
+#include "database/tsy_file.h"
+#include "platform/file.h"
+#include "platform/host.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+// No window: a message box becomes a line on standard error and takes its default answer.
+struct StderrHost final : Host {
+    explicit StderrHost(std::ostream& err, std::string prefix)
+        : err(err), prefix(std::move(prefix)) {}
+    MsgAnswer message_box(const std::string&, const std::string& text, MsgIcon, MsgButtons,
+                          MsgAnswer default_button) override {
+        std::string one_line;
+        for (char c : text) {
+            if (c != '\n' || (!one_line.empty() && one_line.back() != ' ')) {
+                one_line.push_back(c == '\n' ? ' ' : c);
+            }
+        }
+        err << prefix << one_line << "\n";
+        return default_button;
+    }
+    void run_on_ui(const std::function<void()>& fn) override { fn(); }
+    bool wait_serving_ui(const std::function<bool()>& done, uint32_t) override { return done(); }
+    void set_status_text(const std::string&) override {}
+    void enable_command(int, bool) override {}
+    void set_title(const std::string&) override {}
+    std::optional<FileChoice> open_file_dialog() override { return std::nullopt; }
+    std::optional<FileChoice> save_file_dialog() override { return std::nullopt; }
+
+    std::ostream& err;
+    std::string prefix;
+};
+
+int open_failure(const std::string& path, const File& file, std::ostream& err) {
+    const int cause = file.open_error().value();
+    err << "tessary-cli: " << path << ": " << std::strerror(cause) << "\n";
+    return cause == EIO ? ExitIoError : ExitNoInput;
+}
+
+} // namespace
+
+int load_database_file(DatabaseRecord& rec, const std::string& path, std::ostream& err) {
+    File file = File::open_read(path);
+    if (!file.is_open()) {
+        return open_failure(path, file, err);
+    }
+    reset_database(rec);
+    StderrHost host(err, "tessary-cli: " + path + ": ");
+    if (read_database(rec, file, false, host) == 0) {
+        err << "tessary-cli: " << path << ": not a Tessary database (no line could be read)\n";
+        return ExitDataError;
+    }
+    return ExitOk;
+}
+
+int read_input_file(const std::string& path, std::string& text, std::ostream& err) {
+    File file;
+    int fd = STDIN_FILENO;
+    if (path != "-") {
+        file = File::open_read(path);
+        if (!file.is_open()) {
+            return open_failure(path, file, err);
+        }
+        fd = file.fd();
+    }
+    text.clear();
+    char chunk[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            err << "tessary-cli: " << path << ": " << std::strerror(errno) << "\n";
+            return errno == EISDIR ? ExitNoInput : ExitIoError;
+        }
+        if (n == 0) {
+            return ExitOk;
+        }
+        text.append(chunk, static_cast<size_t>(n));
+    }
+}

@@ -1,0 +1,320 @@
+#include "database/csv.h"
+
+#include "core/text_encoding.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+std::vector<CsvRecord> csv_parse(std::string_view text) {
+    if (text.starts_with(utf8_bom)) {
+        text.remove_prefix(utf8_bom.size());
+    }
+    std::vector<CsvRecord> out;
+    CsvRecord rec;
+    std::string field;
+    int line = 1;
+    rec.line = 1;
+    bool blank = true; // nothing at all since the record began
+    size_t i = 0;
+    const size_t n = text.size();
+
+    auto end_field = [&] {
+        rec.fields.push_back(std::move(field));
+        field.clear();
+    };
+    auto end_record = [&] {
+        if (!blank) {
+            end_field();
+            out.push_back(std::move(rec));
+        }
+        rec = CsvRecord{};
+        field.clear();
+        rec.line = line;
+        blank = true;
+    };
+    // A line break at i (CR LF, LF or CR); returns its length, 0 if none.
+    auto line_break = [&](size_t at) -> size_t {
+        if (text[at] == '\n') {
+            return 1;
+        }
+        if (text[at] == '\r') {
+            return at + 1 < n && text[at + 1] == '\n' ? 2 : 1;
+        }
+        return 0;
+    };
+
+    while (i < n) {
+        // At the start of a field.
+        if (text[i] == '"') {
+            blank = false;
+            ++i;
+            bool closed = false;
+            while (i < n) {
+                if (text[i] == '"') {
+                    if (i + 1 < n && text[i + 1] == '"') {
+                        field.push_back('"');
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    closed = true;
+                    break;
+                }
+                if (size_t lb = line_break(i)) {
+                    rec.line_break_in_field = true;
+                    field.append(text.substr(i, lb));
+                    i += lb;
+                    ++line;
+                    continue;
+                }
+                field.push_back(text[i++]);
+            }
+            if (!closed) {
+                rec.unclosed_quote = true;
+            }
+            // Anything between the closing quote and the next separator is kept, as spreadsheet
+            // programs do.
+            while (i < n && text[i] != ',' && !line_break(i)) {
+                field.push_back(text[i++]);
+            }
+        } else {
+            while (i < n && text[i] != ',' && !line_break(i)) {
+                field.push_back(text[i++]);
+                blank = false;
+            }
+        }
+        if (i >= n) {
+            break;
+        }
+        if (text[i] == ',') {
+            blank = false;
+            end_field();
+            ++i;
+            continue;
+        }
+        i += line_break(i);
+        ++line;
+        end_record();
+    }
+    end_record();
+    return out;
+}
+
+std::string csv_field(std::string_view text) {
+    bool quote = text.find_first_of(",\"\r\n") != std::string_view::npos ||
+                 (!text.empty() && (text.front() == ' ' || text.back() == ' '));
+    if (!quote) {
+        return std::string(text);
+    }
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"') {
+            out.push_back('"');
+        }
+        out.push_back(c);
+    }
+    out.push_back('"');
+    return out;
+}
+
+std::string csv_line(const std::vector<std::string>& fields) {
+    std::string out;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0) {
+            out.push_back(',');
+        }
+        out += csv_field(fields[i]);
+    }
+    out += "\r\n";
+    return out;
+}
+
+const char* csv_bad_reason_text(CsvBadReason reason) {
+    switch (reason) {
+    case CsvBadReason::NotHexadecimal:
+        return "the key number is not hexadecimal";
+    case CsvBadReason::TooManyDigits:
+        return "the key number has more than six digits";
+    case CsvBadReason::TextTooLong:
+        return "a text is longer than 2000 bytes";
+    case CsvBadReason::LineBreakInField:
+        return "a field holds a line break";
+    case CsvBadReason::UnclosedQuote:
+        return "a quoted field is not closed";
+    case CsvBadReason::RepeatedKey:
+        return "the key number is on an earlier row too";
+    case CsvBadReason::BadDate:
+        return "a date is not YYYY-MM-DD";
+    }
+    return "";
+}
+
+namespace {
+
+enum Column { ColKey, ColName, ColMemo, ColFree, ColFrom, ColUntil, ColCount };
+constexpr const char* column_names[ColCount] = {"key",  "name",       "memo",
+                                                "free", "valid_from", "valid_until"};
+
+// Empty: no limit. Otherwise exactly YYYY-MM-DD.
+bool parse_csv_day(const std::string& field, std::optional<Day>* day) {
+    if (field.empty()) {
+        *day = std::nullopt;
+        return true;
+    }
+    *day = parse_day(field);
+    return day->has_value();
+}
+
+std::string trimmed_lower(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
+        s.remove_suffix(1);
+    }
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
+    return out;
+}
+
+// The key number, or the reason it is not one. Spaces around it are allowed (spreadsheets pad).
+bool parse_csv_key(std::string_view field, uint32_t* number, CsvBadReason* reason) {
+    std::string text = trimmed_lower(field);
+    if (text.empty() || text.find_first_not_of("0123456789abcdef") != std::string::npos) {
+        *reason = CsvBadReason::NotHexadecimal;
+        return false;
+    }
+    if (text.size() > 6) {
+        *reason = CsvBadReason::TooManyDigits;
+        return false;
+    }
+    *number = static_cast<uint32_t>(std::stoul(text, nullptr, 16));
+    return true;
+}
+
+} // namespace
+
+CsvImportPlan plan_csv_import(std::string_view text, const DatabaseRecord& existing) {
+    CsvImportPlan plan;
+    std::vector<CsvRecord> records = csv_parse(text);
+    if (records.empty()) {
+        plan.header_error = "The file has no header row (key,name,memo,free).";
+        return plan;
+    }
+    int where[ColCount] = {-1, -1, -1, -1, -1, -1};
+    const CsvRecord& header = records.front();
+    for (size_t i = 0; i < header.fields.size(); ++i) {
+        std::string name = trimmed_lower(header.fields[i]);
+        auto known = std::find(std::begin(column_names), std::end(column_names), name);
+        if (known != std::end(column_names) && where[known - std::begin(column_names)] < 0) {
+            where[known - std::begin(column_names)] = static_cast<int>(i);
+        } else {
+            plan.extra_columns.push_back(header.fields[i]);
+        }
+    }
+    if (where[ColKey] < 0) {
+        plan.header_error = "The header row has no column named key.";
+        return plan;
+    }
+
+    std::unordered_map<uint32_t, int> seen;
+    for (size_t r = 1; r < records.size(); ++r) {
+        const CsvRecord& rec = records[r];
+        auto bad = [&](CsvBadReason reason) { plan.bad_rows.push_back({rec.line, reason}); };
+        if (rec.unclosed_quote) {
+            bad(CsvBadReason::UnclosedQuote);
+            continue;
+        }
+        if (rec.line_break_in_field) {
+            bad(CsvBadReason::LineBreakInField);
+            continue;
+        }
+        auto cell = [&](Column c) -> std::string {
+            size_t at = static_cast<size_t>(where[c]);
+            return where[c] >= 0 && at < rec.fields.size() ? rec.fields[at] : std::string();
+        };
+        CsvKeyRow row;
+        row.line = rec.line;
+        CsvBadReason reason{};
+        if (!parse_csv_key(cell(ColKey), &row.id.number, &reason)) {
+            bad(reason);
+            continue;
+        }
+        row.name = cell(ColName);
+        row.memo = cell(ColMemo);
+        row.free_field = cell(ColFree);
+        if (std::max({row.name.size(), row.memo.size(), row.free_field.size()}) >
+            key_text_capacity) {
+            bad(CsvBadReason::TextTooLong);
+            continue;
+        }
+        row.has_dates = where[ColFrom] >= 0 || where[ColUntil] >= 0;
+        if (!parse_csv_day(cell(ColFrom), &row.valid_from) ||
+            !parse_csv_day(cell(ColUntil), &row.valid_until)) {
+            bad(CsvBadReason::BadDate);
+            continue;
+        }
+        if (!seen.emplace(row.id.number, rec.line).second) {
+            bad(CsvBadReason::RepeatedKey);
+            continue;
+        }
+        row.exists = find_key(existing, row.id) >= 0;
+        ++(row.exists ? plan.existing_keys : plan.new_keys);
+        plan.rows.push_back(std::move(row));
+    }
+    return plan;
+}
+
+int apply_csv_import(DatabaseRecord& rec, const CsvImportPlan& plan, bool update_existing) {
+    BufferPtr name = make_buffer(key_text_capacity);
+    BufferPtr memo = make_buffer(key_text_capacity);
+    BufferPtr free_field = make_buffer(key_text_capacity);
+    int changed = 0;
+    for (const CsvKeyRow& row : plan.rows) {
+        int at = find_key(rec, row.id);
+        if (at >= 0 && !update_existing) {
+            continue;
+        }
+        for (auto [b, text] : {std::pair{name.get(), &row.name}, std::pair{memo.get(), &row.memo},
+                               std::pair{free_field.get(), &row.free_field}}) {
+            buffer_clear(b);
+            buffer_append_bytes(b, *text);
+        }
+        if (at >= 0) {
+            KeyId id = key_row(rec, at)->id;
+            replace_key_row(rec, at, id, name.get(), memo.get(), free_field.get());
+        } else {
+            // Through replace_key_row too, so that tabs become spaces as for typed texts.
+            at = add_key(rec, row.id, nullptr, nullptr, nullptr);
+            replace_key_row(rec, at, row.id, name.get(), memo.get(), free_field.get());
+        }
+        if (row.has_dates) {
+            set_key_validity(rec, at, row.valid_from, row.valid_until);
+        }
+        ++changed;
+    }
+    return changed;
+}
+
+std::string keys_to_csv(const DatabaseRecord& rec, const std::vector<int>* rows) {
+    std::string out = csv_line({"key", "name", "memo", "free"});
+    auto one = [&](int row) {
+        const KeyRecord* k = key_row(rec, row);
+        if (!k) {
+            return;
+        }
+        out += csv_line({key_cell_text(rec, row, 0), utf8_from_key_text(k->name),
+                         utf8_from_key_text(k->memo), utf8_from_key_text(k->free_field)});
+    };
+    if (rows) {
+        for (int row : *rows) {
+            one(row);
+        }
+    } else {
+        for (int row = 0; row < key_row_count(rec); ++row) {
+            one(row);
+        }
+    }
+    return out;
+}

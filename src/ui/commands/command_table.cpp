@@ -1,0 +1,143 @@
+#include "ui/commands/command_table.h"
+
+#include "platform/host.h"
+#include "ui/commands/commands.h"
+#include "ui/window/app.h"
+
+#include <QAction>
+#include <QKeySequence>
+#include <QObject>
+
+namespace {
+
+// clang-format off
+constexpr CommandRow rows[] = {
+    {Menu::File, CmdNewDatabase, "&New database", "Start a new key database", new_database},
+    {Menu::File, CmdOpenDatabase, "&Open database...", "Open a key database",
+     open_database_command},
+    {Menu::File, CmdImportDatabase, "&Import database...",
+     "Import the keys of another database into this one", import_database},
+    {Menu::File, CmdSettings, "S&ettings...", "Edit the settings of the program", settings_dialog},
+    {Menu::File, CmdSave, "&Save", "Save the current key database", save_command,
+     SeparatorBefore},
+    {Menu::File, CmdSaveAs, "Save &As...", "Save the current key database with another name",
+     save_as_command},
+    {Menu::File, CmdExit, "E&xit", nullptr, exit_command, SeparatorBefore},
+
+    {Menu::View, CmdToolbar, "&Toolbar", "Toggles the toolbar", toggle_toolbar, Checkable},
+    {Menu::View, CmdStatusbar, "&Statusbar", "Toggles the statusbar", toggle_status_bar,
+     Checkable},
+    {Menu::View, CmdLogWindow, "&Log window", "Toggle the log window", toggle_log_window,
+     SeparatorBefore | Checkable},
+    {Menu::View, CmdKeyList, "&Key list", "Toggle the key list", toggle_key_list, Checkable},
+
+    {Menu::Controller, CmdResetController, "&Reset controller", "Reset the key controller",
+     reset_controller},
+    {Menu::Controller, CmdOpenDoorA, "Open door &A", "Open door A", open_door_a,
+     SeparatorBefore},
+    {Menu::Controller, CmdOpenDoorB, "Open door &B", "Open door B", open_door_b},
+
+    {Menu::Keys, CmdCopyFromLog, "&Copy from log",
+     "Copy the keys that are currently selected in the log to the keylist", copy_from_log},
+    {Menu::Keys, CmdNewKey, "&New key...", "Add a new key to the database", new_key},
+    {Menu::Keys, CmdEditKeys, "&Edit keys...",
+     "Edit the keys that are currently selected in the keylist", edit_keys, SeparatorBefore},
+    {Menu::Keys, CmdDeleteKeys, "&Delete keys",
+     "Delete the keys that are currently selected in the keylist", delete_keys},
+    {Menu::Keys, CmdSynchronize, "&Synchronize",
+     "Synchronize: copy the database to the key controller", synchronize, SeparatorBefore},
+    {Menu::Keys, CmdClearMemory, "Clear controller memory",
+     "Clear the memory of the key controller, including the master key",
+     clear_controller_memory},
+
+    {Menu::Help, CmdManual, "&Manual in Browser...",
+     "Opens the manual in a web browser like Netscape or IE. Browsers may take some time to "
+     "start.", open_manual},
+    {Menu::Help, CmdAbout, "&About Tessary...", "Displays the program information and copyright",
+     about_box, SeparatorBefore},
+};
+// clang-format on
+
+constexpr const char* titles[] = {"&File", "&View", "&Controller", "&Keys", "&Help"};
+
+constexpr ToolbarEntry toolbar[] = {
+    {},
+    {0, CmdOpenDoorA},
+    {1, CmdOpenDoorB},
+    {},
+    {2, CmdResetController},
+    {},
+    {3, CmdCopyFromLog},
+    {4, CmdSynchronize},
+    {},
+    {},
+    {5, CmdToolbar},
+    {6, CmdStatusbar},
+    {7, CmdLogWindow},
+    {8, CmdKeyList},
+};
+
+} // namespace
+
+std::span<const CommandRow> command_table() {
+    return rows;
+}
+
+std::span<const char* const> menu_titles() {
+    return titles;
+}
+
+std::span<const ToolbarEntry> toolbar_table() {
+    return toolbar;
+}
+
+const char* help_string(int command_id) {
+    for (const CommandRow& row : rows) {
+        if (row.id == command_id) {
+            return row.help;
+        }
+    }
+    return nullptr;
+}
+
+CommandTable::CommandTable(App& app) : owner_(std::make_unique<QObject>()) {
+    for (const CommandRow& row : command_table()) {
+        auto* a = new QAction(QString::fromLatin1(row.text), owner_.get());
+        a->setData(row.id);
+        a->setIconVisibleInMenu(false);
+        if (row.help) {
+            a->setStatusTip(QString::fromLatin1(row.help));
+            a->setToolTip(QString::fromLatin1(row.help));
+        }
+        if (row.shortcut) {
+            a->setShortcut(QKeySequence(QString::fromLatin1(row.shortcut)));
+        }
+        if (row.flags & Checkable) {
+            a->setCheckable(true);
+            a->setChecked(true);
+        }
+        const int id = row.id;
+        QObject::connect(a, &QAction::triggered, owner_.get(),
+                         [&app, id] { dispatch_command(app, id); });
+        commands_.emplace(row.id, Command{a, row.handler});
+    }
+}
+
+CommandTable::~CommandTable() = default;
+
+QAction* CommandTable::action(int id) const {
+    auto it = commands_.find(id);
+    return it == commands_.end() ? nullptr : it->second.action;
+}
+
+Command* CommandTable::find(int id) {
+    auto it = commands_.find(id);
+    return it == commands_.end() ? nullptr : &it->second;
+}
+
+void dispatch_command(App& app, int id) {
+    Command* command = app.commands.find(id);
+    if (command && command->handler) {
+        command->handler(app);
+    }
+}

@@ -1,0 +1,111 @@
+// New key, Edit keys, Delete keys and Copy from log: the key commands that work on the rows
+// selected in the key list and in the screen log.
+#include "core/buffer.h"
+#include "database/key_list.h"
+#include "events/screen_log.h"
+#include "ui/commands/commands.h"
+#include "ui/models/row_click_view.h"
+#include "ui/window/app.h"
+#include "ui/window/document.h"
+#include "ui/window/main_window.h"
+
+#include <QItemSelectionModel>
+
+namespace {
+
+// A screen log row's key text is read into a Buffer of this size (one byte for a terminator).
+constexpr uint32_t log_key_buffer = 100;
+constexpr uint32_t key_digits = 6;
+
+bool row_selected(RowClickView* view, int row) {
+    QItemSelectionModel* selection = view ? view->selectionModel() : nullptr;
+    return selection && selection->isRowSelected(row, QModelIndex());
+}
+
+RowClickView* key_view(App& app) {
+    return app.window ? app.window->key_view() : nullptr;
+}
+
+RowClickView* log_view(App& app) {
+    return app.window ? app.window->log_view() : nullptr;
+}
+
+// A row added only to be edited stays only if its dialog ends with OK.
+void edit_new_row(App& app, int row) {
+    if (app.edit_key_row(app, row)) {
+        mark_modified(app);
+    } else {
+        delete_key_row(app.database, row);
+    }
+}
+
+} // namespace
+
+void new_key(App& app) {
+    const int row = append_key_row(app.database);
+    if (row < 0) {
+        return;
+    }
+    edit_new_row(app, row);
+}
+
+void edit_keys(App& app) {
+    RowClickView* view = key_view(app);
+    const int count = key_row_count(app.database);
+    for (int i = 0; i < count; ++i) {
+        if (row_selected(view, i)) {
+            // Each dialog commits or cancels its own row only; the next one follows either way.
+            app.edit_key_row(app, i);
+        }
+    }
+}
+
+void delete_keys(App& app) {
+    RowClickView* view = key_view(app);
+    const int count = key_row_count(app.database);
+    int i = 0;
+    while (i < count) {
+        if (row_selected(view, i)) {
+            delete_key_row(app.database, i);
+            mark_modified(app);
+            // The next row has moved up into this index, with its selection.
+            continue;
+        }
+        ++i;
+    }
+}
+
+void copy_from_log(App& app) {
+    RowClickView* view = log_view(app);
+    const int count = screen_log_row_count(app.screen_log);
+    for (int i = 0; i < count; ++i) {
+        if (!row_selected(view, i)) {
+            continue;
+        }
+        const LogRow* log_row = screen_log_row(app.screen_log, i);
+        if (!log_row) {
+            continue;
+        }
+        BufferPtr text = make_buffer(log_key_buffer);
+        buffer_append_bytes(text.get(),
+                            std::string_view(log_row->key_text).substr(0, log_key_buffer - 1));
+        // Door, contact and memo lines carry no key at all; an empty text would otherwise parse
+        // as key 000000.
+        if (buffer_remaining(text.get()) == 0) {
+            continue;
+        }
+        // " - " and every other text that is not a key number parse as -1.
+        const int32_t number = buffer_parse_hex(text.get(), key_digits);
+        if (number < 0) {
+            continue;
+        }
+        BufferPtr name = make_buffer(key_text_capacity);
+        buffer_append_text(name.get(), "<No name yet>");
+        const int row = add_key(app.database, KeyId{0, static_cast<uint32_t>(number), 0},
+                                name.get(), nullptr, nullptr);
+        if (row < 0) {
+            continue; // already in the key list
+        }
+        edit_new_row(app, row);
+    }
+}

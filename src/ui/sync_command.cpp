@@ -1,9 +1,0 @@
-// Keys > Synchronize (40035): starts the synchronize thread and returns at once. The thread
-// greys the command itself; start() refuses while a run is still going, for a click that came
-// before the greying.
-#include "ui/app.h"
-#include "ui/commands.h"
-
-void synchronize(App& app) {
-    app.sync.start();
-}

@@ -1,0 +1,110 @@
+#include "ui/window/document.h"
+
+#include "database/tsy_file.h"
+#include "platform/file.h"
+#include "ui/commands/controller_link.h"
+#include "ui/window/app.h"
+#include "ui/window/window_properties.h"
+
+namespace {
+
+const char* const loading_caption = "Tessary - Loading database";
+const char* const load_error_text =
+    "The database couldn't be loaded.\n\nTessary can't properly access the desired database "
+    "file. It\nmay not exist, or you might not have permission to read it.\n\nPlease solve the "
+    "problem and try again.";
+const char* const no_port_text =
+    "This database doesn't indicate which COM port should be used.\n\nUntil you choose a COM "
+    "port using the 'File/Settings' menu,\nTessary won't be able to communicate with the key "
+    "controller.";
+const char* const closing_caption = "Tessary - Closing Tessary";
+const char* const save_changes_text =
+    "The database has not yet been saved.\n\nDo you want to save the changes?";
+
+} // namespace
+
+void open_command_line_database(App& app, std::string_view command_line) {
+    size_t start = command_line.find_first_not_of(' ');
+    if (start == std::string_view::npos) {
+        return;
+    }
+    std::string_view rest = command_line.substr(start);
+    std::string_view name = rest;
+    if (rest.front() == '"') {
+        rest.remove_prefix(1);
+        name = rest.substr(0, rest.find('"'));
+    }
+    DatabaseRecord& db = app.database;
+    db.file_name = std::string(name.substr(0, max_file_name));
+    // The title then shows the path as it was given.
+    db.file_name_offset = 0;
+    load_database(app, db.file_name, false);
+    clear_modified(app);
+    app.logger.start_log();
+    com_port_step(app);
+}
+
+void load_database(App& app, const std::string& path, bool import) {
+    File file = File::open_read(path);
+    if (!file.is_open()) {
+        app.host.message_box(loading_caption, load_error_text, MsgIcon::Error);
+        return;
+    }
+    read_database(app.database, file, import, app.host);
+    if (!import) {
+        apply_window_properties(app);
+    }
+}
+
+void com_port_step(App& app) {
+    if (app.database.com_port != 0) {
+        start_link(app, app.database.com_port);
+        return;
+    }
+    app.host.message_box(loading_caption, no_port_text, MsgIcon::Warning);
+}
+
+void update_title(App& app) {
+    const DatabaseRecord& db = app.database;
+    std::string title;
+    if (!db.file_name.empty()) {
+        title += db.file_name.substr(std::min<size_t>(db.file_name_offset, db.file_name.size()));
+    }
+    if (db.com_port != 0) {
+        title += " [COM" + std::to_string(db.com_port) + "]";
+    }
+    title += title.empty() ? "None - " : " - ";
+    title += "Tessary";
+    app.host.set_title(title);
+}
+
+void mark_modified(App& app) {
+    app.database.modified = true;
+    update_title(app);
+    has_unsaved_changes(app);
+}
+
+void clear_modified(App& app) {
+    app.database.modified = false;
+    update_title(app);
+    has_unsaved_changes(app);
+}
+
+bool ask_save_changes(App& app) {
+    if (!has_unsaved_changes(app)) {
+        return true;
+    }
+    switch (app.host.message_box(closing_caption, save_changes_text, MsgIcon::Warning,
+                                 MsgButtons::YesNoCancel, MsgAnswer::Yes)) {
+    case MsgAnswer::Yes:
+        // A save that fails or is cancelled keeps the program where it was.
+        if (!app.database.file_name.empty()) {
+            return save_database(app, app.database.file_name);
+        }
+        return save_database_as(app);
+    case MsgAnswer::No:
+        return true;
+    default:
+        return false;
+    }
+}

@@ -1,0 +1,22 @@
+#include "ui/models/key_list_model.h"
+#include "ui/models/row_click_view.h"
+#include "ui/window/app.h"
+#include "ui/window/document.h"
+#include "ui/window/main_window.h"
+#include "ui/window/window_properties.h"
+
+void start_up(App& app, const std::string& command_line) {
+    app.window = std::make_unique<MainWindow>(app);
+    app.host.attach(app.window.get());
+    // The controller key list first: it has no view.
+    create_key_list(app.controller_keys, nullptr);
+    create_key_list(app.database, app.window->key_model());
+    // The default column widths apply until a database brings its own.
+    app.database.log_widths_present = true;
+    app.database.key_widths_present = true;
+    app.window->key_view()->show();
+    open_command_line_database(app, command_line);
+    apply_window_properties(app);
+    clear_modified(app);
+    app.window->show();
+}

@@ -1,0 +1,185 @@
+// tessary-cli end to end: the built program run through the shell as a script or a timer runs
+// it, its standard output, standard error and exit status checked.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+using ::testing::HasSubstr;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string header = ";              === Tessary 2.0 key list ===\r\n"
+                           ";   === It is not recommended to edit this file manually! ===\r\n"
+                           ";\r\n";
+
+// No WINDOW or column lines: a save from the command line must not add any.
+const std::string database = header + "COM\t3\r\nBOOL1\t1f\r\n"
+                                      "KEY\t00a3f1\tCaretaker\tNight, \"late\"\tRoom 12\r\n"
+                                      "KEY\t0104bc\tcaf\xe9\t\t\r\n"
+                                      "VALID\t0104bc\t2026-03-01\t2026-03-14\r\n";
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+class Cli : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "cli_test_XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+        put("db.tsy", database);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::string path(const std::string& name) const { return (dir / name).string(); }
+    void put(const std::string& name, const std::string& bytes) const {
+        std::ofstream(path(name), std::ios::binary) << bytes;
+    }
+    std::string get(const std::string& name) const {
+        std::ifstream in(path(name), std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    // Runs in the test's folder, so that file names in arguments are short.
+    Result run(const std::string& args, const std::string& redirect_out = "") const {
+        std::string out = redirect_out.empty() ? "out.txt" : redirect_out;
+        std::string command =
+            "cd '" + dir.string() + "' && '" TESSARY_CLI "' " + args + " >" + out + " 2>err.txt";
+        int raw = std::system(command.c_str());
+        Result r;
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.out = get("out.txt");
+        r.err = get("err.txt");
+        return r;
+    }
+
+    fs::path dir;
+};
+
+} // namespace
+
+TEST_F(Cli, KeysListAndExportInEachFormat) {
+    struct Case {
+        const char* args;
+        std::string out;
+    } cases[] = {
+        {"keys list db.tsy", "00a3f1\tCaretaker\tNight, \"late\"\tRoom 12\t\t\n"
+                             "0104bc\tcaf\xc3\xa9\t\t\t2026-03-01\t2026-03-14\n"},
+        {"keys export db.tsy", "key,name,memo,free\r\n"
+                               "00a3f1,Caretaker,\"Night, \"\"late\"\"\",Room 12\r\n"
+                               "0104bc,caf\xc3\xa9,,\r\n"},
+        {"keys list db.tsy --json",
+         "[\n"
+         "  {\"key\": \"00a3f1\", \"name\": \"Caretaker\", \"memo\": \"Night, \\\"late\\\"\", "
+         "\"free\": \"Room 12\", \"valid_from\": null, \"valid_until\": null},\n"
+         "  {\"key\": \"0104bc\", \"name\": \"caf\xc3\xa9\", \"memo\": \"\", \"free\": \"\", "
+         "\"valid_from\": \"2026-03-01\", \"valid_until\": \"2026-03-14\"}\n"
+         "]\n"},
+    };
+    for (const Case& c : cases) {
+        Result r = run(c.args);
+        EXPECT_EQ(r.status, 0) << c.args << "\n" << r.err;
+        EXPECT_EQ(r.out, c.out) << c.args;
+        EXPECT_EQ(r.err, "") << c.args;
+    }
+    EXPECT_EQ(run("keys list db.tsy --csv").out, run("keys export db.tsy").out);
+}
+
+// A wrong call, a missing file, a file in which nothing could be read, a full output and the
+// controller subcommands of a build without the link: each its own status, a reason on stderr.
+TEST_F(Cli, ExitStatuses) {
+    std::mt19937 random(12);
+    std::string noise(4096, '\0');
+    for (char& c : noise) {
+        c = static_cast<char>(random());
+        c = c == '\n' ? '\0' : c; // one line, so that no line can begin with a keyword
+    }
+    noise[0] = '\xff';
+    put("noise.tsy", noise);
+    put("noise_with_key.tsy", noise + "\nKEY\t000012\tfound\t\t\n");
+    struct Case {
+        const char* args;
+        int status;
+        const char* err;
+    } cases[] = {
+        {"", 64, "no subcommand given"},
+        {"keys", 64, "keys needs one of list, export or import"},
+        {"keys list", 64, "missing arguments"},
+        {"keys list db.tsy --color", 64, "unknown option '--color'"},
+        {"keys list db.tsy --csv --json", 64, "--csv and --json exclude each other"},
+        {"clear --port 1", 64, "give --yes"},
+        {"door C --port 1", 64, "door needs A or B"},
+        {"sync db.tsy --keep-extras --delete-extras", 64, "exclude each other"},
+        {"reset", 64, "say which controller"},
+        {"listen --port 0", 64, "--port needs a COM port number"},
+        {"keys list missing.tsy", 66, "missing.tsy: No such file or directory"},
+        {"sync missing.tsy --delete-extras", 66, "missing.tsy"},
+        {"keys list .", 66, "Is a directory"},
+        {"keys list noise.tsy", 65, "not a Tessary database"},
+        {"keys list noise_with_key.tsy", 0, ""},
+        {"keys import db.tsy missing.csv", 66, "missing.csv"},
+        {"sync db.tsy --delete-extras --verify", 69, "cannot reach the key controller"},
+        {"door A --device /dev/null", 69, "nothing was sent"},
+    };
+    for (const Case& c : cases) {
+        Result r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+        EXPECT_THAT(r.err, HasSubstr(c.err)) << c.args;
+        if (c.status == 64) {
+            EXPECT_THAT(r.err, HasSubstr("usage: tessary-cli")) << c.args;
+        }
+    }
+    EXPECT_EQ(run("keys list noise_with_key.tsy").out, "000012\tfound\t\t\t\t\n");
+    EXPECT_EQ(run("keys export db.tsy", "/dev/full").status, 74);
+}
+
+TEST_F(Cli, EverySubcommandHasHelp) {
+    for (const char* words : {"keys list", "keys export", "keys import", "diff", "sync", "door",
+                              "reset", "clear", "listen"}) {
+        Result r = run(std::string(words) + " --help");
+        EXPECT_EQ(r.status, 0) << words;
+        EXPECT_EQ(r.out.rfind(std::string("usage: tessary-cli ") + words + " ", 0), 0u) << r.out;
+    }
+}
+
+TEST_F(Cli, ImportRefusesBadRowsUnlessToldAndSavesTheGoodOnes) {
+    put("keys.csv", "\xef\xbb\xbfname,KEY,room\r\n"
+                    "New,000001\r\n"
+                    "Renamed,00a3f1\r\n"
+                    "Bad,12345678\r\n");
+    Result refused = run("keys import db.tsy keys.csv");
+    EXPECT_EQ(refused.status, 65);
+    EXPECT_THAT(refused.err, HasSubstr("keys.csv: columns ignored: room"));
+    EXPECT_THAT(refused.err, HasSubstr("keys.csv:4: the key number has more than six digits"));
+    EXPECT_THAT(refused.err, HasSubstr("give --good-rows-only"));
+    EXPECT_EQ(get("db.tsy"), database);
+
+    Result dry = run("keys import db.tsy keys.csv --good-rows-only --dry-run");
+    EXPECT_EQ(dry.status, 0);
+    EXPECT_EQ(dry.out, "1 new, 1 already in the database (kept), 1 bad row(s) left out; nothing "
+                       "saved (--dry-run)\n");
+    EXPECT_EQ(get("db.tsy"), database);
+
+    Result done = run("keys import db.tsy - --good-rows-only --update <keys.csv");
+    EXPECT_EQ(done.status, 0) << done.err;
+    EXPECT_EQ(done.out, "1 new, 1 already in the database (updated), 1 bad row(s) left out\n");
+    EXPECT_EQ(get("db.tsy"), header + "COM\t3\r\nBOOL1\t1f\r\nSCREENLOGLINES\t1000\r\n"
+                                      "LOGFILESIZE\t710\r\n"
+                                      "KEY\t00a3f1\tRenamed\t\t\r\n"
+                                      "KEY\t0104bc\tcaf\xe9\t\t\r\n"
+                                      "KEY\t000001\tNew\t\t\r\n"
+                                      "VALID\t0104bc\t2026-03-01\t2026-03-14\r\n");
+}

@@ -1,0 +1,148 @@
+#include "database/csv.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+using ::testing::ElementsAre;
+
+namespace {
+
+struct CsvTest : ::testing::Test {
+    CsvTest() {
+        create_key_list(db, nullptr);
+        create_key_list(back, nullptr);
+    }
+    int add(uint32_t number, const std::string& name, const std::string& memo = "",
+            const std::string& free = "") {
+        int row = add_key(db, KeyId{0, number, 0}, nullptr, nullptr, nullptr);
+        BufferPtr b[3] = {make_buffer(key_text_capacity), make_buffer(key_text_capacity),
+                          make_buffer(key_text_capacity)};
+        buffer_append_bytes(b[0].get(), name);
+        buffer_append_bytes(b[1].get(), memo);
+        buffer_append_bytes(b[2].get(), free);
+        replace_key_row(db, row, KeyId{0, number, 0}, b[0].get(), b[1].get(), b[2].get());
+        return row;
+    }
+    std::vector<std::string> bad_rows(const CsvImportPlan& plan) {
+        std::vector<std::string> out;
+        for (const CsvBadRow& b : plan.bad_rows) {
+            out.push_back(std::to_string(b.line) + ": " + csv_bad_reason_text(b.reason));
+        }
+        return out;
+    }
+    DatabaseRecord db;
+    DatabaseRecord back;
+};
+
+} // namespace
+
+// Every text goes out as UTF-8 and comes back as the same text: Windows-1252 bytes come back as
+// their UTF-8 reading.
+TEST_F(CsvTest, AwkwardTextsSurviveExportAndImport) {
+    struct Case {
+        std::string stored, imported;
+    } cases[] = {
+        {"plain", "plain"},
+        {"Smith, John", "Smith, John"},
+        {"the \"night\" man", "the \"night\" man"},
+        {"\",\"", "\",\""},
+        {" padded ", " padded "},
+        {"Zo\xc3\xab \xe2\x9c\x93 \xf0\x9f\x94\x91", "Zo\xc3\xab \xe2\x9c\x93 \xf0\x9f\x94\x91"},
+        {"caf\xe9 \x80 \x93", "caf\xc3\xa9 \xe2\x82\xac \xe2\x80\x9c"},
+        {"", ""},
+    };
+    uint32_t number = 1;
+    for (const Case& c : cases) {
+        add(number++, c.stored, c.stored, c.stored);
+    }
+    CsvImportPlan plan = plan_csv_import(keys_to_csv(db), back);
+    EXPECT_TRUE(plan.bad_rows.empty());
+    ASSERT_EQ(apply_csv_import(back, plan, false), static_cast<int>(std::size(cases)));
+    for (int row = 0; row < key_row_count(back); ++row) {
+        for (int column = 1; column <= 3; ++column) {
+            EXPECT_EQ(key_cell_text(back, row, column), cases[row].imported) << row;
+        }
+    }
+}
+
+TEST_F(CsvTest, ExportQuotesOnlyWhatNeedsIt) {
+    add(0xa3f1, "Smith, \"J\"", "", "x");
+    std::vector<int> rows = {0};
+    EXPECT_EQ(keys_to_csv(db, &rows), "key,name,memo,free\r\n00a3f1,\"Smith, \"\"J\"\"\",,x\r\n");
+}
+
+// The header decides the columns; a byte-order mark, the case of the names and extra columns
+// change nothing else.
+TEST_F(CsvTest, HeaderOrderAndByteOrderMark) {
+    for (std::string bom : {std::string(), std::string(utf8_bom)}) {
+        CsvImportPlan plan =
+            plan_csv_import(bom + "Free,room,KEY,name\r\nf,12,00A3F1,Caretaker\n", back);
+        ASSERT_EQ(plan.header_error, "");
+        EXPECT_THAT(plan.extra_columns, ElementsAre("room"));
+        ASSERT_EQ(plan.rows.size(), 1u);
+        EXPECT_EQ(plan.rows[0].id.number, 0xa3f1u);
+        EXPECT_EQ(plan.rows[0].name, "Caretaker");
+        EXPECT_EQ(plan.rows[0].memo, "");
+        EXPECT_EQ(plan.rows[0].free_field, "f");
+    }
+    EXPECT_EQ(plan_csv_import("name,memo\r\nx,y\r\n", back).header_error,
+              "The header row has no column named key.");
+}
+
+TEST_F(CsvTest, EveryBadRowIsReportedWithItsLine) {
+    std::string too_long(key_text_capacity + 1, 'x');
+    CsvImportPlan plan = plan_csv_import("key,name\n"
+                                         "1,good\n"
+                                         "12g4,a\n"
+                                         ",empty key\n"
+                                         "1234567,b\n"
+                                         "2,\"two\nlines\"\n"
+                                         "3," +
+                                             too_long +
+                                             "\n"
+                                             " 4 ,padded key\n"
+                                             "1,again\n"
+                                             "\n"
+                                             "5,\"open",
+                                         back);
+    EXPECT_THAT(bad_rows(plan),
+                ElementsAre("3: the key number is not hexadecimal",
+                            "4: the key number is not hexadecimal",
+                            "5: the key number has more than six digits",
+                            "6: a field holds a line break", "8: a text is longer than 2000 bytes",
+                            "10: the key number is on an earlier row too",
+                            "12: a quoted field is not closed"));
+    ASSERT_EQ(plan.rows.size(), 2u);
+    EXPECT_EQ(plan.rows[1].id.number, 4u);
+    EXPECT_EQ(plan.rows[1].line, 9);
+}
+
+TEST_F(CsvTest, ExistingKeysAreKeptOrUpdatedWhenAsked) {
+    add(1, "old");
+    set_key_validity(db, 0, parse_day("2026-01-01"), std::nullopt);
+    const std::string csv = "key,name\n000001,new\n000002,other\n";
+    for (bool update : {false, true}) {
+        CsvImportPlan plan = plan_csv_import(csv, db);
+        EXPECT_EQ(plan.new_keys, update ? 0 : 1);
+        EXPECT_EQ(plan.existing_keys, update ? 2 : 1);
+        EXPECT_EQ(apply_csv_import(db, plan, update), update ? 2 : 1);
+        EXPECT_EQ(key_cell_text(db, 0, 1), update ? "new" : "old");
+    }
+    EXPECT_EQ(key_row_count(db), 2);
+    EXPECT_TRUE(key_row(db, 0)->valid_from);
+}
+
+TEST_F(CsvTest, DateColumnsSetTheDaysOfValidity) {
+    add(2, "dated");
+    set_key_validity(db, 0, parse_day("2026-01-01"), std::nullopt);
+    CsvImportPlan plan = plan_csv_import("key,valid_until,valid_from\n"
+                                         "1,2026-03-14,2026-03-01\n"
+                                         "2,,\n"
+                                         "3,14.03.2026,\n",
+                                         db);
+    EXPECT_THAT(bad_rows(plan), ElementsAre("4: a date is not YYYY-MM-DD"));
+    apply_csv_import(db, plan, true);
+    EXPECT_EQ(key_row(db, 0)->valid_from, std::nullopt);
+    EXPECT_EQ(key_row(db, 1)->valid_from, parse_day("2026-03-01"));
+    EXPECT_EQ(key_row(db, 1)->valid_until, parse_day("2026-03-14"));
+}
