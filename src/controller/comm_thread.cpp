@@ -3,8 +3,10 @@
 #include "controller/link_steps.h"
 
 #include "platform/port_map.h"
+#include "platform/tcp_port.h"
 
 #include <cerrno>
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -60,20 +62,110 @@ void Link::wait_change(uint64_t seen, uint32_t timeout_ms) {
     });
 }
 
+std::string connection_lost_line(const std::string& name) {
+    return "Connection to " + name + " lost";
+}
+
+std::string connection_restored_line(const std::string& name) {
+    return "Connection to " + name + " restored";
+}
+
+std::string connection_lost_message(const std::string& name, const std::string& device) {
+    return "The connection to " + name + " (" + device +
+           ") was lost.\nTessary tries to restore it every 2 seconds and carries on by itself "
+           "when the device is back.";
+}
+
+std::string connection_lost_command_message(const std::string& name, const std::string& device) {
+    return "The connection to " + name + " (" + device +
+           ") is lost; the command was not sent.\nTessary tries to restore it every 2 seconds.";
+}
+
+namespace {
+
+// What the user knows the port by: the endpoint, or the device the port folder's link names.
+std::string device_name(const std::string& path, const PortOpenResult& opened) {
+    if (opened.path != path) {
+        return opened.path; // tcp:HOST:PORT
+    }
+    char target[4096];
+    ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+    if (n <= 0) {
+        return path;
+    }
+    return std::string(target, static_cast<size_t>(n));
+}
+
+} // namespace
+
+void Link::report_lost(const std::string& name, const std::string& device) {
+    {
+        std::lock_guard lock(mutex_);
+        lost_text_ = connection_lost_command_message(name, device);
+        // A transfer in flight can no longer be acknowledged; its waiter ends now.
+        transfer_keys_.clear();
+    }
+    request_bits_.store(0, std::memory_order_release);
+    lost_.store(true, std::memory_order_release);
+    notify_change();
+    decoder.log.add_log_line(" - ", connection_lost_line(name), true);
+    // Not waited for: the retries go on while the box is open, so that a unit that comes back
+    // is taken up again even when nobody is at the desk.
+    host.notify("Tessary - Serial communications", connection_lost_message(name, device),
+                MsgIcon::Error);
+}
+
+bool Link::reconnect_pause() {
+    uint32_t start = clock.tick_ms();
+    for (;;) {
+        if (stop_requested()) {
+            return false;
+        }
+        uint32_t spent = clock.tick_ms() - start;
+        if (spent >= reconnect_ms) {
+            return true;
+        }
+        // A deadline in poll, not a nap loop: only a stop (or a refused post) wakes it early.
+        pollfd p{wake_fd_, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(clock.real_wait_ms(reconnect_ms - spent))) > 0) {
+            drain_wake();
+        }
+    }
+}
+
 void Link::routine(uint32_t port) {
+    const std::string name = "COM" + std::to_string(port);
     std::string path = port_path ? port_path(port) : com_port_path(port);
-    SerialPort serial;
-    PortOpenResult opened = serial.open(path);
-    if (!opened) {
+    PortOpenResult opened;
+    std::unique_ptr<FdChannel> channel = open_port_entry(path, &opened);
+    if (!channel) {
         host.message_box("Tessary - Serial communications", port_open_message(opened),
                          MsgIcon::Error);
         return;
     }
-    comm.port = &serial;
-    send_reset_transmission(*this);
-    run_receive_loop(*this);
-    comm.port = nullptr;
-    serial.close();
+    for (;;) {
+        const std::string device = device_name(path, opened);
+        comm.port = channel.get();
+        send_reset_transmission(*this);
+        bool broken = run_receive_loop(*this);
+        comm.port = nullptr;
+        channel.reset();
+        if (!broken) {
+            return;
+        }
+        report_lost(name, device);
+        // The same name is opened again, so that a re-plugged adapter (its by-id link back) or
+        // a restarted device server is found.
+        while (!channel) {
+            if (!reconnect_pause()) {
+                return;
+            }
+            channel = open_port_entry(path, &opened);
+        }
+        lost_.store(false, std::memory_order_release);
+        notify_change();
+        decoder.log.add_log_line(" - ", connection_restored_line(name), true);
+    }
 }
 
 void Link::stop() {
@@ -127,6 +219,7 @@ void Link::start(CommBody body) {
     thread_done_.store(false, std::memory_order_release);
     thread_ = std::thread([this, body = std::move(body)] {
         body(*this);
+        lost_.store(false, std::memory_order_release);
         comm_active_.store(false, std::memory_order_release);
         // Waiters see the end as a change: a transfer or a read-out wait ends at once.
         notify_change();

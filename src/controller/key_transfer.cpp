@@ -78,7 +78,7 @@ bool Link::transfer(bool add, std::vector<KeyId> keys, const TransferProgress* p
         if (transfer_remaining() == 0) {
             break;
         }
-        if (!active()) {
+        if (!active() || lost()) {
             return false;
         }
         report();
@@ -91,7 +91,7 @@ bool Link::transfer(bool add, std::vector<KeyId> keys, const TransferProgress* p
         if (transfer_acked() == count) {
             return true;
         }
-        if (!active()) {
+        if (!active() || lost()) {
             return false;
         }
         uint32_t spent = clock.tick_ms() - start;

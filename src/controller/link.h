@@ -38,6 +38,8 @@ constexpr uint32_t no_response_ms = 5000;
 constexpr uint32_t stop_wait_ms = 1000;
 constexpr uint32_t reset_pause_ms = 20;
 constexpr uint32_t transfer_ack_ms = 5000;
+// How often a lost connection is tried again.
+constexpr uint32_t reconnect_ms = 2000;
 
 // State that only the comm thread touches (tests and the fuzzer drive it on one thread).
 // The key identifiers and the line record are process-wide: they survive a restart.
@@ -115,6 +117,8 @@ class Link {
 
     // --- Any thread ---------------------------------------------------------------------------
     bool active() const { return comm_active_.load(std::memory_order_acquire); }
+    // The comm thread runs but its device or endpoint broke; it is trying to reopen it.
+    bool lost() const { return lost_.load(std::memory_order_acquire); }
     // Asks the comm thread to end without waiting for it.
     void request_stop();
     // Counts comm thread starts. A stop followed at once by a start (the port changed in the
@@ -131,7 +135,7 @@ class Link {
     int32_t transfer_acked() const;
 
     // Posts a one-shot command (one of the request bits). False, with a message unless the bit
-    // is request_line_end, when no comm thread is active.
+    // is request_line_end, when no comm thread is active or its connection is lost.
     bool post(uint32_t bit);
     // Blocking key transfer for the synchronize thread: hands the keys to the comm thread, which
     // sends them last first, waits until all are loaded, then up to 5000 ms for the rest of the
@@ -167,9 +171,14 @@ class Link {
     void wake();
     void join_serving_ui();
     void routine(uint32_t port);
+    // Marks the connection lost, ends what waits on it, and tells the user once.
+    void report_lost(const std::string& name, const std::string& device);
+    // Sleeps up to reconnect_ms in poll on the wake-up only: false when a stop came.
+    bool reconnect_pause();
 
     std::atomic<bool> comm_active_{false};
     std::atomic<bool> stop_requested_{false};
+    std::atomic<bool> lost_{false};
     std::atomic<uint32_t> comm_starts_{0};
     std::atomic<uint32_t> bytes_received_{0};
     std::atomic<uint32_t> request_bits_{0};
@@ -181,6 +190,7 @@ class Link {
     bool transfer_add_ = false;
     std::vector<KeyId> transfer_keys_; // the keys still to load; the last goes first
     int32_t transfer_acked_ = 0;
+    std::string lost_text_; // what a command posted while the connection is lost is told
 
     int wake_fd_ = -1;
 
@@ -188,6 +198,12 @@ class Link {
     std::thread thread_;
     std::atomic<bool> thread_done_{true};
 };
+
+// What the comm thread says about a lost connection: the screen log lines and the boxes.
+std::string connection_lost_line(const std::string& name);
+std::string connection_restored_line(const std::string& name);
+std::string connection_lost_message(const std::string& name, const std::string& device);
+std::string connection_lost_command_message(const std::string& name, const std::string& device);
 
 // The operation names callers use.
 inline void start_comm_thread(Link& link, uint32_t port) {

@@ -20,10 +20,11 @@ void receive_loop_end(Link& link);
 void receive_pass_send_side(Link& link);
 // Steps 4-6 of a pass for one byte read from the port.
 void handle_received_byte(Link& link, uint8_t byte);
-// Runs passes until a stop is requested; the port is link.comm.port. Between passes the thread
-// sleeps in poll on the port and the link's wake-up until a byte, a request or the watchdog's
-// deadline.
-void run_receive_loop(Link& link);
+// Runs passes until a stop is requested or the port breaks (a read or write error, a hang-up,
+// the other end closing): true for a broken port. The port is link.comm.port. Between passes
+// the thread sleeps in poll on the port and the link's wake-up until a byte, a request or the
+// watchdog's deadline.
+bool run_receive_loop(Link& link);
 
 void dispatch_message(Link& link, int type, Buffer* message);
 void parse_plain_line(Link& link, Buffer* message);

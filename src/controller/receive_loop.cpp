@@ -151,16 +151,13 @@ int64_t watchdog_due_in(Link& link) {
     return spent > no_response_ms ? 0 : int64_t{no_response_ms} + 1 - spent;
 }
 
-// A hung-up line reports at once and for good; it is looked at again after this pause rather
-// than in a spin.
-constexpr int hung_up_retry_ms = 50;
-
 } // namespace
 
-void run_receive_loop(Link& link) {
+bool run_receive_loop(Link& link) {
     receive_loop_start(link);
     SerialIo* port = link.comm.port;
     bool hung_up = false;
+    bool broken = false;
     for (;;) {
         if (link.stop_requested()) {
             break;
@@ -172,6 +169,11 @@ void run_receive_loop(Link& link) {
             handle_received_byte(link, static_cast<uint8_t>(byte));
             continue;
         }
+        // A hang-up is taken for a break only once what arrived before it has been read.
+        if (port->broken() || hung_up) {
+            broken = true;
+            break;
+        }
         // The burst is over: waiters look at what it changed.
         if (link.comm.waiters_may_care) {
             link.comm.waiters_may_care = false;
@@ -180,10 +182,7 @@ void run_receive_loop(Link& link) {
         int64_t due = watchdog_due_in(link);
         int timeout =
             due < 0 ? -1 : static_cast<int>(link.clock.real_wait_ms(static_cast<uint32_t>(due)));
-        if (hung_up && (timeout < 0 || timeout > hung_up_retry_ms)) {
-            timeout = hung_up_retry_ms;
-        }
-        pollfd fds[2] = {{link.wake_fd(), POLLIN, 0}, {hung_up ? -1 : port->poll_fd(), POLLIN, 0}};
+        pollfd fds[2] = {{link.wake_fd(), POLLIN, 0}, {port->poll_fd(), POLLIN, 0}};
         int n = poll(fds, 2, timeout);
         if (n < 0) {
             continue; // EINTR
@@ -191,8 +190,8 @@ void run_receive_loop(Link& link) {
         if (fds[0].revents & POLLIN) {
             link.drain_wake();
         }
-        hung_up = (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 &&
-                  (fds[1].revents & POLLIN) == 0;
+        hung_up = (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
     }
     receive_loop_end(link);
+    return broken;
 }

@@ -28,6 +28,17 @@ const char* request_text(uint32_t bit) {
 } // namespace
 
 bool Link::post(uint32_t bit) {
+    if (active() && lost()) {
+        if (bit != request_line_end) {
+            std::string text;
+            {
+                std::lock_guard lock(mutex_);
+                text = lost_text_;
+            }
+            host.message_box("Tessary - Serial communications", text, MsgIcon::Error);
+        }
+        return false;
+    }
     if (active()) {
         // An atomic OR: a bit posted while the comm thread clears another is never lost.
         request_bits_.fetch_or(bit, std::memory_order_acq_rel);

@@ -54,6 +54,12 @@ struct Host {
                                   MsgButtons buttons = MsgButtons::Ok,
                                   MsgAnswer default_button = MsgAnswer::Ok) = 0;
 
+    // An Ok box that the caller does not wait for: for a thread that must go on working while
+    // the user reads it (the comm thread retrying a lost port). Callable from any thread. A host
+    // without such boxes shows a modal one.
+    virtual void notify(const std::string& caption, const std::string& text, MsgIcon icon) {
+        message_box(caption, text, icon);
+    }
     // Runs fn on the user-interface thread and returns when it has run. On that thread it runs
     // fn at once.
     virtual void run_on_ui(const std::function<void()>& fn) = 0;

@@ -4,13 +4,19 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -48,6 +54,15 @@ void close_exclusive(int fd, bool exclusive) {
     ::close(fd); // drops the flock as well
 }
 
+// A socket whose peer has gone would raise SIGPIPE on write(); send() can refuse that.
+ssize_t send_or_write(int fd, const void* data, size_t size) {
+    ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+    if (n < 0 && errno == ENOTSOCK) {
+        n = ::write(fd, data, size);
+    }
+    return n;
+}
+
 std::error_code errno_code() {
     return std::error_code(errno, std::generic_category());
 }
@@ -78,6 +93,30 @@ std::error_code apply_line_settings(int fd) {
 
 } // namespace
 
+FdChannel::~FdChannel() {
+    FdChannel::close();
+}
+
+void FdChannel::adopt(int fd) {
+    fd_ = fd;
+    broken_ = false;
+    in_pos_ = in_len_ = 0;
+    last_error_.clear();
+}
+
+void FdChannel::close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    in_pos_ = in_len_ = 0;
+}
+
+void FdChannel::fail(std::error_code cause) {
+    last_error_ = cause;
+    broken_ = true;
+}
+
 SerialPort::~SerialPort() {
     close();
 }
@@ -85,6 +124,7 @@ SerialPort::~SerialPort() {
 PortOpenResult SerialPort::open(const std::string& path) {
     close();
     PortOpenResult result;
+    result.path = path;
     int fd = open_exclusive(path, &exclusive_, &result.error);
     if (fd < 0) {
         result.stage = PortOpenResult::AccessFailed;
@@ -99,29 +139,8 @@ PortOpenResult SerialPort::open(const std::string& path) {
     }
     // Whatever waited in the device from before this open answers nothing of ours.
     tcflush(fd, TCIFLUSH);
-    fd_ = fd;
-    in_pos_ = in_len_ = 0;
-    last_error_.clear();
+    adopt(fd);
     return result;
-}
-
-std::string port_open_message(const PortOpenResult& result) {
-    std::string text;
-    switch (result.stage) {
-    case PortOpenResult::Ok:
-        return text;
-    case PortOpenResult::AccessFailed:
-        text = "Couldn't gain access to the COM port. Is another application using it?";
-        break;
-    case PortOpenResult::SettingsFailed:
-        text = "Couldn't set the COM parameters. Is it the right COM port?";
-        break;
-    }
-    // A busy device is what the access message already says.
-    if (result.error && !result.held_elsewhere()) {
-        text += "\nReason: " + result.error.message();
-    }
-    return text;
 }
 
 void SerialPort::close() {
@@ -129,11 +148,93 @@ void SerialPort::close() {
         close_exclusive(fd_, exclusive_);
         fd_ = -1;
         exclusive_ = false;
-        in_pos_ = in_len_ = 0;
     }
+    FdChannel::close();
 }
 
-bool SerialPort::write(std::string_view bytes) {
+namespace {
+
+std::string group_of(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return "dialout"; // where Debian puts serial devices
+    }
+    std::vector<char> buf(4096);
+    group g{};
+    group* found = nullptr;
+    if (getgrgid_r(st.st_gid, &g, buf.data(), buf.size(), &found) != 0 || !found) {
+        return std::to_string(st.st_gid);
+    }
+    return found->gr_name;
+}
+
+// The device itself rather than the port folder's link to it: the node whose group counts.
+std::string device_behind(const std::string& path) {
+    char real[PATH_MAX];
+    if (::realpath(path.c_str(), real)) {
+        return real;
+    }
+    return path;
+}
+
+std::string dangling_target(const std::string& path) {
+    char target[PATH_MAX];
+    ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+    if (n <= 0) {
+        return {};
+    }
+    target[n] = 0;
+    return target;
+}
+
+} // namespace
+
+std::string port_open_message(const PortOpenResult& result) {
+    const std::string access =
+        "Couldn't gain access to the COM port. Is another application using it?";
+    switch (result.stage) {
+    case PortOpenResult::Ok:
+        return {};
+    case PortOpenResult::SettingsFailed: {
+        std::string text = "Couldn't set the COM parameters. Is it the right COM port?";
+        if (result.error) {
+            text += "\nReason: " + result.error.message();
+        }
+        return text;
+    }
+    case PortOpenResult::AccessFailed:
+        break;
+    }
+    if (result.held_elsewhere() || !result.error) {
+        return access;
+    }
+    if (result.path.rfind("tcp:", 0) == 0) {
+        return "Couldn't connect to the controller at " + result.path.substr(4) +
+               ". Is the device server switched on and reachable?\nReason: " +
+               result.error.message();
+    }
+    if (result.error == std::errc::permission_denied ||
+        result.error == std::errc::operation_not_permitted) {
+        std::string device = device_behind(result.path);
+        std::string group = group_of(device);
+        return "Couldn't gain access to the COM port: permission denied on " + device +
+               ".\nThe device belongs to the group \"" + group +
+               "\". To use it, add yourself to that group:\n\n    sudo usermod -aG " + group +
+               " $USER\n\nthen log out and log in again.";
+    }
+    if (result.error == std::errc::no_such_file_or_directory ||
+        result.error == std::errc::no_such_device) {
+        std::string text =
+            "Couldn't gain access to the COM port: there is no device " + result.path + ".";
+        if (std::string target = dangling_target(result.path); !target.empty()) {
+            text += "\nIt points to " + target + ", which is not there. Is the adapter plugged in?";
+        }
+        return text;
+    }
+    return access + "\nReason: " + result.error.message();
+}
+
+bool FdChannel::write(std::string_view bytes) {
     if (fd_ < 0) {
         return false;
     }
@@ -141,7 +242,7 @@ bool SerialPort::write(std::string_view bytes) {
     auto deadline = steady_clock::now() + milliseconds(write_ms_per_byte * bytes.size());
     size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+        ssize_t n = send_or_write(fd_, bytes.data() + done, bytes.size() - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
             continue;
@@ -150,7 +251,7 @@ bool SerialPort::write(std::string_view bytes) {
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            last_error_ = errno_code(); // EIO once the other end has gone
+            fail(errno_code()); // EIO once the other end has gone, EPIPE or ECONNRESET on a socket
             return false;
         }
         auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
@@ -160,11 +261,11 @@ bool SerialPort::write(std::string_view bytes) {
         }
         pollfd p{fd_, POLLOUT, 0};
         if (poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR) {
-            last_error_ = errno_code();
+            fail(errno_code());
             return false;
         }
         if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) {
-            last_error_ = std::make_error_code(std::errc::io_error);
+            fail(std::make_error_code(std::errc::io_error));
             return false;
         }
     }
@@ -172,15 +273,20 @@ bool SerialPort::write(std::string_view bytes) {
     return true;
 }
 
-int SerialPort::read_byte() {
+int FdChannel::read_byte() {
     if (fd_ < 0) {
         return -1;
     }
     if (in_pos_ == in_len_) {
         ssize_t n = ::read(fd_, in_, sizeof in_);
+        if (n == 0 && !isatty(fd_)) {
+            // A socket whose other end closed; a terminal reads 0 when merely idle.
+            fail(std::make_error_code(std::errc::connection_reset));
+            return -1;
+        }
         if (n <= 0) {
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-                last_error_ = errno_code();
+                fail(errno_code());
             }
             return -1;
         }
@@ -190,7 +296,7 @@ int SerialPort::read_byte() {
     return in_[in_pos_++];
 }
 
-void SerialPort::wait_readable(uint32_t timeout_ms) {
+void FdChannel::wait_readable(uint32_t timeout_ms) {
     if (fd_ < 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
         return;

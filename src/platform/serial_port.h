@@ -16,6 +16,9 @@ struct SerialIo {
     virtual int read_byte() = 0;
     // The descriptor to poll for arriving bytes, or -1 for a channel without one.
     virtual int poll_fd() const { return -1; }
+    // The channel broke for good (a read or write error, the other end gone): nothing more
+    // will pass until it is opened anew. A write that merely ran out of time is not a break.
+    virtual bool broken() const { return false; }
 };
 
 // How an open went, and why it failed: the system's own cause, so that a message can name it.
@@ -27,6 +30,7 @@ struct PortOpenResult {
     };
     Stage stage = Ok;
     std::error_code error;
+    std::string path; // what was opened: a device path, or tcp:HOST:PORT
 
     explicit operator bool() const { return stage == Ok; }
     // Another program (or another open of ours) holds the device; every other access failure
@@ -37,32 +41,37 @@ struct PortOpenResult {
     friend bool operator==(const PortOpenResult& r, Stage s) { return r.stage == s; }
 };
 
-class SerialPort final : public SerialIo {
+// A byte channel over one non-blocking descriptor: reads ahead per burst, writes bounded by
+// 10 ms per byte, and remembers when the descriptor broke.
+class FdChannel : public SerialIo {
   public:
-    SerialPort() = default;
-    ~SerialPort() override;
-    SerialPort(const SerialPort&) = delete;
-    SerialPort& operator=(const SerialPort&) = delete;
+    FdChannel() = default;
+    ~FdChannel() override;
+    FdChannel(const FdChannel&) = delete;
+    FdChannel& operator=(const FdChannel&) = delete;
 
-    // Opens the device exclusively and applies the line settings. On SettingsFailed the device
-    // is already closed again.
-    PortOpenResult open(const std::string& path);
-    void close();
+    virtual void close();
     bool is_open() const { return fd_ >= 0; }
     int fd() const { return fd_; }
 
     bool write(std::string_view bytes) override;
     int read_byte() override;
     int poll_fd() const override { return fd_; }
+    bool broken() const override { return broken_; }
     // The cause of the last failed write or read; cleared by the next success.
     std::error_code last_error() const { return last_error_; }
     // Waits up to timeout_ms for a byte to arrive (returns early when one does). A hung-up line
     // waits out its time instead of returning at once.
     void wait_readable(uint32_t timeout_ms);
 
-  private:
+  protected:
+    // Takes over an open descriptor.
+    void adopt(int fd);
     int fd_ = -1;
-    bool exclusive_ = false; // TIOCEXCL was set and must be cleared before the close
+
+  private:
+    void fail(std::error_code cause);
+    bool broken_ = false;
     std::error_code last_error_;
     // Bytes read ahead: one read per burst rather than one per byte.
     unsigned char in_[256] = {};
@@ -70,8 +79,24 @@ class SerialPort final : public SerialIo {
     size_t in_len_ = 0;
 };
 
-// The text for a failed open, as the comm thread shows it: the message for its stage and, where
-// it says more than the message, the system's reason on a line of its own.
+class SerialPort final : public FdChannel {
+  public:
+    SerialPort() = default;
+    ~SerialPort() override;
+
+    // Opens the device exclusively and applies the line settings. On SettingsFailed the device
+    // is already closed again.
+    PortOpenResult open(const std::string& path);
+    void close() override;
+
+  private:
+    bool exclusive_ = false; // TIOCEXCL was set and must be cleared before the close
+};
+
+// The text for a failed open, as the comm thread shows it: the message for its stage, and what
+// the user can do about the cause — the group and command for a refused permission, the path
+// tried for a missing device, the system's reason otherwise. A busy device keeps the plain
+// access message, which already says what is wrong.
 std::string port_open_message(const PortOpenResult& result);
 
 // Opens COM port n exclusively and closes it at once: true when that worked. For the settings

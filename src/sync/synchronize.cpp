@@ -33,8 +33,8 @@ MsgAnswer ask(SyncContext& ctx, const char* caption, const char* text, MsgIcon i
 }
 
 // Ends when the decoder reports the read-out's end or the controller's silence, or when the
-// comm thread that was asked for the read-out is gone: a stopped or restarted thread never
-// delivers it, and waiting on would leave Synchronize disabled for good.
+// comm thread that was asked for the read-out is gone: a stopped or restarted thread, or one
+// whose port broke, never delivers it, and waiting on would leave Synchronize disabled for good.
 SyncResult wait_for_readout(SyncContext& ctx, uint32_t starts, uint32_t bytes) {
     DecoderState& s = ctx.decoder_state;
     Link& link = ctx.link;
@@ -59,6 +59,9 @@ SyncResult wait_for_readout(SyncContext& ctx, uint32_t starts, uint32_t bytes) {
         }
         if (s.no_response_seen.load(std::memory_order_acquire)) {
             return SyncResult::NoAnswer;
+        }
+        if (link.lost()) {
+            return SyncResult::ConnectionLost;
         }
         if (!comm_active(link) || link.starts() != starts) {
             return SyncResult::CommStopped;
@@ -191,7 +194,7 @@ SyncResult run_steps(SyncContext& ctx) {
         return SyncResult::NoPort;
     }
     SyncResult waited = wait_for_readout(ctx, starts, bytes);
-    if (waited == SyncResult::ReadoutMissing) {
+    if (waited == SyncResult::ReadoutMissing || waited == SyncResult::ConnectionLost) {
         // Nothing has been compared or sent; say so rather than end without a word.
         ask(ctx, sync_caption, sync_text_data_error, MsgIcon::Error);
         return waited;

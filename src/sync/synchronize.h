@@ -80,6 +80,7 @@ enum class SyncResult {
     NoPort,           // the read-out request could not be posted (no comm thread)
     NoAnswer,         // the controller did not answer the read-out (no-response report)
     CommStopped,      // the comm thread stopped or was restarted during the read-out wait
+    ConnectionLost,   // the port broke during the read-out wait (data-error report shown)
     ReadoutMissing,   // the controller answered, but no read-out line came (no master key)
     ReadoutAbandoned, // the read-out was incomplete and the user chose not to go on
     UpToDate,         // nothing to do

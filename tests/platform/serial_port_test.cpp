@@ -6,8 +6,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
+#include <grp.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -240,26 +242,93 @@ TEST(SerialPort, MissingDeviceAndNonTerminal) {
     unlink(path);
 }
 
-TEST(SerialPort, OpenMessagesAddTheReasonUnlessTheDeviceIsBusy) {
+std::string group_name(gid_t gid) {
+    const group* g = getgrgid(gid);
+    return g ? g->gr_name : std::to_string(gid);
+}
+
+TEST(SerialPort, OpenMessagesSayWhatToDoAboutTheCause) {
     const std::string access =
         "Couldn't gain access to the COM port. Is another application using it?";
     const std::string settings = "Couldn't set the COM parameters. Is it the right COM port?";
+    char dir[] = "/tmp/tessary-msg-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string device = std::string(dir) + "/ttyUSB0";
+    close(open(device.c_str(), O_CREAT | O_WRONLY, 0600));
+    const std::string dangling = std::string(dir) + "/COM4";
+    ASSERT_EQ(symlink("/dev/serial/by-id/usb-gone-if00", dangling.c_str()), 0);
+    const std::string group = group_name(getegid());
     struct Case {
         PortOpenResult::Stage stage;
         std::errc cause;
+        std::string path;
         std::string text;
     };
     const Case cases[] = {
-        {PortOpenResult::AccessFailed, std::errc::device_or_resource_busy, access},
-        {PortOpenResult::AccessFailed, std::errc::permission_denied,
-         access + "\nReason: Permission denied"},
-        {PortOpenResult::SettingsFailed, std::errc::inappropriate_io_control_operation,
+        {PortOpenResult::AccessFailed, std::errc::device_or_resource_busy, device, access},
+        {PortOpenResult::AccessFailed, std::errc::permission_denied, device,
+         "Couldn't gain access to the COM port: permission denied on " + device +
+             ".\nThe device belongs to the group \"" + group +
+             "\". To use it, add yourself to that group:\n\n    sudo usermod -aG " + group +
+             " $USER\n\nthen log out and log in again."},
+        {PortOpenResult::AccessFailed, std::errc::no_such_file_or_directory, "/nonexistent/ttyS9",
+         "Couldn't gain access to the COM port: there is no device /nonexistent/ttyS9."},
+        {PortOpenResult::AccessFailed, std::errc::no_such_file_or_directory, dangling,
+         "Couldn't gain access to the COM port: there is no device " + dangling +
+             ".\nIt points to /dev/serial/by-id/usb-gone-if00, which is not there. Is the "
+             "adapter plugged in?"},
+        {PortOpenResult::AccessFailed, std::errc::io_error, device,
+         access + "\nReason: Input/output error"},
+        {PortOpenResult::AccessFailed, std::errc::connection_refused, "tcp:10.0.0.9:4001",
+         "Couldn't connect to the controller at 10.0.0.9:4001. Is the device server switched on "
+         "and reachable?\nReason: Connection refused"},
+        {PortOpenResult::SettingsFailed, std::errc::inappropriate_io_control_operation, device,
          settings + "\nReason: Inappropriate ioctl for device"},
     };
     for (const Case& c : cases) {
-        PortOpenResult r{c.stage, std::make_error_code(c.cause)};
+        PortOpenResult r{c.stage, std::make_error_code(c.cause), c.path};
         EXPECT_EQ(port_open_message(r), c.text);
     }
+    unlink(dangling.c_str());
+    unlink(device.c_str());
+    rmdir(dir);
+}
+
+// A real refusal: a device node of mode 000 opened by a user who is not root (root opens
+// anything, so the open runs in a child that drops to an unprivileged user first).
+TEST(SerialPort, PermissionDeniedOnAModeZeroDeviceNamesItsGroupAndTheFix) {
+    Pty pty;
+    struct stat st {};
+    ASSERT_EQ(stat(pty.path.c_str(), &st), 0);
+    ASSERT_EQ(chmod(pty.path.c_str(), 0), 0);
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        close(out[0]);
+        if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+            _exit(2);
+        }
+        SerialPort port;
+        std::string text = port_open_message(port.open(pty.path));
+        ssize_t n = write(out[1], text.data(), text.size());
+        _exit(n == static_cast<ssize_t>(text.size()) ? 0 : 3);
+    }
+    close(out[1]);
+    std::string text;
+    char buf[512];
+    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) {
+        text.append(buf, static_cast<size_t>(n));
+    }
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    chmod(pty.path.c_str(), st.st_mode & 07777);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const std::string group = group_name(st.st_gid);
+    EXPECT_NE(text.find("permission denied on " + pty.path), std::string::npos) << text;
+    EXPECT_NE(text.find("belongs to the group \"" + group + "\""), std::string::npos) << text;
+    EXPECT_NE(text.find("sudo usermod -aG " + group + " $USER"), std::string::npos) << text;
 }
 
 } // namespace

@@ -51,6 +51,16 @@ class ScriptedQtHost final : public QtHost {
         }
         return QtHost::show_box(box);
     }
+    void show_notice(const ShownBox& box) override {
+        {
+            std::lock_guard lock(mutex_);
+            boxes_.push_back(box);
+            if (scripted_) {
+                return;
+            }
+        }
+        QtHost::show_notice(box);
+    }
     std::optional<FileChoice> file_dialog(bool save) override {
         {
             std::lock_guard lock(mutex_);

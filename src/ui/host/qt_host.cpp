@@ -99,6 +99,23 @@ MsgAnswer QtHost::show_box(const ShownBox& box) {
     }
 }
 
+void QtHost::notify(const std::string& caption, const std::string& text, MsgIcon icon) {
+    ShownBox box{caption, text, icon, MsgButtons::Ok, MsgAnswer::Ok};
+    // Queued even on the user-interface thread: the caller goes on at once either way.
+    QMetaObject::invokeMethod(
+        this, [this, box] { show_notice(box); }, Qt::QueuedConnection);
+}
+
+void QtHost::show_notice(const ShownBox& box) {
+    QWidget* owner = window_ ? window_->owner_widget() : nullptr;
+    auto* mb = new QMessageBox(qt_icon(box.icon), QString::fromStdString(box.caption),
+                               QString::fromStdString(box.text), QMessageBox::Ok, owner);
+    mb->setAttribute(Qt::WA_DeleteOnClose);
+    mb->setTextFormat(Qt::PlainText);
+    mb->setWindowModality(Qt::NonModal);
+    mb->show();
+}
+
 void QtHost::run_on_ui(const std::function<void()>& fn) {
     if (on_ui_thread()) {
         fn();

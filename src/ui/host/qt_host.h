@@ -40,6 +40,7 @@ class QtHost : public QObject, public Host {
     MsgAnswer message_box(const std::string& caption, const std::string& text, MsgIcon icon,
                           MsgButtons buttons = MsgButtons::Ok,
                           MsgAnswer default_button = MsgAnswer::Ok) override;
+    void notify(const std::string& caption, const std::string& text, MsgIcon icon) override;
     void run_on_ui(const std::function<void()>& fn) override;
     bool wait_serving_ui(const std::function<bool()>& done, uint32_t timeout_ms) override;
     void set_status_text(const std::string& text) override;
@@ -56,6 +57,8 @@ class QtHost : public QObject, public Host {
     // Always called on the user-interface thread: shows the box modally over the window and
     // returns the button pressed.
     virtual MsgAnswer show_box(const ShownBox& box);
+    // Always called on the user-interface thread: shows an Ok box without waiting for it.
+    virtual void show_notice(const ShownBox& box);
     // The file dialog of Open (save false) or Save As; nothing when cancelled.
     virtual std::optional<FileChoice> file_dialog(bool save);
 

@@ -6,13 +6,18 @@
 #include "sim_controller.h"
 #include "support/hex_dump.h"
 #include "support/recording_log.h"
+#include "support/wait_for.h"
 #include "sync/trace_host.h"
+#include "tcp_bridge.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <set>
 #include <thread>
@@ -78,20 +83,28 @@ std::ostream& operator<<(std::ostream& os, const Box& b) {
 
 const Box question{caption, extra_keys_question, MsgIcon::Question, MsgButtons::YesNoCancel};
 
+// How the comm thread reaches the simulated unit: its pty directly; COM3 in a port folder,
+// linked to the pty; or COM3 in a port folder naming a TCP bridge to the pty.
+enum class Route { Direct, Folder, Tcp };
+
 class SimSyncTest : public ::testing::TestWithParam<SimModel> {
   protected:
     ~SimSyncTest() override {
         if (link) {
             stop_comm_thread(*link);
         }
+        bridge.reset();
         if (sim) {
             sim->stop();
+        }
+        if (!port_dir.empty()) {
+            std::filesystem::remove_all(port_dir);
         }
     }
 
     // The controller on a pty, the comm thread on its other end, and the unit's answer to the
     // reset (its identification) taken in. fast: the 5000 ms windows pass in 1000 ms.
-    void connect(bool fast = false, SimOptions options = {}) {
+    void connect(bool fast = false, SimOptions options = {}, Route route = Route::Direct) {
         clock = fast ? std::unique_ptr<Clock>(new FastClock(5)) : std::make_unique<RealClock>();
         create_key_list(db, nullptr);
         create_key_list(controller, nullptr);
@@ -104,7 +117,21 @@ class SimSyncTest : public ::testing::TestWithParam<SimModel> {
         sim->set_memory(master, memory);
         ASSERT_TRUE(sim->start());
         link->port_path = [this](uint32_t) { return sim->device(); };
-        start_comm_thread(*link, 1);
+        if (route != Route::Direct) {
+            char dir[] = "/tmp/tessary-ports-XXXXXX";
+            ASSERT_NE(mkdtemp(dir), nullptr);
+            port_dir = dir;
+            link->port_path = [this](uint32_t n) { return port_dir + "/COM" + std::to_string(n); };
+        }
+        if (route == Route::Folder) {
+            ASSERT_TRUE(sim->link_as(port_dir, 3));
+        }
+        if (route == Route::Tcp) {
+            bridge = std::make_unique<TcpBridge>(sim->device());
+            ASSERT_TRUE(bridge->start());
+            std::ofstream(port_dir + "/COM3") << "tcp:127.0.0.1:" << bridge->port() << "\n";
+        }
+        start_comm_thread(*link, route == Route::Direct ? 1 : 3);
         ASSERT_TRUE(sim->wait_received("r", 10000)) << hex_dump(sim->received());
         ASSERT_TRUE(sim->wait_idle(10000));
         // Let the comm thread read the identification before the first command.
@@ -119,6 +146,9 @@ class SimSyncTest : public ::testing::TestWithParam<SimModel> {
     // The database is filled after connect() made the lists.
     void fill_database() {
         for (uint32_t k : db_keys) {
+            if (find_key(db, KeyId{0, k, 0}) >= 0) {
+                continue; // filled by an earlier run
+            }
             BufferPtr name = make_buffer(key_text_capacity);
             buffer_append_text(name.get(), "someone");
             ASSERT_GE(add_key(db, KeyId{0, k, 0}, name.get(), nullptr, nullptr), 0);
@@ -183,6 +213,8 @@ class SimSyncTest : public ::testing::TestWithParam<SimModel> {
     std::unique_ptr<Link> link;
     std::unique_ptr<SyncContext> ctx;
     std::unique_ptr<SimController> sim;
+    std::unique_ptr<TcpBridge> bridge;
+    std::string port_dir;
     int modified_calls = 0;
 
     uint32_t master = 0x100;
@@ -414,11 +446,137 @@ TEST_P(SimSyncTest, RestartingTheCommThreadDuringTheReadOutWaitEndsTheRunQuietly
     expect_ended_ready();
 }
 
+// --- a unit that goes away and comes back ------------------------------------------------------
+
+size_t log_count(RecordingLog& log, const std::string& event) {
+    auto lines = log.lines();
+    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const LoggedLine& l) {
+        return l.event == event && l.key == " - " && l.highlight;
+    }));
+}
+
+const char* const serial_caption = "Tessary - Serial communications";
+
+Box lost_box(const std::string& device) {
+    return Box{serial_caption,
+               "The connection to COM3 (" + device +
+                   ") was lost.\nTessary tries to restore it every 2 seconds and carries on by "
+                   "itself when the device is back.",
+               MsgIcon::Error, MsgButtons::Ok};
+}
+
+class LinkLossSimTest : public SimSyncTest {
+  protected:
+    void await_restored() {
+        ASSERT_TRUE(wait_for([&] { return log_count(log, "Connection to COM3 restored") == 1; }));
+        ASSERT_TRUE(sim->wait_received("r", 10000));
+        ASSERT_TRUE(sim->wait_idle(10000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        sim->clear_record();
+    }
+    std::set<uint32_t> all_keys() { return as_set(db_keys); }
+};
+
+TEST_P(LinkLossSimTest, UnitGoneMidTransferEndsTheSyncWithItsDataErrorThenComesBack) {
+    db_keys.push_back(master);
+    for (uint32_t k = 1; k <= 300; ++k) {
+        db_keys.push_back(0x1000 + k);
+    }
+    SimOptions roomy;
+    roomy.capacity = 400;
+    connect(true, roomy, Route::Folder);
+    fill_database();
+    const std::string gone = sim->device();
+    SyncResult result = SyncResult::Done;
+    std::thread t([&] { result = synchronize_keys(*ctx); });
+    ASSERT_TRUE(wait_for([&] { return sim->commands('n') >= 100; }));
+    sim->stop(); // the controller's end of the line closes
+    t.join();
+    EXPECT_EQ(result, SyncResult::DataError);
+    // The comm thread's box and the synchronize thread's report come in either order.
+    ASSERT_TRUE(wait_for([&] { return boxes().size() >= 2; }));
+    EXPECT_THAT(boxes(), UnorderedElementsAre(lost_box(gone), Box{caption, data_error,
+                                                                  MsgIcon::Error, MsgButtons::Ok}));
+    std::vector<std::string> trace = host.trace_snapshot();
+    std::erase(trace, "box " + std::string(serial_caption));
+    ASSERT_GE(trace.size(), 2u);
+    EXPECT_EQ(trace.front(), "disable 40035");
+    EXPECT_EQ(trace[trace.size() - 2], "status Ready");
+    EXPECT_EQ(trace.back(), "enable 40035");
+    EXPECT_EQ(host.progress.back(), std::make_pair(-1, -1));
+    EXPECT_EQ(log_count(log, "Connection to COM3 lost"), 1u);
+    EXPECT_EQ(key_row_count(db), 301);
+
+    // A new unit under the same name: found again, reset, and synchronized in full.
+    ASSERT_TRUE(sim->start());
+    ASSERT_TRUE(sim->link_as(port_dir, 3));
+    await_restored();
+    EXPECT_EQ(run(), SyncResult::Done);
+    EXPECT_EQ(as_set(sim->memory()), all_keys());
+    EXPECT_EQ(boxes().size(), 3u);
+}
+
+TEST_P(LinkLossSimTest, UnitGoneWhileIdleGivesOneMessageAnswersCommandsAndReopens) {
+    connect(true, {}, Route::Folder);
+    const std::string gone = sim->device();
+    sim->stop();
+    ASSERT_TRUE(wait_for([&] { return log_count(log, "Connection to COM3 lost") == 1; }));
+    EXPECT_FALSE(post_request(*link, request_open_door_a));
+    // Several 2 s retries (400 ms each on this clock) go by without another word.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_THAT(boxes(),
+                ElementsAre(lost_box(gone),
+                            Box{serial_caption,
+                                "The connection to COM3 (" + gone +
+                                    ") is lost; the command was not sent.\nTessary tries to "
+                                    "restore it every 2 seconds.",
+                                MsgIcon::Error, MsgButtons::Ok}));
+    EXPECT_EQ(log_count(log, "Connection to COM3 lost"), 1u);
+    EXPECT_TRUE(comm_active(*link));
+
+    ASSERT_TRUE(sim->start()); // another pty: the link in the port folder is re-pointed
+    ASSERT_NE(sim->device(), "");
+    ASSERT_TRUE(sim->link_as(port_dir, 3));
+    await_restored();
+    EXPECT_TRUE(post_request(*link, request_open_door_a));
+    EXPECT_TRUE(sim->wait_received("o", 10000)) << hex_dump(sim->received());
+    EXPECT_EQ(boxes().size(), 2u);
+}
+
+TEST_P(LinkLossSimTest, TcpEndpointCarriesAFullSyncAndSurvivesTheBridgeRestarting) {
+    db_keys.push_back(master);
+    for (uint32_t k = 1; k <= 40; ++k) {
+        db_keys.push_back(0x2000 + k);
+    }
+    connect(true, {}, Route::Tcp);
+    EXPECT_EQ(run(), SyncResult::Done);
+    EXPECT_EQ(as_set(sim->memory()), all_keys());
+    EXPECT_EQ(sim->pacing_violations(), 0);
+
+    const uint16_t port = bridge->port();
+    bridge->stop();
+    ASSERT_TRUE(wait_for([&] { return log_count(log, "Connection to COM3 lost") == 1; }));
+    ASSERT_TRUE(bridge->start(port));
+    await_restored();
+    for (uint32_t k = 41; k <= 60; ++k) {
+        db_keys.push_back(0x2000 + k);
+    }
+    EXPECT_EQ(run(), SyncResult::Done);
+    EXPECT_EQ(as_set(sim->memory()), all_keys());
+    EXPECT_EQ(sim->pacing_violations(), 0);
+    EXPECT_THAT(boxes(),
+                ElementsAre(Box{caption, now_up_to_date, MsgIcon::Information, MsgButtons::Ok},
+                            lost_box("tcp:127.0.0.1:" + std::to_string(port)),
+                            Box{caption, now_up_to_date, MsgIcon::Information, MsgButtons::Ok}));
+}
+
 std::string model_name(const ::testing::TestParamInfo<SimModel>& info) {
     return info.param == SimModel::Rd04 ? "Rd04" : "Rd03";
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, SimSyncTest, ::testing::Values(SimModel::Rd04, SimModel::Rd03),
+                         model_name);
+INSTANTIATE_TEST_SUITE_P(Models, LinkLossSimTest, ::testing::Values(SimModel::Rd04, SimModel::Rd03),
                          model_name);
 INSTANTIATE_TEST_SUITE_P(Models, Rd04SimSyncTest, ::testing::Values(SimModel::Rd04), model_name);
 INSTANTIATE_TEST_SUITE_P(Models, ExtraKeysSimTest,

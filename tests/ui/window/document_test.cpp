@@ -170,8 +170,7 @@ void DocumentTest::database_with_a_port_starts_the_link() {
     QTRY_COMPARE(scripted_host(app).boxes().size(), size_t(1));
     QCOMPARE(scripted_host(app).boxes()[0].caption, std::string("Tessary - Serial communications"));
     QCOMPARE(scripted_host(app).boxes()[0].text,
-             std::string("Couldn't gain access to the COM port. Is another application using "
-                         "it?\nReason: No such file or directory"));
+             "Couldn't gain access to the COM port: there is no device " + missing + ".");
     QTRY_VERIFY(!comm_active(app.link));
 }
 
