@@ -12,9 +12,12 @@ CsvImportDialog::CsvImportDialog(const CsvImportPlan& plan, QWidget* owner) : QD
     // Wide enough for a bad row's line and reason.
     setMinimumWidth(460);
     auto* layout = new QVBoxLayout(this);
-    summary_ = QStringLiteral("%1 new keys, %2 keys already in the database")
-                   .arg(plan.new_keys)
-                   .arg(plan.existing_keys);
+    const QString fresh = plan.new_keys == 1 ? QStringLiteral("1 new key")
+                                             : QStringLiteral("%1 new keys").arg(plan.new_keys);
+    const QString known = plan.existing_keys == 1
+                              ? QStringLiteral("1 key")
+                              : QStringLiteral("%1 keys").arg(plan.existing_keys);
+    summary_ = QStringLiteral("%1, %2 already in the database").arg(fresh, known);
     layout->addWidget(new QLabel(summary_));
     update_ = new QCheckBox(QStringLiteral("&Update the keys that already exist"));
     update_->setEnabled(plan.existing_keys > 0);

@@ -47,7 +47,7 @@ class KeyExchangeTest : public QObject {
         add(*t.app, 0xc3d4, "Carl");
         const CsvImportPlan plan = plan_csv_import(two_bad_rows, t.app->database);
         CsvImportDialog dialog(plan, &t.window());
-        QCOMPARE(dialog.summary(), QStringLiteral("1 new keys, 1 keys already in the database"));
+        QCOMPARE(dialog.summary(), QStringLiteral("1 new key, 1 key already in the database"));
         QVERIFY(dialog.bad_rows());
         QCOMPARE(dialog.bad_rows()->count(), 2);
         QCOMPARE(dialog.bad_rows()->item(0)->text(),
