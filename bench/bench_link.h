@@ -8,6 +8,9 @@
 #include "support/link_fixture.h"
 #include "support/quiet_host.h"
 
+#include <ctime>
+#include <pthread.h>
+
 struct BenchLink : LinkFixture<QuietHost> {
     explicit BenchLink(SimController& sim) {
         link.port_path = [&sim](uint32_t) { return sim.device(); };
@@ -19,3 +22,14 @@ struct BenchLink : LinkFixture<QuietHost> {
         return sim.wait_received("\rr", 10000) && sim.wait_idle(10000);
     }
 };
+
+// CPU time one thread has used so far, in seconds (-1 when the system cannot say).
+inline double thread_cpu_seconds(pthread_t t) {
+    clockid_t id;
+    if (pthread_getcpuclockid(t, &id) != 0) {
+        return -1;
+    }
+    timespec ts{};
+    clock_gettime(id, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}

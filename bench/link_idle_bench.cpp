@@ -10,16 +10,6 @@
 #include <pthread.h>
 #include <thread>
 
-static double thread_cpu_seconds(pthread_t t) {
-    clockid_t id;
-    if (pthread_getcpuclockid(t, &id) != 0) {
-        return -1;
-    }
-    timespec ts{};
-    clock_gettime(id, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
 int main(int argc, char** argv) {
     int seconds = argc > 1 ? std::atoi(argv[1]) : 30;
     SimController sim;
