@@ -5,8 +5,7 @@
 
 #include "sim_controller.h"
 #include "support/hex_dump.h"
-#include "support/recording_log.h"
-#include "support/wait_for.h"
+#include "support/link_fixture.h"
 #include "sync/trace_host.h"
 #include "tcp_bridge.h"
 
@@ -68,6 +67,28 @@ class RealClock final : public Clock {
     void sleep_ms(uint32_t ms) override { system_clock().sleep_ms(ms); }
 };
 
+// The link is built with the test, before a test says whether it wants the fast pace; it sees
+// the pace through this clock, which connect() sets before the comm thread starts.
+class PaceClock final : public Clock {
+  public:
+    void go_fast(bool fast) { chosen_ = fast ? static_cast<Clock*>(&fast_) : &real_; }
+    uint32_t tick_ms() override { return chosen_->tick_ms(); }
+    LocalTime local_time() override { return chosen_->local_time(); }
+    void sleep_ms(uint32_t ms) override { chosen_->sleep_ms(ms); }
+    bool wait_for(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                  uint32_t timeout_ms, const std::function<bool()>& ready) override {
+        return chosen_->wait_for(cv, lock, timeout_ms, ready);
+    }
+    uint32_t real_wait_ms(uint32_t timeout_ms) override {
+        return chosen_->real_wait_ms(timeout_ms);
+    }
+
+  private:
+    FastClock fast_{5};
+    RealClock real_;
+    Clock* chosen_ = &real_;
+};
+
 struct Box {
     std::string caption;
     std::string text;
@@ -90,9 +111,7 @@ enum class Route { Direct, Folder, Tcp };
 class SimSyncTest : public ::testing::TestWithParam<SimModel> {
   protected:
     ~SimSyncTest() override {
-        if (link) {
-            stop_comm_thread(*link);
-        }
+        stop_comm_thread(*link);
         bridge.reset();
         if (sim) {
             sim->stop();
@@ -105,11 +124,7 @@ class SimSyncTest : public ::testing::TestWithParam<SimModel> {
     // The controller on a pty, the comm thread on its other end, and the unit's answer to the
     // reset (its identification) taken in. fast: the 5000 ms windows pass in 1000 ms.
     void connect(bool fast = false, SimOptions options = {}, Route route = Route::Direct) {
-        clock = fast ? std::unique_ptr<Clock>(new FastClock(5)) : std::make_unique<RealClock>();
-        create_key_list(db, nullptr);
-        create_key_list(controller, nullptr);
-        decoder = std::make_unique<DecoderContext>(host, *clock, log, db, controller);
-        link = std::make_unique<Link>(host, *clock, *decoder);
+        clock.go_fast(fast);
         ctx = std::make_unique<SyncContext>(*link, [this] { ++modified_calls; });
 
         options.model = GetParam();
@@ -204,13 +219,12 @@ class SimSyncTest : public ::testing::TestWithParam<SimModel> {
         return buffer_string(b.get());
     }
 
-    TraceHost host;
-    RecordingLog log;
-    std::unique_ptr<Clock> clock;
-    DatabaseRecord db;
-    DatabaseRecord controller;
-    std::unique_ptr<DecoderContext> decoder;
-    std::unique_ptr<Link> link;
+    PaceClock clock;
+    LinkFixture<TraceHost> fixture{clock};
+    TraceHost& host = fixture.host;
+    RecordingLog& log = fixture.log;
+    DatabaseRecord& db = fixture.db;
+    Link* const link = &fixture.link;
     std::unique_ptr<SyncContext> ctx;
     std::unique_ptr<SimController> sim;
     std::unique_ptr<TcpBridge> bridge;
@@ -362,9 +376,9 @@ TEST_P(SimSyncTest, ARefusedKeyGivesTheDataErrorAfterTheAcknowledgementWait) {
     database_keys({0x100, 0xb1, 0xb2, 0xb3});
     connect(true);
     sim->refuse_key(0xb2);
-    uint32_t start = clock->tick_ms();
+    uint32_t start = clock.tick_ms();
     EXPECT_EQ(run(), SyncResult::DataError);
-    EXPECT_GE(clock->tick_ms() - start, 5000u);
+    EXPECT_GE(clock.tick_ms() - start, 5000u);
     EXPECT_THAT(commands_after_readout(), UnorderedElementsAre("n0000b1", "n0000b2", "n0000b3"));
     EXPECT_THAT(boxes(), ElementsAre(Box{caption, data_error, MsgIcon::Error, MsgButtons::Ok}));
     expect_ended_ready();
