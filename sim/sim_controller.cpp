@@ -576,6 +576,20 @@ void SimController::finish_command(const std::string& cmd) {
     }
 }
 
+namespace {
+
+timespec timespec_until(std::chrono::steady_clock::time_point until,
+                        std::chrono::steady_clock::time_point now) {
+    auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(until - now);
+    if (wait.count() < 0) {
+        wait = std::chrono::nanoseconds(0);
+    }
+    return timespec{static_cast<time_t>(wait.count() / 1000000000),
+                    static_cast<long>(wait.count() % 1000000000)};
+}
+
+} // namespace
+
 void SimController::run() {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
@@ -654,16 +668,22 @@ void SimController::run() {
                 until = std::min(until, t.when);
             }
         }
-        auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(until - now);
-        if (wait.count() < 0) {
-            wait = std::chrono::nanoseconds(0);
-        }
-        timespec ts{static_cast<time_t>(wait.count() / 1000000000),
-                    static_cast<long>(wait.count() % 1000000000)};
+        // A timer wake-up comes a good part of a byte time late on a busy machine, and every
+        // late echo would lengthen the round trip it answers. So the sleep ends a little early
+        // and the rest is spent looking at the line until the byte is due.
+        bool byte_due =
+            !out_.empty() && !want_out && opt_.line_timing && head_started_ && until == head_due_;
+        auto sleep_until = byte_due ? std::max(now, head_due_ - sim_spin_margin) : until;
         pollfd fds[2] = {{master_fd_, static_cast<short>(POLLIN | (want_out ? POLLOUT : 0)), 0},
                          {wake_fd_, POLLIN, 0}};
         lock.unlock();
-        ppoll(fds, 2, &ts, nullptr);
+        timespec ts = timespec_until(sleep_until, now);
+        int woke = ppoll(fds, 2, &ts, nullptr);
+        if (byte_due && woke == 0) {
+            const timespec zero{};
+            while (Clock::now() < head_due_ && ppoll(fds, 2, &zero, nullptr) == 0) {
+            }
+        }
         lock.lock();
 
         if (fds[1].revents & POLLIN) {

@@ -153,3 +153,5 @@ class SimController {
 
 // 10 bits of 9600 baud.
 constexpr std::chrono::nanoseconds sim_byte_time{1041667};
+// How long before a byte is due the simulator stops sleeping and watches the clock instead.
+constexpr std::chrono::microseconds sim_spin_margin{400};
