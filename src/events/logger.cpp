@@ -86,7 +86,10 @@ void Logger::ensure_log_file() {
             file_ = std::make_shared<File>(std::move(opened));
             file_path_ = name;
         } else {
-            report_once(log_open_error_caption, log_open_error_text);
+            // The old text guesses at the cause; the file and the system's reason settle it.
+            report_once(log_open_error_caption, std::string(log_open_error_text) +
+                                                    "\n\nFile: " + name +
+                                                    "\nReason: " + opened.open_error().message());
         }
     }
 }

@@ -247,7 +247,8 @@ TEST_F(LoggerTest, UnopenableFileIsReportedOncePerDatabase) {
     EXPECT_EQ(host.boxes[0].caption, "Tessary - Opening logfile");
     EXPECT_EQ(host.boxes[0].text,
               "The logfile couldn't be opened.\n\nIt is probably set to 'read-only'. Tessary will "
-              "function\nas normal, but it will not be able to log events to disk.");
+              "function\nas normal, but it will not be able to log events to disk.\n\nFile: " +
+                  log_path().string() + "\nReason: Is a directory");
     EXPECT_EQ(host.boxes[0].icon, MsgIcon::Error);
     EXPECT_EQ(host.boxes[0].buttons, MsgButtons::Ok);
     EXPECT_TRUE(db.log_error_shown);
