@@ -264,6 +264,9 @@ SyncResult run_steps(SyncContext& ctx) {
         }
     }
 
+    if (ctx.on_compared) {
+        ctx.on_compared(c);
+    }
     if (c.empty()) {
         ask(ctx, sync_caption, sync_text_already_up_to_date, MsgIcon::Information);
         return cancelled(ctx) ? SyncResult::Shutdown : SyncResult::UpToDate;

@@ -57,6 +57,17 @@ constexpr const char* sync_kept_key_text = "This key was added by the synchroniz
 // as missing.
 constexpr uint32_t readout_silence_ms = 5000;
 
+// The difference between the key database and the controller's key memory, as one read-out
+// found it.
+struct KeyDifference {
+    KeyId master;                    // the controller's first key (its master key)
+    std::vector<KeyId> to_add;       // database keys valid today that the controller lacks
+    std::vector<KeyId> extra;        // controller keys the database lacks
+    std::vector<KeyId> expired;      // controller keys whose database row is outside its days
+    bool readout_incomplete = false; // the read-out reported a data problem
+    bool empty() const { return to_add.empty() && extra.empty() && expired.empty(); }
+};
+
 // What to do with keys only the controller holds. Ask: the question (Yes keeps them, No deletes
 // them, Cancel stops). Keep: as Yes, without asking: they stay in the controller and become rows
 // of the key database in memory (the owner decides whether that is saved). Delete: as No.
@@ -87,6 +98,9 @@ struct SyncContext {
     // After a run that would report "now up to date", read the controller back once more and
     // compare; a difference is reported with the keys concerned instead.
     bool verify = false;
+    // Told the difference the run's read-out found, on the run's thread, before anything is
+    // sent (not the verify read-back's): for owners that say what a run is about to do.
+    std::function<void(const KeyDifference&)> on_compared;
 
     // Set when the window goes away: the run ends at its next look, shows nothing more and
     // leaves the window alone.
@@ -109,17 +123,6 @@ enum class SyncResult {
     Shutdown,         // the window went away meanwhile
     VerifyFailed,     // every transfer was acknowledged, but the read-back differs
     ExtrasRefused,    // extra_keys is Refuse and the controller holds extras: nothing was sent
-};
-
-// The difference between the key database and the controller's key memory, as one read-out
-// found it.
-struct KeyDifference {
-    KeyId master;                    // the controller's first key (its master key)
-    std::vector<KeyId> to_add;       // database keys valid today that the controller lacks
-    std::vector<KeyId> extra;        // controller keys the database lacks
-    std::vector<KeyId> expired;      // controller keys whose database row is outside its days
-    bool readout_incomplete = false; // the read-out reported a data problem
-    bool empty() const { return to_add.empty() && extra.empty() && expired.empty(); }
 };
 
 // The whole operation, on the calling thread (never the user-interface thread: it blocks in
