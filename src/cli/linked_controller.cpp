@@ -329,8 +329,13 @@ class Runner {
         if (channel) {
             return ExitOk;
         }
-        err_ << "tessary-cli: " << name_ << ": " << one_line(port_open_message(opened))
-             << (opened.held_elsewhere() ? " (the port is in use by another program)" : "") << "\n";
+        if (opened.held_elsewhere()) {
+            err_ << "tessary-cli: " << name_
+                 << " is in use by another program (a Tessary window, say); it is left to it "
+                    "and nothing was sent\n";
+        } else {
+            err_ << "tessary-cli: " << name_ << ": " << one_line(port_open_message(opened)) << "\n";
+        }
         return open_failure_status(opened);
     }
 
