@@ -336,7 +336,9 @@ class Runner {
         } else {
             err_ << "tessary-cli: " << name_ << ": " << one_line(port_open_message(opened)) << "\n";
         }
-        return open_failure_status(opened);
+        // diff keeps to 0 equal, 1 different, 2 trouble, so that a script can test it as it
+        // tests diff(1).
+        return req_.command == CliCommand::Diff ? ExitTrouble : open_failure_status(opened);
     }
 
     int no_answer() {

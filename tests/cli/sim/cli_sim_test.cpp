@@ -218,10 +218,14 @@ TEST_F(CliSim, APortHeldElsewhereIsLeftAloneAndASilentUnitIsReported) {
     {
         SerialPort held;
         ASSERT_TRUE(held.open(sim.device()));
-        Result busy = run({"door", "A", "db.tsy"});
-        EXPECT_EQ(busy.status, 69);
-        EXPECT_THAT(busy.err, HasSubstr("COM3 is in use by another program"));
-        EXPECT_EQ(sim.received(), "");
+        const std::pair<std::vector<std::string>, int> cases[] = {{{"door", "A", "db.tsy"}, 69},
+                                                                  {{"diff", "db.tsy"}, 2}};
+        for (const auto& [args, status] : cases) {
+            Result busy = run(args);
+            EXPECT_EQ(busy.status, status) << args[0];
+            EXPECT_THAT(busy.err, HasSubstr("COM3 is in use by another program")) << args[0];
+            EXPECT_EQ(sim.received(), "");
+        }
     }
     sim.set_silent(true);
     struct Case {
