@@ -1,6 +1,6 @@
 // Where the controller subcommands (diff, sync, door, reset, clear, listen) meet the link.
 // The command line is parsed and the database loaded before this point; everything after it
-// talks to the controller. A build without the link answers through UnlinkedController.
+// talks to the controller: LinkedController in the program.
 #pragma once
 
 #include "cli/command_line.h"
@@ -15,11 +15,4 @@ struct ControllerSeam {
     // comes from --port or --device. Data to out, diagnostics to err; returns the exit status.
     virtual int run(const CliRequest& request, DatabaseRecord* database, std::ostream& out,
                     std::ostream& err) = 0;
-};
-
-// Says that this build cannot reach a controller and exits 69 (controller not available):
-// never a success that did not happen.
-struct UnlinkedController final : ControllerSeam {
-    int run(const CliRequest& request, DatabaseRecord* database, std::ostream& out,
-            std::ostream& err) override;
 };
