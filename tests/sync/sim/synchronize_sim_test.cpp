@@ -223,6 +223,7 @@ class SimSyncTest : public ::testing::TestWithParam<SimModel> {
     LinkFixture<TraceHost> fixture{clock};
     TraceHost& host = fixture.host;
     RecordingLog& log = fixture.log;
+    DatabaseRecord& controller = fixture.controller;
     DatabaseRecord& db = fixture.db;
     Link* const link = &fixture.link;
     std::unique_ptr<SyncContext> ctx;
