@@ -240,28 +240,25 @@ SettingsDialog::SettingsDialog(App& app, QWidget* owner) : QDialog(owner), app_(
     save_window_box_ = new QCheckBox(QStringLiteral("&Save window properties"));
     save_window_box_->setChecked(db.save_window_properties);
 
-    // The port, its test and the network entry stand on rows of their own above the numbers,
-    // so that a long device name does not push the number fields apart.
-    auto* port_grid = new QGridLayout;
-    port_grid->addWidget(port_label, 0, 0);
-    port_grid->addWidget(port_box_, 0, 1);
-    port_grid->addWidget(test_button_, 0, 2);
-    port_grid->addWidget(test_result_, 1, 1, 1, 2);
-    port_grid->addWidget(endpoint_label, 2, 0);
-    port_grid->addWidget(endpoint_edit_, 2, 1);
-    port_grid->addWidget(add_button_, 2, 2);
-    port_grid->addWidget(endpoint_error_, 3, 1, 1, 2);
-    port_grid->setColumnStretch(1, 1);
-
+    // The port list and the network field span the number fields and their units, so that a
+    // long device name widens the dialog without pushing the numbers apart.
     auto* grid = new QGridLayout;
-    grid->addWidget(new QLabel(QStringLiteral("Max. size of the screen log:")), 1, 0);
-    grid->addWidget(screen_log_edit_, 1, 1);
-    grid->addWidget(new QLabel(QStringLiteral("lines.")), 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Max. size of the log file:")), 2, 0);
-    grid->addWidget(log_file_edit_, 2, 1);
-    grid->addWidget(new QLabel(QStringLiteral("kilobytes")), 2, 2);
-    grid->addWidget(rename_box_, 3, 0, 1, 3);
-    grid->addWidget(save_window_box_, 4, 0, 1, 3);
+    grid->addWidget(port_label, 0, 0);
+    grid->addWidget(port_box_, 0, 1, 1, 2);
+    grid->addWidget(test_button_, 0, 3);
+    grid->addWidget(test_result_, 1, 1, 1, 3);
+    grid->addWidget(endpoint_label, 2, 0);
+    grid->addWidget(endpoint_edit_, 2, 1, 1, 2);
+    grid->addWidget(add_button_, 2, 3);
+    grid->addWidget(endpoint_error_, 3, 1, 1, 3);
+    grid->addWidget(new QLabel(QStringLiteral("Max. size of the screen log:")), 4, 0);
+    grid->addWidget(screen_log_edit_, 4, 1);
+    grid->addWidget(new QLabel(QStringLiteral("lines.")), 4, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Max. size of the log file:")), 5, 0);
+    grid->addWidget(log_file_edit_, 5, 1);
+    grid->addWidget(new QLabel(QStringLiteral("kilobytes")), 5, 2);
+    grid->addWidget(rename_box_, 6, 0, 1, 4);
+    grid->addWidget(save_window_box_, 7, 0, 1, 4);
     grid->setColumnStretch(2, 1);
 
     auto* buttons = new QDialogButtonBox;
@@ -272,7 +269,6 @@ SettingsDialog::SettingsDialog(App& app, QWidget* owner) : QDialog(owner), app_(
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(port_grid);
     layout->addLayout(grid);
     layout->addSpacing(8);
     layout->addWidget(buttons);

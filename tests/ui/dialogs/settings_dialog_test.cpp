@@ -475,6 +475,7 @@ void SettingsDialogTest::system_devices_are_listed_and_a_chosen_one_is_bound_on_
         save_shot("settings-two-adapters");
         d.port_box()->hidePopup();
         QVERIFY(select_port(d.port_box(), b) > 0);
+        save_shot("settings-adapter-chosen");
         d.ok_button()->click();
         QCOMPARE(d.result(), int(QDialog::Accepted));
     }
