@@ -209,10 +209,12 @@ SettingsDialog::SettingsDialog(App& app, QWidget* owner) : QDialog(owner), app_(
     test_timer_->setInterval(test_poll_ms);
     connect(test_button_, &QPushButton::clicked, this, &SettingsDialog::start_test);
     connect(test_timer_, &QTimer::timeout, this, &SettingsDialog::poll_test);
+    // A result belongs to the port it was asked of: another choice ends a running test too.
     connect(port_box_, &QComboBox::currentIndexChanged, this, [this] {
-        if (!testing()) {
-            test_result_->clear();
-        }
+        test_timer_->stop();
+        stop_worker();
+        test_mode_ = TestMode::Idle;
+        test_result_->clear();
         update_test_button();
     });
 
