@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -230,6 +231,7 @@ SettingsDialog::SettingsDialog(App& app, QWidget* owner) : QDialog(owner), app_(
     endpoint_error_->setWordWrap(true);
     endpoint_error_->setVisible(false);
     connect(add_button_, &QPushButton::clicked, this, &SettingsDialog::add_endpoint);
+    endpoint_edit_->installEventFilter(this);
 
     screen_log_edit_ = number_edit(db.screen_log_lines);
     screen_log_edit_->setObjectName(QStringLiteral("screen_log_lines"));
@@ -313,6 +315,20 @@ void SettingsDialog::accept() {
         }
     }
     QDialog::accept();
+}
+
+bool SettingsDialog::eventFilter(QObject* watched, QEvent* event) {
+    // Enter after typing an endpoint adds it rather than pressing OK; in the empty field it is
+    // OK as everywhere else.
+    if (watched == endpoint_edit_ && event->type() == QEvent::KeyPress &&
+        !endpoint_edit_->text().trimmed().isEmpty()) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            add_endpoint();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void SettingsDialog::done(int result) {

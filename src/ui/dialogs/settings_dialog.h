@@ -77,6 +77,9 @@ class SettingsDialog final : public QDialog {
     // Ends a running test first.
     void done(int result) override;
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     enum class TestMode { Idle, Link, Own };
     // What the chosen item names for opening: a port folder entry, a device, tcp:HOST:PORT;
