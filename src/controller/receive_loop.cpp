@@ -12,9 +12,9 @@ constexpr uint8_t byte_xon = 17;
 constexpr uint8_t byte_xoff = 19;
 
 // The words after an identification are not parsed, but a waiter for the identification wants
-// the whole line.
+// the whole line; as much of it as a message holds, however long the noise before the CR.
 void add_ident_word(CommState& c, const Buffer* m) {
-    if (buffer_remaining(m) > 0) {
+    if (buffer_remaining(m) > 0 && c.ident_text.size() < message_capacity) {
         c.ident_text += ' ';
         c.ident_text += buffer_view(m);
     }
