@@ -45,7 +45,7 @@ bool host_char(char c) {
 }
 
 const char* const endpoint_form =
-    "Type the address as tcp:HOST:PORT, for example tcp:192.168.1.20:4001.";
+    "Type it as tcp:HOST:PORT, for example tcp:192.168.1.20:4001.";
 
 QLineEdit* number_edit(int32_t value) {
     auto* edit = new QLineEdit(QString::number(value));
@@ -118,9 +118,9 @@ std::optional<TcpEndpoint> parse_endpoint_field(std::string_view text, std::stri
                          : host_char(c);
     });
     if (!host_ok) {
-        *error = "\"" + std::string(host) +
-                 "\" is not a host name or address. An IPv6 address goes in brackets: "
-                 "tcp:[fd00::5]:4001.";
+        *error = !bracketed && host.find(':') != std::string_view::npos
+                     ? "An IPv6 address goes in brackets: tcp:[fd00::5]:4001."
+                     : "\"" + std::string(host) + "\" is not a host name or address.";
         return std::nullopt;
     }
     std::optional<TcpEndpoint> endpoint =
@@ -254,7 +254,7 @@ SettingsDialog::SettingsDialog(App& app, QWidget* owner) : QDialog(owner), app_(
     grid->addWidget(endpoint_label, 2, 0);
     grid->addWidget(endpoint_edit_, 2, 1, 1, 2);
     grid->addWidget(add_button_, 2, 3);
-    grid->addWidget(endpoint_error_, 3, 1, 1, 3);
+    grid->addWidget(endpoint_error_, 3, 0, 1, 4);
     grid->addWidget(new QLabel(QStringLiteral("Max. size of the screen log:")), 4, 0);
     grid->addWidget(screen_log_edit_, 4, 1);
     grid->addWidget(new QLabel(QStringLiteral("lines.")), 4, 2);

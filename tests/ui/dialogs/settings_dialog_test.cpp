@@ -522,13 +522,14 @@ void SettingsDialogTest::a_binding_that_fails_says_why_and_keeps_the_dialog() {
 }
 
 void SettingsDialogTest::a_network_endpoint_is_checked_added_and_bound() {
-    const char* form = "Type the address as tcp:HOST:PORT, for example tcp:192.168.1.20:4001.";
+    const char* form = "Type it as tcp:HOST:PORT, for example tcp:192.168.1.20:4001.";
     const char* range = "The port must be a number from 1 to 65535.";
     const std::pair<const char*, const char*> bad[] = {
         {"controller.site", form},
+        {"tcp:10.0.0.5:", form},
         {"tcp:10.0.0.5:70000", range},
-        {"my host:4001", "\"my host\" is not a host name or address. An IPv6 address goes in "
-                         "brackets: tcp:[fd00::5]:4001."}};
+        {"my host:4001", "\"my host\" is not a host name or address."},
+        {"fd00::5:4001", "An IPv6 address goes in brackets: tcp:[fd00::5]:4001."}};
     map_port(1, *com1);
     auto t = app_on_port(0);
     SettingsDialog d(*t->app, t->app->window.get());
@@ -538,8 +539,12 @@ void SettingsDialogTest::a_network_endpoint_is_checked_added_and_bound() {
         QCOMPARE(d.endpoint_error()->text(), QString::fromUtf8(error));
         QCOMPARE(d.port_box()->count(), 2);
     }
-    // Both forms give the one item, chosen; Enter in the field adds rather than ends the dialog.
     d.show();
+    save_shot("settings-endpoint-error");
+    d.endpoint_edit()->setText(QStringLiteral("tcp:"));
+    d.add_button()->click();
+    save_shot("settings-endpoint-form");
+    // Both forms give the one item, chosen; Enter in the field adds rather than ends the dialog.
     for (const char* typed : {" 127.0.0.1:9 ", "tcp:127.0.0.1:9"}) {
         d.endpoint_edit()->setText(QString::fromUtf8(typed));
         QTest::keyClick(d.endpoint_edit(), Qt::Key_Return);
