@@ -2,7 +2,7 @@
 # Installs the Debian packages that building, testing and running Tessary need, when missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev libgtest-dev
+packages=(cmake ninja-build g++ clang qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-serialport-dev libgl-dev libgtest-dev
           libgmock-dev libbenchmark-dev fonts-dejavu-core libxkbcommon-dev xdg-utils)
 if [ "${TESSARY_WITH_PACKAGING:-0}" = 1 ]; then
     # CPack DEB (dpkg-shlibdeps, file) and the checks of the package and its desktop files.

@@ -202,10 +202,23 @@ void Link::shut_down() {
 
 void Link::start(uint32_t port) {
     start([port](Link& link) { link.routine(port); });
+    port_ = port;
+}
+
+Link::Identification Link::identification() const {
+    std::lock_guard lock(mutex_);
+    return identification_;
+}
+
+void Link::note_identification(const std::string& line) {
+    std::lock_guard lock(mutex_);
+    ++identification_.count;
+    identification_.line = line;
 }
 
 void Link::start(CommBody body) {
     stop();
+    port_ = 0;
     // Never two comm threads on the shared link state: an old thread that outlived the stop's
     // wait (a box of its own still open, say) must end before the stop request is cleared, or
     // clearing it would keep the old thread alive beside the new one.

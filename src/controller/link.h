@@ -51,6 +51,7 @@ struct CommState {
     int message_type = msg_plain;
     bool rd04_mode = false;
     bool ident_line = false;
+    std::string ident_text; // the identification line gathered so far, words joined by a space
     bool readout_active = false;
     uint32_t last_rx_time = 0;
     EventRecord line_record;
@@ -112,6 +113,10 @@ class Link {
     // for the owner's end, before the window goes.
     void shut_down();
 
+    // The COM port number the comm thread was last started for; 0 when it was started with
+    // another body. The port it holds while active().
+    uint32_t port() const { return port_; }
+
     // The running comm thread, for measuring its CPU time.
     std::thread::native_handle_type native_handle() { return thread_.native_handle(); }
 
@@ -128,6 +133,14 @@ class Link {
     // Counted bytes from the controller, for waiters that must tell a silent unit from one that
     // answers without what they wait for.
     uint32_t bytes_received() const { return bytes_received_.load(std::memory_order_relaxed); }
+    // The identification line the controller sent last ("RD-04 V2.1") and how many have come
+    // since the program started: a waiter that posted a reset compares the count with the one
+    // it saw before posting.
+    struct Identification {
+        uint32_t count = 0;
+        std::string line;
+    };
+    Identification identification() const;
     // Request bits posted and not yet taken by the comm thread.
     uint32_t pending_requests() const { return request_bits_.load(std::memory_order_acquire); }
     // Keys of the running transfer not yet loaded, and acknowledgements counted so far.
@@ -157,6 +170,7 @@ class Link {
     std::optional<TransferKey> take_transfer_key();
     void count_acknowledgement();
     void count_received_byte() { bytes_received_.fetch_add(1, std::memory_order_relaxed); }
+    void note_identification(const std::string& line);
     // Forgets requests and transfers, as a starting receive loop must.
     void forget_requests();
     // Wakes waiters on the change count.
@@ -191,10 +205,12 @@ class Link {
     std::vector<KeyId> transfer_keys_; // the keys still to load; the last goes first
     int32_t transfer_acked_ = 0;
     std::string lost_text_; // what a command posted while the connection is lost is told
+    Identification identification_;
 
     int wake_fd_ = -1;
 
     // User-interface thread only.
+    uint32_t port_ = 0;
     std::thread thread_;
     std::atomic<bool> thread_done_{true};
 };

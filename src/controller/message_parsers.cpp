@@ -21,6 +21,7 @@ void parse_plain_line(Link& link, Buffer* m) {
             c.rd04_mode = true;
         }
         c.ident_line = true;
+        c.ident_text = buffer_string(m);
         return;
     }
     if (buffer_remaining(m) == 6) {

@@ -11,6 +11,15 @@ constexpr uint8_t byte_lf = 10;
 constexpr uint8_t byte_xon = 17;
 constexpr uint8_t byte_xoff = 19;
 
+// The words after an identification are not parsed, but a waiter for the identification wants
+// the whole line; as much of it as a message holds, however long the noise before the CR.
+void add_ident_word(CommState& c, const Buffer* m) {
+    if (buffer_remaining(m) > 0 && c.ident_text.size() < message_capacity) {
+        c.ident_text += ' ';
+        c.ident_text += buffer_view(m);
+    }
+}
+
 void set_ready(CommState& c) {
     c.may_send = true;
     c.echo_seen = true;
@@ -94,10 +103,16 @@ void handle_received_byte(Link& link, uint8_t byte) {
     Buffer* m = c.message.get();
     switch (byte) {
     case byte_cr:
+        if (c.ident_line) {
+            add_ident_word(c, m);
+        }
         dispatch_message(link, c.message_type, m);
         c.message_type = msg_plain;
         if (c.rd04_mode && !c.readout_active) {
             set_ready(c);
+        }
+        if (c.ident_line) {
+            link.note_identification(c.ident_text);
         }
         c.ident_line = false;
         decode_event(link.decoder, c.line_record, c.line_key, c.remembered_key);
@@ -105,7 +120,8 @@ void handle_received_byte(Link& link, uint8_t byte) {
         break;
     case ' ':
         if (c.ident_line) {
-            buffer_clear(m); // the words after an identification are not used
+            add_ident_word(c, m);
+            buffer_clear(m); // the words after an identification are not parsed
             break;
         }
         if (!c.rd04_mode || c.readout_active) {

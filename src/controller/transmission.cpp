@@ -1,5 +1,6 @@
 // Computer to controller: request bits become one pending command, sent at the pace the
 // controller's model allows.
+#include "controller/controller_probe.h"
 #include "controller/link_steps.h"
 
 #include <cstring>
@@ -70,14 +71,17 @@ void load_command(Link& link, const char* text) {
     c.last_tx_time = link.clock.tick_ms();
 }
 
-void send_reset_transmission(Link& link) {
-    CommState& c = link.comm;
+void send_reset(SerialIo& port, Clock& clock) {
     // The controller needs the pauses to take the CR and the "r" as separate events.
-    c.port->write("\r");
-    link.clock.sleep_ms(reset_pause_ms);
-    c.port->write("r");
-    link.clock.sleep_ms(reset_pause_ms);
-    c.last_tx_time = link.clock.tick_ms();
+    port.write("\r");
+    clock.sleep_ms(reset_pause_ms);
+    port.write("r");
+    clock.sleep_ms(reset_pause_ms);
+}
+
+void send_reset_transmission(Link& link) {
+    send_reset(*link.comm.port, link.clock);
+    link.comm.last_tx_time = link.clock.tick_ms();
 }
 
 void request_step(Link& link) {

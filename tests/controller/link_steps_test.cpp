@@ -82,6 +82,16 @@ TEST_F(LinkStepsTest, IdentificationWordsAfterTheFirstAreSkippedExceptTheLast) {
     feed("RD-04 n00003! xx\r");
     EXPECT_EQ(link.transfer_acked(), 1);
     EXPECT_TRUE(link.comm.rd04_mode);
+    // Waiters get the whole line, each once; endless noise after the model word stays bounded.
+    EXPECT_EQ(link.identification().line, "RD-04 n00003! xx");
+    EXPECT_EQ(link.identification().count, 2u);
+    std::string noise;
+    for (int i = 0; i < 1000; ++i) {
+        noise += " word";
+    }
+    feed("RD-07" + noise + "\r");
+    EXPECT_EQ(link.identification().line.substr(0, 11), "RD-07 word ");
+    EXPECT_LE(link.identification().line.size(), 2 * message_capacity);
 }
 
 TEST_F(LinkStepsTest, ModelWordsChooseThePacingAndOtherRdTextKeepsIt) {

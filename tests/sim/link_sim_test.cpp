@@ -391,6 +391,9 @@ TEST(LinkSimSwitch, IdentificationSwitchesThePacing) {
     Rig rig(SimModel::Rd04, system_clock());
     rig.sim.set_memory(0x10, {});
     rig.connect();
+    // The whole line is published for whoever waits for it.
+    EXPECT_EQ(rig.link.identification().line, "RD-04 V2.1");
+    const uint32_t seen = rig.link.identification().count;
     rig.sim.clear_record();
     auto keys = ids({1});
     ASSERT_TRUE(send_add_keys(rig.link, keys));
@@ -399,6 +402,8 @@ TEST(LinkSimSwitch, IdentificationSwitchesThePacing) {
     rig.sim.set_model(SimModel::Rd03); // announced at the next reset
     ASSERT_TRUE(post_request(rig.link, request_reset));
     ASSERT_TRUE(wait_for([&] { return rig.sim.resets() == 2; }));
+    ASSERT_TRUE(wait_for([&] { return rig.link.identification().count == seen + 1; }));
+    EXPECT_EQ(rig.link.identification().line, "RD-03 V2.1");
     std::this_thread::sleep_for(100ms);
     rig.sim.clear_record();
     auto more = ids({2});

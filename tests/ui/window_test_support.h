@@ -33,6 +33,8 @@ struct TestApp {
         // Recent files and the last folder go to a file of the test's own.
         app->settings = std::make_unique<QSettings>(settings_dir.filePath("tessary.conf"),
                                                     QSettings::IniFormat);
+        // No serial device of the machine the tests run on reaches a Settings list.
+        app->system_ports = [] { return std::vector<SystemPort>{}; };
         app->open_url = [this](const QUrl& url) {
             opened_urls.push_back(url);
             return open_url_result;

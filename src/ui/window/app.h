@@ -9,6 +9,7 @@
 #include "events/logger.h"
 #include "events/screen_log.h"
 #include "platform/clock.h"
+#include "platform/port_binding.h"
 #include "sync/sync_thread.h"
 #include "ui/commands/command_table.h"
 #include "ui/dialogs/csv_import_dialog.h"
@@ -70,6 +71,10 @@ struct App {
     std::function<std::optional<std::string>(App&, bool save)> csv_file;
     std::function<CsvImportChoice(App&, const CsvImportPlan&)> csv_import_preview;
     std::function<std::optional<size_t>(App&, const std::vector<DatabaseBackup>&)> choose_backup;
+
+    // The serial devices the system reports, for the Settings list; empty for Qt's own
+    // enumeration. Tests script the list.
+    std::function<std::vector<SystemPort>()> system_ports;
 
     // Created last and destroyed first: its models observe the records above.
     std::unique_ptr<MainWindow> window;

@@ -1,5 +1,10 @@
-// File > Settings: the port list as the port folder offers it, the fields and options, OK and
-// Cancel, and the comm thread and log following a changed port.
+// File > Settings: the port list as the port folder and the system offer it, binding a device or
+// a network endpoint, the fields and options, OK and Cancel, the comm thread and log following a
+// changed port, and the Test of a port.
+
+// Before any Qt header: Qt's emit macro would garble the simulator's emit().
+#include "sim_controller.h"
+
 #include "ui/window_test_support.h"
 
 #include "events/log_file.h"
@@ -15,6 +20,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QSet>
 #include <QTimer>
 
 #include <fcntl.h>
@@ -87,6 +94,17 @@ int select_port(QComboBox* box, const QString& text) {
     return i;
 }
 
+// Under a real display (TESSARY_SHOT_DIR set, QT_QPA_PLATFORM=xcb) the tests that show the
+// dialog leave a picture of the screen there; otherwise nothing.
+void save_shot(const char* name) {
+    const QString dir = qEnvironmentVariable("TESSARY_SHOT_DIR");
+    if (dir.isEmpty()) {
+        return;
+    }
+    QTest::qWait(300);
+    QGuiApplication::primaryScreen()->grabWindow(0).save(dir + "/" + name + ".png");
+}
+
 } // namespace
 
 class SettingsDialogTest : public QObject {
@@ -103,6 +121,13 @@ class SettingsDialogTest : public QObject {
     void choosing_a_port_starts_the_log_and_the_link();
     void a_port_above_32_is_listed_and_kept();
     void the_command_opens_it_modally_enter_is_ok_and_esc_cancel();
+    void system_devices_are_listed_and_a_chosen_one_is_bound_on_ok();
+    void a_device_takes_the_databases_own_number_when_it_is_free();
+    void a_binding_that_fails_says_why_and_keeps_the_dialog();
+    void a_network_endpoint_is_checked_added_and_bound();
+    void test_asks_a_free_port_and_leaves_the_database_alone();
+    void test_on_the_links_own_port_goes_through_the_link();
+    void test_without_an_answer_says_so_and_cancel_ends_it();
 
   private:
     std::string path(const char* name) { return dir.filePath(name).toStdString(); }
@@ -120,8 +145,33 @@ class SettingsDialogTest : public QObject {
         return t;
     }
 
+    // Three adapters as the system reports them, by-id links in a folder of the test's own
+    // leading to pseudo-terminals; the first is the device COM1 leads to in some tests.
+    void script_adapters(TestApp& t) {
+        QVERIFY(QDir().mkpath(dir.filePath("by-id")));
+        t.app->system_ports = [this] {
+            std::vector<SystemPort> list;
+            const std::pair<const Pty*, const char*> adapters[] = {
+                {&*com1, "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"},
+                {&*dev_a, "usb-Prolific_USB-Serial_Controller_D-if00-port0"},
+                {&*dev_b, "usb-Silicon_Labs_CP2102_0001-if00-port0"}};
+            for (auto [pty, id] : adapters) {
+                (void)::symlink(pty->slave.c_str(), path("by-id").append("/").append(id).c_str());
+                list.push_back({pty->slave, "", "", "USB UART", "Maker", id + 4});
+                find_stable_names(list.back(), path("by-id"), path("by-path"));
+            }
+            return list;
+        };
+    }
+    QString label(const char* id) {
+        return QStringLiteral("%1/%2 (USB UART, Maker, serial %3)")
+            .arg(dir.filePath("by-id"), id, id + 4);
+    }
+
     QTemporaryDir dir;
     QTemporaryDir ports;
+    std::optional<Pty> dev_a;
+    std::optional<Pty> dev_b;
     // Fresh per test, so that no byte of an earlier test is waiting on them.
     std::optional<Pty> com1;
     std::optional<Pty> com3;
@@ -132,6 +182,8 @@ void SettingsDialogTest::init() {
     QVERIFY(ports.isValid());
     com1.emplace();
     com3.emplace();
+    dev_a.emplace();
+    dev_b.emplace();
     // Both the link and the probe find COMn in this folder; nothing else is probed.
     qputenv("TESSARY_PORT_DIR", ports.path().toLocal8Bit());
 }
@@ -184,8 +236,10 @@ void SettingsDialogTest::dialog_shows_its_caption_labels_and_the_settings() {
     db.save_window_properties = false;
     SettingsDialog d(*t.app, t.app->window.get());
     QCOMPARE(d.windowTitle(), QStringLiteral("Edit Database Settings"));
-    QCOMPARE(label_texts(&d), (QStringList{"&COM port:", "Max. size of the log file:",
-                                           "Max. size of the screen log:", "kilobytes", "lines."}));
+    // The test's result and the endpoint's error are empty until there is one.
+    QCOMPARE(label_texts(&d),
+             (QStringList{"", "", "&COM port:", "&Network port:", "Max. size of the log file:",
+                          "Max. size of the screen log:", "kilobytes", "lines."}));
     QCOMPARE(d.rename_box()->text(),
              QStringLiteral("Rename full log files instead of overwriting them"));
     QCOMPARE(d.save_window_box()->text(), QStringLiteral("&Save window properties"));
@@ -201,8 +255,16 @@ void SettingsDialogTest::dialog_shows_its_caption_labels_and_the_settings() {
     // No port anywhere in the empty port folder: only "None", selected.
     QCOMPARE(items(d.port_box()), QStringList{"None"});
     QCOMPARE(d.port_box()->currentIndex(), 0);
-    // The label's mnemonic leads to the list.
-    QCOMPARE(d.findChildren<QLabel*>().size(), 5);
+    // No two controls share a mnemonic; the label's leads to the list.
+    QString letters;
+    for (const QString& text :
+         label_texts(&d) + QStringList{d.save_window_box()->text(), d.test_button()->text(),
+                                       d.add_button()->text()}) {
+        letters += text.contains('&') ? text[text.indexOf('&') + 1].toLower() : QChar();
+    }
+    letters.remove(QChar());
+    QCOMPARE(QSet<QChar>(letters.begin(), letters.end()).size(), letters.size());
+    QCOMPARE(letters.size(), 5);
     for (QLabel* l : d.findChildren<QLabel*>()) {
         if (l->text() == QStringLiteral("&COM port:")) {
             QCOMPARE(l->buddy(), static_cast<QWidget*>(d.port_box()));
@@ -388,6 +450,174 @@ void SettingsDialogTest::the_command_opens_it_modally_enter_is_ok_and_esc_cancel
     press(Qt::Key_Return, "12");
     QCOMPARE(db.screen_log_lines, 12);
     QVERIFY(db.modified);
+}
+
+void SettingsDialogTest::system_devices_are_listed_and_a_chosen_one_is_bound_on_ok() {
+    map_port(1, *com1);
+    auto t = app_on_port(0);
+    script_adapters(*t);
+    const QString a = label("usb-Prolific_USB-Serial_Controller_D-if00-port0");
+    const QString b = label("usb-Silicon_Labs_CP2102_0001-if00-port0");
+    {
+        // The adapter COM1 leads to is COM1; the other two follow the ports.
+        SettingsDialog d(*t->app, t->app->window.get());
+        QCOMPARE(items(d.port_box()), (QStringList{"None", "COM1", a, b}));
+        d.show();
+        d.port_box()->showPopup();
+        save_shot("settings-two-adapters");
+        d.port_box()->hidePopup();
+        QVERIFY(select_port(d.port_box(), b) > 0);
+        save_shot("settings-adapter-chosen");
+        d.ok_button()->click();
+    }
+    // The lowest free number, a link to the by-id name, and the link on it.
+    QCOMPARE(t->app->database.com_port, 2u);
+    QCOMPARE(QFile::symLinkTarget(ports.filePath("COM2")),
+             dir.filePath("by-id/usb-Silicon_Labs_CP2102_0001-if00-port0"));
+    QVERIFY(dev_b->wait_until_held());
+    {
+        // Once the link lets it go, the adapter is COM2 and no second entry of its own.
+        SettingsDialog d(*t->app, t->app->window.get());
+        d.port_box()->setCurrentIndex(0);
+        d.ok_button()->click();
+    }
+    SettingsDialog d(*t->app, t->app->window.get());
+    QCOMPARE(items(d.port_box()), (QStringList{"None", "COM1", "COM2", a}));
+    QVERIFY(t->boxes().empty());
+}
+
+void SettingsDialogTest::a_device_takes_the_databases_own_number_when_it_is_free() {
+    // COM5 names nothing in the port folder: the link on it fails to open.
+    auto t = app_on_port(5);
+    QVERIFY(QTest::qWaitFor([&] { return !comm_active(t->app->link); }, 20000));
+    script_adapters(*t);
+    const uint32_t starts = t->app->link.starts();
+    SettingsDialog d(*t->app, t->app->window.get());
+    QVERIFY(select_port(d.port_box(), label("usb-Silicon_Labs_CP2102_0001-if00-port0")) == 4);
+    d.ok_button()->click();
+    QCOMPARE(t->app->database.com_port, 5u);
+    // The number stayed, the device behind it is new: the link starts again on it.
+    QCOMPARE(t->app->link.starts(), starts + 1);
+    QVERIFY(dev_b->wait_until_held());
+}
+
+void SettingsDialogTest::a_binding_that_fails_says_why_and_keeps_the_dialog() {
+    // A port folder that is a file: nothing can be written into it, whoever runs the test.
+    write_file(path("not-a-folder"), "");
+    qputenv("TESSARY_PORT_DIR", QByteArray::fromStdString(path("not-a-folder")));
+    auto t = app_on_port(0);
+    script_adapters(*t);
+    SettingsDialog d(*t->app, t->app->window.get());
+    d.port_box()->setCurrentIndex(1);
+    d.show();
+    d.ok_button()->click();
+    QVERIFY(d.isVisible());
+    QCOMPARE(t->app->database.com_port, 0u);
+    QVERIFY(!t->app->database.modified);
+    QCOMPARE(t->boxes().size(), size_t(1));
+    QCOMPARE(t->boxes()[0].text, "Couldn't bind " + path("by-id") +
+                                     "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 to a COM "
+                                     "port in " +
+                                     path("not-a-folder") + ": Not a directory.");
+}
+
+void SettingsDialogTest::a_network_endpoint_is_checked_added_and_bound() {
+    const char* form = "Type it as tcp:HOST:PORT, for example tcp:192.168.1.20:4001.";
+    const char* range = "The port must be a number from 1 to 65535.";
+    const std::pair<const char*, const char*> bad[] = {
+        {"controller.site", form},
+        {"tcp:10.0.0.5:", form},
+        {"tcp:10.0.0.5:70000", range},
+        {"my host:4001", "\"my host\" is not a host name or address."},
+        {"fd00::5:4001", "An IPv6 address goes in brackets: tcp:[fd00::5]:4001."}};
+    map_port(1, *com1);
+    auto t = app_on_port(0);
+    SettingsDialog d(*t->app, t->app->window.get());
+    for (auto [typed, error] : bad) {
+        d.endpoint_edit()->setText(QString::fromUtf8(typed));
+        d.add_button()->click();
+        QCOMPARE(d.endpoint_error()->text(), QString::fromUtf8(error));
+        QCOMPARE(d.port_box()->count(), 2);
+    }
+    d.show();
+    save_shot("settings-endpoint-error");
+    d.endpoint_edit()->setText(QStringLiteral("tcp:"));
+    d.add_button()->click();
+    save_shot("settings-endpoint-form");
+    // Both forms give the one item, chosen; Enter in the field adds rather than ends the dialog.
+    for (const char* typed : {" 127.0.0.1:9 ", "tcp:127.0.0.1:9"}) {
+        d.endpoint_edit()->setText(QString::fromUtf8(typed));
+        QTest::keyClick(d.endpoint_edit(), Qt::Key_Return);
+    }
+    QVERIFY(d.isVisible());
+    QVERIFY(d.endpoint_error()->isHidden());
+    QCOMPARE(items(d.port_box()), (QStringList{"None", "COM1", "tcp:127.0.0.1:9"}));
+    QCOMPARE(d.port_box()->currentIndex(), 2);
+    d.ok_button()->click();
+    QCOMPARE(t->app->database.com_port, 2u);
+    QCOMPARE(read_file(ports.filePath("COM2").toStdString()), std::string("tcp:127.0.0.1:9\n"));
+    // An endpoint a listed port already names selects that port.
+    SettingsDialog again(*t->app, t->app->window.get());
+    again.port_box()->setCurrentIndex(0);
+    again.endpoint_edit()->setText(QStringLiteral("127.0.0.1:9"));
+    again.add_button()->click();
+    QCOMPARE(again.port_box()->currentText(), QStringLiteral("COM2"));
+}
+
+void SettingsDialogTest::test_asks_a_free_port_and_leaves_the_database_alone() {
+    SimOptions options;
+    options.model = SimModel::Rd03;
+    SimController sim(options);
+    QVERIFY(sim.start() && sim.link_as(ports.path().toStdString(), 1));
+    auto t = app_on_port(0);
+    SettingsDialog d(*t->app, t->app->window.get());
+    QVERIFY(!d.test_button()->isEnabled()); // "None"
+    QVERIFY(select_port(d.port_box(), "COM1") > 0);
+    d.test_button()->click();
+    QCOMPARE(d.test_result()->text(), QStringLiteral("Testing\u2026"));
+    QVERIFY(!d.test_button()->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(d.test_result()->text(), QStringLiteral("RD-03"), 20000);
+    QCOMPARE(sim.resets(), 1);
+    QVERIFY(probe_com_port(1)); // let go again
+    QCOMPARE(t->app->database.com_port, 0u);
+    QVERIFY(!comm_active(t->app->link));
+}
+
+void SettingsDialogTest::test_on_the_links_own_port_goes_through_the_link() {
+    SimController sim;
+    QVERIFY(sim.start() && sim.link_as(ports.path().toStdString(), 1));
+    auto t = app_on_port(1);
+    QVERIFY(QTest::qWaitFor([&] { return t->app->link.identification().count > 0; }, 20000));
+    const uint32_t starts = t->app->link.starts();
+    SettingsDialog d(*t->app, t->app->window.get());
+    d.show();
+    d.test_button()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(d.test_result()->text(), QStringLiteral("RD-04"), 20000);
+    save_shot("settings-test-result");
+    QCOMPARE(sim.resets(), 2);
+    QCOMPARE(t->app->link.starts(), starts);
+    QVERIFY(t->boxes().empty());
+}
+
+void SettingsDialogTest::test_without_an_answer_says_so_and_cancel_ends_it() {
+    map_port(1, *com1); // nobody answers on its other side
+    auto t = app_on_port(0);
+    for (bool cancel : {false, true}) {
+        SettingsDialog d(*t->app, t->app->window.get());
+        QVERIFY(select_port(d.port_box(), "COM1") > 0);
+        d.test_button()->click();
+        QTest::qWait(100);
+        QVERIFY(d.testing());
+        if (cancel) {
+            d.cancel_button()->click();
+        } else {
+            t->clock.tick += identify_wait_ms; // five seconds of the application's clock
+            QTRY_COMPARE_WITH_TIMEOUT(d.test_result()->text(), QStringLiteral("No answer"), 5000);
+        }
+        QVERIFY(!d.testing());
+        QVERIFY(probe_com_port(1));
+    }
+    QVERIFY(!t->app->database.modified);
 }
 
 QTEST_MAIN(SettingsDialogTest)
