@@ -13,6 +13,7 @@
 #include "ui/commands/command_table.h"
 #include "ui/dialogs/csv_import_dialog.h"
 #include "ui/host/qt_host.h"
+#include "ui/window/database_loader.h"
 #include "ui/window/database_lock.h"
 
 #include <QUrl>
@@ -45,6 +46,10 @@ struct App {
     Link link{host, clock, decoder};
     // Synchronize's thread; ended by ~App while the window still exists.
     SyncThread sync;
+
+    // Reads a database being opened on its own thread; the commands that need the database are
+    // greyed while it runs.
+    DatabaseLoader loader{host};
 
     // The lock of the open database; not held while it is open read-only, when Save is greyed
     // and the title says so.
