@@ -61,6 +61,9 @@ constexpr CommandRow rows[] = {
      "Delete the keys that are currently selected in the keylist", delete_keys, NeedsDatabase},
     {Menu::Keys, CmdFindKeys, "&Find keys", "Show only the keys that contain a text", find_keys,
      NeedsDatabase, "Ctrl+F"},
+    {Menu::Keys, CmdExpiringKeys, "Expires &within 14 days",
+     "Show only the keys whose last valid day is today or within the next 13 days",
+     toggle_expiring_keys, Checkable | StartsUnchecked | NeedsDatabase},
     {Menu::Keys, CmdImportKeysCsv, "&Import keys from CSV...",
      "Add the keys of a CSV file to the database, after a preview", import_keys_csv,
      SeparatorBefore | NeedsDatabase},
@@ -149,7 +152,7 @@ CommandTable::CommandTable(App& app) : owner_(std::make_unique<QObject>()) {
         }
         if (row.flags & Checkable) {
             a->setCheckable(true);
-            a->setChecked(true);
+            a->setChecked(!(row.flags & StartsUnchecked));
         }
         const int id = row.id;
         QObject::connect(a, &QAction::triggered, owner_.get(),

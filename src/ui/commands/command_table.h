@@ -17,10 +17,11 @@ struct App;
 enum class Menu { File, View, Controller, Keys, Help };
 
 // Flags of a row.
-constexpr unsigned SeparatorBefore = 1; // a separator line above the entry
-constexpr unsigned Checkable = 2;       // a check-mark entry and check button, checked at first
-constexpr unsigned Submenu = 4;         // the entry opens a submenu that the window fills
-constexpr unsigned NeedsDatabase = 8;   // greyed while a database is being loaded
+constexpr unsigned SeparatorBefore = 1;  // a separator line above the entry
+constexpr unsigned Checkable = 2;        // a check-mark entry and check button, checked at first
+constexpr unsigned Submenu = 4;          // the entry opens a submenu that the window fills
+constexpr unsigned NeedsDatabase = 8;    // greyed while a database is being loaded
+constexpr unsigned StartsUnchecked = 16; // with Checkable: not checked at first
 
 struct CommandRow {
     Menu menu;

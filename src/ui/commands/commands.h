@@ -16,6 +16,7 @@ enum KeyWorkCommandId : int {
     CmdExportLogCsv = 40105,
     CmdRestoreBackup = 40106,
     CmdFollowPresentedKey = 40107,
+    CmdExpiringKeys = 40108,
 };
 
 // File menu.
@@ -51,6 +52,8 @@ void delete_keys(App& app);
 int edit_key_dialog(App& app, int row);
 void synchronize(App& app);
 void find_keys(App& app);
+// Keys › Expires within 14 days: the key list shows only those keys, with the find field's text.
+void toggle_expiring_keys(App& app);
 // Follows the screen log for View › Select presented key.
 void watch_presented_keys(App& app, MainWindow& window);
 void import_keys_csv(App& app);

@@ -35,6 +35,15 @@ void KeyFilterModel::set_query(const QString& text) {
     emit count_changed();
 }
 
+void KeyFilterModel::set_expiring_from(std::optional<Day> today) {
+    if (filter_.expiring_from() == today) {
+        return;
+    }
+    filter_.set_expiring_from(today);
+    invalidateRowsFilter();
+    emit count_changed();
+}
+
 QString KeyFilterModel::count_text() const {
     if (!filter_.active()) {
         return {};

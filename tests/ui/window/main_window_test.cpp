@@ -76,6 +76,8 @@ const Expected keys_entries[] = {
     {"&Edit keys...", 40032, false, "Edit the keys that are currently selected in the keylist"},
     {"&Delete keys", 40033, false, "Delete the keys that are currently selected in the keylist"},
     {"&Find keys", 40101, false, "Show only the keys that contain a text", false, "Ctrl+F"},
+    {"Expires &within 14 days", 40108, false,
+     "Show only the keys whose last valid day is today or within the next 13 days", true},
     {nullptr, 0, false, nullptr},
     {"&Import keys from CSV...", 40104, false,
      "Add the keys of a CSV file to the database, after a preview"},
@@ -103,7 +105,7 @@ struct ExpectedMenu {
 
 const ExpectedMenu expected_menus[] = {
     {"&File", file_entries, 12}, {"&View", view_entries, 6}, {"&Controller", controller_entries, 4},
-    {"&Keys", keys_entries, 13}, {"&Help", help_entries, 3},
+    {"&Keys", keys_entries, 14}, {"&Help", help_entries, 3},
 };
 
 QMenu* menu_at(MainWindow& w, int index) {
@@ -373,6 +375,7 @@ void MainWindowTest::command_table_names_every_handler() {
         {40105, export_log_csv},
         {40106, restore_backup},
         {40107, toggle_presented_key},
+        {40108, toggle_expiring_keys},
         {40017, nullptr},
     };
     QCOMPARE(command_table().size(), expected.size());
@@ -428,7 +431,7 @@ void MainWindowTest::menu_and_toolbar_reach_the_command_handlers() {
         }
     }
     QCOMPARE(reached, menu_ids);
-    QCOMPARE(reached.size(), size_t(30));
+    QCOMPARE(reached.size(), size_t(31));
     // Toolbar buttons reach the same handlers.
     reached.clear();
     std::vector<int> button_ids;
