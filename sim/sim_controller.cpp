@@ -182,6 +182,11 @@ void SimController::refuse_key(uint32_t key) {
     refused_.insert(key & 0xffffff);
 }
 
+void SimController::drop_key(uint32_t key) {
+    std::lock_guard lock(mutex_);
+    dropped_.insert(key & 0xffffff);
+}
+
 void SimController::present_key(uint32_t key, SimKeyKind kind, bool door_b, bool open_door) {
     {
         std::lock_guard lock(mutex_);
@@ -541,7 +546,7 @@ void SimController::finish_command(const std::string& cmd) {
         uint32_t key = static_cast<uint32_t>(std::strtoul(cmd.c_str() + 1, nullptr, 16));
         bool ok = !refused_.count(key);
         bool page_full = false;
-        if (ok && kind == 'n' && !in_memory(key)) {
+        if (ok && kind == 'n' && !in_memory(key) && !dropped_.count(key)) {
             if (memory_size() >= opt_.capacity) {
                 ok = false;
                 page_full = true;

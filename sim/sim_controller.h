@@ -46,6 +46,9 @@ class SimController {
     void set_capacity(size_t capacity);
     void set_silent(bool silent);  // answers nothing at all (echoes included)
     void refuse_key(uint32_t key); // "n"/"d" of this key are answered with "?"
+    // "n" of this key is acknowledged with "!" but the key is not stored: a unit whose memory
+    // fails silently, which only a read-back can catch.
+    void drop_key(uint32_t key);
 
     // Reports the unit sends by itself.
     void present_key(uint32_t key, SimKeyKind kind = SimKeyKind::Auto, bool door_b = false,
@@ -120,6 +123,7 @@ class SimController {
     uint32_t master_ = 0;
     std::vector<uint32_t> keys_;
     std::set<uint32_t> refused_;
+    std::set<uint32_t> dropped_;
     bool silent_ = false;
     std::string command_;     // being assembled
     bool may_receive_ = true; // RD-03: the prompt or the last echo has gone out

@@ -34,6 +34,7 @@ const char* help =
     "  open [b] | close [b]  door report      short [b]   contact shorted\n"
     "  penalty HEX [b]       penalty report   full N      key memory page size\n"
     "  refuse HEX            answer n/d of that key with '?'\n"
+    "  drop HEX              acknowledge n of that key with '!' but do not store it\n"
     "  silent on|off         stop answering   raw TEXT    send bytes (\\r, \\n, \\xHH escapes)\n"
     "  list                  key memory       quit\n";
 
@@ -105,6 +106,8 @@ void command(SimController& sim, const std::string& line) {
         sim.set_capacity(std::strtoul(rest[0].c_str(), nullptr, 10));
     } else if (verb == "refuse" && !rest.empty()) {
         sim.refuse_key(parse_hex(rest[0]));
+    } else if (verb == "drop" && !rest.empty()) {
+        sim.drop_key(parse_hex(rest[0]));
     } else if (verb == "silent") {
         sim.set_silent(has("on"));
     } else if (verb == "raw") {

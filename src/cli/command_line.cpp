@@ -47,7 +47,8 @@ const std::vector<SubcommandEntry>& subcommands() {
          "Adds the keys of a CSV file (header row key,name,memo,free in any order, optionally\n"
          "valid_from and valid_until as YYYY-MM-DD; - reads standard input) to the database\n"
          "and saves it. A file with bad rows is refused as a\n"
-         "whole; every bad row is listed with its line number and reason.\n\n"
+         "whole; every bad row is listed with its line number and reason. While the database\n"
+         "is open in a Tessary window nothing is imported (exit status 75).\n\n"
          "  --csv            the input is CSV (the only input format)\n"
          "  --update         keys already in the database take the texts of the file\n"
          "                   (without it they are kept as they are)\n"
@@ -59,8 +60,12 @@ const std::vector<SubcommandEntry>& subcommands() {
         {CliCommand::Diff,
          "diff",
          "FILE.tsy [--port N|--device PATH]",
-         "Reads the keys back from the controller and prints the keys it lacks and the keys\n"
-         "only it holds. Exit status 0 when they are equal, 1 when they differ, 2 on trouble.\n\n",
+         "Reads the keys back from the controller (nothing else is sent) and prints one line\n"
+         "per difference, tab-separated: add KEY NAME for a key valid today that the\n"
+         "controller lacks, extra KEY for a key only the controller holds, expired KEY NAME\n"
+         "for a key the controller holds outside its days of validity.\n"
+         "Exit status 0 when they are equal, 1 when they differ, 2 on trouble (a controller\n"
+         "that does not answer, a port in use, a read-out with a data problem).\n\n",
          {"--port", "--device"},
          1,
          1},
@@ -68,34 +73,40 @@ const std::vector<SubcommandEntry>& subcommands() {
          "sync",
          "FILE.tsy [--dry-run] [--keep-extras|--delete-extras] [--verify] [--port N|--device "
          "PATH]",
-         "Makes the controller hold exactly the keys of the database that are valid today.\n"
-         "Keys only the controller holds stop the run (exit status 1) unless one of the two\n"
-         "extras options says what to do with them.\n\n"
-         "  --dry-run        print what would be sent and send nothing\n"
-         "  --keep-extras    keep them, and add them to the database\n"
+         "Makes the controller hold exactly the keys of the database that are valid today,\n"
+         "printing each key as it is planned (delete, add or keep, tab-separated) before it is\n"
+         "sent. Keys only the controller holds stop the run before anything is sent (exit\n"
+         "status 1) unless one of the two extras options says what to do with them.\n"
+         "FILE.tsy is never written: a sync may run while the database is open in the window.\n\n"
+         "  --dry-run        print what would be sent; send nothing but the read-out\n"
+         "  --keep-extras    leave them in the controller (the file is not changed: a\n"
+         "                   scheduled job never edits the user's database; the window's\n"
+         "                   Synchronize adds them to it)\n"
          "  --delete-extras  delete them from the controller\n"
-         "  --verify         read the controller back afterwards and compare\n",
+         "  --verify         read the controller back afterwards and compare; a difference\n"
+         "                   is reported with its keys and exit status 74\n",
          {"--dry-run", "--keep-extras", "--delete-extras", "--verify", "--port", "--device"},
          1,
          1},
         {CliCommand::Door,
          "door",
          "A|B [FILE.tsy] [--port N|--device PATH]",
-         "Opens door A or door B.\n\n",
+         "Opens door A or door B. Exit status 0 once the controller has answered.\n\n",
          {"--port", "--device"},
          1,
          2},
         {CliCommand::Reset,
          "reset",
          "[FILE.tsy] [--port N|--device PATH]",
-         "Resets the controller.\n\n",
+         "Resets the controller. Exit status 0 once it has answered.\n\n",
          {"--port", "--device"},
          0,
          1},
         {CliCommand::Clear,
          "clear",
          "--yes [FILE.tsy] [--port N|--device PATH]",
-         "Clears the controller's key memory. Refuses without --yes.\n\n"
+         "Clears the controller's key memory. Refuses without --yes (exit status 64).\n"
+         "Afterwards the first key presented at the controller becomes its master key.\n\n"
          "  --yes            really clear it\n",
          {"--yes", "--port", "--device"},
          0,
@@ -103,8 +114,9 @@ const std::vector<SubcommandEntry>& subcommands() {
         {CliCommand::Listen,
          "listen",
          "[FILE.tsy] [--json] [--port N|--device PATH]",
-         "Prints the controller's events, one per line, with the texts of the screen log,\n"
-         "until interrupted.\n\n"
+         "Prints the controller's events, one per line (time, key and event, tab-separated),\n"
+         "with the texts of the screen log, until interrupted (SIGINT or SIGTERM: exit\n"
+         "status 0).\n\n"
          "  --json           one JSON object per line: time, key, event and highlight\n",
          {"--json", "--port", "--device"},
          0,
@@ -162,8 +174,9 @@ std::string help_text(CliCommand command) {
            "\nManages the keys of a Tessary database (.tsy) and its key controller from\n"
            "scripts and timers. Each subcommand has its own --help.\n\n"
            "Exit status: 0 done, 1 different (diff, sync), 2 trouble (diff), 64 usage error,\n"
-           "65 unusable input file, 66 input file missing, 69 controller not available,\n"
-           "74 input/output error, 77 no permission for the device.\n";
+           "65 unusable input file, 66 input file missing, 69 controller not answering or its\n"
+           "port in use, 74 input/output error, 75 database open in a window (keys import),\n"
+           "77 no permission for the device.\n";
 }
 
 ParsedCommandLine parse_command_line(const std::vector<std::string>& args) {

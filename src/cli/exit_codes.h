@@ -11,5 +11,6 @@ enum ExitCode : int {
     ExitNoInput = 66,      // EX_NOINPUT: an input file missing or unreadable
     ExitUnavailable = 69,  // EX_UNAVAILABLE: no controller, or its port is held by another process
     ExitIoError = 74,      // EX_IOERR
+    ExitTempFail = 75,     // EX_TEMPFAIL: the database is open in another program; try later
     ExitNoPermission = 77, // EX_NOPERM: the device may not be opened
 };

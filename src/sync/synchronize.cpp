@@ -78,17 +78,6 @@ SyncResult wait_for_readout(SyncContext& ctx, uint32_t starts, uint32_t bytes) {
     return SyncResult::Done;
 }
 
-// Snapshots of both lists, taken together on the user-interface thread so that the decoder
-// cannot change one between the two reads.
-struct Comparison {
-    KeyId master;
-    std::vector<KeyId> to_add; // database keys the controller lacks
-    std::vector<KeyId> extra;  // controller keys the database lacks
-    // Controller keys whose database row is outside its days of validity: deleted whatever the
-    // answer about extra keys, since the database says they must not open today.
-    std::vector<KeyId> expired;
-};
-
 Day sync_day(SyncContext& ctx) {
     if (ctx.today) {
         return ctx.today();
@@ -99,7 +88,7 @@ Day sync_day(SyncContext& ctx) {
 
 // A database key outside its days counts as absent: not added, and deleted where the
 // controller holds it.
-void apply_validity(const SyncContext& ctx, Comparison& c, Day today) {
+void apply_validity(const SyncContext& ctx, KeyDifference& c, Day today) {
     auto invalid = [&](const KeyId& id) {
         const KeyRecord* k = key_row(ctx.key_database, find_key(ctx.key_database, id));
         return k && !key_valid_on(*k, today);
@@ -119,8 +108,11 @@ void apply_validity(const SyncContext& ctx, Comparison& c, Day today) {
     }
 }
 
-Comparison compare_lists(SyncContext& ctx) {
-    Comparison c;
+// Both lists are read together on the user-interface thread, so that the decoder cannot change
+// one between the two reads. A key outside its days is deleted whatever the answer about extra
+// keys, since the database says it must not open today.
+KeyDifference compare_lists(SyncContext& ctx) {
+    KeyDifference c;
     Day today = sync_day(ctx);
     on_ui(ctx, [&] {
         read_key_row(ctx.controller_keys, 0, &c.master, nullptr, nullptr, nullptr);
@@ -139,7 +131,7 @@ Comparison compare_lists(SyncContext& ctx) {
 
 // Yes to the question: the controller's extra keys become database rows, named as still to be
 // named, with a free-field note of where they came from. They stay in the controller.
-void keep_extra_keys(SyncContext& ctx, const Comparison& c) {
+void keep_extra_keys(SyncContext& ctx, const KeyDifference& c) {
     std::string when = log_time_text(ctx.clock.local_time());
     on_ui(ctx, [&] {
         BufferPtr name = make_buffer(key_text_capacity);
@@ -180,10 +172,13 @@ bool transfer_phase(SyncContext& ctx, const char* status, const std::vector<KeyI
                : send_delete_keys(ctx.link, keys, progress);
 }
 
-SyncResult run_steps(SyncContext& ctx) {
+// The read-out and the comparison, for Synchronize, its verify and the compare command alike.
+// Shows nothing: the callers say what each outcome means to them.
+SyncResult read_back(SyncContext& ctx, KeyDifference& diff) {
     DecoderState& s = ctx.decoder_state;
     s.readout_done.store(false, std::memory_order_release);
     s.no_response_seen.store(false, std::memory_order_release);
+    s.readout_failed.store(false, std::memory_order_release);
 
     // Taken before the post, so that a restart between the two is taken for a lost request
     // rather than missed.
@@ -194,16 +189,71 @@ SyncResult run_steps(SyncContext& ctx) {
         return SyncResult::NoPort;
     }
     SyncResult waited = wait_for_readout(ctx, starts, bytes);
-    if (waited == SyncResult::ReadoutMissing || waited == SyncResult::ConnectionLost) {
-        // Nothing has been compared or sent; say so rather than end without a word.
-        ask(ctx, sync_caption, sync_text_data_error, MsgIcon::Error);
-        return waited;
-    }
     if (waited != SyncResult::Done) {
         return waited;
     }
+    diff = compare_lists(ctx);
+    diff.readout_incomplete = s.readout_failed.load(std::memory_order_acquire);
+    return cancelled(ctx) ? SyncResult::Shutdown : SyncResult::Done;
+}
 
-    if (s.readout_failed.load(std::memory_order_acquire)) {
+void append_keys(std::string& text, const char* heading, const std::vector<KeyId>& keys) {
+    if (keys.empty()) {
+        return;
+    }
+    text += "\n\n";
+    text += heading;
+    BufferPtr number = make_buffer(16);
+    size_t listed = std::min(keys.size(), sync_verify_listed_keys);
+    for (size_t i = 0; i < listed; ++i) {
+        buffer_clear(number.get());
+        buffer_append_hex(number.get(), static_cast<int32_t>(keys[i].number & key_number_mask), 6);
+        text += i % 10 == 0 ? "\n" : " ";
+        text += buffer_string(number.get());
+    }
+    if (keys.size() > listed) {
+        text += " and " + std::to_string(keys.size() - listed) + " more";
+    }
+}
+
+// The second read-out after a run that would say "now up to date". Only its own finding is
+// reported: a read-back that cannot be had leaves the run unconfirmed, which the data error
+// says.
+SyncResult verify_run(SyncContext& ctx) {
+    KeyDifference after;
+    SyncResult read = read_back(ctx, after);
+    if (read == SyncResult::Shutdown || cancelled(ctx)) {
+        return SyncResult::Shutdown;
+    }
+    if (read != SyncResult::Done || after.readout_incomplete) {
+        ask(ctx, sync_caption, sync_text_data_error, MsgIcon::Error);
+        return SyncResult::DataError;
+    }
+    if (!after.empty()) {
+        KeyDifference shown = after;
+        // An expired key still held is one the controller should not hold.
+        shown.extra.insert(shown.extra.end(), after.expired.begin(), after.expired.end());
+        ask(ctx, sync_caption, verify_failed_text(shown).c_str(), MsgIcon::Error);
+        return SyncResult::VerifyFailed;
+    }
+    ask(ctx, sync_caption, sync_text_now_up_to_date, MsgIcon::Information);
+    return SyncResult::Done;
+}
+
+SyncResult run_steps(SyncContext& ctx) {
+    DecoderState& s = ctx.decoder_state;
+    KeyDifference c;
+    SyncResult read = read_back(ctx, c);
+    if (read == SyncResult::ReadoutMissing || read == SyncResult::ConnectionLost) {
+        // Nothing has been compared or sent; say so rather than end without a word.
+        ask(ctx, sync_caption, sync_text_data_error, MsgIcon::Error);
+        return read;
+    }
+    if (read != SyncResult::Done) {
+        return read;
+    }
+
+    if (c.readout_incomplete) {
         MsgAnswer go_on = ask(ctx, sync_caption, sync_text_readout_incomplete, MsgIcon::Error,
                               MsgButtons::OkCancel, MsgAnswer::Cancel);
         if (cancelled(ctx)) {
@@ -214,19 +264,31 @@ SyncResult run_steps(SyncContext& ctx) {
         }
     }
 
-    Comparison c = compare_lists(ctx);
-    if (cancelled(ctx)) {
-        return SyncResult::Shutdown;
+    if (ctx.on_compared) {
+        ctx.on_compared(c);
     }
-    if (c.to_add.empty() && c.extra.empty() && c.expired.empty()) {
+    if (c.empty()) {
         ask(ctx, sync_caption, sync_text_already_up_to_date, MsgIcon::Information);
         return cancelled(ctx) ? SyncResult::Shutdown : SyncResult::UpToDate;
     }
 
     bool delete_extra = false;
     if (!c.extra.empty()) {
-        MsgAnswer answer = ask(ctx, sync_caption, sync_text_extra_keys, MsgIcon::Question,
-                               MsgButtons::YesNoCancel, MsgAnswer::No);
+        MsgAnswer answer = MsgAnswer::Cancel;
+        switch (ctx.extra_keys) {
+        case ExtraKeys::Ask:
+            answer = ask(ctx, sync_caption, sync_text_extra_keys, MsgIcon::Question,
+                         MsgButtons::YesNoCancel, MsgAnswer::No);
+            break;
+        case ExtraKeys::Keep:
+            answer = MsgAnswer::Yes;
+            break;
+        case ExtraKeys::Delete:
+            answer = MsgAnswer::No;
+            break;
+        case ExtraKeys::Refuse:
+            return SyncResult::ExtrasRefused;
+        }
         if (cancelled(ctx)) {
             return SyncResult::Shutdown;
         }
@@ -271,6 +333,9 @@ SyncResult run_steps(SyncContext& ctx) {
         return SyncResult::NoRoom;
     }
     if (all_ok) {
+        if (ctx.verify) {
+            return verify_run(ctx);
+        }
         ask(ctx, sync_caption, sync_text_now_up_to_date, MsgIcon::Information);
         return SyncResult::Done;
     }
@@ -294,4 +359,16 @@ SyncResult synchronize_keys(SyncContext& ctx) {
         ctx.host.enable_command(CmdSynchronize, true);
     });
     return result;
+}
+
+SyncResult compare_with_controller(SyncContext& ctx, KeyDifference& diff) {
+    diff = KeyDifference{};
+    return read_back(ctx, diff);
+}
+
+std::string verify_failed_text(const KeyDifference& diff) {
+    std::string text = sync_text_verify_failed;
+    append_keys(text, sync_text_verify_lacks, diff.to_add);
+    append_keys(text, sync_text_verify_extra, diff.extra);
+    return text;
 }

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <vector>
 
 // The message texts, byte for byte as the user sees them.
 constexpr const char* sync_caption = "Tessary - Synchronizing with controller";
@@ -38,6 +39,13 @@ constexpr const char* sync_text_readout_incomplete =
     "are already in the key controller. Tessary may not have received all of the\n"
     "keys correctly. Press 'OK' to continue with the synchronize operation or\n"
     "'cancel' to abort.";
+constexpr const char* sync_text_verify_failed =
+    "The key controller was read back after the synchronize operation and does not hold\n"
+    "exactly the keys of the database.";
+constexpr const char* sync_text_verify_lacks = "Keys the controller lacks:";
+constexpr const char* sync_text_verify_extra = "Keys only the controller holds:";
+// A report lists at most this many keys per group, then "and N more".
+constexpr size_t sync_verify_listed_keys = 20;
 constexpr const char* sync_kept_key_name = "<No name yet>";
 constexpr const char* sync_kept_master_text =
     "This is the master key, according to the synchronize operation on ";
@@ -48,6 +56,23 @@ constexpr const char* sync_kept_key_text = "This key was added by the synchroniz
 // When the unit has answered but no read-out line has come for this long, the read-out counts
 // as missing.
 constexpr uint32_t readout_silence_ms = 5000;
+
+// The difference between the key database and the controller's key memory, as one read-out
+// found it.
+struct KeyDifference {
+    KeyId master;                    // the controller's first key (its master key)
+    std::vector<KeyId> to_add;       // database keys valid today that the controller lacks
+    std::vector<KeyId> extra;        // controller keys the database lacks
+    std::vector<KeyId> expired;      // controller keys whose database row is outside its days
+    bool readout_incomplete = false; // the read-out reported a data problem
+    bool empty() const { return to_add.empty() && extra.empty() && expired.empty(); }
+};
+
+// What to do with keys only the controller holds. Ask: the question (Yes keeps them, No deletes
+// them, Cancel stops). Keep: as Yes, without asking: they stay in the controller and become rows
+// of the key database in memory (the owner decides whether that is saved). Delete: as No.
+// Refuse: stop before anything is sent (ExtrasRefused), for runs where nobody can be asked.
+enum class ExtraKeys { Ask, Keep, Delete, Refuse };
 
 struct SyncContext {
     // The host, the clock and both key lists are the link's (its decoder's). mark_modified is
@@ -69,6 +94,13 @@ struct SyncContext {
     std::function<void()> mark_modified;
     // The day against which keys' days of validity are checked; empty: today by the clock.
     std::function<Day()> today;
+    ExtraKeys extra_keys = ExtraKeys::Ask;
+    // After a run that would report "now up to date", read the controller back once more and
+    // compare; a difference is reported with the keys concerned instead.
+    bool verify = false;
+    // Told the difference the run's read-out found, on the run's thread, before anything is
+    // sent (not the verify read-back's): for owners that say what a run is about to do.
+    std::function<void(const KeyDifference&)> on_compared;
 
     // Set when the window goes away: the run ends at its next look, shows nothing more and
     // leaves the window alone.
@@ -89,9 +121,24 @@ enum class SyncResult {
     NoRoom,           // the controller reported its key memory page full
     DataError,        // a transfer was not fully acknowledged
     Shutdown,         // the window went away meanwhile
+    VerifyFailed,     // every transfer was acknowledged, but the read-back differs
+    ExtrasRefused,    // extra_keys is Refuse and the controller holds extras: nothing was sent
 };
 
 // The whole operation, on the calling thread (never the user-interface thread: it blocks in
 // message boxes and waits). The Synchronize command is disabled from its first step to its
 // last on every path but Shutdown.
 SyncResult synchronize_keys(SyncContext& ctx);
+
+// Reads the controller's keys back exactly as Synchronize's read-out does, sends nothing else,
+// shows no message box, touches neither the status text nor the commands, and changes no list
+// but the controller-keys list the read-out fills. Done with `diff` filled, or NoPort, NoAnswer,
+// CommStopped, ConnectionLost, ReadoutMissing or Shutdown. On the calling thread, never the
+// user-interface thread; the owner keeps it from overlapping a Synchronize run (both use the
+// one read-out).
+SyncResult compare_with_controller(SyncContext& ctx, KeyDifference& diff);
+
+// The verify report's text: sync_text_verify_failed, then the keys the controller lacks and the
+// keys only it holds, six hexadecimal digits each as the key list shows them, at most
+// sync_verify_listed_keys per group.
+std::string verify_failed_text(const KeyDifference& diff);

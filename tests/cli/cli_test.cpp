@@ -3,7 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -98,8 +101,8 @@ TEST_F(Cli, KeysListAndExportInEachFormat) {
     EXPECT_EQ(run("keys list db.tsy --csv").out, run("keys export db.tsy").out);
 }
 
-// A wrong call, a missing file, a file in which nothing could be read, a full output and the
-// controller subcommands of a build without the link: each its own status, a reason on stderr.
+// A wrong call, a missing file, a file in which nothing could be read, a full output and a
+// controller that is not there: each its own status, a reason on stderr.
 TEST_F(Cli, ExitStatuses) {
     std::mt19937 random(12);
     std::string noise(4096, '\0');
@@ -131,8 +134,8 @@ TEST_F(Cli, ExitStatuses) {
         {"keys list noise.tsy", 65, "not a Tessary database"},
         {"keys list noise_with_key.tsy", 0, ""},
         {"keys import db.tsy missing.csv", 66, "missing.csv"},
-        {"sync db.tsy --delete-extras --verify", 69, "cannot reach the key controller"},
-        {"door A --device /dev/null", 69, "nothing was sent"},
+        {"sync db.tsy --delete-extras --device ./no-such-port", 69, "there is no device"},
+        {"door A --device /dev/null", 74, "Couldn't set the COM parameters"},
     };
     for (const Case& c : cases) {
         Result r = run(c.args);
@@ -182,4 +185,31 @@ TEST_F(Cli, ImportRefusesBadRowsUnlessToldAndSavesTheGoodOnes) {
                                       "KEY\t0104bc\tcaf\xe9\t\t\r\n"
                                       "KEY\t000001\tNew\t\t\r\n"
                                       "VALID\t0104bc\t2026-03-01\t2026-03-14\r\n");
+}
+
+// An import writes the file: refused while a live program holds the database's lock, done over
+// a lock left behind by a program that is gone.
+TEST_F(Cli, ImportRespectsTheDatabaseLock) {
+    put("keys.csv", "key,name\r\n000001,New\r\n");
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    const std::string here = std::string("\n") + host + "\n";
+    int held = open(path("db.tsy.lock").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    const std::string holder = std::to_string(getpid()) + "\ntessary" + here;
+    ASSERT_EQ(write(held, holder.data(), holder.size()), static_cast<ssize_t>(holder.size()));
+    Result refused = run("keys import db.tsy keys.csv");
+    EXPECT_EQ(refused.status, 75);
+    EXPECT_THAT(refused.err, HasSubstr("db.tsy is open in process " + std::to_string(getpid()) +
+                                       " (tessary) on host " + host));
+    EXPECT_EQ(get("db.tsy"), database);
+    close(held);
+
+    // No process runs under pid 2^22 + 1 (above the kernel's pid limit).
+    put("db.tsy.lock", "4194305\ntessary" + here);
+    Result done = run("keys import db.tsy keys.csv");
+    EXPECT_EQ(done.status, 0) << done.err;
+    EXPECT_THAT(get("db.tsy"), HasSubstr("KEY\t000001\tNew"));
+    EXPECT_FALSE(fs::exists(path("db.tsy.lock")));
 }

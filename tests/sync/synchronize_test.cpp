@@ -582,3 +582,25 @@ TEST_F(ValidityTest, AKeyIsDeletedTheDayAfterItsLastWithoutAQuestion) {
     expect_one_box("Tessary - Synchronizing with controller",
                    "The database and the key controller are now up to date.", MsgIcon::Information);
 }
+
+namespace {
+
+TEST(VerifyText, ListsBothGroupsTenToALineAndCapsEachAtTwenty) {
+    KeyDifference diff;
+    for (uint32_t k = 1; k <= 23; ++k) {
+        diff.to_add.push_back(KeyId{0, 0xa00 + k, 0});
+    }
+    diff.extra.push_back(KeyId{7, 0x12abcdef, 9}); // only the low 24 bits are the key
+    std::string lacks;
+    for (uint32_t k = 1; k <= 20; ++k) {
+        char number[8];
+        std::snprintf(number, sizeof number, "%06x", 0xa00 + k);
+        lacks += (k == 1 || k == 11 ? "\n" : " ") + std::string(number);
+    }
+    EXPECT_EQ(verify_failed_text(diff),
+              "The key controller was read back after the synchronize operation and does not "
+              "hold\nexactly the keys of the database.\n\nKeys the controller lacks:" +
+                  lacks + " and 3 more\n\nKeys only the controller holds:\nabcdef");
+}
+
+} // namespace

@@ -313,6 +313,71 @@ TEST_P(ExtraKeysSimTest, CancelSendsNothingAfterTheReadOut) {
     EXPECT_EQ(as_set(sim->memory()), (std::set<uint32_t>{0x100, 0x0a, 0x101, 0x102}));
 }
 
+TEST_P(ExtraKeysSimTest, CompareFindsBothDirectionsAndSendsOnlyTheReadOut) {
+    connect();
+    fill_database();
+    KeyDifference diff;
+    SyncResult result = SyncResult::NoPort;
+    std::thread t([&] { result = compare_with_controller(*ctx, diff); });
+    t.join();
+    EXPECT_EQ(result, SyncResult::Done);
+    auto numbers = [](const std::vector<KeyId>& keys) {
+        std::set<uint32_t> out;
+        for (const KeyId& k : keys) {
+            out.insert(k.number);
+        }
+        return out;
+    };
+    EXPECT_EQ(diff.master.number, 0x100u);
+    EXPECT_EQ(numbers(diff.to_add), (std::set<uint32_t>{0xb1, 0xb2}));
+    EXPECT_EQ(numbers(diff.extra), (std::set<uint32_t>{0x100, 0x101, 0x102}));
+    EXPECT_THAT(diff.expired, IsEmpty());
+    EXPECT_FALSE(diff.readout_incomplete);
+    EXPECT_EQ(sim->received(), "s") << hex_dump(sim->received());
+    EXPECT_THAT(boxes(), IsEmpty());
+    EXPECT_THAT(host.trace_snapshot(), IsEmpty());
+    EXPECT_EQ(key_row_count(db), 3);
+    EXPECT_EQ(key_row_count(controller), 4);
+    EXPECT_EQ(modified_calls, 0);
+}
+
+TEST_P(ExtraKeysSimTest, RefusingExtrasSendsNothingAndAsksNothing) {
+    connect();
+    ctx->extra_keys = ExtraKeys::Refuse;
+    EXPECT_EQ(run(), SyncResult::ExtrasRefused);
+    EXPECT_EQ(sim->received(), "s") << hex_dump(sim->received());
+    EXPECT_THAT(boxes(), IsEmpty());
+    expect_ended_ready();
+    EXPECT_EQ(as_set(sim->memory()), (std::set<uint32_t>{0x100, 0x0a, 0x101, 0x102}));
+}
+
+TEST_P(SimSyncTest, VerifyCatchesAKeyTheUnitAcknowledgedButDidNotStore) {
+    database_keys({0x100, 0xb1, 0xb2, 0xb3});
+    connect();
+    sim->drop_key(0xb2);
+    ctx->verify = true;
+    EXPECT_EQ(run(), SyncResult::VerifyFailed);
+    EXPECT_EQ(sim->commands('n'), 3);
+    EXPECT_EQ(sim->commands('s'), 2); // the read-out and the read-back
+    EXPECT_THAT(boxes(), ElementsAre(Box{caption,
+                                         "The key controller was read back after the synchronize "
+                                         "operation and does not hold\nexactly the keys of the "
+                                         "database.\n\nKeys the controller lacks:\n0000b2",
+                                         MsgIcon::Error, MsgButtons::Ok}));
+    expect_ended_ready();
+}
+
+TEST_P(SimSyncTest, VerifyThatAgreesLeavesTheReportAsItWas) {
+    database_keys({0x100, 0xb1, 0xb2});
+    connect();
+    ctx->verify = true;
+    EXPECT_EQ(run(), SyncResult::Done);
+    EXPECT_EQ(sim->commands('s'), 2);
+    EXPECT_THAT(boxes(),
+                ElementsAre(Box{caption, now_up_to_date, MsgIcon::Information, MsgButtons::Ok}));
+    expect_ended_ready();
+}
+
 TEST_P(SimSyncTest, NoComPort) {
     connect();
     stop_comm_thread(*link);

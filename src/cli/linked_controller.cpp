@@ -1,0 +1,526 @@
+#include "cli/linked_controller.h"
+
+#include "cli/exit_codes.h"
+#include "cli/json_text.h"
+#include "cli/lock_file.h"
+#include "controller/link.h"
+#include "core/text_encoding.h"
+#include "events/log_file.h"
+#include "events/logger.h"
+#include "platform/port_map.h"
+#include "platform/tcp_port.h"
+#include "sync/synchronize.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// No window: the "user-interface thread" is whichever thread holds the one recursive lock, so
+// that the decoder's list changes, the log lines and the synchronize operation's looks at the
+// lists still never overlap.
+class CliHost final : public Host {
+  public:
+    CliHost(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+
+    MsgAnswer message_box(const std::string&, const std::string& text, MsgIcon icon, MsgButtons,
+                          MsgAnswer default_button) override {
+        std::lock_guard lock(print_);
+        std::ostream& to = icon == MsgIcon::Information ? out_ : err_;
+        // Line breaks kept where the text has them, so that a list of keys stays readable;
+        // the first line carries the program's name, the others are indented under it.
+        std::string line;
+        bool first = true;
+        auto flush_line = [&] {
+            if (!line.empty()) {
+                to << (first ? (icon == MsgIcon::Information ? "" : "tessary-cli: ") : "  ") << line
+                   << "\n";
+                first = false;
+            }
+            line.clear();
+        };
+        for (char c : text) {
+            if (c == '\n') {
+                flush_line();
+            } else {
+                line += c;
+            }
+        }
+        flush_line();
+        to.flush();
+        return default_button;
+    }
+    void run_on_ui(const std::function<void()>& fn) override {
+        std::lock_guard lock(ui_);
+        fn();
+    }
+    bool wait_serving_ui(const std::function<bool()>& done, uint32_t timeout_ms) override {
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() >= end) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+    void set_status_text(const std::string&) override {}
+    void enable_command(int, bool) override {}
+    void set_title(const std::string&) override {}
+    std::optional<FileChoice> open_file_dialog() override { return std::nullopt; }
+    std::optional<FileChoice> save_file_dialog() override { return std::nullopt; }
+
+  private:
+    std::ostream& out_;
+    std::ostream& err_;
+    std::recursive_mutex ui_;
+    std::mutex print_;
+};
+
+// Prints every screen log row as it is appended: the same texts the window's log shows.
+class EventPrinter final : public ScreenLogObserver {
+  public:
+    EventPrinter(const ScreenLog& log, std::ostream& out, bool json)
+        : log_(log), out_(out), json_(json) {}
+    void log_rows_inserted(int first, int last) override {
+        for (int row = first; row <= last; ++row) {
+            const LogRow* r = screen_log_row(log_, row);
+            if (!r) {
+                continue;
+            }
+            std::string key = utf8_from_key_text(r->key_text);
+            std::string event = utf8_from_key_text(r->event_text);
+            if (json_) {
+                out_ << "{\"time\": " << json_string(r->time_text)
+                     << ", \"key\": " << json_string(key) << ", \"event\": " << json_string(event)
+                     << ", \"highlight\": " << (r->highlight ? "true" : "false") << "}\n";
+            } else {
+                out_ << r->time_text << '\t' << key << '\t' << event << '\n';
+            }
+            out_.flush();
+        }
+    }
+    void log_rows_removed(int, int) override {}
+    void log_rows_reset() override {}
+
+  private:
+    const ScreenLog& log_;
+    std::ostream& out_;
+    bool json_;
+};
+
+std::atomic<bool> interrupted{false};
+
+void on_interrupt(int) {
+    interrupted.store(true);
+}
+
+// Everything one run talks to the controller with. The link goes first at the end, so that the
+// comm thread is gone before the decoder, the logger and the lists it uses.
+struct Session {
+    Session(DatabaseRecord* database, std::ostream& out, std::ostream& err)
+        : host(out, err), db(database ? *database : own_db),
+          logger(db, screen, host, system_clock()) {
+        create_key_list(own_db, nullptr);
+        create_key_list(controller, nullptr);
+    }
+    ~Session() {
+        link.shut_down();
+        logger.end_log();
+    }
+
+    CliHost host;
+    DatabaseRecord own_db;
+    DatabaseRecord& db;
+    DatabaseRecord controller;
+    ScreenLog screen;
+    Logger logger;
+    DecoderContext decoder{host, system_clock(), logger, db, controller};
+    Link link{host, system_clock(), decoder};
+};
+
+std::string key_number(const KeyId& id) {
+    BufferPtr b = make_buffer(16);
+    buffer_append_hex(b.get(), static_cast<int32_t>(id.number & key_number_mask), 6);
+    return buffer_string(b.get());
+}
+
+std::string name_of(const DatabaseRecord& db, const KeyId& id) {
+    const KeyRecord* k = key_row(db, find_key(db, id));
+    return k ? utf8_from_key_text(k->name) : std::string();
+}
+
+void print_keys(std::ostream& out, const char* what, const std::vector<KeyId>& keys,
+                const DatabaseRecord& db, const KeyId& master) {
+    for (const KeyId& k : keys) {
+        std::string name = name_of(db, k);
+        if (name.empty() && k == master) {
+            name = "(master key)";
+        }
+        out << what << '\t' << key_number(k) << '\t' << name << '\n';
+    }
+}
+
+std::string key_numbers(const std::vector<KeyId>& keys) {
+    std::string text;
+    for (size_t i = 0; i < keys.size() && i < sync_verify_listed_keys; ++i) {
+        text += (i ? " " : "") + key_number(keys[i]);
+    }
+    if (keys.size() > sync_verify_listed_keys) {
+        text += " and " + std::to_string(keys.size() - sync_verify_listed_keys) + " more";
+    }
+    return text;
+}
+
+std::string extras_refusal(const KeyDifference& diff) {
+    return "the controller holds " + std::to_string(diff.extra.size()) +
+           (diff.extra.size() == 1 ? " key" : " keys") + " the database lacks (" +
+           key_numbers(diff.extra) +
+           "); give --keep-extras to keep such keys in the controller or --delete-extras to "
+           "delete them from it. Nothing was sent.";
+}
+
+int open_failure_status(const PortOpenResult& opened) {
+    if (opened.held_elsewhere()) {
+        return ExitUnavailable;
+    }
+    if (opened.stage == PortOpenResult::SettingsFailed) {
+        return ExitIoError;
+    }
+    const std::error_code& e = opened.error;
+    if (e == std::errc::permission_denied || e == std::errc::operation_not_permitted) {
+        return ExitNoPermission;
+    }
+    if (e == std::errc::io_error) {
+        return ExitIoError;
+    }
+    return ExitUnavailable; // missing, unplugged, refused: no controller there
+}
+
+std::string one_line(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c != '\n') {
+            out += c;
+        } else if (!out.empty() && out.back() != ' ') {
+            out += ' ';
+        }
+    }
+    return out;
+}
+
+// Waits until the unit has answered the reset the comm thread sends when it opens the port,
+// and its identification has been taken in (a short quiet after the last byte).
+bool await_answer(Link& link, uint32_t bytes_before, uint32_t timeout_ms) {
+    using std::chrono::steady_clock;
+    auto end = steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (link.bytes_received() == bytes_before) {
+        if (steady_clock::now() >= end || !link.active()) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    uint32_t seen = link.bytes_received();
+    auto quiet_since = steady_clock::now();
+    while (steady_clock::now() - quiet_since < std::chrono::milliseconds(150)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (link.bytes_received() != seen) {
+            seen = link.bytes_received();
+            quiet_since = steady_clock::now();
+        }
+    }
+    return true;
+}
+
+class Runner {
+  public:
+    Runner(const CliRequest& req, DatabaseRecord* database, std::ostream& out, std::ostream& err)
+        : req_(req), database_(database), out_(out), err_(err) {}
+    ~Runner() {
+        // "Log ended" goes to the file, not to the events printed.
+        if (session_) {
+            session_->host.run_on_ui([&] { session_->screen.observer = nullptr; });
+        }
+    }
+    Runner(const Runner&) = delete;
+    Runner& operator=(const Runner&) = delete;
+
+    int run() {
+        if (database_) {
+            // The log file follows the database's name, as in the window.
+            database_->file_name = req_.database;
+            size_t slash = req_.database.rfind('/');
+            database_->file_name_offset =
+                slash == std::string::npos ? 0 : static_cast<uint32_t>(slash + 1);
+            if (int status = take_lock()) {
+                return status;
+            }
+        }
+        if (int status = resolve_port()) {
+            return status;
+        }
+        if (int status = probe_port()) {
+            return status;
+        }
+        if (req_.command == CliCommand::Listen) {
+            std::signal(SIGINT, on_interrupt);
+            std::signal(SIGTERM, on_interrupt);
+        }
+        session_ = std::make_unique<Session>(database_, out_, err_);
+        Session& s = *session_;
+        s.logger.start_log();
+        if (req_.command == CliCommand::Listen) {
+            printer_ = std::make_unique<EventPrinter>(s.screen, out_, req_.json);
+            s.host.run_on_ui([&] { s.screen.observer = printer_.get(); });
+        }
+        if (!device_.empty()) {
+            s.link.port_path = [this](uint32_t) { return device_; };
+        }
+        start_comm_thread(s.link, port_);
+        if (!await_answer(s.link, 0, no_response_ms)) {
+            return no_answer();
+        }
+        return command();
+    }
+
+  private:
+    int take_lock() {
+        bool writes = req_.command == CliCommand::Sync && !req_.dry_run;
+        if (!writes) {
+            return ExitOk;
+        }
+        // A sync never writes the file, so a window that has it open does not stop it; the
+        // lock, when free, is held so that a window opening the file meanwhile says who has it.
+        if (lock_.acquire(req_.database) == DatabaseLockFile::Outcome::HeldElsewhere) {
+            err_ << "tessary-cli: " << req_.database << " is open in "
+                 << describe_holder(lock_.holder())
+                 << "; the controller is synchronized with the file as last saved\n";
+        }
+        return ExitOk;
+    }
+
+    int resolve_port() {
+        if (!req_.device.empty()) {
+            device_ = req_.device;
+            port_ = 1;
+            name_ = device_;
+            return ExitOk;
+        }
+        port_ = req_.port ? *req_.port : (database_ ? database_->com_port : 0);
+        if (port_ == 0) {
+            err_ << "tessary-cli: " << req_.database
+                 << " names no COM port; give --port N or --device PATH\n";
+            return ExitUsage;
+        }
+        name_ = "COM" + std::to_string(port_);
+        return ExitOk;
+    }
+
+    // The port is opened once before the comm thread is started, so that a port held by another
+    // program, a missing device or a refused permission gives its own status; the open is
+    // exclusive, so a port in use is never taken from its holder.
+    int probe_port() {
+        std::string path = device_.empty() ? com_port_path(port_) : device_;
+        PortOpenResult opened;
+        std::unique_ptr<FdChannel> channel = open_port_entry(path, &opened);
+        if (channel) {
+            return ExitOk;
+        }
+        if (opened.held_elsewhere()) {
+            err_ << "tessary-cli: " << name_
+                 << " is in use by another program (a Tessary window, say); it is left to it "
+                    "and nothing was sent\n";
+        } else {
+            err_ << "tessary-cli: " << name_ << ": " << one_line(port_open_message(opened)) << "\n";
+        }
+        return open_failure_status(opened);
+    }
+
+    int no_answer() {
+        err_ << "tessary-cli: " << name_ << ": the key controller does not answer"
+             << (req_.command == CliCommand::Listen ? "" : "; nothing was sent") << "\n";
+        return req_.command == CliCommand::Diff ? ExitTrouble : ExitUnavailable;
+    }
+
+    int command() {
+        switch (req_.command) {
+        case CliCommand::Diff:
+            return diff();
+        case CliCommand::Sync:
+            return req_.dry_run ? dry_run() : sync();
+        case CliCommand::Door:
+            return one_shot(req_.door == 'B' ? request_open_door_b : request_open_door_a);
+        case CliCommand::Reset:
+            return one_shot(request_reset);
+        case CliCommand::Clear:
+            return one_shot(request_clear_memory);
+        case CliCommand::Listen:
+            return listen();
+        default:
+            return ExitUsage;
+        }
+    }
+
+    // Sends one command and waits for the unit's answer to it.
+    int one_shot(uint32_t bit) {
+        Link& link = session_->link;
+        uint32_t before = link.bytes_received();
+        if (!post_request(link, bit)) {
+            return ExitUnavailable;
+        }
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(no_response_ms);
+        while (link.pending_requests() & bit) {
+            if (std::chrono::steady_clock::now() >= end || !link.active()) {
+                err_ << "tessary-cli: " << name_ << ": the command could not be sent\n";
+                return ExitIoError;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (!await_answer(link, before, no_response_ms)) {
+            err_ << "tessary-cli: " << name_ << ": the key controller did not answer the command\n";
+            return ExitUnavailable;
+        }
+        return ExitOk;
+    }
+
+    // The read-out and its comparison; a status when it could not be had.
+    int compare(KeyDifference& diff, int trouble) {
+        SyncContext ctx(session_->link, {});
+        SyncResult r = compare_with_controller(ctx, diff);
+        if (r == SyncResult::Done) {
+            return ExitOk;
+        }
+        err_ << "tessary-cli: " << name_ << ": "
+             << (r == SyncResult::NoAnswer || r == SyncResult::NoPort ||
+                         r == SyncResult::CommStopped
+                     ? "the key controller did not answer the read-out"
+                     : "the read-out of the controller's keys failed")
+             << "\n";
+        return trouble;
+    }
+
+    int diff() {
+        KeyDifference d;
+        if (int status = compare(d, ExitTrouble)) {
+            return status;
+        }
+        const DatabaseRecord& db = session_->db;
+        print_keys(out_, "add", d.to_add, db, d.master);
+        print_keys(out_, "extra", d.extra, db, d.master);
+        print_keys(out_, "expired", d.expired, db, d.master);
+        if (d.readout_incomplete) {
+            err_ << "tessary-cli: " << name_
+                 << ": the read-out reported a data problem; the difference may be incomplete\n";
+            return ExitTrouble;
+        }
+        return d.empty() ? ExitOk : ExitDifferent;
+    }
+
+    // What a run would send, in the order it would send it.
+    void print_plan(const KeyDifference& d) {
+        const DatabaseRecord& db = session_->db;
+        print_keys(out_, "delete", d.expired, db, d.master);
+        if (req_.delete_extras) {
+            print_keys(out_, "delete", d.extra, db, d.master);
+        }
+        print_keys(out_, "add", d.to_add, db, d.master);
+        if (req_.keep_extras) {
+            print_keys(out_, "keep", d.extra, db, d.master);
+        }
+        out_.flush();
+    }
+
+    bool refuses(const KeyDifference& d) const {
+        return !d.extra.empty() && !req_.keep_extras && !req_.delete_extras;
+    }
+
+    int dry_run() {
+        KeyDifference d;
+        if (int status = compare(d, ExitUnavailable)) {
+            return status;
+        }
+        if (d.readout_incomplete) {
+            err_ << "tessary-cli: " << name_
+                 << ": the read-out reported a data problem; a run would stop here\n";
+            return ExitIoError;
+        }
+        if (refuses(d)) {
+            err_ << "tessary-cli: " << extras_refusal(d) << "\n";
+            return ExitDifferent;
+        }
+        print_plan(d);
+        out_ << (d.empty() ? sync_text_already_up_to_date : "Nothing was sent (--dry-run).")
+             << "\n";
+        return ExitOk;
+    }
+
+    int sync() {
+        SyncContext ctx(session_->link, {});
+        ctx.extra_keys = req_.keep_extras     ? ExtraKeys::Keep
+                         : req_.delete_extras ? ExtraKeys::Delete
+                                              : ExtraKeys::Refuse;
+        ctx.verify = req_.verify;
+        KeyDifference found;
+        ctx.on_compared = [&](const KeyDifference& d) {
+            found = d;
+            if (!refuses(d)) {
+                print_plan(d);
+            }
+        };
+        SyncResult r = synchronize_keys(ctx);
+        switch (r) {
+        case SyncResult::UpToDate:
+        case SyncResult::Done:
+            return ExitOk;
+        case SyncResult::ExtrasRefused:
+            err_ << "tessary-cli: " << extras_refusal(found) << "\n";
+            return ExitDifferent;
+        case SyncResult::NoPort:
+        case SyncResult::NoAnswer:
+        case SyncResult::CommStopped:
+        case SyncResult::Shutdown:
+            err_ << "tessary-cli: " << name_
+                 << ": the key controller did not answer the read-out; nothing was sent\n";
+            return ExitUnavailable;
+        case SyncResult::ReadoutAbandoned:
+            err_ << "tessary-cli: nothing was sent\n";
+            return ExitIoError;
+        case SyncResult::Cancelled:
+        case SyncResult::ConnectionLost:
+        case SyncResult::ReadoutMissing:
+        case SyncResult::NoRoom:
+        case SyncResult::DataError:
+        case SyncResult::VerifyFailed:
+            return ExitIoError; // the report said why
+        }
+        return ExitIoError;
+    }
+
+    int listen() {
+        while (!interrupted.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return ExitOk;
+    }
+
+    const CliRequest& req_;
+    DatabaseRecord* database_;
+    std::ostream& out_;
+    std::ostream& err_;
+    DatabaseLockFile lock_;
+    std::string device_;
+    uint32_t port_ = 0;
+    std::string name_;
+    std::unique_ptr<EventPrinter> printer_;
+    std::unique_ptr<Session> session_; // last: ended before the printer and the lock
+};
+
+} // namespace
+
+int LinkedController::run(const CliRequest& request, DatabaseRecord* database, std::ostream& out,
+                          std::ostream& err) {
+    return Runner(request, database, out, err).run();
+}

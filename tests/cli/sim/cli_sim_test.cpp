@@ -1,0 +1,274 @@
+// The controller subcommands of tessary-cli against the simulated controller: each one's output,
+// exit status and what the unit received and holds afterwards.
+#include "platform/serial_port.h"
+#include "sim_controller.h"
+#include "support/hex_dump.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+using ::testing::HasSubstr;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The controller on COM3 through the port folder; 0104bc's days are long past; 0000b1 is new.
+const std::string database = ";              === Tessary 2.0 key list ===\r\n"
+                             ";   === It is not recommended to edit this file manually! ===\r\n"
+                             ";\r\nCOM\t3\r\n"
+                             "KEY\t000100\tMaster\t\t\r\n"
+                             "KEY\t00a3f1\tCaretaker\t\t\r\n"
+                             "KEY\t0000b1\tNew tenant\t\t\r\n"
+                             "KEY\t0104bc\tContractor\t\t\r\n"
+                             "VALID\t0104bc\t2020-03-01\t2020-03-14\r\n";
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+class CliSim : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "cli_sim_XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+        std::ofstream(path("db.tsy"), std::ios::binary) << database;
+        sim.set_memory(0x100, {0xa3f1, 0x104bc, 0xbadc0});
+        ASSERT_TRUE(sim.start());
+        ASSERT_TRUE(sim.link_as(path("ports"), 3));
+    }
+    void TearDown() override {
+        sim.stop();
+        fs::remove_all(dir);
+    }
+
+    std::string path(const std::string& name) const { return (dir / name).string(); }
+    std::string get(const std::string& name) const {
+        std::ifstream in(path(name), std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    // Starts the program in the test's folder with the port folder set, its output to files.
+    pid_t start(const std::vector<std::string>& args) {
+        std::vector<std::string> env_text = {"TESSARY_PORT_DIR=" + path("ports")};
+        for (char** e = environ; *e; ++e) {
+            if (std::string(*e).rfind("TESSARY_PORT_DIR=", 0) != 0) {
+                env_text.push_back(*e);
+            }
+        }
+        std::vector<char*> env;
+        for (std::string& e : env_text) {
+            env.push_back(e.data());
+        }
+        env.push_back(nullptr);
+        std::vector<std::string> argv_text = {TESSARY_CLI};
+        argv_text.insert(argv_text.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& a : argv_text) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+        posix_spawn_file_actions_addopen(&actions, 1, path("out.txt").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, path("err.txt").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = -1;
+        EXPECT_EQ(posix_spawn(&pid, TESSARY_CLI, &actions, nullptr, argv.data(), env.data()), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        return pid;
+    }
+    Result finish(pid_t pid) {
+        int raw = 0;
+        waitpid(pid, &raw, 0);
+        return Result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, get("out.txt"), get("err.txt")};
+    }
+    Result run(const std::vector<std::string>& args) {
+        sim.clear_record();
+        return finish(start(args));
+    }
+    // What the unit received after the reset that opens every session.
+    std::string commands() {
+        std::string got = sim.received();
+        EXPECT_EQ(got.substr(0, 2), "\rr") << hex_dump(got);
+        return got.size() >= 2 ? got.substr(2) : got;
+    }
+    std::set<uint32_t> memory() {
+        std::vector<uint32_t> m = sim.memory();
+        return {m.begin(), m.end()};
+    }
+
+    fs::path dir;
+    SimController sim;
+};
+
+TEST_F(CliSim, DiffAndDryRunPrintTheDifferenceAndSendOnlyTheReadOut) {
+    const std::set<uint32_t> before = memory();
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {{"diff", "db.tsy"},
+         1,
+         "add\t0000b1\tNew tenant\nextra\t0badc0\t\nexpired\t0104bc\tContractor\n",
+         ""},
+        {{"sync", "db.tsy", "--dry-run", "--delete-extras"},
+         0,
+         "delete\t0104bc\tContractor\ndelete\t0badc0\t\nadd\t0000b1\tNew tenant\n"
+         "Nothing was sent (--dry-run).\n",
+         ""},
+        {{"sync", "db.tsy", "--dry-run", "--keep-extras", "--port", "3"},
+         0,
+         "delete\t0104bc\tContractor\nadd\t0000b1\tNew tenant\nkeep\t0badc0\t\n"
+         "Nothing was sent (--dry-run).\n",
+         ""},
+        // Without an extras option nothing can be asked: the run stops before sending.
+        {{"sync", "db.tsy", "--dry-run"}, 1, "", "give --keep-extras"},
+        {{"sync", "db.tsy", "--verify", "--device", sim.device()}, 1, "", "or --delete-extras"},
+    };
+    for (const Case& c : cases) {
+        Result r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[0] << " " << c.args[2] << "\n" << r.err;
+        EXPECT_EQ(r.out, c.out) << c.args[2];
+        EXPECT_THAT(r.err, HasSubstr(c.err));
+        EXPECT_EQ(commands(), "s") << c.args[2];
+        EXPECT_EQ(memory(), before);
+    }
+    // Every session left its trace in the log file beside the database, as the window does.
+    std::string log = get("db.log");
+    EXPECT_THAT(log, HasSubstr("Performed synchronization with RD-unit."));
+    EXPECT_EQ(get("db.tsy"), database);
+    EXPECT_FALSE(fs::exists(path("db.tsy.lock")));
+}
+
+TEST_F(CliSim, SyncDeletesOrKeepsExtrasAddsAndVerifiesWithoutWritingTheFile) {
+    Result kept = run({"sync", "db.tsy", "--keep-extras", "--verify"});
+    EXPECT_EQ(kept.status, 0) << kept.err;
+    EXPECT_EQ(kept.out, "delete\t0104bc\tContractor\nadd\t0000b1\tNew tenant\nkeep\t0badc0\t\n"
+                        "The database and the key controller are now up to date.\n");
+    EXPECT_EQ(memory(), (std::set<uint32_t>{0x100, 0xa3f1, 0xb1, 0xbadc0}));
+
+    Result deleted = run({"sync", "db.tsy", "--delete-extras", "--verify"});
+    EXPECT_EQ(deleted.status, 0) << deleted.err;
+    EXPECT_EQ(deleted.out,
+              "delete\t0badc0\t\nThe database and the key controller are now up to date.\n");
+    EXPECT_EQ(memory(), (std::set<uint32_t>{0x100, 0xa3f1, 0xb1}));
+    EXPECT_EQ(get("db.tsy"), database);
+
+    Result again = run({"diff", "db.tsy"});
+    EXPECT_EQ(again.status, 0);
+    EXPECT_EQ(again.out, "");
+}
+
+TEST_F(CliSim, VerifyCatchesAKeyTheUnitDroppedSilently) {
+    sim.drop_key(0xb1);
+    Result r = run({"sync", "db.tsy", "--delete-extras", "--verify"});
+    EXPECT_EQ(r.status, 74);
+    EXPECT_THAT(r.err, HasSubstr("tessary-cli: The key controller was read back after the "
+                                 "synchronize operation"));
+    EXPECT_THAT(r.err, HasSubstr("\n  Keys the controller lacks:\n  0000b1\n"));
+    EXPECT_THAT(r.out, Not(HasSubstr("now up to date")));
+}
+
+TEST_F(CliSim, OneShotCommandsSendTheirCommandAndClearNeedsYes) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string sent;
+    } cases[] = {
+        {{"door", "A", "db.tsy"}, 0, "o"},
+        {{"door", "b", "--port", "3"}, 0, "b"},
+        {{"reset", "--device", sim.device()}, 0, "\rr"},
+        {{"clear", "--port", "3"}, 64, ""},
+        {{"clear", "--yes", "db.tsy"}, 0, "c!"},
+    };
+    for (const Case& c : cases) {
+        Result r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[0] << "\n" << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(c.status == 64 ? sim.received() : commands(), c.sent) << c.args[0];
+    }
+    EXPECT_TRUE(sim.memory().empty()); // cleared
+}
+
+TEST_F(CliSim, APortHeldElsewhereIsLeftAloneAndASilentUnitIsReported) {
+    {
+        SerialPort held;
+        ASSERT_TRUE(held.open(sim.device()));
+        Result busy = run({"door", "A", "db.tsy"});
+        EXPECT_EQ(busy.status, 69);
+        EXPECT_THAT(busy.err, HasSubstr("COM3 is in use by another program"));
+        EXPECT_EQ(sim.received(), "");
+    }
+    sim.set_silent(true);
+    struct Case {
+        const char* command;
+        int status;
+    } cases[] = {{"diff", 2}, {"sync", 69}};
+    for (const Case& c : cases) {
+        Result r = run({c.command, "db.tsy"});
+        EXPECT_EQ(r.status, c.status) << c.command;
+        EXPECT_THAT(r.err, HasSubstr("does not answer")) << c.command;
+    }
+    Result missing = run({"door", "A", "--port", "9"});
+    EXPECT_EQ(missing.status, 69);
+    EXPECT_THAT(missing.err, HasSubstr("there is no device"));
+    Result not_a_line = run({"door", "A", "--device", "/dev/null"});
+    EXPECT_EQ(not_a_line.status, 74);
+    EXPECT_THAT(not_a_line.err, HasSubstr("Couldn't set the COM parameters"));
+}
+
+TEST_F(CliSim, ListenJsonPrintsTheScreenLogLinesUntilInterrupted) {
+    sim.clear_record();
+    pid_t pid = start({"listen", "db.tsy", "--json"});
+    ASSERT_TRUE(sim.wait_received("r", 10000));
+    ASSERT_TRUE(sim.wait_idle(10000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the identification taken in
+    sim.present_key(0xa3f1);
+    sim.present_key(0xbad, SimKeyKind::Invalid, true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    kill(pid, SIGINT);
+    Result r = finish(pid);
+    EXPECT_EQ(r.status, 0) << r.err;
+
+    const std::regex object(R"re(\{"time": "(\d{4}/\d+/\d+ \d+:\d\d)", "key": "([^"]*)", )re"
+                            R"re("event": "([^"]*)", "highlight": (true|false)\})re");
+    std::vector<std::string> seen;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, object)) << line;
+        seen.push_back(m[2].str() + "|" + m[3].str() + "|" + m[4].str());
+        // The same line, with the same time, is in the log file.
+        EXPECT_THAT(get("db.log"), HasSubstr(m[1].str())) << line;
+    }
+    EXPECT_THAT(seen, ::testing::ElementsAre("00a3f1|Valid key: Caretaker.|false",
+                                             "000bad|Invalid key detected.|true"));
+    EXPECT_THAT(get("db.log"), HasSubstr("Invalid key detected."));
+    EXPECT_THAT(get("db.log"), HasSubstr("Log ended"));
+}
+
+} // namespace
