@@ -17,6 +17,8 @@ enum KeyWorkCommandId : int {
     CmdRestoreBackup = 40106,
     CmdFollowPresentedKey = 40107,
     CmdExpiringKeys = 40108,
+    CmdCompareWithController = 40109,
+    CmdVerifyAfterSync = 40110,
 };
 
 // File menu.
@@ -51,6 +53,10 @@ void edit_keys(App& app);
 void delete_keys(App& app);
 int edit_key_dialog(App& app, int row);
 void synchronize(App& app);
+void compare_with_controller_command(App& app);
+void toggle_verify_after_sync(App& app);
+// The Verify after synchronize option: on unless the user's settings turned it off.
+bool verify_after_sync(const App& app);
 void find_keys(App& app);
 // Keys › Expires within 14 days: the key list shows only those keys, with the find field's text.
 void toggle_expiring_keys(App& app);

@@ -75,6 +75,8 @@ struct App {
     std::function<std::optional<std::string>(App&, bool save)> csv_file;
     std::function<CsvImportChoice(App&, const CsvImportPlan&)> csv_import_preview;
     std::function<std::optional<size_t>(App&, const std::vector<DatabaseBackup>&)> choose_backup;
+    // Shows Compare with controller's difference; true when the user chose Synchronize.
+    std::function<bool(App&, const KeyDifference&)> show_comparison;
 
     // Created last and destroyed first: its models observe the records above.
     std::unique_ptr<MainWindow> window;

@@ -11,7 +11,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QSettings>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
 
@@ -63,6 +65,7 @@ class SyncCommandTest : public QObject {
     std::unique_ptr<FakeClock> clock;
     std::unique_ptr<App> app;
     std::unique_ptr<ScriptedComm> comm;
+    QTemporaryDir settings_dir;
 
     MainWindow& window() { return *app->window; }
     void trigger_synchronize() { window().action(CmdSynchronize)->trigger(); }
@@ -84,6 +87,11 @@ class SyncCommandTest : public QObject {
         clock = std::make_unique<FakeClock>();
         clock->auto_advance = true;
         app = make_scripted_app(*clock);
+        // The scripted controller does not change with what it is sent: these runs are not
+        // read back.
+        app->settings = std::make_unique<QSettings>(settings_dir.filePath("t.conf"),
+                                                    QSettings::IniFormat);
+        app->settings->setValue("sync/verify", false);
         start_up(*app, {});
         QVERIFY(QTest::qWaitForWindowExposed(app->window.get()));
         comm = std::make_unique<ScriptedComm>(app->link);
