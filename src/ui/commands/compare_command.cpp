@@ -14,9 +14,6 @@ namespace {
 
 const QString verify_setting = QStringLiteral("sync/verify");
 
-const char* const compare_no_port_text =
-    "The keys couldn't be compared: Tessary has no connection to the key controller.\n\n"
-    "Choose the controller's COM port using the 'File/Settings' menu.";
 const char* const compare_lost_text =
     "The keys couldn't be compared: the connection to the key controller was lost while its "
     "keys were being read.";
@@ -32,9 +29,6 @@ void compare_finished(App& app, SyncResult result, const KeyDifference& diff) {
     switch (result) {
     case SyncResult::Done:
         break;
-    case SyncResult::NoPort:
-        failure = compare_no_port_text;
-        break;
     case SyncResult::CommStopped:
     case SyncResult::ConnectionLost:
         failure = compare_lost_text;
@@ -43,8 +37,8 @@ void compare_finished(App& app, SyncResult result, const KeyDifference& diff) {
         failure = compare_missing_text;
         break;
     default:
-        // No answer: the comm thread has said so in its own box. Shutdown: nobody is left to
-        // tell.
+        // No port and no answer: the link has said so in its own box. Shutdown: nobody is left
+        // to tell.
         return;
     }
     if (failure) {

@@ -57,10 +57,12 @@ CompareDialog::CompareDialog(const DatabaseRecord& db, const KeyDifference& diff
                                                 QStringLiteral(" (%1)").arg(g.keys->size())});
         top->setFirstColumnSpanned(true);
         for (const KeyId& id : *g.keys) {
-            // A key only the controller holds may still be named: the database row may have
-            // another identifier's check words but the same number.
             const KeyRecord* row = key_row(db, find_key(db, id));
-            new QTreeWidgetItem(top, {key_number_text(id), row ? display_text(row->name) : QString()});
+            QString name = row ? display_text(row->name) : QString();
+            if (!row && id == diff.master) {
+                name = QString::fromLatin1(compare_text_master);
+            }
+            new QTreeWidgetItem(top, {key_number_text(id), name});
         }
         top->setExpanded(true);
     }
