@@ -76,6 +76,8 @@ CompareDialog::CompareDialog(const DatabaseRecord& db, const KeyDifference& diff
     auto* buttons = new QDialogButtonBox;
     synchronize_ = buttons->addButton(QStringLiteral("&Synchronize"), QDialogButtonBox::AcceptRole);
     synchronize_->setEnabled(!diff.empty());
+    // Looking is what the user came for: Enter closes, Synchronize takes a deliberate press.
+    synchronize_->setAutoDefault(false);
     QPushButton* close = buttons->addButton(QDialogButtonBox::Close);
     close->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
