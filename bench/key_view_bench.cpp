@@ -74,7 +74,8 @@ bool window_load(const std::string& file_name, const fs::path& dir, int count) {
     last_beat = timer.nsecsElapsed();
     heartbeat.start();
     while (app->loader.loading()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        // Sleeps until the next event, as the running program does.
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     // The view lays the new rows out before the user can work with them.
     QCoreApplication::processEvents();
