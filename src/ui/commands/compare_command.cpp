@@ -22,6 +22,9 @@ const char* const compare_missing_text =
     "no master key yet.";
 
 void compare_finished(App& app, SyncResult result, const KeyDifference& diff) {
+    // Posted as the thread's last act but one: a Synchronize started from here must not find it
+    // still running.
+    app.host.wait_serving_ui([&app] { return !app.sync.running(); }, 1000);
     app.host.set_status_text(sync_status_ready);
     app.host.enable_command(CmdSynchronize, true);
     app.host.enable_command(CmdCompareWithController, true);

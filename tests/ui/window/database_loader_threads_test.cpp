@@ -93,4 +93,4 @@ void DatabaseLoaderTest::closingDuringALoadAbandonsItWithoutAPrompt() {
 }
 
 QTEST_MAIN(DatabaseLoaderTest)
-#include "database_loader_test.moc"
+#include "database_loader_threads_test.moc"
