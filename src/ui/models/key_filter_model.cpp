@@ -17,6 +17,12 @@ KeyFilterModel::KeyFilterModel(DatabaseRecord& database, KeyListModel* source, Q
     connect(source, &QAbstractItemModel::modelReset, this, &KeyFilterModel::count_changed);
     connect(source, &QAbstractItemModel::layoutChanged, this, &KeyFilterModel::count_changed);
     connect(source, &QAbstractItemModel::dataChanged, this, &KeyFilterModel::count_changed);
+    // The expiry filter moves on with the key list's day (its new day repaints every row).
+    connect(source, &QAbstractItemModel::dataChanged, this, [this, source] {
+        if (filter_.expiring_from() && *filter_.expiring_from() != source->today()) {
+            set_expiring_from(source->today());
+        }
+    });
 }
 
 KeyFilterModel::~KeyFilterModel() {
