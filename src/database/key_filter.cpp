@@ -74,6 +74,11 @@ void append_folded(std::string& out, std::string_view bytes) {
     }
 }
 
+bool expires_within_window(const KeyRecord& record, Day today) {
+    return record.valid_until && *record.valid_until >= today &&
+           record.valid_until->number - today.number < expiry_window_days;
+}
+
 KeyFilter::KeyFilter(const DatabaseRecord& rec, KeyListObserver* next) : rec_(rec), next_(next) {
     index_all_rows();
 }
@@ -100,13 +105,30 @@ void KeyFilter::set_query(std::string_view text) {
     unmatchable_ = folded_query_.find_first_of("\t\r\n") != std::string::npos;
     if (narrowing) {
         for (int row : candidates) {
-            set_match(static_cast<size_t>(row), text_matches(texts_[static_cast<size_t>(row)]));
+            set_match(static_cast<size_t>(row), row_passes(static_cast<size_t>(row)));
         }
     } else {
         for (size_t row = 0; row < texts_.size(); ++row) {
-            set_match(row, text_matches(texts_[row]));
+            set_match(row, row_passes(row));
         }
     }
+}
+
+void KeyFilter::set_expiring_from(std::optional<Day> today) {
+    if (today == expiring_from_) {
+        return;
+    }
+    expiring_from_ = today;
+    for (size_t row = 0; row < texts_.size(); ++row) {
+        set_match(row, row_passes(row));
+    }
+}
+
+bool KeyFilter::row_passes(size_t row) const {
+    if (expiring_from_ && !expires_within_window(*records_[row], *expiring_from_)) {
+        return false;
+    }
+    return text_matches(texts_[row]);
 }
 
 void KeyFilter::prepare() {
@@ -160,7 +182,7 @@ void KeyFilter::index_row(int row) {
     if (indexed_) {
         fold_row(*record, row, texts_[r]);
     }
-    set_match(r, text_matches(texts_[r]));
+    set_match(r, row_passes(r));
 }
 
 void KeyFilter::fold_row(const KeyRecord& record, int row, std::string& text) const {

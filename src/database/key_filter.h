@@ -5,6 +5,7 @@
 
 #include "database/key_list.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,15 @@
 // Windows-1252 letters), Greek and Cyrillic; nothing else is changed (no accents removed, "ß"
 // stays "ß").
 void append_folded(std::string& out, std::string_view bytes);
+
+// How far ahead the "expires within 14 days" filter looks, today being the first of the days.
+constexpr int32_t expiry_window_days = 14;
+
+// Whether the key's last valid day is today or one of the 13 days after it: the key stops
+// opening within the next 14 days. A key already expired (its last day before today) is not
+// one: it no longer opens and Synchronize keeps it out of the controller anyway. A key without
+// a last day never expires.
+bool expires_within_window(const KeyRecord& record, Day today);
 
 // Follows the rows of one key list through its observer calls, keeping the folded texts of
 // every row and whether each matches the query. Give it the list's changes either by making it
@@ -33,7 +43,11 @@ class KeyFilter final : public KeyListObserver {
     // Folds every row's texts now (once; from then on they follow the list), which the first
     // query would otherwise do: for the moment the find field appears.
     void prepare();
-    bool active() const { return !folded_query_.empty(); }
+    // With a day, only the keys that expire within the 14 days from it match (and the query as
+    // well); without, the query alone decides.
+    void set_expiring_from(std::optional<Day> today);
+    const std::optional<Day>& expiring_from() const { return expiring_from_; }
+    bool active() const { return !folded_query_.empty() || expiring_from_.has_value(); }
 
     bool row_matches(int row) const;
     int match_count() const { return match_count_; }
@@ -55,6 +69,7 @@ class KeyFilter final : public KeyListObserver {
     void index_row(int row);
     void fold_row(const KeyRecord& record, int row, std::string& text) const;
     bool text_matches(const std::string& folded) const;
+    bool row_passes(size_t row) const;
     void set_match(size_t row, bool match);
 
     const DatabaseRecord& rec_;
@@ -62,6 +77,7 @@ class KeyFilter final : public KeyListObserver {
     std::string query_;
     std::string folded_query_;
     bool unmatchable_ = false;
+    std::optional<Day> expiring_from_;
     bool indexed_ = false; // texts_ holds the folded texts (from the first query on)
     // Per row: the record (to follow it through a sort), its folded texts, whether it matches.
     std::vector<const KeyRecord*> records_;

@@ -111,6 +111,19 @@ KeyListBulkChange::~KeyListBulkChange() {
     }
 }
 
+void adopt_database(DatabaseRecord& rec, DatabaseRecord& from) {
+    KeyListBulkChange bulk(rec);
+    DatabaseSettings kept = rec;
+    static_cast<DatabaseSettings&>(rec) = from;
+    rec.file_name = std::move(kept.file_name);
+    rec.file_name_offset = kept.file_name_offset;
+    rec.modified = kept.modified;
+    rec.log_error_shown = kept.log_error_shown;
+    std::swap(rec.keys.rows, from.keys.rows);
+    std::swap(rec.keys.by_number, from.keys.by_number);
+    std::swap(rec.keys.stale_from, from.keys.stale_from);
+}
+
 void create_key_list(DatabaseRecord& rec, KeyListObserver* observer) {
     rec.keys.observer = observer;
     reset_database(rec);

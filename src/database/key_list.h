@@ -94,7 +94,9 @@ struct ViewFlags {
     friend bool operator==(const ViewFlags&, const ViewFlags&) = default;
 };
 
-struct DatabaseRecord {
+// Everything of a database but its keys: what a load on another thread starts from and hands
+// back with the keys.
+struct DatabaseSettings {
     std::string file_name;         // empty: the database has no file yet
     uint32_t file_name_offset = 0; // where the bare file name begins in file_name
     bool log_error_shown = false;
@@ -111,6 +113,9 @@ struct DatabaseRecord {
     int32_t screen_log_lines = 1000;
     int32_t log_file_size = 710;
     bool rename_full_logs = false;
+};
+
+struct DatabaseRecord : DatabaseSettings {
     KeyList keys;
 };
 
@@ -129,6 +134,10 @@ class KeyListBulkChange {
     KeyListObserver* observer_;
 };
 
+// Takes the keys and the settings of a database read into `from` (a record without observer,
+// read on another thread from a copy of rec's settings) as one reset for rec's observer. rec's
+// file name, modified flag and log error state stay rec's; `from` keeps rec's former rows.
+void adopt_database(DatabaseRecord& rec, DatabaseRecord& from);
 // Attaches the observer (may be null) and resets the record.
 void create_key_list(DatabaseRecord& rec, KeyListObserver* observer);
 // Releases every row and puts every setting back to its default; the observer stays.

@@ -22,7 +22,8 @@ const char* const old_format_warning =
 // and a system call per byte would make loading a large database crawl.
 class ByteReader {
   public:
-    explicit ByteReader(File& file) : file_(file), chunk_(new char[chunk_size]) {}
+    ByteReader(File& file, const ReadProgress& progress, int64_t size)
+        : file_(file), chunk_(new char[chunk_size]), progress_(progress), size_(size) {}
 
     // The next byte (0-255), or -1 at the end of the file or after a failed read.
     int next() {
@@ -44,12 +45,20 @@ class ByteReader {
         }
         pos_ = 0;
         len_ = static_cast<size_t>(n);
+        read_ += n;
+        if (progress_ && !progress_(read_, size_ > 0 ? size_ : 0)) {
+            ended_ = true;
+            return false;
+        }
         return true;
     }
 
     static constexpr size_t chunk_size = 64 * 1024;
     File& file_;
     std::unique_ptr<char[]> chunk_;
+    const ReadProgress& progress_;
+    int64_t size_;
+    int64_t read_ = 0;
     size_t pos_ = 0;
     size_t len_ = 0;
     bool ended_ = false;
@@ -211,7 +220,7 @@ bool known_keyword(const Buffer* kw) {
 }
 
 void read_lines(DatabaseRecord& rec, File& file, bool import_only, Host& host,
-                bool read_validity_lines, int& recognised) {
+                bool read_validity_lines, const ReadProgress& progress, int& recognised) {
     const int first_new_row = key_row_count(rec);
     // A whole database replaces the rows a view showed (the list was just reset) and may hold a
     // million keys: one reset for the view. An import adds to rows the user may have selected.
@@ -230,7 +239,7 @@ void read_lines(DatabaseRecord& rec, File& file, bool import_only, Host& host,
     for (auto& b : f) {
         b = make_buffer(field_capacity);
     }
-    LineReader in{ByteReader(file)};
+    LineReader in{ByteReader(file, progress, size)};
     Buffer* kw = keyword.get();
 
     for (;;) {
@@ -323,9 +332,9 @@ void read_lines(DatabaseRecord& rec, File& file, bool import_only, Host& host,
 } // namespace
 
 int read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host,
-                  bool read_validity_lines) {
+                  bool read_validity_lines, const ReadProgress& progress) {
     int recognised = 0;
-    read_lines(rec, file, import_only, host, read_validity_lines, recognised);
+    read_lines(rec, file, import_only, host, read_validity_lines, progress, recognised);
     return recognised;
 }
 

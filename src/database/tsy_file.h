@@ -5,7 +5,15 @@
 #include "database/key_list.h"
 #include "platform/file.h"
 
+#include <cstdint>
+#include <functional>
+
 struct Host;
+
+// Told after each chunk of a read how many of the file's bytes have been read (file_size is 0
+// when the size is unknown); returning false ends the read there, as the end of the file would.
+// Lets a load on another thread show its progress and be abandoned.
+using ReadProgress = std::function<bool(int64_t bytes_read, int64_t file_size)>;
 
 // Reads from the file's current position to its end into rec. With import_only, only KEY lines
 // (and the VALID lines of the keys they add) are taken and every setting stays as it was.
@@ -15,7 +23,7 @@ struct Host;
 // stays in rec. Returns how many lines began with a keyword the reader knows (comments
 // included): 0 means that nothing in the file looked like a database at all.
 int read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host,
-                  bool read_validity_lines = true);
+                  bool read_validity_lines = true, const ReadProgress& progress = {});
 
 // Writes the whole database from the file's current position in the current format. Succeeds
 // only if every write succeeded (else the first failure's cause); a failed write does not stop

@@ -8,6 +8,21 @@ SyncThread::~SyncThread() {
 }
 
 bool SyncThread::start() {
+    return launch([this] { return synchronize_keys(ctx_); });
+}
+
+bool SyncThread::start_compare(std::function<void(SyncResult, const KeyDifference&)> done) {
+    return launch([this, done = std::move(done)] {
+        KeyDifference diff;
+        SyncResult result = compare_with_controller(ctx_, diff);
+        if (done) {
+            done(result, diff);
+        }
+        return result;
+    });
+}
+
+bool SyncThread::launch(std::function<SyncResult()> body) {
     if (shut_ || running()) {
         return false;
     }
@@ -15,8 +30,8 @@ bool SyncThread::start() {
         thread_.join(); // finished: done_ is its last store
     }
     done_.store(false, std::memory_order_release);
-    thread_ = std::thread([this] {
-        SyncResult result = synchronize_keys(ctx_);
+    thread_ = std::thread([this, body = std::move(body)] {
+        SyncResult result = body();
         last_result_.store(result, std::memory_order_release);
         done_.store(true, std::memory_order_release);
     });

@@ -22,6 +22,11 @@ class SyncThread {
     // while an earlier run is still going: two runs would share the one transfer slot of the
     // link. A second click can arrive before the running thread has greyed the command.
     bool start();
+    // User-interface thread: reads the controller back on the thread (compare_with_controller)
+    // instead of a run; `done` is called on that thread as its last act, with the result and the
+    // difference found. False, and nothing started, while a run or a comparison is going: both
+    // use the one read-out.
+    bool start_compare(std::function<void(SyncResult, const KeyDifference&)> done);
     bool running() const { return !done_.load(std::memory_order_acquire); }
 
     // User-interface thread, when the window is closing: asks a running thread to end, stops
@@ -34,6 +39,8 @@ class SyncThread {
     SyncResult last_result() const { return last_result_.load(std::memory_order_acquire); }
 
   private:
+    bool launch(std::function<SyncResult()> body);
+
     SyncContext ctx_;
     std::thread thread_;
     std::atomic<bool> done_{true};

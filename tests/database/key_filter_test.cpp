@@ -137,3 +137,38 @@ TEST_F(KeyFilterTest, FollowsEveryChangeOfTheList) {
 }
 
 } // namespace
+
+// Last valid days around a fixed today, with the find text on top: the filter keeps the keys
+// that stop opening within the 14 days from today, neither those already expired nor those
+// without a last day.
+TEST_F(KeyFilterTest, ExpiringFilterKeepsKeysWhoseLastDayIsWithinFourteenDays) {
+    const Day today = *day_from_date(2026, 12, 9);
+    const struct {
+        std::optional<int32_t> last_day; // days after today; none: no last day
+        bool expiring;
+    } cases[] = {{-1, false}, {0, true}, {13, true}, {14, false}, {std::nullopt, false}};
+    DatabaseRecord keys;
+    create_key_list(keys, nullptr);
+    for (const auto& c : cases) {
+        const int row = add(keys, static_cast<uint32_t>(key_row_count(keys) + 1), "Tenant");
+        if (c.last_day) {
+            set_key_validity(keys, row, std::nullopt, Day{today.number + *c.last_day});
+        }
+        EXPECT_EQ(expires_within_window(*key_row(keys, row), today), c.expiring) << row;
+    }
+    add(keys, 0x0000aa, "Contractor");
+    set_key_validity(keys, key_row_count(keys) - 1, today, today);
+
+    KeyFilter filter(keys);
+    filter.set_expiring_from(today);
+    EXPECT_EQ(filter.matching_rows(), (std::vector<int>{1, 2, 5}));
+    EXPECT_TRUE(filter.active());
+    filter.set_query("tenant");
+    EXPECT_EQ(filter.matching_rows(), (std::vector<int>{1, 2}));
+    // A last day moved out of the window takes the key out at once.
+    set_key_validity(keys, 1, std::nullopt, Day{today.number + 20});
+    filter.row_changed(1);
+    EXPECT_EQ(filter.matching_rows(), (std::vector<int>{2}));
+    filter.set_expiring_from(std::nullopt);
+    EXPECT_EQ(filter.match_count(), 5);
+}

@@ -202,6 +202,34 @@ TEST_F(TsyFile, LargeDatabaseWritesCompletely) {
     }
 }
 
+// A load on another thread hears how far the read is, and ends it when told to: the keys read
+// until then stay, the rest is not read.
+TEST_F(TsyFile, ProgressIsReportedPerChunkAndCanEndTheRead) {
+    for (uint32_t i = 0; i < 5000; ++i) {
+        add(i, "name " + std::to_string(i), "memo", "free");
+    }
+    const int64_t size = static_cast<int64_t>(write().size());
+    for (bool go_on : {true, false}) {
+        DatabaseRecord back;
+        create_key_list(back, nullptr);
+        File f = File::open_read(path());
+        std::vector<int64_t> reported;
+        read_database(back, f, false, host, true, [&](int64_t done, int64_t total) {
+            EXPECT_EQ(total, size);
+            reported.push_back(done);
+            return go_on;
+        });
+        if (go_on) {
+            EXPECT_GT(reported.size(), 1u);
+            EXPECT_EQ(reported.back(), size);
+            EXPECT_EQ(key_row_count(back), 5000);
+        } else {
+            EXPECT_EQ(reported.size(), 1u);
+            EXPECT_EQ(key_row_count(back), 0);
+        }
+    }
+}
+
 // ---- Reading the current format -----------------------------------------------------------
 
 TEST_F(TsyFile, WorkedExampleReadsBackAndWritesAgainUnchanged) {

@@ -40,6 +40,7 @@ struct TestApp {
             return open_url_result;
         };
         start_up(*app, command_line);
+        wait_loaded();
         if (show) {
             QVERIFY(QTest::qWaitForWindowExposed(app->window.get()));
         }
@@ -49,6 +50,8 @@ struct TestApp {
         app.reset();
     }
     MainWindow& window() { return *app->window; }
+    // An open reads its file on another thread; the test goes on once the keys are in.
+    void wait_loaded() { QTRY_VERIFY_WITH_TIMEOUT(!app->loader.loading(), 20000); }
     ScriptedQtHost& host() { return scripted_host(*app); }
     std::vector<ShownBox> boxes() { return host().boxes(); }
 

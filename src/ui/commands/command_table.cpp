@@ -12,23 +12,26 @@ namespace {
 
 // clang-format off
 constexpr CommandRow rows[] = {
-    {Menu::File, CmdNewDatabase, "&New database", "Start a new key database", new_database},
+    {Menu::File, CmdNewDatabase, "&New database", "Start a new key database", new_database,
+     NeedsDatabase},
     {Menu::File, CmdOpenDatabase, "&Open database...", "Open a key database",
-     open_database_command},
+     open_database_command, NeedsDatabase},
     // Its entries are the recent files, each opening its own path: the row has no handler.
     {Menu::File, CmdOpenRecent, "Open &Recent", "Open one of the key databases used last",
-     nullptr, Submenu},
+     nullptr, Submenu | NeedsDatabase},
     {Menu::File, CmdImportDatabase, "&Import database...",
-     "Import the keys of another database into this one", import_database},
-    {Menu::File, CmdSettings, "S&ettings...", "Edit the settings of the program", settings_dialog},
+     "Import the keys of another database into this one", import_database, NeedsDatabase},
+    {Menu::File, CmdSettings, "S&ettings...", "Edit the settings of the program", settings_dialog,
+     NeedsDatabase},
     {Menu::File, CmdSave, "&Save", "Save the current key database", save_command,
-     SeparatorBefore},
+     SeparatorBefore | NeedsDatabase},
     {Menu::File, CmdSaveAs, "Save &As...", "Save the current key database with another name",
-     save_as_command},
+     save_as_command, NeedsDatabase},
     {Menu::File, CmdExportLogCsv, "Export &log to CSV...",
      "Write the rows of the log window to a CSV file", export_log_csv},
     {Menu::File, CmdRestoreBackup, "Restore &backup...",
-     "Open a copy kept of this database from before one of its saves", restore_backup},
+     "Open a copy kept of this database from before one of its saves", restore_backup,
+     NeedsDatabase},
     {Menu::File, CmdExit, "E&xit", nullptr, exit_command, SeparatorBefore},
 
     {Menu::View, CmdToolbar, "&Toolbar", "Toggles the toolbar", toggle_toolbar, Checkable},
@@ -48,24 +51,36 @@ constexpr CommandRow rows[] = {
     {Menu::Controller, CmdOpenDoorB, "Open door &B", "Open door B", open_door_b},
 
     {Menu::Keys, CmdCopyFromLog, "&Copy from log",
-     "Copy the keys that are currently selected in the log to the keylist", copy_from_log},
-    {Menu::Keys, CmdNewKey, "&New key...", "Add a new key to the database", new_key},
+     "Copy the keys that are currently selected in the log to the keylist", copy_from_log,
+     NeedsDatabase},
+    {Menu::Keys, CmdNewKey, "&New key...", "Add a new key to the database", new_key, NeedsDatabase},
     {Menu::Keys, CmdEditKeys, "&Edit keys...",
-     "Edit the keys that are currently selected in the keylist", edit_keys, SeparatorBefore},
+     "Edit the keys that are currently selected in the keylist", edit_keys,
+     SeparatorBefore | NeedsDatabase},
     {Menu::Keys, CmdDeleteKeys, "&Delete keys",
-     "Delete the keys that are currently selected in the keylist", delete_keys},
+     "Delete the keys that are currently selected in the keylist", delete_keys, NeedsDatabase},
     {Menu::Keys, CmdFindKeys, "&Find keys", "Show only the keys that contain a text", find_keys,
-     0, "Ctrl+F"},
+     NeedsDatabase, "Ctrl+F"},
+    {Menu::Keys, CmdExpiringKeys, "Expires &within 14 days",
+     "Show only the keys whose last valid day is today or within the next 13 days",
+     toggle_expiring_keys, Checkable | StartsUnchecked | NeedsDatabase},
     {Menu::Keys, CmdImportKeysCsv, "&Import keys from CSV...",
      "Add the keys of a CSV file to the database, after a preview", import_keys_csv,
-     SeparatorBefore},
+     SeparatorBefore | NeedsDatabase},
     {Menu::Keys, CmdExportKeysCsv, "E&xport keys to CSV...",
-     "Write every key of the database to a CSV file", export_keys_csv},
+     "Write every key of the database to a CSV file", export_keys_csv, NeedsDatabase},
     {Menu::Keys, CmdExportSelectedCsv, "Export se&lected keys to CSV...",
      "Write the keys that are currently selected in the keylist to a CSV file",
-     export_selected_csv},
+     export_selected_csv, NeedsDatabase},
     {Menu::Keys, CmdSynchronize, "&Synchronize",
-     "Synchronize: copy the database to the key controller", synchronize, SeparatorBefore},
+     "Synchronize: copy the database to the key controller", synchronize,
+     SeparatorBefore | NeedsDatabase},
+    {Menu::Keys, CmdCompareWithController, "C&ompare with controller",
+     "Read the keys back from the key controller and show how they differ from the database",
+     compare_with_controller_command, NeedsDatabase},
+    {Menu::Keys, CmdVerifyAfterSync, "&Verify after synchronize",
+     "After a synchronize operation, read the keys back and report any difference",
+     toggle_verify_after_sync, Checkable},
     {Menu::Keys, CmdClearMemory, "Clear controller memory",
      "Clear the memory of the key controller, including the master key",
      clear_controller_memory},
@@ -111,6 +126,15 @@ std::span<const ToolbarEntry> toolbar_table() {
     return toolbar;
 }
 
+bool needs_database(int command_id) {
+    for (const CommandRow& row : rows) {
+        if (row.id == command_id) {
+            return (row.flags & NeedsDatabase) != 0;
+        }
+    }
+    return false;
+}
+
 const char* help_string(int command_id) {
     for (const CommandRow& row : rows) {
         if (row.id == command_id) {
@@ -134,7 +158,7 @@ CommandTable::CommandTable(App& app) : owner_(std::make_unique<QObject>()) {
         }
         if (row.flags & Checkable) {
             a->setCheckable(true);
-            a->setChecked(true);
+            a->setChecked(!(row.flags & StartsUnchecked));
         }
         const int id = row.id;
         QObject::connect(a, &QAction::triggered, owner_.get(),
@@ -157,6 +181,10 @@ Command* CommandTable::find(int id) {
 
 void dispatch_command(App& app, int id) {
     Command* command = app.commands.find(id);
+    // The list views reach commands without their greyed actions.
+    if (app.loader.loading() && needs_database(id)) {
+        return;
+    }
     if (command && command->handler) {
         command->handler(app);
     }

@@ -17,9 +17,11 @@ struct App;
 enum class Menu { File, View, Controller, Keys, Help };
 
 // Flags of a row.
-constexpr unsigned SeparatorBefore = 1; // a separator line above the entry
-constexpr unsigned Checkable = 2;       // a check-mark entry and check button, checked at first
-constexpr unsigned Submenu = 4;         // the entry opens a submenu that the window fills
+constexpr unsigned SeparatorBefore = 1;  // a separator line above the entry
+constexpr unsigned Checkable = 2;        // a check-mark entry and check button, checked at first
+constexpr unsigned Submenu = 4;          // the entry opens a submenu that the window fills
+constexpr unsigned NeedsDatabase = 8;    // greyed while a database is being loaded
+constexpr unsigned StartsUnchecked = 16; // with Checkable: not checked at first
 
 struct CommandRow {
     Menu menu;
@@ -42,6 +44,8 @@ struct ToolbarEntry {
 };
 std::span<const ToolbarEntry> toolbar_table();
 
+// Whether a command's row carries NeedsDatabase.
+bool needs_database(int command_id);
 // The status-bar help and toolbar tooltip of a command; null when it has none.
 const char* help_string(int command_id);
 

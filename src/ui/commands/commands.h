@@ -16,6 +16,9 @@ enum KeyWorkCommandId : int {
     CmdExportLogCsv = 40105,
     CmdRestoreBackup = 40106,
     CmdFollowPresentedKey = 40107,
+    CmdExpiringKeys = 40108,
+    CmdCompareWithController = 40109,
+    CmdVerifyAfterSync = 40110,
 };
 
 // File menu.
@@ -50,7 +53,13 @@ void edit_keys(App& app);
 void delete_keys(App& app);
 int edit_key_dialog(App& app, int row);
 void synchronize(App& app);
+void compare_with_controller_command(App& app);
+void toggle_verify_after_sync(App& app);
+// The Verify after synchronize option: on unless the user's settings turned it off.
+bool verify_after_sync(const App& app);
 void find_keys(App& app);
+// Keys › Expires within 14 days: the key list shows only those keys, with the find field's text.
+void toggle_expiring_keys(App& app);
 // Follows the screen log for View › Select presented key.
 void watch_presented_keys(App& app, MainWindow& window);
 void import_keys_csv(App& app);

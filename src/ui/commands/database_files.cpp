@@ -5,6 +5,7 @@
 #include "ui/commands/controller_link.h"
 #include "ui/window/app.h"
 #include "ui/window/document.h"
+#include "ui/window/main_window.h"
 #include "ui/window/recent_files.h"
 #include "ui/window/window_properties.h"
 
@@ -67,6 +68,29 @@ void take_file_name(App& app, const FileChoice& choice) {
     DatabaseRecord& db = app.database;
     db.file_name = choice.path.substr(0, max_file_name);
     db.file_name_offset = static_cast<uint32_t>(std::min(choice.name_offset, db.file_name.size()));
+}
+
+void finish_opening(App& app) {
+    clear_modified(app);
+    app.logger.start_log();
+    com_port_step(app);
+}
+
+void show_load_progress(App& app, int64_t done, int64_t total) {
+    const int per_mille =
+        total > 0 ? static_cast<int>(std::min<int64_t>(done, total) * 1000 / total) : 0;
+    app.host.set_status_text("Loading database... " + std::to_string(per_mille / 10) + "%");
+    app.host.set_progress(per_mille, 1000);
+}
+
+void set_loading(App& app, bool loading) {
+    if (app.window) {
+        app.window->set_loading(loading);
+    }
+    if (!loading) {
+        app.host.hide_progress();
+        app.host.set_status_text("Ready");
+    }
 }
 
 } // namespace
@@ -145,12 +169,25 @@ bool open_database_file(App& app, const FileChoice& choice, bool replacing) {
     }
     app.read_only = read_only;
     take_file_name(app, choice);
-    if (load_database(app, app.database.file_name, false)) {
-        remember_recent(app, app.database.file_name);
+    File file = File::open_read(app.database.file_name);
+    if (!file.is_open()) {
+        show_load_error(app);
+        finish_opening(app);
+        return true;
     }
-    clear_modified(app);
-    app.logger.start_log();
-    com_port_step(app);
+    // The window stays usable while a large file is read; the rest of the open follows once the
+    // keys are in.
+    set_loading(app, true);
+    app.loader.start(
+        std::move(file), app.database,
+        [&app](int64_t done, int64_t total) { show_load_progress(app, done, total); },
+        [&app](DatabaseRecord& loaded) {
+            adopt_database(app.database, loaded);
+            apply_window_properties(app);
+            set_loading(app, false);
+            remember_recent(app, app.database.file_name);
+            finish_opening(app);
+        });
     return true;
 }
 

@@ -5,11 +5,13 @@
 #include "events/screen_log.h"
 #include "ui/commands/commands.h"
 #include "ui/models/key_filter_model.h"
+#include "ui/models/key_list_model.h"
 #include "ui/models/row_click_view.h"
 #include "ui/window/app.h"
 #include "ui/window/document.h"
 #include "ui/window/main_window.h"
 
+#include <QAction>
 #include <QItemSelectionModel>
 
 namespace {
@@ -112,6 +114,22 @@ void copy_from_log(App& app) {
             continue; // already in the key list
         }
         edit_new_row(app, row);
+    }
+}
+
+void toggle_expiring_keys(App& app) {
+    if (!app.window) {
+        return;
+    }
+    KeyFilterModel* filter = app.window->key_filter();
+    const bool on = !filter->filter().expiring_from();
+    filter->set_expiring_from(on ? std::optional<Day>(app.window->key_model()->today())
+                                 : std::nullopt);
+    if (QAction* a = app.commands.action(CmdExpiringKeys)) {
+        a->setChecked(on);
+    }
+    if (on && !app.view.key_list) {
+        toggle_key_list(app);
     }
 }
 

@@ -5,5 +5,9 @@
 #include "ui/window/app.h"
 
 void synchronize(App& app) {
+    // The context is the thread's only while a run goes; between runs it takes the option.
+    if (!app.sync.running()) {
+        app.sync.context().verify = verify_after_sync(app);
+    }
     app.sync.start();
 }

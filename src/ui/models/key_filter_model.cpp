@@ -17,6 +17,12 @@ KeyFilterModel::KeyFilterModel(DatabaseRecord& database, KeyListModel* source, Q
     connect(source, &QAbstractItemModel::modelReset, this, &KeyFilterModel::count_changed);
     connect(source, &QAbstractItemModel::layoutChanged, this, &KeyFilterModel::count_changed);
     connect(source, &QAbstractItemModel::dataChanged, this, &KeyFilterModel::count_changed);
+    // The expiry filter moves on with the key list's day (its new day repaints every row).
+    connect(source, &QAbstractItemModel::dataChanged, this, [this, source] {
+        if (filter_.expiring_from() && *filter_.expiring_from() != source->today()) {
+            set_expiring_from(source->today());
+        }
+    });
 }
 
 KeyFilterModel::~KeyFilterModel() {
@@ -31,6 +37,15 @@ void KeyFilterModel::set_query(const QString& text) {
         return;
     }
     filter_.set_query(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())));
+    invalidateRowsFilter();
+    emit count_changed();
+}
+
+void KeyFilterModel::set_expiring_from(std::optional<Day> today) {
+    if (filter_.expiring_from() == today) {
+        return;
+    }
+    filter_.set_expiring_from(today);
     invalidateRowsFilter();
     emit count_changed();
 }

@@ -22,8 +22,10 @@ class KeyFilterModel final : public QSortFilterProxyModel {
     const KeyFilter& filter() const { return filter_; }
 
     void set_query(const QString& text);
+    // The "expires within 14 days" filter from the given day; none turns it off.
+    void set_expiring_from(std::optional<Day> today);
     void prepare() { filter_.prepare(); }
-    // "12 of 340 keys" while a query is set; empty otherwise.
+    // "12 of 340 keys" while a query or the expiry filter is set; empty otherwise.
     QString count_text() const;
 
     // The store row under a view row, or -1.

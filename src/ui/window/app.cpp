@@ -16,6 +16,8 @@ App::App(Clock& c, std::unique_ptr<QtHost> h)
 }
 
 App::~App() {
+    // A load in progress would hand its keys to a record that is going.
+    loader.cancel();
     // A running Synchronize uses the lists, the link and the window: end it first, serving its
     // calls, before any of them goes.
     sync.shut_down();

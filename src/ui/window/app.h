@@ -14,6 +14,7 @@
 #include "ui/commands/command_table.h"
 #include "ui/dialogs/csv_import_dialog.h"
 #include "ui/host/qt_host.h"
+#include "ui/window/database_loader.h"
 #include "ui/window/database_lock.h"
 
 #include <QUrl>
@@ -47,6 +48,10 @@ struct App {
     // Synchronize's thread; ended by ~App while the window still exists.
     SyncThread sync;
 
+    // Reads a database being opened on its own thread; the commands that need the database are
+    // greyed while it runs.
+    DatabaseLoader loader{host};
+
     // The lock of the open database; not held while it is open read-only, when Save is greyed
     // and the title says so.
     DatabaseLock lock;
@@ -71,6 +76,8 @@ struct App {
     std::function<std::optional<std::string>(App&, bool save)> csv_file;
     std::function<CsvImportChoice(App&, const CsvImportPlan&)> csv_import_preview;
     std::function<std::optional<size_t>(App&, const std::vector<DatabaseBackup>&)> choose_backup;
+    // Shows Compare with controller's difference; true when the user chose Synchronize.
+    std::function<bool(App&, const KeyDifference&)> show_comparison;
 
     // The serial devices the system reports, for the Settings list; empty for Qt's own
     // enumeration. Tests script the list.

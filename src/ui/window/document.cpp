@@ -39,10 +39,14 @@ void open_command_line_database(App& app, std::string_view command_line) {
     open_database_file(app, FileChoice{std::string(name.substr(0, max_file_name)), 0}, false);
 }
 
+void show_load_error(App& app) {
+    app.host.message_box(loading_caption, load_error_text, MsgIcon::Error);
+}
+
 bool load_database(App& app, const std::string& path, bool import) {
     File file = File::open_read(path);
     if (!file.is_open()) {
-        app.host.message_box(loading_caption, load_error_text, MsgIcon::Error);
+        show_load_error(app);
         return false;
     }
     read_database(app.database, file, import, app.host);

@@ -126,9 +126,35 @@ void MainWindow::show_status_text(const QString& text) {
 }
 
 void MainWindow::set_command_enabled(int command_id, bool enabled) {
+    if (loading_ && needs_database(command_id)) {
+        enabled_after_load_[command_id] = enabled;
+        return;
+    }
     if (QAction* a = action(command_id)) {
         a->setEnabled(enabled);
     }
+}
+
+void MainWindow::set_loading(bool loading) {
+    if (loading == loading_) {
+        return;
+    }
+    if (loading) {
+        for (const CommandRow& row : command_table()) {
+            if (row.flags & NeedsDatabase) {
+                enabled_after_load_[row.id] = action(row.id)->isEnabled();
+                action(row.id)->setEnabled(false);
+            }
+        }
+        loading_ = true;
+        return;
+    }
+    loading_ = false;
+    for (const auto& [id, enabled] : enabled_after_load_) {
+        set_command_enabled(id, enabled);
+    }
+    enabled_after_load_.clear();
+    fill_recent_files();
 }
 
 void MainWindow::show_progress(int done, int total) {
@@ -176,7 +202,7 @@ void MainWindow::fill_recent_files() {
     fill_recent_menu(*entry->menu(), files, [this](const QString& path) {
         open_recent(app_, QFile::encodeName(path).toStdString());
     });
-    entry->setEnabled(!files.isEmpty());
+    set_command_enabled(CmdOpenRecent, !files.isEmpty());
 }
 
 bool MainWindow::event(QEvent* event) {
@@ -307,7 +333,12 @@ void MainWindow::close_find_field() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (!ask_save_changes(app_)) {
+    // A database half read holds nothing the user changed, and saving it would cut the file
+    // short: the load is abandoned and the file left as it is.
+    if (loading_) {
+        app_.loader.cancel();
+        set_loading(false);
+    } else if (!ask_save_changes(app_)) {
         event->ignore();
         return;
     }

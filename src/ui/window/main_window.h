@@ -7,6 +7,8 @@
 
 #include <QMainWindow>
 
+#include <map>
+
 class QLabel;
 class QMenu;
 class QProgressBar;
@@ -41,6 +43,11 @@ class MainWindow final : public QMainWindow, public HostWindow {
     // field clears the filter and hides the field again.
     void show_find_field();
     void close_find_field();
+
+    // While a database loads, the commands that need it are greyed; what they were asked to show
+    // meanwhile is what they show afterwards.
+    void set_loading(bool loading);
+    bool loading() const { return loading_; }
 
     // Lays the panes out again after a bar or a pane was shown or hidden.
     void relayout();
@@ -79,4 +86,6 @@ class MainWindow final : public QMainWindow, public HostWindow {
     QLineEdit* find_field_ = nullptr;
     QLabel* count_label_ = nullptr;
     bool find_open_ = false;
+    bool loading_ = false;
+    std::map<int, bool> enabled_after_load_;
 };

@@ -1,3 +1,4 @@
+#include "ui/commands/commands.h"
 #include "ui/models/key_filter_model.h"
 #include "ui/models/key_list_model.h"
 #include "ui/models/row_click_view.h"
@@ -6,6 +7,7 @@
 #include "ui/window/main_window.h"
 #include "ui/window/window_properties.h"
 
+#include <QAction>
 #include <QSettings>
 
 void start_up(App& app, const std::string& command_line) {
@@ -17,6 +19,7 @@ void start_up(App& app, const std::string& command_line) {
     app.host.set_settings(app.settings.get());
     app.window = std::make_unique<MainWindow>(app);
     app.host.attach(app.window.get());
+    app.commands.action(CmdVerifyAfterSync)->setChecked(verify_after_sync(app));
     // The controller key list first: it has no view.
     create_key_list(app.controller_keys, nullptr);
     create_key_list(app.database, app.window->key_filter()->observer());

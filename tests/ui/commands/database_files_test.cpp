@@ -110,6 +110,7 @@ void DatabaseFilesTest::open_replaces_the_database_and_moves_the_log() {
     t.host().clear_boxes();
     t.host().push_file_choice(choice_of(b));
     t.window().action(CmdOpenDatabase)->trigger();
+    t.wait_loaded();
 
     DatabaseRecord& db = t.app->database;
     QCOMPARE(db.file_name, b);
@@ -139,6 +140,7 @@ void DatabaseFilesTest::open_asks_first_and_cancel_keeps_everything() {
     t.host().push_answer(MsgAnswer::Cancel);
     t.host().push_file_choice(choice_of(path("b.tsy")));
     t.window().action(CmdOpenDatabase)->trigger();
+    t.wait_loaded();
     std::vector<ShownBox> boxes = t.boxes();
     QCOMPARE(boxes.size(), size_t(1));
     check_box(boxes[0], closing_caption, save_changes_text, MsgIcon::Warning,
@@ -157,6 +159,7 @@ void DatabaseFilesTest::open_with_the_dialog_cancelled_changes_nothing() {
     t.host().clear_boxes();
     t.host().push_file_choice(std::nullopt);
     t.window().action(CmdOpenDatabase)->trigger();
+    t.wait_loaded();
     QVERIFY(t.boxes().empty());
     QCOMPARE(t.app->database.file_name, a);
     QCOMPARE(key_row_count(t.app->database), 1);
@@ -171,6 +174,7 @@ void DatabaseFilesTest::open_of_an_unreadable_file_leaves_it_reset_and_named() {
     const std::string gone = path("gone.tsy");
     t.host().push_file_choice(choice_of(gone));
     open_database(*t.app);
+    t.wait_loaded();
     DatabaseRecord& db = t.app->database;
     QCOMPARE(db.file_name, gone);
     QCOMPARE(key_row_count(db), 0);
@@ -196,6 +200,7 @@ void DatabaseFilesTest::open_starts_the_link_on_the_port_of_the_file() {
     };
     t.host().push_file_choice(choice_of(b));
     open_database(*t.app);
+    t.wait_loaded();
     QCOMPARE(t.window().windowTitle(), QStringLiteral("b.tsy [COM4] - Tessary"));
     QCOMPARE(t.app->link.starts(), 1u);
     // The thread tried port 4, could not open it and said so.

@@ -4,6 +4,7 @@
 #include "support/fake_clock.h"
 #include "support/scripted_qt_host.h"
 #include "sync/scripted_comm.h"
+#include "ui/commands/commands.h"
 #include "ui/window/app.h"
 #include "ui/window/main_window.h"
 
@@ -11,7 +12,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QSettings>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
 
@@ -63,6 +66,7 @@ class SyncCommandTest : public QObject {
     std::unique_ptr<FakeClock> clock;
     std::unique_ptr<App> app;
     std::unique_ptr<ScriptedComm> comm;
+    QTemporaryDir settings_dir;
 
     MainWindow& window() { return *app->window; }
     void trigger_synchronize() { window().action(CmdSynchronize)->trigger(); }
@@ -84,6 +88,11 @@ class SyncCommandTest : public QObject {
         clock = std::make_unique<FakeClock>();
         clock->auto_advance = true;
         app = make_scripted_app(*clock);
+        // The scripted controller does not change with what it is sent: these runs are not
+        // read back.
+        app->settings =
+            std::make_unique<QSettings>(settings_dir.filePath("t.conf"), QSettings::IniFormat);
+        app->settings->setValue("sync/verify", false);
         start_up(*app, {});
         QVERIFY(QTest::qWaitForWindowExposed(app->window.get()));
         comm = std::make_unique<ScriptedComm>(app->link);
@@ -149,6 +158,46 @@ class SyncCommandTest : public QObject {
         QCOMPARE(boxes.size(), size_t{2});
         QCOMPARE(boxes[1].text,
                  std::string("The database and the key controller are now up to date."));
+    }
+
+    // Compare reads back, sends nothing else and hands the difference to the dialog; the
+    // commands are greyed meanwhile and back afterwards.
+    void compareShowsTheDifferenceWithoutSendingAnything() {
+        add_database_key(*app, 0x11);
+        add_database_key(*app, 0x12);
+        comm->memory = {0x100, 0x11, 0x33};
+        comm->before_key = [](size_t) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        };
+        std::vector<KeyDifference> shown;
+        app->show_comparison = [&shown](App&, const KeyDifference& d) {
+            shown.push_back(d);
+            return false;
+        };
+        comm->start();
+        window().action(CmdCompareWithController)->trigger();
+        QTRY_COMPARE(window().status_text(), QString::fromLatin1(checking));
+        QVERIFY(!command_enabled());
+        QTRY_COMPARE(shown.size(), size_t{1});
+        QCOMPARE(shown[0].to_add.size(), size_t{1});
+        QCOMPARE(shown[0].to_add[0].number, 0x12u);
+        QCOMPARE(shown[0].master.number, 0x100u);
+        QCOMPARE(shown[0].extra.size(), size_t{2});
+        QCOMPARE(shown[0].extra[1].number, 0x33u);
+        QCOMPARE(comm->sent().size(), size_t{1});
+        QVERIFY(command_enabled());
+        QCOMPARE(window().status_text(), QStringLiteral("Ready"));
+        QVERIFY(scripted_host(*app).boxes().empty());
+        QVERIFY(!app->database.modified);
+    }
+
+    // Without a port the link's own box says so, once; the commands come back.
+    void compareWithoutAPortSaysSoOnce() {
+        window().action(CmdCompareWithController)->trigger();
+        QTRY_VERIFY(command_enabled());
+        QCOMPARE(scripted_host(*app).boxes().size(), size_t{1});
+        QCOMPARE(scripted_host(*app).boxes()[0].caption,
+                 std::string("Tessary - Serial communications"));
     }
 
     void closingWhileTheReadOutIsAwaitedEndsTheRun() {

@@ -5,8 +5,10 @@
 #include "core/buffer.h"
 #include "ui/commands/commands.h"
 #include "ui/models/key_filter_model.h"
+#include "ui/models/key_list_model.h"
 #include "ui/models/row_click_view.h"
 
+#include <QAction>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -139,6 +141,30 @@ class KeyFilterModelTest : public QObject {
         // A header sort reorders the store; the filter follows the rows.
         sort_key_rows(t.app->database, 1);
         QCOMPARE(shown_names(w), (std::vector<std::string>{"Dirk Abel", "Eva Lind", "Lee"}));
+    }
+
+    // Keys > Expires within 14 days joins the find text, is counted, and moves on with the key
+    // list's day.
+    void expiry_filter_joins_the_find_text_and_follows_the_day() {
+        TestApp t;
+        fill(*t.app);
+        MainWindow& w = t.window();
+        const Day today = w.key_model()->today();
+        set_key_validity(t.app->database, 0, std::nullopt, Day{today.number + 3});  // Anna
+        set_key_validity(t.app->database, 2, std::nullopt, Day{today.number + 20}); // Carla
+        dispatch_command(*t.app, CmdExpiringKeys);
+        QVERIFY(w.action(CmdExpiringKeys)->isChecked());
+        QCOMPARE(shown_names(w), (std::vector<std::string>{"Anna Berg"}));
+        QCOMPARE(w.count_label()->text(), QStringLiteral("1 of 5 keys"));
+        dispatch_command(*t.app, CmdFindKeys);
+        find(w, "carla");
+        QVERIFY(shown_names(w).empty());
+        find(w, "");
+        w.key_model()->set_today(Day{today.number + 10});
+        QCOMPARE(shown_names(w), (std::vector<std::string>{"Carla Nunes"}));
+        dispatch_command(*t.app, CmdExpiringKeys);
+        QVERIFY(!w.action(CmdExpiringKeys)->isChecked());
+        QCOMPARE(shown_names(w).size(), size_t(5));
     }
 };
 

@@ -165,6 +165,7 @@ void DocumentTest::database_with_a_port_starts_the_link() {
     const std::string missing = dir.filePath("no-such-port").toStdString();
     app.link.port_path = [missing](uint32_t) { return missing; };
     start_up(app, path);
+    QTRY_VERIFY(!app.loader.loading());
     QCOMPARE(app.window->windowTitle().toStdString(), path + " [COM3] - Tessary");
     // The comm thread reports the port it cannot open, from its own thread.
     QTRY_COMPARE(scripted_host(app).boxes().size(), size_t(1));

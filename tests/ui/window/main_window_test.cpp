@@ -76,6 +76,8 @@ const Expected keys_entries[] = {
     {"&Edit keys...", 40032, false, "Edit the keys that are currently selected in the keylist"},
     {"&Delete keys", 40033, false, "Delete the keys that are currently selected in the keylist"},
     {"&Find keys", 40101, false, "Show only the keys that contain a text", false, "Ctrl+F"},
+    {"Expires &within 14 days", 40108, false,
+     "Show only the keys whose last valid day is today or within the next 13 days", true},
     {nullptr, 0, false, nullptr},
     {"&Import keys from CSV...", 40104, false,
      "Add the keys of a CSV file to the database, after a preview"},
@@ -84,6 +86,10 @@ const Expected keys_entries[] = {
      "Write the keys that are currently selected in the keylist to a CSV file"},
     {nullptr, 0, false, nullptr},
     {"&Synchronize", 40035, false, "Synchronize: copy the database to the key controller"},
+    {"C&ompare with controller", 40109, false,
+     "Read the keys back from the key controller and show how they differ from the database"},
+    {"&Verify after synchronize", 40110, true,
+     "After a synchronize operation, read the keys back and report any difference"},
     {"Clear controller memory", 40001, false,
      "Clear the memory of the key controller, including the master key"},
 };
@@ -103,7 +109,7 @@ struct ExpectedMenu {
 
 const ExpectedMenu expected_menus[] = {
     {"&File", file_entries, 12}, {"&View", view_entries, 6}, {"&Controller", controller_entries, 4},
-    {"&Keys", keys_entries, 13}, {"&Help", help_entries, 3},
+    {"&Keys", keys_entries, 16}, {"&Help", help_entries, 3},
 };
 
 QMenu* menu_at(MainWindow& w, int index) {
@@ -373,6 +379,9 @@ void MainWindowTest::command_table_names_every_handler() {
         {40105, export_log_csv},
         {40106, restore_backup},
         {40107, toggle_presented_key},
+        {40108, toggle_expiring_keys},
+        {40109, compare_with_controller_command},
+        {40110, toggle_verify_after_sync},
         {40017, nullptr},
     };
     QCOMPARE(command_table().size(), expected.size());
@@ -428,7 +437,7 @@ void MainWindowTest::menu_and_toolbar_reach_the_command_handlers() {
         }
     }
     QCOMPARE(reached, menu_ids);
-    QCOMPARE(reached.size(), size_t(30));
+    QCOMPARE(reached.size(), size_t(33));
     // Toolbar buttons reach the same handlers.
     reached.clear();
     std::vector<int> button_ids;

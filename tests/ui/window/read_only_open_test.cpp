@@ -40,6 +40,7 @@ class ReadOnlyOpenTest : public QObject {
         t.host().push_answer(answer);
         t.host().push_file_choice(choice_of(held));
         open_database_command(*t.app);
+        t.wait_loaded();
         const std::vector<ShownBox> boxes = t.boxes();
         QVERIFY(!boxes.empty());
         const ShownBox& box = boxes[0];
@@ -138,6 +139,7 @@ class ReadOnlyOpenTest : public QObject {
         t.host().clear_boxes();
         t.host().push_answer(MsgAnswer::No);
         open_recent(*t.app, held);
+        t.wait_loaded();
         QCOMPARE(t.app->database.file_name, held);
         QCOMPARE(t.window().windowTitle(), QStringLiteral("held.tsy - Tessary"));
         QCOMPARE(t.app->lock.database(), QString::fromStdString(held));

@@ -1,0 +1,93 @@
+// Keys > Compare with controller: the controller's keys read back on the synchronize thread,
+// exactly as Synchronize reads them, nothing else sent; then the difference in a dialog from
+// which Synchronize can be started. And Keys > Verify after synchronize, a user's preference
+// kept in the program's settings, not in a database.
+#include "ui/commands/commands.h"
+#include "ui/dialogs/compare_dialog.h"
+#include "ui/window/app.h"
+#include "ui/window/main_window.h"
+
+#include <QAction>
+#include <QSettings>
+
+namespace {
+
+const QString verify_setting = QStringLiteral("sync/verify");
+
+const char* const compare_lost_text =
+    "The keys couldn't be compared: the connection to the key controller was lost while its "
+    "keys were being read.";
+const char* const compare_missing_text =
+    "The keys couldn't be compared: the key controller answered but sent no keys. It may hold "
+    "no master key yet.";
+
+void compare_finished(App& app, SyncResult result, const KeyDifference& diff) {
+    // Posted as the thread's last act but one: a Synchronize started from here must not find it
+    // still running.
+    app.host.wait_serving_ui([&app] { return !app.sync.running(); }, 1000);
+    app.host.set_status_text(sync_status_ready);
+    app.host.enable_command(CmdSynchronize, true);
+    app.host.enable_command(CmdCompareWithController, true);
+    const char* failure = nullptr;
+    switch (result) {
+    case SyncResult::Done:
+        break;
+    case SyncResult::CommStopped:
+    case SyncResult::ConnectionLost:
+        failure = compare_lost_text;
+        break;
+    case SyncResult::ReadoutMissing:
+        failure = compare_missing_text;
+        break;
+    default:
+        // No port and no answer: the link has said so in its own box. Shutdown: nobody is left
+        // to tell.
+        return;
+    }
+    if (failure) {
+        app.host.message_box(compare_caption, failure, MsgIcon::Error);
+        return;
+    }
+    if (app.show_comparison ? app.show_comparison(app, diff) : [&] {
+            CompareDialog dialog(app.database, diff, app.window.get());
+            return dialog.exec() == QDialog::Accepted;
+        }()) {
+        dispatch_command(app, CmdSynchronize);
+    }
+}
+
+} // namespace
+
+void compare_with_controller_command(App& app) {
+    MainWindow* window = app.window.get();
+    if (!window) {
+        return;
+    }
+    // Posted to the window: the thread is joined before the window goes, and a call still
+    // queued when it goes is dropped with it.
+    const bool started =
+        app.sync.start_compare([&app, window](SyncResult result, const KeyDifference& diff) {
+            QMetaObject::invokeMethod(
+                window, [&app, result, diff] { compare_finished(app, result, diff); },
+                Qt::QueuedConnection);
+        });
+    if (started) {
+        app.host.set_status_text(sync_status_checking);
+        app.host.enable_command(CmdSynchronize, false);
+        app.host.enable_command(CmdCompareWithController, false);
+    }
+}
+
+bool verify_after_sync(const App& app) {
+    return app.settings ? app.settings->value(verify_setting, true).toBool() : true;
+}
+
+void toggle_verify_after_sync(App& app) {
+    const bool on = !verify_after_sync(app);
+    if (app.settings) {
+        app.settings->setValue(verify_setting, on);
+    }
+    if (QAction* a = app.commands.action(CmdVerifyAfterSync)) {
+        a->setChecked(on);
+    }
+}
