@@ -162,7 +162,10 @@ void decode_on_ui(DecoderContext& ctx, const EventRecord& rec, const KeyId& key,
         buffer_clear(key_text.get());
         buffer_clear(event_text.get());
         buffer_append_text(key_text.get(), " - ");
-        buffer_append_text(event_text.get(), "Performed synchronization with RD-unit.");
+        buffer_append_text(event_text.get(),
+                           st.readout_only_compares.load(std::memory_order_acquire)
+                               ? readout_compared_line
+                               : "Performed synchronization with RD-unit.");
         // Raised before the line so that a waiter never sees the line without the signal; the
         // controller key list is complete at this point.
         st.readout_done.store(true, std::memory_order_release);

@@ -11,6 +11,9 @@
 #include <atomic>
 #include <cstdint>
 
+// The log line at the end of a read-out that only compared the lists.
+constexpr const char* readout_compared_line = "Compared the keys with RD-unit.";
+
 struct DecoderState {
     // Repeat windows. The *_seen marks keep the very first report of each kind from being taken
     // for a repeat of "time 0" when the tick counter itself is still small.
@@ -28,6 +31,9 @@ struct DecoderState {
     std::atomic<bool> no_response_seen{false};
     std::atomic<bool> page_full_seen{false};
     std::atomic<bool> readout_failed{false};
+    // Set by the thread that asks for a read-out which only compares (Compare, a verify): its
+    // end must not be logged as a synchronization that did not happen.
+    std::atomic<bool> readout_only_compares{false};
     // Counts read-out lines as they are decoded, so that a waiter can tell a read-out that is
     // still arriving from one that never started.
     std::atomic<uint32_t> readout_lines{0};

@@ -174,8 +174,9 @@ bool transfer_phase(SyncContext& ctx, const char* status, const std::vector<KeyI
 
 // The read-out and the comparison, for Synchronize, its verify and the compare command alike.
 // Shows nothing: the callers say what each outcome means to them.
-SyncResult read_back(SyncContext& ctx, KeyDifference& diff) {
+SyncResult read_back(SyncContext& ctx, KeyDifference& diff, bool only_compares) {
     DecoderState& s = ctx.decoder_state;
+    s.readout_only_compares.store(only_compares, std::memory_order_release);
     s.readout_done.store(false, std::memory_order_release);
     s.no_response_seen.store(false, std::memory_order_release);
     s.readout_failed.store(false, std::memory_order_release);
@@ -221,7 +222,7 @@ void append_keys(std::string& text, const char* heading, const std::vector<KeyId
 // says.
 SyncResult verify_run(SyncContext& ctx) {
     KeyDifference after;
-    SyncResult read = read_back(ctx, after);
+    SyncResult read = read_back(ctx, after, true);
     if (read == SyncResult::Shutdown || cancelled(ctx)) {
         return SyncResult::Shutdown;
     }
@@ -243,7 +244,7 @@ SyncResult verify_run(SyncContext& ctx) {
 SyncResult run_steps(SyncContext& ctx) {
     DecoderState& s = ctx.decoder_state;
     KeyDifference c;
-    SyncResult read = read_back(ctx, c);
+    SyncResult read = read_back(ctx, c, false);
     if (read == SyncResult::ReadoutMissing || read == SyncResult::ConnectionLost) {
         // Nothing has been compared or sent; say so rather than end without a word.
         ask(ctx, sync_caption, sync_text_data_error, MsgIcon::Error);
@@ -363,7 +364,7 @@ SyncResult synchronize_keys(SyncContext& ctx) {
 
 SyncResult compare_with_controller(SyncContext& ctx, KeyDifference& diff) {
     diff = KeyDifference{};
-    return read_back(ctx, diff);
+    return read_back(ctx, diff, true);
 }
 
 std::string verify_failed_text(const KeyDifference& diff) {

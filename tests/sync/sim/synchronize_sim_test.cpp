@@ -237,6 +237,13 @@ class SimSyncTest : public ::testing::TestWithParam<SimModel> {
     std::vector<uint32_t> db_keys;
 };
 
+size_t log_count(RecordingLog& log, const std::string& event) {
+    auto lines = log.lines();
+    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const LoggedLine& l) {
+        return l.event == event && l.key == " - " && l.highlight;
+    }));
+}
+
 std::set<uint32_t> as_set(const std::vector<uint32_t>& v) {
     return {v.begin(), v.end()};
 }
@@ -354,6 +361,9 @@ TEST_P(ExtraKeysSimTest, CompareFindsBothDirectionsAndSendsOnlyTheReadOut) {
     EXPECT_EQ(key_row_count(db), 3);
     EXPECT_EQ(key_row_count(controller), 4);
     EXPECT_EQ(modified_calls, 0);
+    // Nothing was synchronized, and the log must not say so.
+    EXPECT_EQ(log_count(log, "Compared the keys with RD-unit."), 1u);
+    EXPECT_EQ(log_count(log, "Performed synchronization with RD-unit."), 0u);
 }
 
 TEST_P(ExtraKeysSimTest, RefusingExtrasSendsNothingAndAsksNothing) {
@@ -391,6 +401,8 @@ TEST_P(SimSyncTest, VerifyThatAgreesLeavesTheReportAsItWas) {
     EXPECT_THAT(boxes(),
                 ElementsAre(Box{caption, now_up_to_date, MsgIcon::Information, MsgButtons::Ok}));
     expect_ended_ready();
+    EXPECT_EQ(log_count(log, "Performed synchronization with RD-unit."), 1u);
+    EXPECT_EQ(log_count(log, "Compared the keys with RD-unit."), 1u);
 }
 
 TEST_P(SimSyncTest, NoComPort) {
@@ -527,13 +539,6 @@ TEST_P(SimSyncTest, RestartingTheCommThreadDuringTheReadOutWaitEndsTheRunQuietly
 }
 
 // --- a unit that goes away and comes back ------------------------------------------------------
-
-size_t log_count(RecordingLog& log, const std::string& event) {
-    auto lines = log.lines();
-    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const LoggedLine& l) {
-        return l.event == event && l.key == " - " && l.highlight;
-    }));
-}
 
 const char* const serial_caption = "Tessary - Serial communications";
 
