@@ -171,7 +171,7 @@ bool open_database_file(App& app, const FileChoice& choice, bool replacing) {
     take_file_name(app, choice);
     File file = File::open_read(app.database.file_name);
     if (!file.is_open()) {
-        show_load_error(app);
+        show_load_error(app, app.database.file_name, file);
         finish_opening(app);
         return true;
     }

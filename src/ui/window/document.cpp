@@ -39,14 +39,18 @@ void open_command_line_database(App& app, std::string_view command_line) {
     open_database_file(app, FileChoice{std::string(name.substr(0, max_file_name)), 0}, false);
 }
 
-void show_load_error(App& app) {
-    app.host.message_box(loading_caption, load_error_text, MsgIcon::Error);
+void show_load_error(App& app, const std::string& path, const File& file) {
+    // The old text guesses at the cause; the file and the system's reason settle it.
+    app.host.message_box(loading_caption,
+                         std::string(load_error_text) + "\n\nFile: " + path +
+                             "\nReason: " + file.open_error().message(),
+                         MsgIcon::Error);
 }
 
 bool load_database(App& app, const std::string& path, bool import) {
     File file = File::open_read(path);
     if (!file.is_open()) {
-        show_load_error(app);
+        show_load_error(app, path, file);
         return false;
     }
     read_database(app.database, file, import, app.host);

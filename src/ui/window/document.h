@@ -2,6 +2,7 @@
 // the COM-port step after a database was opened, and the save-changes prompt.
 #pragma once
 
+#include "platform/file.h"
 #include "platform/host.h"
 
 #include <string>
@@ -19,8 +20,8 @@ void open_command_line_database(App& app, std::string_view command_line);
 // the window properties it carries. A file that cannot be opened is reported, changes nothing and
 // gives false.
 bool load_database(App& app, const std::string& path, bool import);
-// The box of a database file that cannot be opened for reading.
-void show_load_error(App& app);
+// The box of a database file that cannot be opened for reading, with the file and the reason.
+void show_load_error(App& app, const std::string& path, const File& file);
 // Starts the comm thread on the database's COM port, or warns that the database names none.
 void com_port_step(App& app);
 void update_title(App& app);

@@ -183,7 +183,9 @@ void DatabaseFilesTest::open_of_an_unreadable_file_leaves_it_reset_and_named() {
     QCOMPARE(t.window().windowTitle(), QStringLiteral("gone.tsy - Tessary"));
     std::vector<ShownBox> boxes = t.boxes();
     QCOMPARE(boxes.size(), size_t(2));
-    check_box(boxes[0], loading_caption, load_error_text, MsgIcon::Error);
+    check_box(boxes[0], loading_caption,
+              load_error_text + "\n\nFile: " + gone + "\nReason: No such file or directory",
+              MsgIcon::Error);
     check_box(boxes[1], loading_caption, no_port_text, MsgIcon::Warning);
     QCOMPARE(read_file(path("gone.log")), log_lines({"Log started"}));
 }

@@ -127,7 +127,8 @@ void DocumentTest::unquoted_command_line_takes_the_whole_rest() {
     std::vector<ShownBox> boxes = t.boxes();
     QCOMPARE(boxes.size(), size_t(2));
     QCOMPARE(boxes[0].caption, std::string("Tessary - Loading database"));
-    QCOMPARE(boxes[0].text, load_error_text);
+    QCOMPARE(boxes[0].text,
+             load_error_text + "\n\nFile: " + path + " extra\nReason: No such file or directory");
     QCOMPARE(boxes[0].icon, MsgIcon::Error);
     QCOMPARE(boxes[0].buttons, MsgButtons::Ok);
     // Even so the log starts for that name and the port step runs.
