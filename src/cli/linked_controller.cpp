@@ -278,6 +278,8 @@ class Runner {
         }
         if (!device_.empty()) {
             s.link.port_path = [this](uint32_t) { return device_; };
+            // A device given by path has no COM number the user knows it by.
+            s.link.port_name = [this](uint32_t) { return device_; };
         }
         start_comm_thread(s.link, port_);
         if (!await_answer(s.link, 0, no_response_ms)) {

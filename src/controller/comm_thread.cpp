@@ -134,7 +134,7 @@ bool Link::reconnect_pause() {
 }
 
 void Link::routine(uint32_t port) {
-    const std::string name = "COM" + std::to_string(port);
+    const std::string name = port_name ? port_name(port) : "COM" + std::to_string(port);
     std::string path = port_path ? port_path(port) : com_port_path(port);
     PortOpenResult opened;
     std::unique_ptr<FdChannel> channel = open_port_entry(path, &opened);

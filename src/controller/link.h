@@ -95,6 +95,8 @@ class Link {
     DecoderContext& decoder;
     // Maps a COM port number to a device path; tests may point it elsewhere.
     std::function<std::string(uint32_t)> port_path;
+    // What the log lines and messages call the port; empty: "COMn".
+    std::function<std::string(uint32_t)> port_name;
 
     CommState comm; // comm thread only
 

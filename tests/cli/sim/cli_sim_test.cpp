@@ -275,4 +275,19 @@ TEST_F(CliSim, ListenJsonPrintsTheScreenLogLinesUntilInterrupted) {
     EXPECT_THAT(get("db.log"), HasSubstr("Log ended"));
 }
 
+TEST_F(CliSim, ListenOnADeviceNamesTheDeviceWhenTheLineIsLost) {
+    const std::string device = sim.device();
+    pid_t pid = start({"listen", "--device", device});
+    ASSERT_TRUE(sim.wait_received("r", 10000));
+    ASSERT_TRUE(sim.wait_idle(10000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    sim.stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    kill(pid, SIGINT);
+    Result r = finish(pid);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("Connection to " + device + " lost"));
+    EXPECT_THAT(r.out, ::testing::Not(HasSubstr("COM1")));
+}
+
 } // namespace
