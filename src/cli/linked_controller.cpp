@@ -167,7 +167,10 @@ void print_keys(std::ostream& out, const char* what, const std::vector<KeyId>& k
 std::string key_numbers(const std::vector<KeyId>& keys) {
     std::string text;
     for (size_t i = 0; i < keys.size() && i < sync_verify_listed_keys; ++i) {
-        text += (i ? " " : "") + key_number(keys[i]);
+        if (i > 0) {
+            text += ' ';
+        }
+        text += key_number(keys[i]);
     }
     if (keys.size() > sync_verify_listed_keys) {
         text += " and " + std::to_string(keys.size() - sync_verify_listed_keys) + " more";
