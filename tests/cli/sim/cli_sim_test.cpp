@@ -67,8 +67,9 @@ class CliSim : public ::testing::Test {
         return s.str();
     }
 
-    // Starts the program in the test's folder with the port folder set, its output to files.
-    pid_t start(const std::vector<std::string>& args) {
+    // Starts the program in the test's folder with the port folder set, its output to files;
+    // through `runner` (a program and its arguments that end by running ours) when one is given.
+    pid_t start(const std::vector<std::string>& args, std::vector<std::string> runner = {}) {
         std::vector<std::string> env_text = {"TESSARY_PORT_DIR=" + path("ports")};
         for (char** e = environ; *e; ++e) {
             if (std::string(*e).rfind("TESSARY_PORT_DIR=", 0) != 0) {
@@ -80,7 +81,8 @@ class CliSim : public ::testing::Test {
             env.push_back(e.data());
         }
         env.push_back(nullptr);
-        std::vector<std::string> argv_text = {TESSARY_CLI};
+        std::vector<std::string> argv_text = std::move(runner);
+        argv_text.push_back(TESSARY_CLI);
         argv_text.insert(argv_text.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (std::string& a : argv_text) {
@@ -95,7 +97,7 @@ class CliSim : public ::testing::Test {
         posix_spawn_file_actions_addopen(&actions, 2, path("err.txt").c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         pid_t pid = -1;
-        EXPECT_EQ(posix_spawn(&pid, TESSARY_CLI, &actions, nullptr, argv.data(), env.data()), 0);
+        EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data()), 0);
         posix_spawn_file_actions_destroy(&actions);
         return pid;
     }
@@ -243,6 +245,19 @@ TEST_F(CliSim, APortHeldElsewhereIsLeftAloneAndASilentUnitIsReported) {
     Result not_a_line = run({"door", "A", "--device", "/dev/null"});
     EXPECT_EQ(not_a_line.status, 74);
     EXPECT_THAT(not_a_line.err, HasSubstr("Couldn't set the COM parameters"));
+}
+
+TEST_F(CliSim, ADeviceThisUserMayNotOpenGivesNoPermission) {
+    // The terminal belongs to root and its group; an ordinary user may not open it.
+    const char* setpriv = "/usr/bin/setpriv";
+    if (getuid() != 0 || !fs::exists(setpriv)) {
+        GTEST_SKIP() << "needs root to run the program as another user";
+    }
+    Result r = finish(start({"door", "A", "--device", sim.device()},
+                            {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"}));
+    EXPECT_EQ(r.status, 77) << r.err;
+    EXPECT_THAT(r.err, HasSubstr(sim.device()));
+    EXPECT_EQ(sim.received(), "");
 }
 
 TEST_F(CliSim, ListenJsonPrintsTheScreenLogLinesUntilInterrupted) {
