@@ -55,12 +55,8 @@ void close_exclusive(int fd, bool exclusive) {
 }
 
 // A socket whose peer has gone would raise SIGPIPE on write(); send() can refuse that.
-ssize_t send_or_write(int fd, const void* data, size_t size) {
-    ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-    if (n < 0 && errno == ENOTSOCK) {
-        n = ::write(fd, data, size);
-    }
-    return n;
+ssize_t send_or_write(int fd, bool socket, const void* data, size_t size) {
+    return socket ? ::send(fd, data, size, MSG_NOSIGNAL) : ::write(fd, data, size);
 }
 
 std::error_code errno_code() {
@@ -99,6 +95,10 @@ FdChannel::~FdChannel() {
 
 void FdChannel::adopt(int fd) {
     fd_ = fd;
+    // Asked once: a failed send() before every write would cost a serial line a system call
+    // per byte.
+    struct stat st {};
+    socket_ = fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
     broken_ = false;
     in_pos_ = in_len_ = 0;
     last_error_.clear();
@@ -242,7 +242,7 @@ bool FdChannel::write(std::string_view bytes) {
     auto deadline = steady_clock::now() + milliseconds(write_ms_per_byte * bytes.size());
     size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t n = send_or_write(fd_, bytes.data() + done, bytes.size() - done);
+        ssize_t n = send_or_write(fd_, socket_, bytes.data() + done, bytes.size() - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
             continue;

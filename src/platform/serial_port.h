@@ -72,6 +72,7 @@ class FdChannel : public SerialIo {
   private:
     void fail(std::error_code cause);
     bool broken_ = false;
+    bool socket_ = false;
     std::error_code last_error_;
     // Bytes read ahead: one read per burst rather than one per byte.
     unsigned char in_[256] = {};
