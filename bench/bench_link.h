@@ -8,13 +8,35 @@
 #include "support/link_fixture.h"
 #include "support/quiet_host.h"
 
+#include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <pthread.h>
+#include <string>
 
 struct BenchLink : LinkFixture<QuietHost> {
     explicit BenchLink(SimController& sim) {
-        link.port_path = [&sim](uint32_t) { return sim.device(); };
+        std::string path = sim.device();
+        if (path.rfind("tcp:", 0) == 0) {
+            // A unit behind a device server is reached through a port entry naming it.
+            char dir[] = "/tmp/tessary-bench-XXXXXX";
+            if (mkdtemp(dir) != nullptr && sim.link_as(dir, 1)) {
+                entry_dir = dir;
+                path = entry_dir + "/COM1";
+            }
+        }
+        link.port_path = [path](uint32_t) { return path; };
     }
+    ~BenchLink() {
+        if (!entry_dir.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(entry_dir, ignored);
+        }
+    }
+    BenchLink(const BenchLink&) = delete;
+    BenchLink& operator=(const BenchLink&) = delete;
+
+    std::string entry_dir;
 
     // Starts the comm thread and waits until the unit has taken the reset and gone quiet.
     bool connect(SimController& sim) {

@@ -1,12 +1,17 @@
 #include "sim_controller.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -57,30 +62,10 @@ SimController::~SimController() {
 }
 
 bool SimController::start() {
-    master_fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (master_fd_ < 0 || grantpt(master_fd_) != 0 || unlockpt(master_fd_) != 0) {
+    if (!(opt_.tcp ? start_tcp() : start_pty())) {
         stop();
         return false;
     }
-    char name[128];
-    if (ptsname_r(master_fd_, name, sizeof name) != 0) {
-        stop();
-        return false;
-    }
-    device_ = name;
-    // Our own hold on the terminal side keeps the master from seeing a hang-up while the
-    // program has not opened it yet or has closed it between two links.
-    slave_fd_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (slave_fd_ < 0) {
-        stop();
-        return false;
-    }
-    // Raw from the start: with the default echo the line discipline would hand our own
-    // output back to us before the program has set the line up.
-    termios tio{};
-    tcgetattr(slave_fd_, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(slave_fd_, TCSANOW, &tio);
     wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wake_fd_ < 0) {
         stop();
@@ -93,6 +78,75 @@ bool SimController::start() {
         prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
         run();
     });
+    return true;
+}
+
+bool SimController::start_tcp() {
+    listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (listen_fd_ < 0) {
+        return false;
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listen_fd_, 1) != 0 ||
+        getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return false;
+    }
+    device_ = "tcp:127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    return true;
+}
+
+void SimController::accept_client() {
+    int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    // Only asked while no client is connected: the next one waits in the backlog meanwhile.
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    master_fd_ = fd;
+}
+
+void SimController::drop_client() {
+    if (listen_fd_ >= 0 && master_fd_ >= 0) {
+        ::close(master_fd_);
+        master_fd_ = -1;
+    }
+}
+
+ssize_t SimController::write_line(char c) {
+    if (master_fd_ < 0) {
+        return -1;
+    }
+    // A client that has gone must not take the whole process down with SIGPIPE.
+    return listen_fd_ >= 0 ? ::send(master_fd_, &c, 1, MSG_NOSIGNAL) : ::write(master_fd_, &c, 1);
+}
+
+bool SimController::start_pty() {
+    master_fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master_fd_ < 0 || grantpt(master_fd_) != 0 || unlockpt(master_fd_) != 0) {
+        return false;
+    }
+    char name[128];
+    if (ptsname_r(master_fd_, name, sizeof name) != 0) {
+        return false;
+    }
+    device_ = name;
+    // Our own hold on the terminal side keeps the master from seeing a hang-up while the
+    // program has not opened it yet or has closed it between two links.
+    slave_fd_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (slave_fd_ < 0) {
+        return false;
+    }
+    // Raw from the start: with the default echo the line discipline would hand our own
+    // output back to us before the program has set the line up.
+    termios tio{};
+    tcgetattr(slave_fd_, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(slave_fd_, TCSANOW, &tio);
     return true;
 }
 
@@ -109,7 +163,7 @@ void SimController::stop() {
         unlink(l.c_str());
     }
     links_.clear();
-    for (int* fd : {&master_fd_, &slave_fd_, &wake_fd_}) {
+    for (int* fd : {&master_fd_, &slave_fd_, &listen_fd_, &wake_fd_}) {
         if (*fd >= 0) {
             ::close(*fd);
             *fd = -1;
@@ -123,7 +177,13 @@ bool SimController::link_as(const std::string& port_dir, uint32_t com) {
     }
     std::string link = port_dir + "/COM" + std::to_string(com);
     unlink(link.c_str());
-    if (symlink(device_.c_str(), link.c_str()) != 0) {
+    if (listen_fd_ >= 0) {
+        std::ofstream entry(link);
+        entry << device_ << "\n";
+        if (!entry.flush()) {
+            return false;
+        }
+    } else if (symlink(device_.c_str(), link.c_str()) != 0) {
         return false;
     }
     links_.push_back(link);
@@ -637,7 +697,7 @@ void SimController::run() {
                 }
             }
             char c = out_.front().byte;
-            ssize_t n = ::write(master_fd_, &c, 1);
+            ssize_t n = write_line(c);
             if (n != 1) {
                 want_out = true; // the program is not reading; try again when there is room
                 break;
@@ -679,7 +739,9 @@ void SimController::run() {
         bool byte_due =
             !out_.empty() && !want_out && opt_.line_timing && head_started_ && until == head_due_;
         auto sleep_until = byte_due ? std::max(now, head_due_ - sim_spin_margin) : until;
-        pollfd fds[2] = {{master_fd_, static_cast<short>(POLLIN | (want_out ? POLLOUT : 0)), 0},
+        // Without a client the listener takes the line's place in the poll.
+        int line_fd = master_fd_ >= 0 ? master_fd_ : listen_fd_;
+        pollfd fds[2] = {{line_fd, static_cast<short>(POLLIN | (want_out ? POLLOUT : 0)), 0},
                          {wake_fd_, POLLIN, 0}};
         lock.unlock();
         timespec ts = timespec_until(sleep_until, now);
@@ -695,9 +757,16 @@ void SimController::run() {
             uint64_t v;
             [[maybe_unused]] ssize_t n = ::read(wake_fd_, &v, sizeof v);
         }
-        if (fds[0].revents & POLLIN) {
+        if (line_fd >= 0 && line_fd == listen_fd_) {
+            if (fds[0].revents & POLLIN) {
+                accept_client();
+            }
+        } else if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
             char buf[256];
             ssize_t n = ::read(master_fd_, buf, sizeof buf);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+                drop_client(); // a TCP client that left; a pty never gets here (we hold its slave)
+            }
             if (n > 0) {
                 std::string chunk(buf, static_cast<size_t>(n));
                 received_ += chunk;

@@ -22,6 +22,9 @@ struct SimOptions {
     size_t capacity = 250;        // key memory page, master included
     uint32_t door_open_ms = 3000; // a door reports closed again this long after opening; 0: never
     std::string version = "V2.1";
+    // Serve one TCP client at a time on 127.0.0.1, as a device server in front of the unit
+    // would, instead of a pseudo-terminal.
+    bool tcp = false;
 };
 
 class SimController {
@@ -31,12 +34,14 @@ class SimController {
     SimController(const SimController&) = delete;
     SimController& operator=(const SimController&) = delete;
 
-    // Opens the pseudo-terminal and starts serving it. False when no pty can be had.
+    // Opens the pseudo-terminal (or the TCP listener) and starts serving it. False when it
+    // cannot be had.
     bool start();
     void stop();
-    // The device path the program opens (/dev/pts/N).
+    // The device path the program opens (/dev/pts/N), or tcp:127.0.0.1:PORT.
     std::string device() const { return device_; }
-    // Places (or replaces) a symlink port_dir/COMn to the device; creates port_dir if needed.
+    // Places (or replaces) port_dir/COMn: a symlink to the device, or a file holding the TCP
+    // endpoint. Creates port_dir if needed.
     bool link_as(const std::string& port_dir, uint32_t com);
 
     // Key memory. The master key comes first in a read-out.
@@ -108,8 +113,15 @@ class SimController {
 
     SimOptions opt_;
     SimModel announced_;
-    int master_fd_ = -1;
+    bool start_pty();
+    bool start_tcp();
+    ssize_t write_line(char c);
+    void accept_client();
+    void drop_client();
+
+    int master_fd_ = -1; // the pty master or the TCP client; -1 while no client is connected
     int slave_fd_ = -1;
+    int listen_fd_ = -1;
     int wake_fd_ = -1;
     std::string device_;
     std::vector<std::string> links_;

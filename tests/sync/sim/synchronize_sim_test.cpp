@@ -655,6 +655,26 @@ TEST_P(LinkLossSimTest, TcpEndpointCarriesAFullSyncAndSurvivesTheBridgeRestartin
                             Box{caption, now_up_to_date, MsgIcon::Information, MsgButtons::Ok}));
 }
 
+// The simulator serving TCP itself, as the benchmarks use it: its port entry is a file naming
+// the endpoint, and a client that leaves makes room for the next one.
+TEST_P(LinkLossSimTest, SimulatorOnItsOwnTcpListenerSyncsAndTakesTheNextClient) {
+    database_keys({master, 0x3001, 0x3002, 0x3003});
+    SimOptions over_tcp;
+    over_tcp.tcp = true;
+    connect(true, over_tcp, Route::Folder);
+    EXPECT_EQ(run(), SyncResult::Done);
+    EXPECT_EQ(as_set(sim->memory()), all_keys());
+
+    stop_comm_thread(*link);
+    start_comm_thread(*link, 3);
+    ASSERT_TRUE(sim->wait_received("\rr", 10000)) << hex_dump(sim->received());
+    ASSERT_TRUE(sim->wait_idle(10000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // as connect() lets it settle
+    EXPECT_TRUE(post_request(*link, request_open_door_a));
+    EXPECT_TRUE(sim->wait_received("o", 10000)) << hex_dump(sim->received());
+    EXPECT_EQ(boxes().size(), 1u); // the sync's own; no lost link
+}
+
 std::string model_name(const ::testing::TestParamInfo<SimModel>& info) {
     return info.param == SimModel::Rd04 ? "Rd04" : "Rd03";
 }
