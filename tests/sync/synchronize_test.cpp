@@ -595,7 +595,8 @@ TEST(VerifyText, ListsBothGroupsTenToALineAndCapsEachAtTwenty) {
     for (uint32_t k = 1; k <= 20; ++k) {
         char number[8];
         std::snprintf(number, sizeof number, "%06x", 0xa00 + k);
-        lacks += (k == 1 || k == 11 ? "\n" : " ") + std::string(number);
+        lacks += k == 1 || k == 11 ? '\n' : ' ';
+        lacks += number;
     }
     EXPECT_EQ(verify_failed_text(diff),
               "The key controller was read back after the synchronize operation and does not "
