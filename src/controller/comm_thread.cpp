@@ -162,6 +162,9 @@ void Link::routine(uint32_t port) {
             }
             channel = open_port_entry(path, &opened);
         }
+        // A transfer begun while the line was down has already failed to its caller; it must not
+        // go out to the unit that came back.
+        forget_requests();
         lost_.store(false, std::memory_order_release);
         notify_change();
         decoder.log.add_log_line(" - ", connection_restored_line(name), true);
@@ -225,6 +228,9 @@ void Link::start(CommBody body) {
     join_serving_ui();
     stop_requested_.store(false, std::memory_order_release);
     drain_wake();
+    // What the last link left undone is dropped here, before post() can accept anything for the
+    // new one: a request made while the new port is still being opened and reset must go out.
+    forget_requests();
     comm_starts_.fetch_add(1, std::memory_order_acq_rel);
     // Raised here rather than in the thread so that a stop right after this start is never
     // mistaken for "no thread running" and skipped.

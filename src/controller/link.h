@@ -173,7 +173,7 @@ class Link {
     void count_acknowledgement();
     void count_received_byte() { bytes_received_.fetch_add(1, std::memory_order_relaxed); }
     void note_identification(const std::string& line);
-    // Forgets requests and transfers, as a starting receive loop must.
+    // Forgets requests and transfers: at a start and a restore, before post() may accept more.
     void forget_requests();
     // Wakes waiters on the change count.
     void notify_change();

@@ -31,7 +31,6 @@ void receive_loop_start(Link& link) {
     CommState& c = link.comm;
     c.message = make_buffer(message_capacity);
     c.rd04_mode = false;
-    link.forget_requests();
     c.last_tx_time = link.clock.tick_ms();
     // "No byte yet" must read as before the start whatever the tick: a plain 0 would count as
     // a byte received after the start once the tick is in the upper half of its range, and the
