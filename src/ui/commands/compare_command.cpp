@@ -27,7 +27,6 @@ void compare_finished(App& app, SyncResult result, const KeyDifference& diff) {
     app.host.wait_serving_ui([&app] { return !app.sync.running(); }, 1000);
     app.host.set_status_text(sync_status_ready);
     app.host.enable_command(CmdSynchronize, true);
-    app.host.enable_command(CmdCompareWithController, true);
     const char* failure = nullptr;
     switch (result) {
     case SyncResult::Done:
@@ -74,7 +73,6 @@ void compare_with_controller_command(App& app) {
     if (started) {
         app.host.set_status_text(sync_status_checking);
         app.host.enable_command(CmdSynchronize, false);
-        app.host.enable_command(CmdCompareWithController, false);
     }
 }
 

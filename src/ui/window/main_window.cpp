@@ -126,6 +126,11 @@ void MainWindow::show_status_text(const QString& text) {
 }
 
 void MainWindow::set_command_enabled(int command_id, bool enabled) {
+    if (command_id == CmdSynchronize) {
+        // Compare runs on the synchronize thread too, which takes one job at a time: while it
+        // is busy, Compare would do nothing, so it is greyed along with Synchronize.
+        set_command_enabled(CmdCompareWithController, enabled);
+    }
     if (loading_ && needs_database(command_id)) {
         enabled_after_load_[command_id] = enabled;
         return;

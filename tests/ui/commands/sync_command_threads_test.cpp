@@ -116,6 +116,8 @@ class SyncCommandTest : public QObject {
         QTRY_COMPARE(comm->sent().size(), size_t{1});
         QTRY_COMPARE(window().status_text(), QString::fromLatin1(checking));
         QVERIFY(!command_enabled());
+        // Compare needs the same thread: greyed with it, back with it.
+        QVERIFY(!window().action(CmdCompareWithController)->isEnabled());
 
         // A second start while the first run waits is refused: still one read-out request.
         trigger_synchronize();
@@ -125,6 +127,7 @@ class SyncCommandTest : public QObject {
         // The comm thread goes away: the wait ends as if unanswered, without a box.
         app->link.request_stop();
         QTRY_VERIFY(command_enabled());
+        QVERIFY(window().action(CmdCompareWithController)->isEnabled());
         QCOMPARE(window().status_text(), QStringLiteral("Ready"));
         QVERIFY(scripted_host(*app).boxes().empty());
         QTRY_VERIFY(!app->sync.running());
