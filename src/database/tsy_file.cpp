@@ -251,7 +251,8 @@ class TsyReader {
             }
         }
         if (!database_) {
-            // Nothing was taken from such a file: every line that changes the record counts.
+            // Every line that changes the record makes the file a database: nothing was taken
+            // from this one.
             result_ = ReadResult{};
             result_.not_a_database = in_.binary > 0  ? "it contains binary data"
                                      : in_.seen == 0 ? "it is empty"

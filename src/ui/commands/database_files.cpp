@@ -193,13 +193,17 @@ bool open_database_file(App& app, const FileChoice& choice, bool replacing) {
         std::move(file), app.database,
         [&app](int64_t done, int64_t total) { show_load_progress(app, done, total); },
         [&app](DatabaseRecord& loaded, const ReadResult& read) {
-            set_loading(app, false);
-            if (!report_read(app, app.database.file_name, read, false)) {
+            if (!read.is_database()) {
+                set_loading(app, false);
+                report_read(app, app.database.file_name, read, false);
                 forget_file(app);
                 return;
             }
             adopt_database(app.database, loaded);
             apply_window_properties(app);
+            set_loading(app, false);
+            // The keys are in view behind the list of lines that are not.
+            report_read(app, app.database.file_name, read, false);
             remember_recent(app, app.database.file_name);
             finish_opening(app);
         });
