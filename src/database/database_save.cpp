@@ -43,8 +43,8 @@ SaveResult write_in_place(const DatabaseRecord& rec, File& file, const std::stri
     }
     if (IoResult reserved = file.reserve(size); !reserved) {
         remove_file(copy.path);
-        return IoResult(reserved.error(), "There is no room for the new file: " +
-                                              reserved.reason());
+        return IoResult(reserved.error(),
+                        "There is no room for the new file: " + reserved.reason());
     }
     result = fresh.rewind();
     if (result) {

@@ -25,7 +25,7 @@ struct SaveResult : IoResult {
 // and no new file behind. Leftovers of saves cut short are removed first. window_lines_as_read:
 // as for write_database.
 SaveResult save_database_file(const DatabaseRecord& rec, const std::string& path,
-                            bool window_lines_as_read = false);
+                              bool window_lines_as_read = false);
 
 // Removes what saves of the database at `path` that were cut short left beside it: their
 // temporary files, once no live process writes them.

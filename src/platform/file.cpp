@@ -253,8 +253,7 @@ IoResult File::copy_from(File& from) {
         if (n <= 0) {
             return n == 0 ? IoResult() : last_error();
         }
-        if (IoResult written = write(std::string_view(buffer, static_cast<size_t>(n)));
-            !written) {
+        if (IoResult written = write(std::string_view(buffer, static_cast<size_t>(n))); !written) {
             return written;
         }
     }
@@ -326,7 +325,10 @@ IoResult make_private_folder(const std::string& path, bool parents) {
     if (parents) {
         for (size_t slash = path.find('/', 1); slash != std::string::npos;
              slash = path.find('/', slash + 1)) {
-            ::mkdir(path.substr(0, slash).c_str(), 0700);
+            // The first folder that cannot be made says why, not the missing one below it.
+            if (::mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) {
+                return last_error();
+            }
         }
     }
     if (::mkdir(path.c_str(), 0700) == 0) {
@@ -371,7 +373,8 @@ int remove_leftovers(const std::string& folder, const std::string& prefix) {
     }
     int removed = 0;
     while (const dirent* entry = ::readdir(dir)) {
-        if (is_leftover_name(entry->d_name, prefix) && remove_if_left_over(::dirfd(dir), entry->d_name)) {
+        if (is_leftover_name(entry->d_name, prefix) &&
+            remove_if_left_over(::dirfd(dir), entry->d_name)) {
             ++removed;
         }
     }

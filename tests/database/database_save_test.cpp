@@ -8,11 +8,13 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
 #include <sstream>
 #include <string>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -21,6 +23,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr uid_t user = 4242;
+constexpr uid_t other_user = 4343;
 
 const std::string old_bytes = ";old database, kept byte for byte\r\nKEY\t000001\tOld\t\t\r\n";
 
@@ -55,14 +60,21 @@ class DatabaseSave : public ::testing::Test {
         fs::remove(p);
         return b;
     }
-    void add_keys(int count) {
+    void add_keys(int count, int first = 1) {
         auto name = make_buffer(2000);
-        for (int i = 1; i <= count; ++i) {
+        for (int i = first; i < first + count; ++i) {
             buffer_clear(name.get());
             buffer_append_text(name.get(), "Key holder with a fairly long name, number ");
             buffer_append_decimal(name.get(), i, 0);
             add_key(rec, KeyId{0, static_cast<uint32_t>(i), 0}, name.get(), nullptr, nullptr);
         }
+    }
+    // A state folder for a child that runs as `user`.
+    std::string user_state() const {
+        const fs::path state = dir_ / "state";
+        fs::create_directory(state);
+        EXPECT_EQ(chown(state.c_str(), user, user), 0);
+        return state.string();
     }
     // The backup folder a replacing save makes is not a leftover.
     size_t entries() const {
@@ -154,13 +166,14 @@ TEST_F(DatabaseSave, AWriteThatFailsHalfwayLeavesTheOldFileByteForByte) {
 // The tests run as root, who may write any file: the cases of an ordinary user are run in a
 // child that has taken on such a user's identity. Its exit status is 0 for a successful save,
 // else the cause's errno value.
-constexpr uid_t user = 4242;
-constexpr uid_t other_user = 4343;
 
-int save_as_user(const DatabaseRecord& rec, const std::string& path) {
+// A save in place keeps its copy in the user's state folder: `state`, when the test gives one.
+int save_as_user(const DatabaseRecord& rec, const std::string& path,
+                 const std::string& state = "/nonexistent") {
     pid_t pid = fork();
     if (pid == 0) {
-        if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0 ||
+            setenv("XDG_STATE_HOME", state.c_str(), 1) != 0) {
             _exit(255);
         }
         IoResult saved = save_database_file(rec, path);
@@ -203,14 +216,54 @@ TEST_F(DatabaseSave, AnOrdinaryUserSavesOnlyFilesTheyMayWriteAndNeverTakesThemOv
         ASSERT_EQ(chown(file.c_str(), c.file_owner, c.file_owner), 0);
         ASSERT_EQ(chmod(file.c_str(), c.file_mode), 0);
 
-        EXPECT_EQ(save_as_user(rec, file), c.expected);
+        EXPECT_EQ(save_as_user(rec, file, user_state()), c.expected);
         EXPECT_EQ(bytes_of(file), c.expected == 0 ? expected : old_bytes);
         struct stat st {};
         ASSERT_EQ(stat(file.c_str(), &st), 0);
         EXPECT_EQ(st.st_uid, c.owner_after);
         EXPECT_EQ(st.st_mode & 07777, c.file_mode);
-        EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
+        EXPECT_EQ(
+            std::count_if(fs::directory_iterator(folder), {},
+                          [](const auto& e) { return e.path().filename() != ".tessary-backups"; }),
+            1);
     }
+}
+
+struct FullDiskCase {
+    const char* what;
+    bool state_writable;
+    int keys_after;
+    int expected;
+};
+
+// A file the user may write in a folder that takes no new file, on a nearly full disk: the
+// save must keep a copy and set the room aside before it writes, or be refused with the file
+// whole.
+TEST_F(DatabaseSave, AnInPlaceSaveWithoutACopyOrRoomIsRefusedAndTheFileStaysWhole) {
+    const FullDiskCase cases[] = {
+        {"no folder for the copy", false, 2000, EACCES},
+        {"no room for the new length", true, 3500, ENOSPC},
+    };
+    const fs::path disk = dir_ / "disk";
+    fs::create_directory(disk);
+    if (mount("tessary-test", disk.c_str(), "tmpfs", 0, "size=200k,mode=755") != 0) {
+        GTEST_SKIP() << "no tmpfs: " << std::strerror(errno);
+    }
+    const std::string file = (disk / "keys.tsy").string();
+    add_keys(2000);
+    ASSERT_TRUE(save_database_file(rec, file));
+    ASSERT_EQ(chown(file.c_str(), user, user), 0);
+    ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
+    const std::string old = bytes_of(file);
+    const std::string state = user_state();
+    for (const FullDiskCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(chown(state.c_str(), c.state_writable ? user : 0, 0), 0);
+        add_keys(c.keys_after - key_row_count(rec), key_row_count(rec) + 1);
+        EXPECT_EQ(save_as_user(rec, file, state), c.expected);
+        EXPECT_TRUE(bytes_of(file) == old);
+    }
+    umount2(disk.c_str(), MNT_DETACH);
 }
 
 TEST_F(DatabaseSave, RootKeepsTheOwnerAndGroupOfTheFileItReplaces) {
