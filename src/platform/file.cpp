@@ -147,14 +147,17 @@ File File::open_beside(const std::string& path, int flags, unsigned mode) {
     int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
                     static_cast<mode_t>(mode));
     if (fd < 0) {
+        // The system's own word for a link or a FIFO (ELOOP, ENXIO) would not tell the user why.
         const int error = errno;
         struct stat st {};
-        if (error == ELOOP && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-            File refused;
+        File refused(fd, error);
+        if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
             refused.open_error_ = FileRefusal::SymbolicLink;
-            return refused;
+        } else if (error != EISDIR && error != EACCES && ::lstat(path.c_str(), &st) == 0 &&
+                   !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+            refused.open_error_ = FileRefusal::NotRegularFile;
         }
-        return File(fd, error);
+        return refused;
     }
     File file(fd, 0);
     struct stat st {};
