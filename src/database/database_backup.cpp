@@ -175,7 +175,10 @@ IoResult keep_copy(const std::string& file, const std::string& folder, const Par
 std::string absolute_folder(const Parts& parts) {
     char buffer[PATH_MAX];
     const std::string folder = parts.folder.empty() ? std::string(".") : parts.folder;
-    return ::realpath(folder.c_str(), buffer) != nullptr ? std::string(buffer) : folder;
+    if (::realpath(folder.c_str(), buffer) != nullptr) {
+        return buffer;
+    }
+    return folder[0] == '/' ? folder : "/" + folder;
 }
 
 int count_key_lines(const std::string& path) {
