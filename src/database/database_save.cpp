@@ -39,7 +39,9 @@ SaveResult write_in_place(const DatabaseRecord& rec, File& file, const std::stri
     const int64_t size = fresh.size();
     const BackupResult copy = copy_before_writing_in_place(target);
     if (!copy.ok) {
-        return IoResult(copy.error, copy.reason);
+        // Never a failure that would read as success for want of the system's code.
+        return IoResult(copy.error ? copy.error : std::make_error_code(std::errc::io_error),
+                        copy.reason);
     }
     if (IoResult reserved = file.reserve(size); !reserved) {
         remove_file(copy.path);
