@@ -1,6 +1,7 @@
 #include "cli/database_input.h"
 #include "cli/exit_codes.h"
 
+#include "database/database_save.h"
 #include "database/tsy_file.h"
 #include "platform/file.h"
 #include "platform/host.h"
@@ -52,6 +53,7 @@ int load_database_file(DatabaseRecord& rec, const std::string& path, std::ostrea
     if (!file.is_open()) {
         return open_failure(path, file, err);
     }
+    remove_save_leftovers(path);
     reset_database(rec);
     StderrHost host(err, "tessary-cli: " + path + ": ");
     const ReadResult read = read_database(rec, file, false, host);

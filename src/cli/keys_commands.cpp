@@ -6,6 +6,7 @@
 #include "cli/lock_file.h"
 #include "core/text_encoding.h"
 #include "database/csv.h"
+#include "database/database_backup.h"
 #include "database/database_save.h"
 
 namespace {
@@ -75,8 +76,15 @@ int import_keys(const CliRequest& req, DatabaseRecord& db, std::ostream& out, st
         return ExitOk;
     }
     // No window here: the window lines stay as the file had them.
-    if (!save_database_file(db, req.database, true)) {
-        err << "tessary-cli: " << req.database << ": could not be saved; it is unchanged\n";
+    const SaveResult saved = save_database_file(db, req.database, true);
+    if (std::optional<BackupResult> failed = take_backup_failure()) {
+        err << "tessary-cli: " << req.database
+            << ": no backup copy of the old file could be made: " << failed->reason << "\n";
+    }
+    if (!saved) {
+        err << "tessary-cli: " << req.database << ": could not be saved"
+            << (saved.old_file_changed ? "" : "; it is unchanged") << ": " << saved.reason()
+            << "\n";
         return ExitIoError;
     }
     return ExitOk;

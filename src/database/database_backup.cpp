@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,46 +95,90 @@ std::vector<Stamp> copies(const std::string& folder, const std::string& base) {
     return found;
 }
 
+IoResult first_failure(IoResult a, IoResult b) {
+    return a ? b : a;
+}
+
 // Through a temporary name, so that a copy cut short never looks like a backup.
-bool copy_file(const std::string& from, const std::string& to, const std::string& folder) {
+IoResult copy_file(const std::string& from, const std::string& to, const std::string& folder) {
     File in = File::open_read(from);
-    struct stat st {};
-    if (!in.is_open() || ::fstat(in.fd(), &st) != 0) {
-        return false;
+    if (!in.is_open()) {
+        return in.open_error();
     }
     std::string temp = folder + ".copy.XXXXXX";
     File out = File::create_temporary(temp);
     if (!out.is_open()) {
-        return false;
+        return out.open_error();
     }
-    bool ok = true;
-    char buffer[1 << 16];
-    for (;;) {
-        const long n = in.read(buffer, sizeof buffer);
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        if (!out.write(std::string_view(buffer, static_cast<size_t>(n)))) {
-            ok = false;
-            break;
-        }
+    IoResult result = out.copy_from(in);
+    if (result) {
+        result = out.set_mode(mode_beside(from));
     }
-    ok = ok && out.set_mode(st.st_mode & 07777) && out.flush();
-    ok = out.close() && ok;
-    ok = ok && rename_file(temp, to);
-    if (!ok) {
-        const int error = errno;
+    if (result) {
+        result = out.flush();
+    }
+    result = first_failure(result, out.close());
+    if (result) {
+        result = rename_file(temp, to);
+    }
+    if (!result) {
         remove_file(temp);
-        errno = error;
     }
-    return ok;
+    return result;
 }
 
-BackupResult failed(const std::string& reason) {
-    BackupResult result{false, {}, reason};
-    last_failure = result;
-    return result;
+// A name for a new copy of base's file in folder, from the time now.
+std::string new_copy_name(const std::string& folder, const std::string& base) {
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H-%M-%SZ", &tm);
+    const std::string name = folder + base + "." + stamp;
+    std::string copy = name;
+    // A second save within the same second gets the next sequence number.
+    for (int sequence = 2; ::access(copy.c_str(), F_OK) == 0; ++sequence) {
+        copy = name + "-" + std::to_string(sequence);
+    }
+    return copy;
+}
+
+// Copies `file` into `folder` (no trailing slash), made private first, as a copy of base; on
+// success `copy` names it. A second name of the old file would do where the save replaces it
+// by a rename, and costs nothing.
+IoResult keep_copy(const std::string& file, const std::string& folder, const Parts& parts,
+                   bool may_link, bool parents, std::string& copy) {
+    if (IoResult made = make_private_folder(folder, parents); !made) {
+        return made;
+    }
+    const std::string inside = folder + "/";
+    remove_leftovers(inside, ".copy.");
+    copy = new_copy_name(inside, parts.base);
+    if (!may_link || ::link(file.c_str(), copy.c_str()) != 0) {
+        if (IoResult copied = copy_file(file, copy, inside); !copied) {
+            return copied;
+        }
+    }
+    // Older copies may have been made while the database was open to more people.
+    const unsigned mode = mode_beside(file);
+    std::vector<Stamp> kept = copies(inside, parts.base);
+    for (size_t i = 0; i < kept.size(); ++i) {
+        if (i + backups_kept < kept.size()) {
+            remove_file(inside + kept[i].name);
+        } else {
+            File::open_beside(inside + kept[i].name, O_RDONLY, mode);
+        }
+    }
+    return {};
+}
+
+std::string absolute_folder(const Parts& parts) {
+    char buffer[PATH_MAX];
+    const std::string folder = parts.folder.empty() ? std::string(".") : parts.folder;
+    if (::realpath(folder.c_str(), buffer) != nullptr) {
+        return buffer;
+    }
+    return folder[0] == '/' ? folder : "/" + folder;
 }
 
 int count_key_lines(const std::string& path) {
@@ -173,33 +218,40 @@ BackupResult back_up_database_file(const std::string& path) {
         return {};
     }
     const Parts parts = split(file);
-    const std::string folder = parts.folder + backup_folder_name + "/";
-    if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
-        return failed(std::strerror(errno));
+    const std::string folder = parts.folder + backup_folder_name;
+    std::string copy;
+    if (IoResult kept = keep_copy(file, folder, parts, true, false, copy); !kept) {
+        BackupResult result{false, {}, folder + ": " + kept.reason(), kept.error()};
+        last_failure = result;
+        return result;
     }
+    return {true, copy, {}, {}};
+}
 
-    char stamp[32];
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    gmtime_r(&now, &tm);
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H-%M-%SZ", &tm);
-    std::string name = parts.base + "." + stamp;
-    std::string copy = folder + name;
-    // A second save within the same second gets the next sequence number.
-    for (int sequence = 2; ::access(copy.c_str(), F_OK) == 0; ++sequence) {
-        copy = folder + name + "-" + std::to_string(sequence);
-    }
-    // The save puts a new file in the old one's place, so a second name for the old one is
-    // a complete copy that costs nothing; where links are not allowed, the bytes are copied.
-    if (::link(file.c_str(), copy.c_str()) != 0 && !copy_file(file, copy, folder)) {
-        return failed(std::strerror(errno));
-    }
+std::string state_backup_folder(const std::string& path) {
+    std::string folder = absolute_folder(split(resolved(path)));
+    return user_state_folder() + "/backups" + (folder == "/" ? std::string() : folder);
+}
 
-    std::vector<Stamp> kept = copies(folder, parts.base);
-    for (size_t i = 0; i + backups_kept < kept.size(); ++i) {
-        remove_file(folder + kept[i].name);
+BackupResult copy_before_writing_in_place(const std::string& path) {
+    const std::string file = resolved(path);
+    const Parts parts = split(file);
+    const std::string beside = parts.folder + backup_folder_name;
+    std::string copy;
+    IoResult kept = keep_copy(file, beside, parts, false, false, copy);
+    if (kept) {
+        return {true, copy, {}, {}};
     }
-    return {true, copy, {}};
+    const std::string own = state_backup_folder(file);
+    IoResult kept_own = keep_copy(file, own, parts, false, true, copy);
+    if (kept_own) {
+        return {true, copy, {}, {}};
+    }
+    return {false,
+            {},
+            "No copy of the old file could be kept before writing over it (" + beside + ": " +
+                kept.reason() + "; " + own + ": " + kept_own.reason() + ")",
+            kept_own.error()};
 }
 
 std::optional<BackupResult> take_backup_failure() {
@@ -210,12 +262,21 @@ std::optional<BackupResult> take_backup_failure() {
 
 std::vector<DatabaseBackup> list_database_backups(const std::string& path) {
     const Parts parts = split(resolved(path));
-    const std::string folder = parts.folder + backup_folder_name + "/";
+    std::vector<std::pair<Stamp, std::string>> found;
+    for (const std::string& folder :
+         {parts.folder + backup_folder_name + "/", state_backup_folder(path) + "/"}) {
+        for (Stamp& stamp : copies(folder, parts.base)) {
+            found.emplace_back(std::move(stamp), folder);
+        }
+    }
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+        return a.first.time != b.first.time ? a.first.time > b.first.time
+                                            : a.first.sequence > b.first.sequence;
+    });
     std::vector<DatabaseBackup> list;
-    std::vector<Stamp> found = copies(folder, parts.base);
-    for (auto it = found.rbegin(); it != found.rend(); ++it) {
-        const std::string copy = folder + it->name;
-        list.push_back({copy, it->time, count_key_lines(copy)});
+    for (const auto& [stamp, folder] : found) {
+        const std::string copy = folder + stamp.name;
+        list.push_back({copy, stamp.time, count_key_lines(copy)});
     }
     return list;
 }

@@ -26,26 +26,73 @@ IoResult first_failure(IoResult a, IoResult b) {
     return a ? b : a;
 }
 
-// No copy is kept here, so only used where a replacing save cannot be made.
-IoResult write_in_place(const DatabaseRecord& rec, File& file, bool window_lines_as_read) {
-    IoResult result = file.truncate(0);
+// Before the first old byte changes, the old content is kept elsewhere and the new length's
+// room is set aside: a full disk or a missing copy refuses the save with the file as it was.
+SaveResult write_in_place(const DatabaseRecord& rec, File& file, const std::string& target,
+                          bool window_lines_as_read) {
+    File fresh = File::create_in_memory();
+    IoResult result = fresh.is_open() ? write_database(rec, fresh, window_lines_as_read)
+                                      : IoResult(fresh.open_error());
+    if (!result) {
+        return result;
+    }
+    const int64_t size = fresh.size();
+    const BackupResult copy = copy_before_writing_in_place(target);
+    if (!copy.ok) {
+        // Never a failure that would read as success for want of the system's code.
+        return IoResult(copy.error ? copy.error : std::make_error_code(std::errc::io_error),
+                        copy.reason);
+    }
+    if (IoResult reserved = file.reserve(size); !reserved) {
+        remove_file(copy.path);
+        return IoResult(reserved.error(),
+                        "There is no room for the new file: " + reserved.reason());
+    }
+    result = fresh.rewind();
     if (result) {
-        result = write_database(rec, file, window_lines_as_read);
+        result = file.copy_from(fresh);
+    }
+    if (result) {
+        result = file.truncate(size);
     }
     if (result) {
         result = file.flush();
     }
-    return first_failure(result, file.close());
+    SaveResult saved = first_failure(result, file.close());
+    if (!saved) {
+        saved = SaveResult(IoResult(saved.error(), saved.reason() +
+                                                       "; the old file was partly written over, "
+                                                       "its old content is kept in " +
+                                                       copy.path));
+        saved.old_file_changed = true;
+    }
+    return saved;
+}
+
+std::string folder_of(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+}
+
+std::string temporary_prefix(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return "." + (slash == std::string::npos ? path : path.substr(slash + 1)) + ".";
 }
 
 } // namespace
 
-IoResult save_database_file(const DatabaseRecord& rec, const std::string& path,
-                            bool window_lines_as_read) {
+void remove_save_leftovers(const std::string& path) {
+    const std::string target = save_target(path);
+    remove_leftovers(folder_of(target), temporary_prefix(target));
+}
+
+SaveResult save_database_file(const DatabaseRecord& rec, const std::string& path,
+                              bool window_lines_as_read) {
     if (path.empty()) {
         return IoResult::from_errno(ENOENT);
     }
     const std::string target = save_target(path);
+    remove_save_leftovers(target);
     const size_t slash = target.rfind('/');
     const std::string folder =
         slash == std::string::npos ? std::string(".") : target.substr(0, slash == 0 ? 1 : slash);
@@ -77,7 +124,7 @@ IoResult save_database_file(const DatabaseRecord& rec, const std::string& path,
     if (!temp.is_open()) {
         const int cause = temp.open_error().value();
         if (replacing && (cause == EACCES || cause == EPERM)) {
-            return write_in_place(rec, old_file, window_lines_as_read);
+            return write_in_place(rec, old_file, target, window_lines_as_read);
         }
         return IoResult(temp.open_error());
     }
@@ -85,7 +132,7 @@ IoResult save_database_file(const DatabaseRecord& rec, const std::string& path,
         // Only root may give a file away: rather than take the file over, write it in place.
         temp.close();
         remove_file(temp_path);
-        return write_in_place(rec, old_file, window_lines_as_read);
+        return write_in_place(rec, old_file, target, window_lines_as_read);
     }
     old_file.close();
     IoResult result = write_database(rec, temp, window_lines_as_read);

@@ -3,6 +3,7 @@
 #include "events/log_file.h"
 
 #include <cstdint>
+#include <fcntl.h>
 
 const char* const log_open_error_caption = "Tessary - Opening logfile";
 const char* const log_open_error_text =
@@ -81,7 +82,9 @@ void Logger::ensure_log_file() {
         }
     }
     if (!file_ && db_.log_file_size > 0) {
-        File opened = File::open_append(name);
+        // Not through a link planted under the log's name, and no wider open than the database.
+        File opened =
+            File::open_beside(name, O_WRONLY | O_CREAT | O_APPEND, mode_beside(db_.file_name));
         if (opened.is_open()) {
             file_ = std::make_shared<File>(std::move(opened));
             file_path_ = name;

@@ -1,8 +1,13 @@
 #include "platform/file.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,7 +21,61 @@ IoResult result_of(int rc) {
     return rc == 0 ? IoResult() : last_error();
 }
 
+class RefusalCategory final : public std::error_category {
+  public:
+    const char* name() const noexcept override { return "file beside a database"; }
+    std::string message(int value) const override {
+        switch (static_cast<FileRefusal>(value)) {
+        case FileRefusal::SymbolicLink:
+            return "It is a symbolic link, which is not followed here";
+        case FileRefusal::NotRegularFile:
+            return "It is not a regular file";
+        }
+        return "Refused";
+    }
+};
+
+// An open-file-description lock: held while any descriptor of this open lives, whatever
+// else the process opens or closes, and gone with the process.
+bool lock_whole_file(int fd, short type) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+bool is_leftover_name(const std::string& name, const std::string& prefix) {
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) {
+        return false;
+    }
+    for (size_t i = prefix.size(); i < name.size(); ++i) {
+        if (!std::isalnum(static_cast<unsigned char>(name[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Only a file that nobody has touched for a minute and that no live writer locks.
+bool remove_if_left_over(int folder_fd, const char* name) {
+    int fd = ::openat(folder_fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat st {};
+    const bool stale = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                       st.st_mtime + 60 < std::time(nullptr) && lock_whole_file(fd, F_RDLCK);
+    const bool removed = stale && ::unlinkat(folder_fd, name, 0) == 0;
+    ::close(fd);
+    return removed;
+}
+
 } // namespace
+
+std::error_code make_error_code(FileRefusal refusal) {
+    static const RefusalCategory category;
+    return {static_cast<int>(refusal), category};
+}
 
 File::File(int fd, int error) : fd_(fd) {
     if (fd < 0) {
@@ -74,6 +133,54 @@ File File::open_write(const std::string& path) {
 
 File File::create_temporary(std::string& path_template) {
     int fd = ::mkostemp(path_template.data(), O_CLOEXEC);
+    const int error = errno;
+    if (fd >= 0) {
+        // A file system without such locks still takes the file; only its cleaning waits.
+        lock_whole_file(fd, F_WRLCK);
+    }
+    return File(fd, error);
+}
+
+File File::open_beside(const std::string& path, int flags, unsigned mode) {
+    // Not blocking: a FIFO planted under the name must not hold the program up before it is
+    // refused.
+    int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                    static_cast<mode_t>(mode));
+    if (fd < 0) {
+        // The system's own word for a link or a FIFO (ELOOP, ENXIO) would not tell the user why.
+        const int error = errno;
+        struct stat st {};
+        File refused(fd, error);
+        if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            refused.open_error_ = FileRefusal::SymbolicLink;
+        } else if (error != EISDIR && error != EACCES && ::lstat(path.c_str(), &st) == 0 &&
+                   !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+            refused.open_error_ = FileRefusal::NotRegularFile;
+        }
+        return refused;
+    }
+    File file(fd, 0);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int error = errno;
+        file.close();
+        return File(-1, error);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        file.close();
+        file.open_error_ = FileRefusal::NotRegularFile;
+        return file;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const mode_t narrowed = st.st_mode & 07777 & static_cast<mode_t>(mode);
+    if (st.st_uid == ::geteuid() && narrowed != (st.st_mode & 07777)) {
+        ::fchmod(fd, narrowed);
+    }
+    return file;
+}
+
+File File::create_in_memory() {
+    int fd = ::memfd_create("tessary", MFD_CLOEXEC);
     return File(fd, errno);
 }
 
@@ -129,6 +236,32 @@ IoResult File::truncate(int64_t size) {
                    : result_of(::ftruncate(fd_, static_cast<off_t>(size)));
 }
 
+IoResult File::reserve(int64_t size) {
+    if (fd_ < 0) {
+        return IoResult::from_errno(EBADF);
+    }
+    const int error = size > 0 ? ::posix_fallocate(fd_, 0, static_cast<off_t>(size)) : 0;
+    return error == 0 ? IoResult() : IoResult::from_errno(error);
+}
+
+IoResult File::rewind() {
+    return fd_ < 0 ? IoResult::from_errno(EBADF)
+                   : result_of(::lseek(fd_, 0, SEEK_SET) == 0 ? 0 : -1);
+}
+
+IoResult File::copy_from(File& from) {
+    char buffer[1 << 16];
+    for (;;) {
+        const long n = from.read(buffer, sizeof buffer);
+        if (n <= 0) {
+            return n == 0 ? IoResult() : last_error();
+        }
+        if (IoResult written = write(std::string_view(buffer, static_cast<size_t>(n))); !written) {
+            return written;
+        }
+    }
+}
+
 int64_t File::size() const {
     struct stat st {};
     if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
@@ -180,4 +313,74 @@ IoResult remove_file(const std::string& path) {
 bool file_exists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
+}
+
+unsigned mode_beside(const std::string& database_path) {
+    struct stat st {};
+    if (::stat(database_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return 0644;
+    }
+    // The user keeps writing their own log and backups beside a database they made read-only.
+    return (st.st_mode & 0666) | 0600;
+}
+
+IoResult make_private_folder(const std::string& path, bool parents) {
+    if (parents) {
+        for (size_t slash = path.find('/', 1); slash != std::string::npos;
+             slash = path.find('/', slash + 1)) {
+            // The first folder that cannot be made says why, not the missing one below it.
+            if (::mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) {
+                return last_error();
+            }
+        }
+    }
+    if (::mkdir(path.c_str(), 0700) == 0) {
+        return {};
+    }
+    if (errno != EEXIST) {
+        return last_error();
+    }
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        return last_error();
+    }
+    if (S_ISLNK(st.st_mode)) {
+        return IoResult(FileRefusal::SymbolicLink);
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        return IoResult::from_errno(ENOTDIR);
+    }
+    if (st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) {
+        return result_of(::chmod(path.c_str(), st.st_mode & 07700));
+    }
+    return {};
+}
+
+std::string user_state_folder() {
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && state[0] == '/') {
+        return std::string(state) + "/tessary";
+    }
+    std::string home;
+    if (const char* env = std::getenv("HOME"); env && env[0] == '/') {
+        home = env;
+    } else if (const passwd* entry = ::getpwuid(::geteuid())) {
+        home = entry->pw_dir;
+    }
+    return home + "/.local/state/tessary";
+}
+
+int remove_leftovers(const std::string& folder, const std::string& prefix) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) {
+        return 0;
+    }
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (is_leftover_name(entry->d_name, prefix) &&
+            remove_if_left_over(::dirfd(dir), entry->d_name)) {
+            ++removed;
+        }
+    }
+    ::closedir(dir);
+    return removed;
 }

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,10 +58,12 @@ class Cli : public ::testing::Test {
         return s.str();
     }
     // Runs in the test's folder, so that file names in arguments are short.
-    Result run(const std::string& args, const std::string& redirect_out = "") const {
+    // `as` goes before the program: another user's identity, for instance.
+    Result run(const std::string& args, const std::string& redirect_out = "",
+               const std::string& as = "") const {
         std::string out = redirect_out.empty() ? "out.txt" : redirect_out;
-        std::string command =
-            "cd '" + dir.string() + "' && '" TESSARY_CLI "' " + args + " >" + out + " 2>err.txt";
+        std::string command = "cd '" + dir.string() + "' && " + as + " '" TESSARY_CLI "' " + args +
+                              " >" + out + " 2>err.txt";
         int raw = std::system(command.c_str());
         Result r;
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -240,4 +243,46 @@ TEST_F(Cli, ImportRespectsTheDatabaseLock) {
     EXPECT_EQ(done.status, 0) << done.err;
     EXPECT_THAT(get("db.tsy"), HasSubstr("KEY\t000001\tNew"));
     EXPECT_FALSE(fs::exists(path("db.tsy.lock")));
+}
+
+// The user's own database in a folder that takes no new file, on a nearly full disk.
+TEST_F(Cli, AnImportWithoutRoomLeavesTheFileWholeAndSaysWhy) {
+    const fs::path disk = dir / "disk";
+    fs::create_directories(disk);
+    if (mount("tessary-test", disk.c_str(), "tmpfs", 0, "size=200k,mode=755") != 0) {
+        GTEST_SKIP() << "no tmpfs";
+    }
+    std::string first = "key,name\r\n", more = first;
+    char line[64];
+    for (int i = 1; i <= 5000; ++i) {
+        std::snprintf(line, sizeof line, "%06x,Key holder with a fairly long name\r\n", i);
+        (i <= 2000 ? first : more) += line;
+    }
+    put("disk/db.tsy", database);
+    put("first.csv", first);
+    put("more.csv", more);
+    ASSERT_EQ(run("keys import disk/db.tsy first.csv").status, 0);
+    ASSERT_EQ(chown(path("disk/db.tsy").c_str(), 4242, 4242), 0);
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    fs::create_directory(dir / "state");
+    ASSERT_EQ(chown(path("state").c_str(), 4242, 4242), 0);
+    const std::string old = get("disk/db.tsy");
+    Result refused = run("keys import disk/db.tsy more.csv --update", "",
+                         "XDG_STATE_HOME=" + path("state") +
+                             " setpriv --reuid=4242 --regid=4242 --clear-groups");
+    EXPECT_EQ(refused.status, 74);
+    EXPECT_EQ(refused.err, "tessary-cli: disk/db.tsy: could not be saved; it is unchanged: There "
+                           "is no room for the new file: No space left on device\n");
+    EXPECT_TRUE(get("disk/db.tsy") == old);
+    umount2(disk.c_str(), MNT_DETACH);
+}
+
+TEST_F(Cli, AnImportWithoutABackupSaysSoAndSaves) {
+    put("keys.csv", "key,name\r\n000001,New\r\n");
+    put(".tessary-backups", "");
+    Result done = run("keys import db.tsy keys.csv");
+    EXPECT_EQ(done.status, 0);
+    EXPECT_EQ(done.err, "tessary-cli: db.tsy: no backup copy of the old file could be made: "
+                        ".tessary-backups: Not a directory\n");
+    EXPECT_THAT(get("db.tsy"), HasSubstr("KEY\t000001\tNew"));
 }

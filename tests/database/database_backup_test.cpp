@@ -95,4 +95,19 @@ TEST_F(DatabaseBackupTest, AFailedCopyDoesNotStopTheSaveAndIsReportedOnce) {
     EXPECT_FALSE(take_backup_failure());
 }
 
+// Copies made while the database was open to others are closed with it; their folder is private.
+TEST_F(DatabaseBackupTest, CopiesAndTheirFolderAreNoWiderThanTheDatabase) {
+    ASSERT_TRUE(save_one_more(path()));
+    ASSERT_TRUE(save_one_more(path()));
+    fs::permissions(backups(), fs::perms(0755));
+    fs::permissions(path(), fs::perms(0600));
+    ASSERT_TRUE(save_one_more(path()));
+    EXPECT_EQ(fs::status(backups()).permissions(), fs::perms(0700));
+    const auto list = list_database_backups(path());
+    ASSERT_EQ(list.size(), 2u);
+    for (const DatabaseBackup& backup : list) {
+        EXPECT_EQ(fs::status(backup.path).permissions(), fs::perms(0600)) << backup.path;
+    }
+}
+
 } // namespace

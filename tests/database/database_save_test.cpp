@@ -8,11 +8,13 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
 #include <sstream>
 #include <string>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -21,6 +23,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr uid_t user = 4242;
+constexpr uid_t other_user = 4343;
 
 const std::string old_bytes = ";old database, kept byte for byte\r\nKEY\t000001\tOld\t\t\r\n";
 
@@ -63,6 +68,13 @@ class DatabaseSave : public ::testing::Test {
             buffer_append_decimal(name.get(), i, 0);
             add_key(rec, KeyId{0, static_cast<uint32_t>(i), 0}, name.get(), nullptr, nullptr);
         }
+    }
+    // A state folder for a child that runs as `user`.
+    std::string user_state() const {
+        const fs::path state = dir_ / "state";
+        fs::create_directory(state);
+        EXPECT_EQ(chown(state.c_str(), user, user), 0);
+        return state.string();
     }
     // The backup folder a replacing save makes is not a leftover.
     size_t entries() const {
@@ -153,14 +165,12 @@ TEST_F(DatabaseSave, AWriteThatFailsHalfwayLeavesTheOldFileByteForByte) {
 
 // The tests run as root, who may write any file: the cases of an ordinary user are run in a
 // child that has taken on such a user's identity. Its exit status is 0 for a successful save,
-// else the cause's errno value.
-constexpr uid_t user = 4242;
-constexpr uid_t other_user = 4343;
-
-int save_as_user(const DatabaseRecord& rec, const std::string& path) {
+// else the cause's errno value. A save in place keeps its copy in the `state` folder given.
+int save_as_user(const DatabaseRecord& rec, const std::string& path, const std::string& state) {
     pid_t pid = fork();
     if (pid == 0) {
-        if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0 ||
+            setenv("XDG_STATE_HOME", state.c_str(), 1) != 0) {
             _exit(255);
         }
         IoResult saved = save_database_file(rec, path);
@@ -178,16 +188,19 @@ struct UserCase {
     uid_t file_owner;
     mode_t file_mode;
     mode_t folder_mode; // the folder belongs to root
+    bool state_folder;  // whether the user has a state folder to keep a copy in
     int expected;       // exit status of the child
     uid_t owner_after;
 };
 
 TEST_F(DatabaseSave, AnOrdinaryUserSavesOnlyFilesTheyMayWriteAndNeverTakesThemOver) {
     const UserCase cases[] = {
-        {"read-only file, writable folder", user, 0444, 0777, EACCES, user},
-        {"another user's file, writable folder", other_user, 0644, 0777, EACCES, other_user},
-        {"own file, folder without room for a new name", user, 0644, 0755, 0, user},
-        {"another user's writable file, writable folder", other_user, 0666, 0777, 0, other_user},
+        {"read-only file, writable folder", user, 0444, 0777, true, EACCES, user},
+        {"another user's file, writable folder", other_user, 0644, 0777, true, EACCES, other_user},
+        {"own file, folder without room for a new name", user, 0644, 0755, true, 0, user},
+        {"the same, and nowhere to keep a copy", user, 0644, 0755, false, EACCES, user},
+        {"another user's writable file, writable folder", other_user, 0666, 0777, true, 0,
+         other_user},
     };
     add_keys(2);
     const std::string expected = expected_bytes();
@@ -203,13 +216,17 @@ TEST_F(DatabaseSave, AnOrdinaryUserSavesOnlyFilesTheyMayWriteAndNeverTakesThemOv
         ASSERT_EQ(chown(file.c_str(), c.file_owner, c.file_owner), 0);
         ASSERT_EQ(chmod(file.c_str(), c.file_mode), 0);
 
-        EXPECT_EQ(save_as_user(rec, file), c.expected);
+        EXPECT_EQ(save_as_user(rec, file, c.state_folder ? user_state() : "/nonexistent"),
+                  c.expected);
         EXPECT_EQ(bytes_of(file), c.expected == 0 ? expected : old_bytes);
         struct stat st {};
         ASSERT_EQ(stat(file.c_str(), &st), 0);
         EXPECT_EQ(st.st_uid, c.owner_after);
         EXPECT_EQ(st.st_mode & 07777, c.file_mode);
-        EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
+        EXPECT_EQ(
+            std::count_if(fs::directory_iterator(folder), {},
+                          [](const auto& e) { return e.path().filename() != ".tessary-backups"; }),
+            1);
     }
 }
 

@@ -349,3 +349,22 @@ TEST_F(LoggerTest, FlushedOffTheCallingThreadAtMostOncePerIntervalAndAtEndOfLog)
     slow.flusher().wait_idle();
     EXPECT_EQ(slow.flusher().flush_count(), 2u);
 }
+
+// A name planted in a shared folder must not take the log's lines to another file; the log
+// made in its place is open to no more people than the database.
+TEST_F(LoggerTest, APlantedLinkIsNotFollowedAndANewLogIsNoWiderThanTheDatabase) {
+    std::ofstream(db.file_name) << "";
+    fs::permissions(db.file_name, fs::perms(0600));
+    std::ofstream(dir / "victim") << "mine";
+    fs::create_symlink(dir / "victim", log_path());
+    logger.start_log();
+    EXPECT_EQ(read_all(dir / "victim"), "mine");
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_TRUE(host.boxes[0].text.ends_with(
+        "\nReason: It is a symbolic link, which is not followed here"));
+    EXPECT_EQ(screen_log_row_count(screen), 1);
+
+    fs::remove(log_path());
+    logger.add_log_line("k", "e", false);
+    EXPECT_EQ(fs::status(log_path()).permissions(), fs::perms(0600));
+}

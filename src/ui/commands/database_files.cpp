@@ -13,6 +13,7 @@
 #include <QSettings>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -110,8 +111,9 @@ bool save_database(App& app, const std::string& path) {
     capture_window_properties(app);
     // Written beside the old file and renamed over it: a failure part way leaves the old one.
     IoResult saved = save_database_file(app.database, path);
-    // A save goes on without its backup copy; the user hears of it once.
-    if (std::optional<BackupResult> failed = take_backup_failure()) {
+    // A save goes on without its backup copy; the user hears of it once, not at every save.
+    std::optional<BackupResult> failed = take_backup_failure();
+    if (failed && !std::exchange(app.backup_failure_shown, true)) {
         app.host.message_box(saving_caption,
                              "No backup copy of the old database file could be made.\n\nReason: " +
                                  failed->reason,
@@ -186,6 +188,7 @@ bool open_database_file(App& app, const FileChoice& choice, bool replacing) {
         finish_opening(app);
         return true;
     }
+    remove_save_leftovers(app.database.file_name);
     // The window stays usable while a large file is read; the rest of the open follows once the
     // keys are in.
     set_loading(app, true);

@@ -56,6 +56,9 @@ struct App {
     // and the title says so.
     DatabaseLock lock;
     bool read_only = false;
+    // A backup copy that could not be made is told once in a session: every save after it
+    // would fail the same way.
+    bool backup_failure_shown = false;
     // Recent files and the file dialogs' last folder. start_up takes the user's settings unless
     // a test has put its own here.
     std::unique_ptr<QSettings> settings;
