@@ -81,9 +81,9 @@ TEST_F(Cli, KeysListAndExportInEachFormat) {
     } cases[] = {
         {"keys list db.tsy", "00a3f1\tCaretaker\tNight, \"late\"\tRoom 12\t\t\n"
                              "0104bc\tcaf\xc3\xa9\t\t\t2026-03-01\t2026-03-14\n"},
-        {"keys export db.tsy", "key,name,memo,free\r\n"
-                               "00a3f1,Caretaker,\"Night, \"\"late\"\"\",Room 12\r\n"
-                               "0104bc,caf\xc3\xa9,,\r\n"},
+        {"keys export db.tsy", "key,name,memo,free,valid_from,valid_until\r\n"
+                               "00a3f1,Caretaker,\"Night, \"\"late\"\"\",Room 12,,\r\n"
+                               "0104bc,caf\xc3\xa9,,,2026-03-01,2026-03-14\r\n"},
         {"keys list db.tsy --json",
          "[\n"
          "  {\"key\": \"00a3f1\", \"name\": \"Caretaker\", \"memo\": \"Night, \\\"late\\\"\", "
@@ -99,6 +99,26 @@ TEST_F(Cli, KeysListAndExportInEachFormat) {
         EXPECT_EQ(r.err, "") << c.args;
     }
     EXPECT_EQ(run("keys list db.tsy --csv").out, run("keys export db.tsy").out);
+}
+
+// A name cannot steer the terminal: text output shows its control characters as \xNN, while
+// JSON and CSV keep their own forms.
+TEST_F(Cli, ControlCharactersInNamesAreShownEscaped) {
+    put("esc.tsy", header + "KEY\t000001\t\x1b[2JRed\x7f\tC:\\xy\t\x81\r\n");
+    struct Case {
+        const char* args;
+        std::string out;
+    } cases[] = {
+        {"keys list esc.tsy", "000001\t\\x1b[2JRed\\x7f\tC:\\x5cxy\t\\xc2\\x81\t\t\n"},
+        {"keys list esc.tsy --csv", "key,name,memo,free,valid_from,valid_until\r\n"
+                                    "000001,\x1b[2JRed\x7f,C:\\xy,\xc2\x81,,\r\n"},
+        {"keys list esc.tsy --json",
+         "[\n  {\"key\": \"000001\", \"name\": \"\\u001b[2JRed\\u007f\", \"memo\": \"C:\\\\xy\", "
+         "\"free\": \"\xc2\x81\", \"valid_from\": null, \"valid_until\": null}\n]\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(run(c.args).out, c.out) << c.args;
+    }
 }
 
 // A wrong call, a missing file, a file in which nothing could be read, a full output and a
@@ -185,6 +205,16 @@ TEST_F(Cli, ImportRefusesBadRowsUnlessToldAndSavesTheGoodOnes) {
                                       "KEY\t0104bc\tcaf\xe9\t\t\r\n"
                                       "KEY\t000001\tNew\t\t\r\n"
                                       "VALID\t0104bc\t2026-03-01\t2026-03-14\r\n");
+}
+
+// A quote that is never closed loses its own row only, not the good rows after it.
+TEST_F(Cli, AnUnclosedQuoteLeavesTheRowsAfterItToImport) {
+    put("keys.csv", "key,name\r\n000001,\"Open\r\n000002,Two\r\n000003,Three\r\n");
+    Result r = run("keys import db.tsy keys.csv --good-rows-only");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "2 new, 0 already in the database (kept), 1 bad row(s) left out\n");
+    EXPECT_EQ(r.err, "keys.csv:2: a quoted field is not closed\n");
+    EXPECT_THAT(get("db.tsy"), HasSubstr("KEY\t000002\tTwo\t\t\r\nKEY\t000003\tThree\t\t\r\n"));
 }
 
 // An import writes the file: refused while a live program holds the database's lock, done over

@@ -50,6 +50,12 @@ TEST_F(CsvTest, AwkwardTextsSurviveExportAndImport) {
         {"Zo\xc3\xab \xe2\x9c\x93 \xf0\x9f\x94\x91", "Zo\xc3\xab \xe2\x9c\x93 \xf0\x9f\x94\x91"},
         {"caf\xe9 \x80 \x93", "caf\xc3\xa9 \xe2\x82\xac \xe2\x80\x9c"},
         {"", ""},
+        {"=1+2", "=1+2"},
+        {"+49 30", "+49 30"},
+        {"-5", "-5"},
+        {"@home", "@home"},
+        {"'=x", "'=x"},
+        {"'Brien", "'Brien"},
     };
     uint32_t number = 1;
     for (const Case& c : cases) {
@@ -68,7 +74,65 @@ TEST_F(CsvTest, AwkwardTextsSurviveExportAndImport) {
 TEST_F(CsvTest, ExportQuotesOnlyWhatNeedsIt) {
     add(0xa3f1, "Smith, \"J\"", "", "x");
     std::vector<int> rows = {0};
-    EXPECT_EQ(keys_to_csv(db, &rows), "key,name,memo,free\r\n00a3f1,\"Smith, \"\"J\"\"\",,x\r\n");
+    EXPECT_EQ(keys_to_csv(db, &rows), "key,name,memo,free,valid_from,valid_until\r\n"
+                                      "00a3f1,\"Smith, \"\"J\"\"\",,x,,\r\n");
+}
+
+// A spreadsheet shows the text rather than running it; import takes off only the apostrophe
+// that export put there.
+TEST_F(CsvTest, FormulaCellsGoOutBehindAnApostrophe) {
+    struct Case {
+        std::string text, field;
+    } cases[] = {
+        {"=1+2", "'=1+2"}, {"+49", "'+49"},     {"-5", "'-5"},     {"@x", "'@x"},
+        {"\tx", "'\tx"},   {"\rx", "\"'\rx\""}, {"''-5", "'''-5"}, {"'Brien", "'Brien"},
+        {"a=b", "a=b"},    {"'", "'"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(csv_field(c.text), c.field) << c.text;
+        std::vector<CsvRecord> back = csv_parse(c.field);
+        ASSERT_EQ(back.size(), 1u);
+        EXPECT_EQ(csv_cell_text(back[0].fields.at(0)), c.text) << c.field;
+    }
+}
+
+TEST_F(CsvTest, DaysOfValidityGoOutAndComeBack) {
+    add(1, "both");
+    add(2, "until");
+    add(3, "none");
+    set_key_validity(db, 0, parse_day("2026-03-01"), parse_day("2026-03-14"));
+    set_key_validity(db, 1, std::nullopt, parse_day("2027-01-31"));
+    apply_csv_import(back, plan_csv_import(keys_to_csv(db), back), false);
+    ASSERT_EQ(key_row_count(back), 3);
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(key_row(back, row)->valid_from, key_row(db, row)->valid_from) << row;
+        EXPECT_EQ(key_row(back, row)->valid_until, key_row(db, row)->valid_until) << row;
+    }
+}
+
+// A quote never closed spoils only the row it opened on; the next line is read again.
+TEST_F(CsvTest, AnUnclosedQuoteLosesOnlyItsOwnRow) {
+    struct Case {
+        std::string text;
+        int bad_line;
+        std::vector<uint32_t> keys;
+    } cases[] = {
+        {"key,name\n1,\"open\n2,two\n3,three\n", 2, {2, 3}},
+        {"key,name\r\n1,\"a\"\"\r\n2,two\r\n", 2, {2}},
+        {"key,name\r1,x,\"open\r2,two\r", 2, {2}},
+        {"key,name\n1,one\n2,\"open", 3, {1}},
+    };
+    for (const Case& c : cases) {
+        CsvImportPlan plan = plan_csv_import(c.text, back);
+        EXPECT_THAT(bad_rows(plan),
+                    ElementsAre(std::to_string(c.bad_line) + ": a quoted field is not closed"))
+            << c.text;
+        std::vector<uint32_t> keys;
+        for (const CsvKeyRow& row : plan.rows) {
+            keys.push_back(row.id.number);
+        }
+        EXPECT_EQ(keys, c.keys) << c.text;
+    }
 }
 
 // The header decides the columns; a byte-order mark, the case of the names and extra columns
