@@ -154,13 +154,6 @@ std::string csv_field(std::string_view text) {
     return out;
 }
 
-std::string csv_cell_text(std::string_view field) {
-    if (field.starts_with('\'') && formula_guarded(field.substr(1))) {
-        field.remove_prefix(1);
-    }
-    return std::string(field);
-}
-
 std::string csv_line(const std::vector<std::string>& fields) {
     std::string out;
     for (size_t i = 0; i < fields.size(); ++i) {
@@ -198,6 +191,14 @@ namespace {
 enum Column { ColKey, ColName, ColMemo, ColFree, ColFrom, ColUntil, ColCount };
 constexpr const char* column_names[ColCount] = {"key",  "name",       "memo",
                                                 "free", "valid_from", "valid_until"};
+
+// A field's text as import reads it: the apostrophe csv_field put before it taken off again.
+std::string csv_cell_text(std::string_view field) {
+    if (field.starts_with('\'') && formula_guarded(field.substr(1))) {
+        field.remove_prefix(1);
+    }
+    return std::string(field);
+}
 
 // Empty: no limit. Otherwise exactly YYYY-MM-DD.
 bool parse_csv_day(const std::string& field, std::optional<Day>* day) {

@@ -28,8 +28,6 @@ std::vector<CsvRecord> csv_parse(std::string_view text);
 // A text that a spreadsheet would run as a formula (one beginning with =, +, -, @, tab or CR,
 // after any apostrophes) goes out behind one more apostrophe.
 std::string csv_field(std::string_view text);
-// A field's text as import reads it: the apostrophe csv_field put before it taken off again.
-std::string csv_cell_text(std::string_view field);
 // The fields joined by commas, ended by CR LF.
 std::string csv_line(const std::vector<std::string>& fields);
 

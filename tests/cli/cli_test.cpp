@@ -101,24 +101,11 @@ TEST_F(Cli, KeysListAndExportInEachFormat) {
     EXPECT_EQ(run("keys list db.tsy --csv").out, run("keys export db.tsy").out);
 }
 
-// A name cannot steer the terminal: text output shows its control characters as \xNN, while
-// JSON and CSV keep their own forms.
+// A name cannot steer the terminal: text output shows its control characters as \xNN.
 TEST_F(Cli, ControlCharactersInNamesAreShownEscaped) {
     put("esc.tsy", header + "KEY\t000001\t\x1b[2JRed\x7f\tC:\\xy\t\x81\r\n");
-    struct Case {
-        const char* args;
-        std::string out;
-    } cases[] = {
-        {"keys list esc.tsy", "000001\t\\x1b[2JRed\\x7f\tC:\\x5cxy\t\\xc2\\x81\t\t\n"},
-        {"keys list esc.tsy --csv", "key,name,memo,free,valid_from,valid_until\r\n"
-                                    "000001,\x1b[2JRed\x7f,C:\\xy,\xc2\x81,,\r\n"},
-        {"keys list esc.tsy --json",
-         "[\n  {\"key\": \"000001\", \"name\": \"\\u001b[2JRed\\u007f\", \"memo\": \"C:\\\\xy\", "
-         "\"free\": \"\xc2\x81\", \"valid_from\": null, \"valid_until\": null}\n]\n"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(run(c.args).out, c.out) << c.args;
-    }
+    EXPECT_EQ(run("keys list esc.tsy").out,
+              "000001\t\\x1b[2JRed\\x7f\tC:\\x5cxy\t\\xc2\\x81\t\t\n");
 }
 
 // A wrong call, a missing file, a file in which nothing could be read, a full output and a

@@ -37,8 +37,8 @@ struct CsvTest : ::testing::Test {
 } // namespace
 
 // Every text goes out as UTF-8 and comes back as the same text: Windows-1252 bytes come back as
-// their UTF-8 reading.
-TEST_F(CsvTest, AwkwardTextsSurviveExportAndImport) {
+// their UTF-8 reading. The days of validity come back too.
+TEST_F(CsvTest, AwkwardTextsAndDaysSurviveExportAndImport) {
     struct Case {
         std::string stored, imported;
     } cases[] = {
@@ -50,17 +50,12 @@ TEST_F(CsvTest, AwkwardTextsSurviveExportAndImport) {
         {"Zo\xc3\xab \xe2\x9c\x93 \xf0\x9f\x94\x91", "Zo\xc3\xab \xe2\x9c\x93 \xf0\x9f\x94\x91"},
         {"caf\xe9 \x80 \x93", "caf\xc3\xa9 \xe2\x82\xac \xe2\x80\x9c"},
         {"", ""},
-        {"=1+2", "=1+2"},
-        {"+49 30", "+49 30"},
-        {"-5", "-5"},
-        {"@home", "@home"},
-        {"'=x", "'=x"},
-        {"'Brien", "'Brien"},
     };
     uint32_t number = 1;
     for (const Case& c : cases) {
         add(number++, c.stored, c.stored, c.stored);
     }
+    set_key_validity(db, 1, parse_day("2026-03-01"), parse_day("2026-03-14"));
     CsvImportPlan plan = plan_csv_import(keys_to_csv(db), back);
     EXPECT_TRUE(plan.bad_rows.empty());
     ASSERT_EQ(apply_csv_import(back, plan, false), static_cast<int>(std::size(cases)));
@@ -68,6 +63,8 @@ TEST_F(CsvTest, AwkwardTextsSurviveExportAndImport) {
         for (int column = 1; column <= 3; ++column) {
             EXPECT_EQ(key_cell_text(back, row, column), cases[row].imported) << row;
         }
+        EXPECT_EQ(key_row(back, row)->valid_from, key_row(db, row)->valid_from) << row;
+        EXPECT_EQ(key_row(back, row)->valid_until, key_row(db, row)->valid_until) << row;
     }
 }
 
@@ -90,48 +87,12 @@ TEST_F(CsvTest, FormulaCellsGoOutBehindAnApostrophe) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(csv_field(c.text), c.field) << c.text;
-        std::vector<CsvRecord> back = csv_parse(c.field);
-        ASSERT_EQ(back.size(), 1u);
-        EXPECT_EQ(csv_cell_text(back[0].fields.at(0)), c.text) << c.field;
-    }
-}
-
-TEST_F(CsvTest, DaysOfValidityGoOutAndComeBack) {
-    add(1, "both");
-    add(2, "until");
-    add(3, "none");
-    set_key_validity(db, 0, parse_day("2026-03-01"), parse_day("2026-03-14"));
-    set_key_validity(db, 1, std::nullopt, parse_day("2027-01-31"));
-    apply_csv_import(back, plan_csv_import(keys_to_csv(db), back), false);
-    ASSERT_EQ(key_row_count(back), 3);
-    for (int row = 0; row < 3; ++row) {
-        EXPECT_EQ(key_row(back, row)->valid_from, key_row(db, row)->valid_from) << row;
-        EXPECT_EQ(key_row(back, row)->valid_until, key_row(db, row)->valid_until) << row;
-    }
-}
-
-// A quote never closed spoils only the row it opened on; the next line is read again.
-TEST_F(CsvTest, AnUnclosedQuoteLosesOnlyItsOwnRow) {
-    struct Case {
-        std::string text;
-        int bad_line;
-        std::vector<uint32_t> keys;
-    } cases[] = {
-        {"key,name\n1,\"open\n2,two\n3,three\n", 2, {2, 3}},
-        {"key,name\r\n1,\"a\"\"\r\n2,two\r\n", 2, {2}},
-        {"key,name\r1,x,\"open\r2,two\r", 2, {2}},
-        {"key,name\n1,one\n2,\"open", 3, {1}},
-    };
-    for (const Case& c : cases) {
-        CsvImportPlan plan = plan_csv_import(c.text, back);
-        EXPECT_THAT(bad_rows(plan),
-                    ElementsAre(std::to_string(c.bad_line) + ": a quoted field is not closed"))
-            << c.text;
-        std::vector<uint32_t> keys;
-        for (const CsvKeyRow& row : plan.rows) {
-            keys.push_back(row.id.number);
+        if (c.text.find('\r') != std::string::npos) {
+            continue; // only the screen log's texts can hold one; key texts cannot
         }
-        EXPECT_EQ(keys, c.keys) << c.text;
+        CsvImportPlan plan = plan_csv_import("key,name\n1," + c.field + "\n", back);
+        ASSERT_EQ(plan.rows.size(), 1u) << c.field;
+        EXPECT_EQ(plan.rows[0].name, c.text) << c.field;
     }
 }
 
@@ -167,7 +128,8 @@ TEST_F(CsvTest, EveryBadRowIsReportedWithItsLine) {
                                              " 4 ,padded key\n"
                                              "1,again\n"
                                              "\n"
-                                             "5,\"open",
+                                             "5,\"open\n"
+                                             "6,after\n",
                                          back);
     EXPECT_THAT(bad_rows(plan),
                 ElementsAre("3: the key number is not hexadecimal",
@@ -176,9 +138,10 @@ TEST_F(CsvTest, EveryBadRowIsReportedWithItsLine) {
                             "6: a field holds a line break", "8: a text is longer than 2000 bytes",
                             "10: the key number is on an earlier row too",
                             "12: a quoted field is not closed"));
-    ASSERT_EQ(plan.rows.size(), 2u);
+    ASSERT_EQ(plan.rows.size(), 3u);
     EXPECT_EQ(plan.rows[1].id.number, 4u);
     EXPECT_EQ(plan.rows[1].line, 9);
+    EXPECT_EQ(plan.rows[2].line, 13); // read again after the quote that never closed
 }
 
 TEST_F(CsvTest, ExistingKeysAreKeptOrUpdatedWhenAsked) {
