@@ -5,6 +5,19 @@
 #include <algorithm>
 #include <unordered_map>
 
+namespace {
+
+// Where the line after the one holding `from` begins; the end of the text when none does.
+size_t start_of_next_line(std::string_view text, size_t from) {
+    size_t end = text.find_first_of("\r\n", from);
+    if (end == std::string_view::npos) {
+        return text.size();
+    }
+    return end + (text.substr(end, 2) == "\r\n" ? 2 : 1);
+}
+
+} // namespace
+
 std::vector<CsvRecord> csv_parse(std::string_view text) {
     if (text.starts_with(utf8_bom)) {
         text.remove_prefix(utf8_bom.size());
@@ -76,11 +89,7 @@ std::vector<CsvRecord> csv_parse(std::string_view text) {
                 // and reading starts again on the line after that row's first line.
                 rec.unclosed_quote = true;
                 field.clear();
-                i = record_start;
-                while (i < n && !line_break(i)) {
-                    ++i;
-                }
-                i += i < n ? line_break(i) : 0;
+                i = start_of_next_line(text, record_start);
                 line = rec.line + 1;
                 end_record();
                 continue;
