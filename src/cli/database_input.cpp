@@ -5,6 +5,7 @@
 #include "platform/file.h"
 #include "platform/host.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -53,9 +54,20 @@ int load_database_file(DatabaseRecord& rec, const std::string& path, std::ostrea
     }
     reset_database(rec);
     StderrHost host(err, "tessary-cli: " + path + ": ");
-    if (read_database(rec, file, false, host) == 0) {
-        err << "tessary-cli: " << path << ": not a Tessary database (no line could be read)\n";
+    const ReadResult read = read_database(rec, file, false, host);
+    if (!read.is_database()) {
+        err << "tessary-cli: " << path << ": not a Tessary database: " << read.not_a_database
+            << "\n";
         return ExitDataError;
+    }
+    // The window's warning, a line at a time, each naming the file as the other messages do.
+    const std::string warning = read_problems_text(read, false);
+    for (size_t start = 0; start < warning.size();) {
+        size_t end = std::min(warning.find('\n', start), warning.size());
+        if (end > start) {
+            err << "tessary-cli: " << path << ": " << warning.substr(start, end - start) << "\n";
+        }
+        start = end + 1;
     }
     return ExitOk;
 }

@@ -2,6 +2,7 @@
 
 #include "platform/host.h"
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -64,16 +65,39 @@ class ByteReader {
     bool ended_ = false;
 };
 
+// Bytes that no line of text holds: a file with them is binary, or a line of it damaged.
+bool is_binary_byte(int byte) {
+    return (byte < 32 && byte != '\t' && byte != '\n' && byte != '\r') || byte == 127;
+}
+
 struct LineReader {
     ByteReader bytes;
     bool line_start = true;
+    // The line the next byte belongs to, 1 being the first line read.
+    int64_t line = 1;
+    // Bytes read so far, and how many of them no text holds.
+    int64_t seen = 0;
+    int64_t binary = 0;
+
+    int next() {
+        int byte = bytes.next();
+        if (byte >= 0) {
+            ++seen;
+            if (byte == '\n') {
+                ++line;
+            } else if (is_binary_byte(byte)) {
+                ++binary;
+            }
+        }
+        return byte;
+    }
 
     // One field into dst (cut at its capacity). False at the end of the file, keeping what was
     // collected; callers take that as the end of reading.
     bool read_field(Buffer* dst) {
         buffer_clear(dst);
         for (;;) {
-            int byte = bytes.next();
+            int byte = next();
             if (byte < 0) {
                 return false;
             }
@@ -98,7 +122,7 @@ struct LineReader {
             return;
         }
         for (;;) {
-            int byte = bytes.next();
+            int byte = next();
             if (byte < 0) {
                 return;
             }
@@ -109,10 +133,6 @@ struct LineReader {
         }
     }
 };
-
-int32_t parse_decimal(Buffer* field) {
-    return buffer_parse_decimal(field, 0);
-}
 
 // Window edges may be left of or above the screen's origin; they carry a minus sign. A field
 // without one reads as an unsigned decimal, as it always did.
@@ -126,12 +146,17 @@ int32_t parse_signed_decimal(Buffer* field) {
 }
 
 // Reads the widths of a column record; a width whose field cannot be read stays unchanged.
-template <int N> void read_widths(LineReader& in, Buffer* field, int32_t (&widths)[N]) {
+// False when the end of the file came first.
+template <int N> bool read_widths(LineReader& in, Buffer* field, int32_t (&widths)[N]) {
+    bool all = true;
     for (int i = 0; i < N; ++i) {
         if (in.read_field(field)) {
-            widths[i] = parse_decimal(field);
+            widths[i] = buffer_parse_decimal(field, 0);
+        } else {
+            all = false;
         }
     }
+    return all;
 }
 
 // A key number that is not hexadecimal parses to -1; such a line is passed over rather than
@@ -145,197 +170,404 @@ bool parse_key_number(Buffer* field, uint32_t* number) {
     return true;
 }
 
-void read_old_database(DatabaseRecord& rec, LineReader& in) {
-    BufferPtr f[5];
-    for (auto& b : f) {
-        b = make_buffer(field_capacity);
+// A field as a message quotes it: bytes that are not printable ASCII escaped, a long one cut.
+std::string shown(std::string_view text) {
+    constexpr size_t longest = 24;
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < text.size() && i < longest; ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 32 && byte < 127 && byte != '\\') {
+            out.push_back(static_cast<char>(byte));
+        } else {
+            out += "\\x";
+            out.push_back(digits[byte >> 4]);
+            out.push_back(digits[byte & 15]);
+        }
     }
-    for (;;) {
-        in.skip_line();
-        if (!in.read_field(f[0].get())) {
-            return;
-        }
-        if (buffer_remaining(f[0].get()) == 0 || buffer_matches(f[0].get(), ";") ||
-            buffer_matches(f[0].get(), "#")) {
-            continue;
-        }
-        for (int i = 1; i < 5; ++i) {
-            if (!in.read_field(f[i].get())) {
-                return;
-            }
-        }
-        // The older format had no memo; its second, first and fifth texts become the free field.
-        Buffer* free_field = f[2].get();
-        buffer_append_text(free_field, "   ");
-        buffer_append(free_field, f[1].get());
-        buffer_append_text(free_field, "   ");
-        buffer_append(free_field, f[4].get());
-        uint32_t number = 0;
-        if (!parse_key_number(f[0].get(), &number)) {
-            continue;
-        }
-        auto memo = make_buffer(field_capacity);
-        add_key(rec, KeyId{0, number, 0}, f[3].get(), memo.get(), free_field);
-    }
+    return text.size() > longest ? out + "..." : out;
 }
 
-// VALID, key, first day, last day: the dates of a key read from this file (rows from
-// first_new_row on). A line for any other key, or with a date that is not YYYY-MM-DD, is passed
-// over like any line the reader does not know.
-void read_validity(DatabaseRecord& rec, LineReader& in, BufferPtr (&f)[4], int first_new_row) {
-    for (int i = 0; i < 3; ++i) {
-        if (!in.read_field(f[i].get())) {
-            return;
-        }
-    }
-    uint32_t number = 0;
-    if (buffer_remaining(f[0].get()) != 6 || !parse_key_number(f[0].get(), &number)) {
-        return;
-    }
-    int row = find_key(rec, KeyId{0, number, 0});
-    if (row < first_new_row) {
-        return;
-    }
-    std::optional<Day> days[2];
-    for (int i = 0; i < 2; ++i) {
-        std::string_view text = buffer_view(f[1 + i].get());
-        if (!text.empty()) {
-            days[i] = parse_day(text);
-            if (!days[i]) {
-                return;
-            }
-        }
-    }
-    set_key_validity(rec, row, days[0], days[1]);
+std::string key_number_text(uint32_t number) {
+    auto text = make_buffer(8);
+    buffer_append_hex(text.get(), static_cast<int32_t>(number & key_number_mask), 6);
+    return buffer_string(text.get());
 }
 
-bool known_keyword(const Buffer* kw) {
-    for (const char* k : {";", "#", "KEY", "VALID", "COM", "BOOL1", "WINDOW", "COLUMNSLOG",
-                          "COLUMNSKEY", "SCREENLOGLINES", "LOGFILESIZE"}) {
-        if (buffer_matches(kw, k)) {
+// The settings that are numbers with a documented range. Above it a COM port names no port the
+// program can use, and the sizes would turn negative in the record, which switches them off.
+struct NumberSetting {
+    const char* keyword;
+    const char* name;
+    int64_t highest;
+};
+constexpr int64_t highest_size = 2147483647;
+constexpr NumberSetting number_settings[] = {
+    {"COM", "COM port", 255},
+    {"SCREENLOGLINES", "screen log size", highest_size},
+    {"LOGFILESIZE", "log file size", highest_size},
+};
+
+const char* const left_out = "; the line is left out.";
+
+// Reads a .TSY file into a record, noting every line it cannot take as it stands.
+class TsyReader {
+  public:
+    TsyReader(DatabaseRecord& rec, File& file, bool import_only, Host& host,
+              bool read_validity_lines, const ReadProgress& progress)
+        : rec_(rec), import_only_(import_only), read_validity_lines_(read_validity_lines),
+          host_(host),
+          first_new_row_(key_row_count(rec)), in_{ByteReader(file, progress, file.size())} {
+        for (auto& b : f_) {
+            b = make_buffer(field_capacity);
+        }
+        // A whole database replaces the rows a view showed (the list was just reset) and may
+        // hold a million keys: one reset for the view. An import adds to rows the user may have
+        // selected.
+        if (!import_only) {
+            bulk_.emplace(rec);
+        }
+        // A key line takes some 40 bytes or more; a guess on the high side costs little.
+        const int64_t size = file.size();
+        if (size > 0) {
+            reserve_key_rows(rec, static_cast<size_t>(key_row_count(rec)) +
+                                      static_cast<size_t>(size / 32));
+        }
+    }
+
+    ReadResult read() {
+        for (;;) {
+            in_.skip_line();
+            line_ = in_.line;
+            const int64_t binary_before = in_.binary;
+            if (!in_.read_field(keyword_.get())) {
+                if (record_keyword()) {
+                    cut_short();
+                }
+                break;
+            }
+            if (!read_line(binary_before)) {
+                break;
+            }
+        }
+        if (!database_) {
+            // Every line that changes the record makes the file a database: nothing was taken
+            // from this one.
+            result_ = ReadResult{};
+            result_.not_a_database = in_.binary > 0  ? "it contains binary data"
+                                     : in_.seen == 0 ? "it is empty"
+                                                     : "none of its lines is a key or a setting";
+        }
+        return std::move(result_);
+    }
+
+  private:
+    void problem(std::string reason) {
+        if (result_.problems.size() < max_listed_problems) {
+            result_.problems.push_back({line_, std::move(reason)});
+        }
+        ++result_.problem_count;
+    }
+    void cut_short() { problem("the line is cut short by the end of the file; it is left out."); }
+
+    bool matches(const char* keyword) const { return buffer_matches(keyword_.get(), keyword); }
+    bool record_keyword() const {
+        for (const char* k : {"KEY", "VALID", "COM", "BOOL1", "WINDOW", "COLUMNSLOG", "COLUMNSKEY",
+                              "SCREENLOGLINES", "LOGFILESIZE"}) {
+            if (matches(k)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // False when reading ends.
+    bool read_fields(int n) {
+        for (int i = 0; i < n; ++i) {
+            if (!in_.read_field(f_[i].get())) {
+                cut_short();
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // One line from its keyword on; false when reading ends.
+    bool read_line(int64_t binary_before) {
+        if (matches("#") || matches(";#")) {
+            return !read_older_format(binary_before);
+        }
+        if (matches(";")) {
             return true;
         }
+        if (!record_keyword()) {
+            passed_over(binary_before);
+            return true;
+        }
+        database_ = true;
+        if (matches("KEY")) {
+            return read_key();
+        }
+        if (matches("VALID")) {
+            // Before the import test: an imported key keeps its dates.
+            return !read_validity_lines_ || read_validity();
+        }
+        return import_only_ || read_setting();
     }
-    return false;
-}
 
-void read_lines(DatabaseRecord& rec, File& file, bool import_only, Host& host,
-                bool read_validity_lines, const ReadProgress& progress, int& recognised) {
-    const int first_new_row = key_row_count(rec);
-    // A whole database replaces the rows a view showed (the list was just reset) and may hold a
-    // million keys: one reset for the view. An import adds to rows the user may have selected.
-    std::optional<KeyListBulkChange> bulk;
-    if (!import_only) {
-        bulk.emplace(rec);
+    // A line of no record: blank lines are harmless, anything else is said.
+    void passed_over(int64_t binary_before) {
+        const bool blank = in_.line_start && buffer_remaining(keyword_.get()) == 0;
+        in_.skip_line();
+        if (in_.binary != binary_before) {
+            problem("the line contains binary data; it is left out.");
+        } else if (buffer_remaining(keyword_.get()) == 0) {
+            if (!blank) {
+                problem("the line has no keyword; it is left out.");
+            }
+        } else {
+            problem("unknown keyword '" + shown(buffer_view(keyword_.get())) + "'" + left_out);
+        }
     }
-    // A key line takes some 40 bytes or more; a guess on the high side costs little.
-    const int64_t size = file.size();
-    if (size > 0) {
-        reserve_key_rows(rec,
-                         static_cast<size_t>(key_row_count(rec)) + static_cast<size_t>(size / 32));
-    }
-    auto keyword = make_buffer(keyword_capacity);
-    BufferPtr f[4];
-    for (auto& b : f) {
-        b = make_buffer(field_capacity);
-    }
-    LineReader in{ByteReader(file, progress, size)};
-    Buffer* kw = keyword.get();
 
-    for (;;) {
-        in.skip_line();
-        if (!in.read_field(kw)) {
-            return;
+    bool read_key() {
+        if (!read_fields(4)) {
+            return false;
         }
-        if (known_keyword(kw)) {
-            ++recognised;
+        const std::string_view text = buffer_view(f_[0].get());
+        uint32_t number = 0;
+        if (!parse_key_number(f_[0].get(), &number)) {
+            problem("key number '" + shown(text) + "' is not hexadecimal" + left_out);
+            return true;
         }
-        if (buffer_matches(kw, "#") || buffer_matches(kw, ";#")) {
-            host.message_box("Tessary - Loading database", old_format_warning, MsgIcon::Warning,
-                             MsgButtons::Ok, MsgAnswer::Ok);
-            read_old_database(rec, in);
-            return;
+        add_new_key(number, f_[1].get(), f_[2].get(), f_[3].get());
+        return true;
+    }
+
+    // The first key with a number wins; a later one from the same file is said, while a key
+    // that an import finds already there is simply kept.
+    void add_new_key(uint32_t number, Buffer* name, Buffer* memo, Buffer* free_field) {
+        const KeyId id{0, number, 0};
+        if (add_key(rec_, id, name, memo, free_field) < 0 && find_key(rec_, id) >= first_new_row_) {
+            problem("key " + key_number_text(number) +
+                    " is also on an earlier line; this one is left out.");
         }
-        if (buffer_matches(kw, "KEY")) {
-            for (auto& b : f) {
-                if (!in.read_field(b.get())) {
-                    return;
+    }
+
+    // VALID, key, first day, last day: the dates of a key read from this file.
+    bool read_validity() {
+        if (!read_fields(3)) {
+            return false;
+        }
+        const std::string_view text = buffer_view(f_[0].get());
+        uint32_t number = 0;
+        if (text.size() != 6 || !parse_key_number(f_[0].get(), &number)) {
+            problem("key number '" + shown(text) + "' is not six hexadecimal digits" + left_out);
+            return true;
+        }
+        const int row = find_key(rec_, KeyId{0, number, 0});
+        if (row < 0) {
+            problem("there is no key " + shown(text) + " for these days" + left_out);
+            return true;
+        }
+        if (row < first_new_row_) {
+            return true;
+        }
+        std::optional<Day> days[2];
+        for (int i = 0; i < 2; ++i) {
+            const std::string_view day = buffer_view(f_[1 + i].get());
+            if (!day.empty() && !(days[i] = parse_day(day))) {
+                problem("'" + shown(day) + "' is not a day written YYYY-MM-DD" + left_out);
+                return true;
+            }
+        }
+        if (days[0] && days[1] && *days[1] < *days[0]) {
+            problem("the first day " + day_text(*days[0]) + " is after the last day " +
+                    day_text(*days[1]) + left_out);
+            return true;
+        }
+        set_key_validity(rec_, row, days[0], days[1]);
+        return true;
+    }
+
+    bool read_setting() {
+        Buffer* v = f_[0].get();
+        for (const NumberSetting& s : number_settings) {
+            if (matches(s.keyword)) {
+                if (!read_fields(1)) {
+                    return false;
                 }
+                const int64_t value = setting_number(v, s);
+                if (matches("COM")) {
+                    rec_.com_port = static_cast<uint32_t>(value);
+                } else if (matches("SCREENLOGLINES")) {
+                    rec_.screen_log_lines = static_cast<int32_t>(value);
+                } else {
+                    rec_.log_file_size = static_cast<int32_t>(value);
+                }
+                return true;
             }
-            uint32_t number = 0;
-            if (parse_key_number(f[0].get(), &number)) {
-                add_key(rec, KeyId{0, number, 0}, f[1].get(), f[2].get(), f[3].get());
-            }
         }
-        // Before the import test: an imported key keeps its dates.
-        if (read_validity_lines && buffer_matches(kw, "VALID")) {
-            read_validity(rec, in, f, first_new_row);
-        }
-        if (import_only) {
-            continue;
-        }
-        Buffer* v = f[0].get();
-        if (buffer_matches(kw, "COM")) {
-            if (!in.read_field(v)) {
-                return;
-            }
-            rec.com_port = static_cast<uint32_t>(parse_decimal(v));
-        }
-        if (buffer_matches(kw, "BOOL1")) {
-            if (!in.read_field(v)) {
-                return;
+        if (matches("BOOL1")) {
+            if (!read_fields(1)) {
+                return false;
             }
             uint32_t flags = static_cast<uint32_t>(buffer_parse_hex(v, 2));
-            rec.stored_view.toolbar = flags & 1;
-            rec.stored_view.status_bar = flags & 2;
-            rec.stored_view.log_window = flags & 4;
-            rec.stored_view.key_list = flags & 8;
-            rec.save_window_properties = flags & 16;
-            rec.rename_full_logs = flags & 32;
+            rec_.stored_view.toolbar = flags & 1;
+            rec_.stored_view.status_bar = flags & 2;
+            rec_.stored_view.log_window = flags & 4;
+            rec_.stored_view.key_list = flags & 8;
+            rec_.save_window_properties = flags & 16;
+            rec_.rename_full_logs = flags & 32;
+            return true;
         }
-        if (buffer_matches(kw, "WINDOW")) {
+        if (matches("WINDOW")) {
             // All four fields first: a rectangle cut short is not applied at all.
-            for (auto& b : f) {
-                if (!in.read_field(b.get())) {
+            if (!read_fields(4)) {
+                return false;
+            }
+            rec_.window_rect.left = parse_signed_decimal(f_[0].get());
+            rec_.window_rect.top = parse_signed_decimal(f_[1].get());
+            rec_.window_rect.right = parse_signed_decimal(f_[2].get());
+            rec_.window_rect.bottom = parse_signed_decimal(f_[3].get());
+            rec_.rect_present = true;
+            return true;
+        }
+        const bool log = matches("COLUMNSLOG");
+        const bool whole =
+            log ? read_widths(in_, v, rec_.log_widths) : read_widths(in_, v, rec_.key_widths);
+        (log ? rec_.log_widths_present : rec_.key_widths_present) = true;
+        if (!whole) {
+            problem("the line is cut short by the end of the file; the widths it lacks stay as "
+                    "they were.");
+        }
+        return whole;
+    }
+
+    // The leading digits of the field, within the setting's range. Anything but digits, or a
+    // number above the range, is said with the value taken instead.
+    int64_t setting_number(Buffer* field, const NumberSetting& s) {
+        const std::string_view text = buffer_view(field);
+        int64_t value = 0;
+        size_t digits = 0;
+        for (; digits < text.size() && text[digits] >= '0' && text[digits] <= '9'; ++digits) {
+            // Held just above the range, so that a number of any length cannot overflow.
+            value = std::min<int64_t>(value * 10 + (text[digits] - '0'), s.highest + 1);
+        }
+        const int64_t taken = std::min(value, s.highest);
+        const std::string instead = "; " + std::to_string(taken) + " is used instead.";
+        if (digits == 0 || digits < text.size()) {
+            problem(std::string(s.name) + " '" + shown(text) + "' is not a number" + instead);
+        } else if (value > s.highest) {
+            problem(std::string(s.name) + " " + shown(text) + " is out of range (0 to " +
+                    std::to_string(s.highest) + ")" + instead);
+        }
+        return taken;
+    }
+
+    // "#" (or ";#") begins the older format, on a line of text. Random bytes hold such lines
+    // too, so in a file that has shown binary bytes and no record yet it begins nothing. True
+    // when the rest of the file was read in the older format.
+    bool read_older_format(int64_t binary_before) {
+        in_.skip_line();
+        if (in_.binary != binary_before) {
+            problem("the line contains binary data; it is left out.");
+            return false;
+        }
+        if (!database_ && binary_before > 0) {
+            problem("the mark of the older format follows binary data; the line is left out.");
+            return false;
+        }
+        host_.message_box("Tessary - Loading database", old_format_warning, MsgIcon::Warning,
+                          MsgButtons::Ok, MsgAnswer::Ok);
+        read_old_database();
+        return true;
+    }
+
+    void read_old_database() {
+        for (;;) {
+            in_.skip_line();
+            line_ = in_.line;
+            if (!in_.read_field(f_[0].get())) {
+                if (buffer_remaining(f_[0].get()) != 0) {
+                    cut_short();
+                }
+                return;
+            }
+            if (buffer_remaining(f_[0].get()) == 0 || buffer_matches(f_[0].get(), ";") ||
+                buffer_matches(f_[0].get(), "#")) {
+                continue;
+            }
+            for (int i = 1; i < 5; ++i) {
+                if (!in_.read_field(f_[i].get())) {
+                    cut_short();
                     return;
                 }
             }
-            rec.window_rect.left = parse_signed_decimal(f[0].get());
-            rec.window_rect.top = parse_signed_decimal(f[1].get());
-            rec.window_rect.right = parse_signed_decimal(f[2].get());
-            rec.window_rect.bottom = parse_signed_decimal(f[3].get());
-            rec.rect_present = true;
-        }
-        if (buffer_matches(kw, "COLUMNSLOG")) {
-            read_widths(in, v, rec.log_widths);
-            rec.log_widths_present = true;
-        }
-        if (buffer_matches(kw, "COLUMNSKEY")) {
-            read_widths(in, v, rec.key_widths);
-            rec.key_widths_present = true;
-        }
-        if (buffer_matches(kw, "SCREENLOGLINES")) {
-            if (!in.read_field(v)) {
-                return;
-            }
-            rec.screen_log_lines = parse_decimal(v);
-        }
-        if (buffer_matches(kw, "LOGFILESIZE")) {
-            if (!in.read_field(v)) {
-                return;
-            }
-            rec.log_file_size = parse_decimal(v);
+            add_old_key();
         }
     }
-}
+
+    void add_old_key() {
+        // The older format had no memo; its second, first and fifth texts become the free field.
+        Buffer* free_field = f_[2].get();
+        buffer_append_text(free_field, "   ");
+        buffer_append(free_field, f_[1].get());
+        buffer_append_text(free_field, "   ");
+        buffer_append(free_field, f_[4].get());
+        const std::string_view text = buffer_view(f_[0].get());
+        uint32_t number = 0;
+        if (!parse_key_number(f_[0].get(), &number)) {
+            problem("key number '" + shown(text) + "' is not hexadecimal" + left_out);
+            return;
+        }
+        database_ = true;
+        auto memo = make_buffer(field_capacity);
+        add_new_key(number, f_[3].get(), memo.get(), free_field);
+    }
+
+    DatabaseRecord& rec_;
+    const bool import_only_;
+    const bool read_validity_lines_;
+    Host& host_;
+    const int first_new_row_;
+    std::optional<KeyListBulkChange> bulk_;
+    LineReader in_;
+    BufferPtr keyword_ = make_buffer(keyword_capacity);
+    BufferPtr f_[5];
+    // Where the line being read began.
+    int64_t line_ = 1;
+    // A line of a record was met: the file is a database, if a damaged one.
+    bool database_ = false;
+    ReadResult result_;
+};
 
 } // namespace
 
-int read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host,
-                  bool read_validity_lines, const ReadProgress& progress) {
-    int recognised = 0;
-    read_lines(rec, file, import_only, host, read_validity_lines, progress, recognised);
-    return recognised;
+ReadResult read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host,
+                         bool read_validity_lines, const ReadProgress& progress) {
+    return TsyReader(rec, file, import_only, host, read_validity_lines, progress).read();
+}
+
+std::string read_problems_text(const ReadResult& result, bool import_only) {
+    if (result.problem_count == 0) {
+        return {};
+    }
+    constexpr size_t listed_at_most = 10;
+    std::string text = "Some lines of this database couldn't be read as they are:\n\n";
+    const size_t listed = std::min(listed_at_most, result.problems.size());
+    for (size_t i = 0; i < listed; ++i) {
+        text += "Line " + std::to_string(result.problems[i].line) + ": " +
+                result.problems[i].reason + "\n";
+    }
+    if (result.problem_count > static_cast<int64_t>(listed)) {
+        text += "and " + std::to_string(result.problem_count - static_cast<int64_t>(listed)) +
+                " more\n";
+    }
+    return text + (import_only ? "\nThe lines left out were not imported."
+                               : "\nThe database was opened without the lines left out. Saving "
+                                 "it will remove them from the file and store the values used "
+                                 "instead.");
 }
 
 namespace {

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 struct Host;
 
@@ -15,15 +17,43 @@ struct Host;
 // Lets a load on another thread show its progress and be abandoned.
 using ReadProgress = std::function<bool(int64_t bytes_read, int64_t file_size)>;
 
+// A line the reader could not take as it stood: where it began (1 is the first line read) and
+// what was wrong with it and done about it, as one clause for a list ("key number 'zz' is not
+// hexadecimal; the line is left out").
+struct ReadProblem {
+    int64_t line = 0;
+    std::string reason;
+};
+
+// What a read found besides the database itself.
+struct ReadResult {
+    // Empty for a database. Otherwise why the file is none at all ("it contains binary data"):
+    // none of its lines is a key or a setting. What such a read put into the record is to be
+    // thrown away.
+    std::string not_a_database;
+    // The lines read otherwise than they stand, in file order: left out, or a number taken
+    // within its range. At most max_listed_problems; problem_count counts them all.
+    std::vector<ReadProblem> problems;
+    int64_t problem_count = 0;
+
+    bool is_database() const { return not_a_database.empty(); }
+};
+
+// Enough for any list shown to the user; a file of nothing but bad lines must not fill memory.
+constexpr size_t max_listed_problems = 1000;
+
 // Reads from the file's current position to its end into rec. With import_only, only KEY lines
 // (and the VALID lines of the keys they add) are taken and every setting stays as it was.
 // Without read_validity_lines, VALID lines are passed over as a reader that predates them did.
 // A file of the older format is announced with a warning box through host and then read as
-// such. Bad or cut-off input ends reading or skips the line concerned; what was read before
-// stays in rec. Returns how many lines began with a keyword the reader knows (comments
-// included): 0 means that nothing in the file looked like a database at all.
-int read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host,
-                  bool read_validity_lines = true, const ReadProgress& progress = {});
+// such. A bad line is left out and a number out of its range is brought within it, each noted
+// in the result; a file cut short ends reading. What was read before stays in rec.
+ReadResult read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host,
+                         bool read_validity_lines = true, const ReadProgress& progress = {});
+
+// The warning about a read's problems, one line each (the first ten, then "and N more"), with
+// what a save (or, for an import, the import) means for them. Empty when there were none.
+std::string read_problems_text(const ReadResult& result, bool import_only);
 
 // Writes the whole database from the file's current position in the current format. Succeeds
 // only if every write succeeded (else the first failure's cause); a failed write does not stop

@@ -156,6 +156,34 @@ TEST_F(Cli, ExitStatuses) {
     EXPECT_EQ(run("keys export db.tsy", "/dev/full").status, 74);
 }
 
+// What cannot be read is said: a file that is no database is refused, the bad lines of one that
+// is are listed, each line of the warning naming the file.
+TEST_F(Cli, UnreadableInputIsSaid) {
+    put("zeros.tsy", std::string(4096, '\0'));
+    put("bad.tsy", header + "COM\t4294967297\r\nKEY\t-1\tx\t\t\r\nKEY\t000001\tgood\t\t\r\n");
+    const std::string bad = "tessary-cli: bad.tsy: ";
+    struct Case {
+        const char* args;
+        int status;
+        std::string err;
+    } cases[] = {
+        {"keys list zeros.tsy", 65,
+         "tessary-cli: zeros.tsy: not a Tessary database: it contains binary data\n"},
+        {"keys list bad.tsy", 0,
+         bad + "Some lines of this database couldn't be read as they are:\n" + bad +
+             "Line 4: COM port 4294967297 is out of range (0 to 255); 255 is used instead.\n" +
+             bad + "Line 5: key number '-1' is not hexadecimal; the line is left out.\n" + bad +
+             "The database was opened without the lines left out. Saving it will remove them "
+             "from the file and store the values used instead.\n"},
+    };
+    for (const Case& c : cases) {
+        Result r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args;
+        EXPECT_EQ(r.err, c.err) << c.args;
+    }
+    EXPECT_EQ(run("keys list bad.tsy").out, "000001\tgood\t\t\t\t\n");
+}
+
 TEST_F(Cli, EverySubcommandHasHelp) {
     for (const char* words : {"keys list", "keys export", "keys import", "diff", "sync", "door",
                               "reset", "clear", "listen"}) {

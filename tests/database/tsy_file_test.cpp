@@ -62,7 +62,7 @@ class TsyFile : public ::testing::Test {
         put_file(bytes);
         File f = File::open_read(path());
         ASSERT_TRUE(f.is_open());
-        read_database(rec, f, import_only, host);
+        last_read = read_database(rec, f, import_only, host);
     }
 
     std::string write() {
@@ -102,6 +102,7 @@ class TsyFile : public ::testing::Test {
     fs::path dir_;
     DatabaseRecord rec;
     FakeHost host;
+    ReadResult last_read;
 };
 
 void expect_warning_once(const FakeHost& host) {
@@ -689,3 +690,101 @@ TEST_F(TsyFile, ALoadIsOneResetForTheViewAndAnImportInsertsRows) {
 }
 
 } // namespace
+
+// ---- What cannot be read is said ------------------------------------------------------------
+
+TEST_F(TsyFile, FilesWithoutAnyRecordAreNoDatabase) {
+    std::mt19937 rng(18);
+    std::string random(256 * 1024, '\0');
+    for (char& c : random) {
+        c = static_cast<char>(rng());
+    }
+    const struct {
+        const char* what;
+        std::string bytes;
+        const char* reason;
+    } cases[] = {
+        {"NUL bytes", std::string(4096, '\0'), "it contains binary data"},
+        {"random bytes", random, "it contains binary data"},
+        {"no keyword line", "hello\nworld; KEY\tCOM\n", "none of its lines is a key or a setting"},
+        {"comments only", header, "none of its lines is a key or a setting"},
+        {"nothing", "", "it is empty"},
+    };
+    for (const auto& c : cases) {
+        host.boxes.clear();
+        clear_key_list(rec);
+        read(c.bytes);
+        EXPECT_EQ(last_read.not_a_database, c.reason) << c.what;
+        EXPECT_EQ(last_read.problem_count, 0) << c.what;
+        EXPECT_EQ(key_row_count(rec), 0) << c.what;
+        EXPECT_TRUE(host.boxes.empty()) << c.what;
+    }
+}
+
+TEST_F(TsyFile, BadLinesAreLeftOutAndNumbersKeptInRange) {
+    const struct {
+        std::string line;
+        const char* reason;
+    } cases[] = {
+        {"KEY\tzzzzzz\tbad\t\t", "key number 'zzzzzz' is not hexadecimal; the line is left out."},
+        {"KEY\t-1\tbad\t\t", "key number '-1' is not hexadecimal; the line is left out."},
+        {"KEY\t000001\tagain\t\t", "key 000001 is also on an earlier line; this one is left out."},
+        {"VALID\t000001\t2026-13-01\t",
+         "'2026-13-01' is not a day written YYYY-MM-DD; the line is left out."},
+        {"VALID\t000009\t2026-01-01\t",
+         "there is no key 000009 for these days; the line is left out."},
+        {"VALID\t000001\t2026-03-02\t2026-03-01",
+         "the first day 2026-03-02 is after the last day 2026-03-01; the line is left out."},
+        {"VALID\t0001\t2026-03-02\t",
+         "key number '0001' is not six hexadecimal digits; the line is left out."},
+        {"COM\t4294967297", "COM port 4294967297 is out of range (0 to 255); 255 is used instead."},
+        {"LOGFILESIZE\t4294967295",
+         "log file size 4294967295 is out of range (0 to 2147483647); 2147483647 is used instead."},
+        {"SCREENLOGLINES\t12abc", "screen log size '12abc' is not a number; 12 is used instead."},
+        {"key\t000002\tlower case", "unknown keyword 'key'; the line is left out."},
+        {"\tno keyword", "the line has no keyword; it is left out."},
+        {std::string("K\0Y\t1", 5), "the line contains binary data; it is left out."},
+        {"KEY\t000003\tcut", "the line is cut short by the end of the file; it is left out."},
+    };
+    std::string file = header + "KEY\t000001\tgood\t\t\n\n";
+    for (const auto& c : cases) {
+        file += c.line + "\n";
+    }
+    file.pop_back(); // the last line has no line feed: cut short
+    read(file);
+    EXPECT_TRUE(last_read.is_database());
+    ASSERT_EQ(last_read.problems.size(), std::size(cases));
+    EXPECT_EQ(last_read.problem_count, static_cast<int64_t>(std::size(cases)));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(last_read.problems[i].line, static_cast<int64_t>(6 + i)) << cases[i].line;
+        EXPECT_EQ(last_read.problems[i].reason, cases[i].reason) << cases[i].line;
+    }
+    EXPECT_EQ(rows(), (std::vector<Row>{{"000001", "good", "", ""}}));
+    EXPECT_EQ(dates(rec, 0), "/");
+    EXPECT_EQ(rec.com_port, 255u);
+    EXPECT_EQ(rec.log_file_size, 2147483647);
+    EXPECT_EQ(rec.screen_log_lines, 12);
+}
+
+TEST_F(TsyFile, ProblemsAreListedTenAtMostWithWhatASaveDoes) {
+    std::string file = header + "COM\t300\n";
+    for (int i = 0; i < 12; ++i) {
+        file += "KEY\tzzzzzz\t\t\t\n";
+    }
+    read(file);
+    std::string listed = "Line 4: COM port 300 is out of range (0 to 255); 255 is used instead.\n";
+    for (int line = 5; line < 14; ++line) {
+        listed += "Line " + std::to_string(line) +
+                  ": key number 'zzzzzz' is not hexadecimal; the line is left out.\n";
+    }
+    const std::string intro = "Some lines of this database couldn't be read as they are:\n\n";
+    EXPECT_EQ(read_problems_text(last_read, false),
+              intro + listed +
+                  "and 3 more\n\nThe database was opened without the lines left out. "
+                  "Saving it will remove them from the file and store the values "
+                  "used instead.");
+    EXPECT_EQ(read_problems_text(last_read, true),
+              intro + listed + "and 3 more\n\nThe lines left out were not imported.");
+    read(worked_example);
+    EXPECT_EQ(read_problems_text(last_read, false), "");
+}

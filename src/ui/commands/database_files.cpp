@@ -76,6 +76,17 @@ void finish_opening(App& app) {
     com_port_step(app);
 }
 
+// After a file that is no database: an empty database without a name, so that no save can
+// write over that file, and no lock kept on it.
+void forget_file(App& app) {
+    app.database.file_name.clear();
+    app.database.file_name_offset = 0;
+    app.lock.release();
+    app.read_only = false;
+    clear_modified(app);
+    app.logger.start_log();
+}
+
 void show_load_progress(App& app, int64_t done, int64_t total) {
     const int per_mille =
         total > 0 ? static_cast<int>(std::min<int64_t>(done, total) * 1000 / total) : 0;
@@ -181,10 +192,18 @@ bool open_database_file(App& app, const FileChoice& choice, bool replacing) {
     app.loader.start(
         std::move(file), app.database,
         [&app](int64_t done, int64_t total) { show_load_progress(app, done, total); },
-        [&app](DatabaseRecord& loaded) {
+        [&app](DatabaseRecord& loaded, const ReadResult& read) {
+            if (!read.is_database()) {
+                set_loading(app, false);
+                report_read(app, app.database.file_name, read, false);
+                forget_file(app);
+                return;
+            }
             adopt_database(app.database, loaded);
             apply_window_properties(app);
             set_loading(app, false);
+            // The keys are in view behind the list of lines that are not.
+            report_read(app, app.database.file_name, read, false);
             remember_recent(app, app.database.file_name);
             finish_opening(app);
         });
@@ -196,7 +215,9 @@ void import_database(App& app) {
     if (!choice) {
         return;
     }
-    load_database(app, choice->path, true);
-    // Even a file whose keys were all present counts as a change: the user asked for one.
-    mark_modified(app);
+    // Even a file whose keys were all present counts as a change: the user asked for one. A file
+    // that could not be read, or is no database, added nothing.
+    if (load_database(app, choice->path, true)) {
+        mark_modified(app);
+    }
 }

@@ -18,8 +18,23 @@ namespace {
 
 const QString setting = QStringLiteral("view/select_presented_key");
 
-bool option_on() {
-    return QSettings().value(setting, false).toBool();
+// The window's own settings file, where recent files live too; a bare QSettings would name no
+// organisation and land in a folder of its own.
+bool option_on(App& app) {
+    if (app.settings) {
+        return app.settings->value(setting, false).toBool();
+    }
+    return QSettings(QStringLiteral("tessary"), QStringLiteral("tessary"))
+        .value(setting, false)
+        .toBool();
+}
+
+void set_option(App& app, bool on) {
+    if (app.settings) {
+        app.settings->setValue(setting, on);
+    } else {
+        QSettings(QStringLiteral("tessary"), QStringLiteral("tessary")).setValue(setting, on);
+    }
 }
 
 // The key number of a log row; -1 for door lines and texts that are not a key number.
@@ -36,7 +51,7 @@ int32_t log_row_key(const LogRow& row) {
 void select_presented_key(App& app, int log_row) {
     const LogRow* row = screen_log_row(app.screen_log, log_row);
     MainWindow* w = app.window.get();
-    if (!row || !w || !option_on()) {
+    if (!row || !w || !option_on(app)) {
         return;
     }
     const int32_t number = log_row_key(*row);
@@ -56,8 +71,8 @@ void select_presented_key(App& app, int log_row) {
 } // namespace
 
 void toggle_presented_key(App& app) {
-    const bool on = !option_on();
-    QSettings().setValue(setting, on);
+    const bool on = !option_on(app);
+    set_option(app, on);
     if (QAction* a = app.commands.action(CmdFollowPresentedKey)) {
         a->setChecked(on);
     }
@@ -65,7 +80,7 @@ void toggle_presented_key(App& app) {
 
 void watch_presented_keys(App& app, MainWindow& window) {
     if (QAction* a = app.commands.action(CmdFollowPresentedKey)) {
-        a->setChecked(option_on());
+        a->setChecked(option_on(app));
     }
     QObject::connect(
         window.log_model(), &QAbstractItemModel::rowsInserted, &window,

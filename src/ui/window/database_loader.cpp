@@ -34,11 +34,12 @@ void DatabaseLoader::start(File file, const DatabaseSettings& settings, Progress
     ticker_.start();
     tick();
     thread_ = std::thread([this, file = std::move(file)]() mutable {
-        read_database(*record_, file, false, host_, true, [this](int64_t read, int64_t size) {
-            bytes_read_.store(read, std::memory_order_relaxed);
-            file_size_.store(size, std::memory_order_relaxed);
-            return !cancel_.load(std::memory_order_relaxed);
-        });
+        read_ =
+            read_database(*record_, file, false, host_, true, [this](int64_t read, int64_t size) {
+                bytes_read_.store(read, std::memory_order_relaxed);
+                file_size_.store(size, std::memory_order_relaxed);
+                return !cancel_.load(std::memory_order_relaxed);
+            });
         file.close();
         finished_.store(true, std::memory_order_release);
         // Queued to this object: a load cancelled meanwhile finds loading_ false. The thread is
@@ -64,8 +65,9 @@ void DatabaseLoader::finish() {
     loading_ = false;
     std::unique_ptr<DatabaseRecord> record = std::move(record_);
     Done done = std::move(done_);
+    const ReadResult read = std::move(read_);
     progress_ = nullptr;
-    done(*record);
+    done(*record, read);
 }
 
 void DatabaseLoader::cancel() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "database/key_list.h"
+#include "database/tsy_file.h"
 #include "platform/file.h"
 
 #include <QObject>
@@ -23,8 +24,9 @@ class DatabaseLoader final : public QObject {
     // Told on the user-interface thread, every tick while a load runs, how many bytes of how
     // many have been read.
     using Progress = std::function<void(int64_t bytes_read, int64_t file_size)>;
-    // Given the record read, on the user-interface thread, once the read is complete.
-    using Done = std::function<void(DatabaseRecord& loaded)>;
+    // Given the record read and what the reader found besides, on the user-interface thread,
+    // once the read is complete.
+    using Done = std::function<void(DatabaseRecord& loaded, const ReadResult& read)>;
 
     explicit DatabaseLoader(Host& host);
     // Abandons a running load.
@@ -48,6 +50,8 @@ class DatabaseLoader final : public QObject {
     Host& host_;
     std::thread thread_;
     std::unique_ptr<DatabaseRecord> record_;
+    // Written by the reader's thread before finished_, read after the join.
+    ReadResult read_;
     std::atomic<int64_t> bytes_read_{0};
     std::atomic<int64_t> file_size_{0};
     std::atomic<bool> cancel_{false};

@@ -47,13 +47,32 @@ void show_load_error(App& app, const std::string& path, const File& file) {
                          MsgIcon::Error);
 }
 
+bool report_read(App& app, const std::string& path, const ReadResult& read, bool import) {
+    if (!read.is_database()) {
+        app.host.message_box(
+            loading_caption,
+            std::string(import ? "Nothing was imported." : "The database couldn't be loaded.") +
+                "\n\n'" + path + "' is not a Tessary database: " + read.not_a_database + ".",
+            MsgIcon::Error);
+        return false;
+    }
+    const std::string warning = read_problems_text(read, import);
+    if (!warning.empty()) {
+        app.host.message_box(loading_caption, warning, MsgIcon::Warning);
+    }
+    return true;
+}
+
 bool load_database(App& app, const std::string& path, bool import) {
     File file = File::open_read(path);
     if (!file.is_open()) {
         show_load_error(app, path, file);
         return false;
     }
-    read_database(app.database, file, import, app.host);
+    const ReadResult read = read_database(app.database, file, import, app.host);
+    if (!report_read(app, path, read, import)) {
+        return false;
+    }
     if (!import) {
         apply_window_properties(app);
     }

@@ -84,6 +84,7 @@ class DatabaseFilesTest : public QObject {
     void open_with_the_dialog_cancelled_changes_nothing();
     void open_of_an_unreadable_file_leaves_it_reset_and_named();
     void open_starts_the_link_on_the_port_of_the_file();
+    void a_file_that_is_no_database_is_refused_and_bad_lines_are_said();
     void import_adds_keys_keeps_settings_and_marks_modified();
     void import_of_present_keys_still_marks_modified();
     void save_writes_the_file_and_clears_the_flag();
@@ -188,6 +189,52 @@ void DatabaseFilesTest::open_of_an_unreadable_file_leaves_it_reset_and_named() {
               MsgIcon::Error);
     check_box(boxes[1], loading_caption, no_port_text, MsgIcon::Warning);
     QCOMPARE(read_file(path("gone.log")), log_lines({"Log started"}));
+}
+
+void DatabaseFilesTest::a_file_that_is_no_database_is_refused_and_bad_lines_are_said() {
+    const std::string a = path("a.tsy");
+    write_file(a, header + key_line("000001", "One"));
+    const std::string zeros = path("zeros.tsy");
+    write_file(zeros, std::string(4096, '\0'));
+    const std::string bad = path("bad.tsy");
+    write_file(bad, header + key_line("zzzzzz", "Bad") + key_line("000002", "Two"));
+    TestApp t("\"" + a + "\"");
+    t.host().clear_boxes();
+    t.host().push_file_choice(choice_of(zeros));
+    open_database(*t.app);
+    t.wait_loaded();
+    // No name is kept, so that no save can write over that file.
+    QVERIFY(t.app->database.file_name.empty());
+    QCOMPARE(key_row_count(t.app->database), 0);
+    QCOMPARE(t.window().windowTitle(), QStringLiteral("None - Tessary"));
+    const std::string refusal = "' is not a Tessary database: it contains binary data.";
+    QCOMPARE(t.boxes().size(), size_t(1));
+    check_box(t.boxes()[0], loading_caption,
+              "The database couldn't be loaded.\n\n'" + zeros + refusal, MsgIcon::Error);
+
+    t.host().clear_boxes();
+    t.host().push_file_choice(choice_of(zeros));
+    import_database(*t.app);
+    QVERIFY(!t.app->database.modified);
+    QCOMPARE(t.boxes().size(), size_t(1));
+    check_box(t.boxes()[0], loading_caption, "Nothing was imported.\n\n'" + zeros + refusal,
+              MsgIcon::Error);
+
+    t.host().clear_boxes();
+    t.host().push_file_choice(choice_of(bad));
+    open_database(*t.app);
+    t.wait_loaded();
+    QCOMPARE(t.app->database.file_name, bad);
+    QCOMPARE(key_row_count(t.app->database), 1);
+    std::vector<ShownBox> boxes = t.boxes();
+    QCOMPARE(boxes.size(), size_t(2));
+    check_box(boxes[0], loading_caption,
+              "Some lines of this database couldn't be read as they are:\n\nLine 4: key number "
+              "'zzzzzz' is not hexadecimal; the line is left out.\n\nThe database was opened "
+              "without the lines left out. Saving it will remove them from the file and store the "
+              "values used instead.",
+              MsgIcon::Warning);
+    check_box(boxes[1], loading_caption, no_port_text, MsgIcon::Warning);
 }
 
 void DatabaseFilesTest::open_starts_the_link_on_the_port_of_the_file() {
