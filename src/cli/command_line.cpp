@@ -26,7 +26,7 @@ const std::vector<SubcommandEntry>& subcommands() {
          "FILE.tsy [--csv|--json]",
          "Prints the keys of the database, one per line: key number, name, memo, free field,\n"
          "first and last day of validity, separated by tabs. Texts are printed in UTF-8.\n\n"
-         "  --csv            as CSV (key,name,memo,free)\n"
+         "  --csv            as CSV (key,name,memo,free,valid_from,valid_until)\n"
          "  --json           as a JSON array of objects\n",
          {"--csv", "--json"},
          1,
@@ -36,7 +36,8 @@ const std::vector<SubcommandEntry>& subcommands() {
          "FILE.tsy [--csv|--json]",
          "Writes the keys of the database to standard output as CSV (the default) or JSON,\n"
          "in UTF-8; Windows-1252 texts are converted.\n\n"
-         "  --csv            CSV with the header row key,name,memo,free (the default)\n"
+         "  --csv            CSV with the header row key,name,memo,free,valid_from,\n"
+         "                   valid_until (the default)\n"
          "  --json           a JSON array of objects\n",
          {"--csv", "--json"},
          1,

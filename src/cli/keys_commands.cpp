@@ -19,12 +19,14 @@ std::string json_day(const std::optional<Day>& day) {
     return day ? json_string(day_text(*day)) : "null";
 }
 
-// One line per key; a tab or line break cannot be in a stored text, so the columns stay apart.
+// One line per key; control characters are escaped, so the columns stay apart and a name cannot
+// steer the terminal.
 void write_text_list(const DatabaseRecord& db, std::ostream& out) {
     for (int row = 0; row < key_row_count(db); ++row) {
         const KeyRecord* k = key_row(db, row);
-        out << key_cell_text(db, row, 0) << '\t' << utf8_from_key_text(k->name) << '\t'
-            << utf8_from_key_text(k->memo) << '\t' << utf8_from_key_text(k->free_field) << '\t'
+        out << key_cell_text(db, row, 0) << '\t' << terminal_text(utf8_from_key_text(k->name))
+            << '\t' << terminal_text(utf8_from_key_text(k->memo)) << '\t'
+            << terminal_text(utf8_from_key_text(k->free_field)) << '\t'
             << day_or_empty(k->valid_from) << '\t' << day_or_empty(k->valid_until) << '\n';
     }
 }
@@ -57,7 +59,7 @@ int import_keys(const CliRequest& req, DatabaseRecord& db, std::ostream& out, st
     if (!plan.extra_columns.empty()) {
         err << "tessary-cli: " << name << ": columns ignored:";
         for (size_t i = 0; i < plan.extra_columns.size(); ++i) {
-            err << (i ? ", " : " ") << utf8_from_key_text(plan.extra_columns[i]);
+            err << (i ? ", " : " ") << terminal_text(utf8_from_key_text(plan.extra_columns[i]));
         }
         err << "\n";
     }

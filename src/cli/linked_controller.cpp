@@ -98,7 +98,8 @@ class EventPrinter final : public ScreenLogObserver {
                      << ", \"key\": " << json_string(key) << ", \"event\": " << json_string(event)
                      << ", \"highlight\": " << (r->highlight ? "true" : "false") << "}\n";
             } else {
-                out_ << r->time_text << '\t' << key << '\t' << event << '\n';
+                out_ << r->time_text << '\t' << terminal_text(key) << '\t' << terminal_text(event)
+                     << '\n';
             }
             out_.flush();
         }
@@ -160,7 +161,7 @@ void print_keys(std::ostream& out, const char* what, const std::vector<KeyId>& k
         if (name.empty() && k == master) {
             name = "(master key)";
         }
-        out << what << '\t' << key_number(k) << '\t' << name << '\n';
+        out << what << '\t' << key_number(k) << '\t' << terminal_text(name) << '\n';
     }
 }
 

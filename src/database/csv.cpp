@@ -5,6 +5,19 @@
 #include <algorithm>
 #include <unordered_map>
 
+namespace {
+
+// Where the line after the one holding `from` begins; the end of the text when none does.
+size_t start_of_next_line(std::string_view text, size_t from) {
+    size_t end = text.find_first_of("\r\n", from);
+    if (end == std::string_view::npos) {
+        return text.size();
+    }
+    return end + (text.substr(end, 2) == "\r\n" ? 2 : 1);
+}
+
+} // namespace
+
 std::vector<CsvRecord> csv_parse(std::string_view text) {
     if (text.starts_with(utf8_bom)) {
         text.remove_prefix(utf8_bom.size());
@@ -16,6 +29,7 @@ std::vector<CsvRecord> csv_parse(std::string_view text) {
     rec.line = 1;
     bool blank = true; // nothing at all since the record began
     size_t i = 0;
+    size_t record_start = 0;
     const size_t n = text.size();
 
     auto end_field = [&] {
@@ -30,6 +44,7 @@ std::vector<CsvRecord> csv_parse(std::string_view text) {
         rec = CsvRecord{};
         field.clear();
         rec.line = line;
+        record_start = i;
         blank = true;
     };
     // A line break at i (CR LF, LF or CR); returns its length, 0 if none.
@@ -70,7 +85,14 @@ std::vector<CsvRecord> csv_parse(std::string_view text) {
                 field.push_back(text[i++]);
             }
             if (!closed) {
+                // The quote swallowed the rest of the text: only the row that opened it is lost,
+                // and reading starts again on the line after that row's first line.
                 rec.unclosed_quote = true;
+                field.clear();
+                i = start_of_next_line(text, record_start);
+                line = rec.line + 1;
+                end_record();
+                continue;
             }
             // Anything between the closing quote and the next separator is kept, as spreadsheet
             // programs do.
@@ -100,7 +122,31 @@ std::vector<CsvRecord> csv_parse(std::string_view text) {
     return out;
 }
 
+namespace {
+
+// A spreadsheet takes a cell beginning with one of these as a formula.
+bool starts_formula(std::string_view text) {
+    return !text.empty() &&
+           std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+}
+
+// Apostrophes, then a formula character: such a cell went out with one apostrophe more.
+bool formula_guarded(std::string_view text) {
+    size_t quotes = text.find_first_not_of('\'');
+    return quotes != std::string_view::npos && starts_formula(text.substr(quotes));
+}
+
+} // namespace
+
 std::string csv_field(std::string_view text) {
+    // The apostrophe makes a spreadsheet show the text as it is; it is also put before a text that
+    // already begins with apostrophes and a formula character, so that import can take exactly
+    // one off and every text comes back as it went out.
+    std::string guarded;
+    if (formula_guarded(text)) {
+        guarded = "'" + std::string(text);
+        text = guarded;
+    }
     bool quote = text.find_first_of(",\"\r\n") != std::string_view::npos ||
                  (!text.empty() && (text.front() == ' ' || text.back() == ' '));
     if (!quote) {
@@ -154,6 +200,14 @@ namespace {
 enum Column { ColKey, ColName, ColMemo, ColFree, ColFrom, ColUntil, ColCount };
 constexpr const char* column_names[ColCount] = {"key",  "name",       "memo",
                                                 "free", "valid_from", "valid_until"};
+
+// A field's text as import reads it: the apostrophe csv_field put before it taken off again.
+std::string csv_cell_text(std::string_view field) {
+    if (field.starts_with('\'') && formula_guarded(field.substr(1))) {
+        field.remove_prefix(1);
+    }
+    return std::string(field);
+}
 
 // Empty: no limit. Otherwise exactly YYYY-MM-DD.
 bool parse_csv_day(const std::string& field, std::optional<Day>* day) {
@@ -232,7 +286,8 @@ CsvImportPlan plan_csv_import(std::string_view text, const DatabaseRecord& exist
         }
         auto cell = [&](Column c) -> std::string {
             size_t at = static_cast<size_t>(where[c]);
-            return where[c] >= 0 && at < rec.fields.size() ? rec.fields[at] : std::string();
+            return where[c] >= 0 && at < rec.fields.size() ? csv_cell_text(rec.fields[at])
+                                                           : std::string();
         };
         CsvKeyRow row;
         row.line = rec.line;
@@ -298,14 +353,18 @@ int apply_csv_import(DatabaseRecord& rec, const CsvImportPlan& plan, bool update
 }
 
 std::string keys_to_csv(const DatabaseRecord& rec, const std::vector<int>* rows) {
-    std::string out = csv_line({"key", "name", "memo", "free"});
+    std::string out = csv_line({"key", "name", "memo", "free", "valid_from", "valid_until"});
+    auto day_cell = [](const std::optional<Day>& day) {
+        return day ? day_text(*day) : std::string();
+    };
     auto one = [&](int row) {
         const KeyRecord* k = key_row(rec, row);
         if (!k) {
             return;
         }
         out += csv_line({key_cell_text(rec, row, 0), utf8_from_key_text(k->name),
-                         utf8_from_key_text(k->memo), utf8_from_key_text(k->free_field)});
+                         utf8_from_key_text(k->memo), utf8_from_key_text(k->free_field),
+                         day_cell(k->valid_from), day_cell(k->valid_until)});
     };
     if (rows) {
         for (int row : *rows) {

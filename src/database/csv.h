@@ -1,6 +1,6 @@
 // Keys exchanged as CSV (RFC 4180): quoted fields, CR LF between records, UTF-8 with or without
 // a byte-order mark, a header row naming the columns key, name, memo and free in any order
-// (and, for import, optionally valid_from and valid_until: the days of validity).
+// (and optionally valid_from and valid_until: the days of validity, empty for no limit).
 #pragma once
 
 #include "database/key_list.h"
@@ -20,9 +20,13 @@ struct CsvRecord {
 
 // Every record of the text, a leading byte-order mark dropped. A line break ends a record
 // outside quotes (CR LF, LF or a lone CR); inside quotes it belongs to the field. A quote inside
-// an unquoted field is taken as it is. Empty lines give no record.
+// an unquoted field is taken as it is. Empty lines give no record. A quoted field that runs to
+// the end of the text gives its record, marked unclosed_quote and without its fields, and
+// reading starts again on the line after that record's first line.
 std::vector<CsvRecord> csv_parse(std::string_view text);
 // One field, quoted when it holds a comma, a quote, a line break or leading/trailing spaces.
+// A text that a spreadsheet would run as a formula (one beginning with =, +, -, @, tab or CR,
+// after any apostrophes) goes out behind one more apostrophe.
 std::string csv_field(std::string_view text);
 // The fields joined by commas, ended by CR LF.
 std::string csv_line(const std::vector<std::string>& fields);
@@ -79,5 +83,5 @@ int apply_csv_import(DatabaseRecord& rec, const CsvImportPlan& plan, bool update
 // ---- Export -------------------------------------------------------------------------------
 
 // The header row and one row per key (the given rows in their order, or all rows when `rows`
-// is null), key texts in UTF-8 whatever they were stored as.
+// is null), key texts in UTF-8 whatever they were stored as, then the days of validity.
 std::string keys_to_csv(const DatabaseRecord& rec, const std::vector<int>* rows = nullptr);

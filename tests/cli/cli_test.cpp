@@ -84,9 +84,9 @@ TEST_F(Cli, KeysListAndExportInEachFormat) {
     } cases[] = {
         {"keys list db.tsy", "00a3f1\tCaretaker\tNight, \"late\"\tRoom 12\t\t\n"
                              "0104bc\tcaf\xc3\xa9\t\t\t2026-03-01\t2026-03-14\n"},
-        {"keys export db.tsy", "key,name,memo,free\r\n"
-                               "00a3f1,Caretaker,\"Night, \"\"late\"\"\",Room 12\r\n"
-                               "0104bc,caf\xc3\xa9,,\r\n"},
+        {"keys export db.tsy", "key,name,memo,free,valid_from,valid_until\r\n"
+                               "00a3f1,Caretaker,\"Night, \"\"late\"\"\",Room 12,,\r\n"
+                               "0104bc,caf\xc3\xa9,,,2026-03-01,2026-03-14\r\n"},
         {"keys list db.tsy --json",
          "[\n"
          "  {\"key\": \"00a3f1\", \"name\": \"Caretaker\", \"memo\": \"Night, \\\"late\\\"\", "
@@ -102,6 +102,13 @@ TEST_F(Cli, KeysListAndExportInEachFormat) {
         EXPECT_EQ(r.err, "") << c.args;
     }
     EXPECT_EQ(run("keys list db.tsy --csv").out, run("keys export db.tsy").out);
+}
+
+// A name cannot steer the terminal: text output shows its control characters as \xNN.
+TEST_F(Cli, ControlCharactersInNamesAreShownEscaped) {
+    put("esc.tsy", header + "KEY\t000001\t\x1b[2JRed\x7f\tC:\\xy\t\x81\r\n");
+    EXPECT_EQ(run("keys list esc.tsy").out,
+              "000001\t\\x1b[2JRed\\x7f\tC:\\x5cxy\t\\xc2\\x81\t\t\n");
 }
 
 // A wrong call, a missing file, a file in which nothing could be read, a full output and a
@@ -216,6 +223,16 @@ TEST_F(Cli, ImportRefusesBadRowsUnlessToldAndSavesTheGoodOnes) {
                                       "KEY\t0104bc\tcaf\xe9\t\t\r\n"
                                       "KEY\t000001\tNew\t\t\r\n"
                                       "VALID\t0104bc\t2026-03-01\t2026-03-14\r\n");
+}
+
+// A quote that is never closed loses its own row only, not the good rows after it.
+TEST_F(Cli, AnUnclosedQuoteLeavesTheRowsAfterItToImport) {
+    put("keys.csv", "key,name\r\n000001,\"Open\r\n000002,Two\r\n000003,Three\r\n");
+    Result r = run("keys import db.tsy keys.csv --good-rows-only");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "2 new, 0 already in the database (kept), 1 bad row(s) left out\n");
+    EXPECT_EQ(r.err, "keys.csv:2: a quoted field is not closed\n");
+    EXPECT_THAT(get("db.tsy"), HasSubstr("KEY\t000002\tTwo\t\t\r\nKEY\t000003\tThree\t\t\r\n"));
 }
 
 // An import writes the file: refused while a live program holds the database's lock, done over

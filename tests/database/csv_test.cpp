@@ -37,8 +37,8 @@ struct CsvTest : ::testing::Test {
 } // namespace
 
 // Every text goes out as UTF-8 and comes back as the same text: Windows-1252 bytes come back as
-// their UTF-8 reading.
-TEST_F(CsvTest, AwkwardTextsSurviveExportAndImport) {
+// their UTF-8 reading. The days of validity come back too.
+TEST_F(CsvTest, AwkwardTextsAndDaysSurviveExportAndImport) {
     struct Case {
         std::string stored, imported;
     } cases[] = {
@@ -55,6 +55,7 @@ TEST_F(CsvTest, AwkwardTextsSurviveExportAndImport) {
     for (const Case& c : cases) {
         add(number++, c.stored, c.stored, c.stored);
     }
+    set_key_validity(db, 1, parse_day("2026-03-01"), parse_day("2026-03-14"));
     CsvImportPlan plan = plan_csv_import(keys_to_csv(db), back);
     EXPECT_TRUE(plan.bad_rows.empty());
     ASSERT_EQ(apply_csv_import(back, plan, false), static_cast<int>(std::size(cases)));
@@ -62,13 +63,37 @@ TEST_F(CsvTest, AwkwardTextsSurviveExportAndImport) {
         for (int column = 1; column <= 3; ++column) {
             EXPECT_EQ(key_cell_text(back, row, column), cases[row].imported) << row;
         }
+        EXPECT_EQ(key_row(back, row)->valid_from, key_row(db, row)->valid_from) << row;
+        EXPECT_EQ(key_row(back, row)->valid_until, key_row(db, row)->valid_until) << row;
     }
 }
 
 TEST_F(CsvTest, ExportQuotesOnlyWhatNeedsIt) {
     add(0xa3f1, "Smith, \"J\"", "", "x");
     std::vector<int> rows = {0};
-    EXPECT_EQ(keys_to_csv(db, &rows), "key,name,memo,free\r\n00a3f1,\"Smith, \"\"J\"\"\",,x\r\n");
+    EXPECT_EQ(keys_to_csv(db, &rows), "key,name,memo,free,valid_from,valid_until\r\n"
+                                      "00a3f1,\"Smith, \"\"J\"\"\",,x,,\r\n");
+}
+
+// A spreadsheet shows the text rather than running it; import takes off only the apostrophe
+// that export put there.
+TEST_F(CsvTest, FormulaCellsGoOutBehindAnApostrophe) {
+    struct Case {
+        std::string text, field;
+    } cases[] = {
+        {"=1+2", "'=1+2"}, {"+49", "'+49"},     {"-5", "'-5"},     {"@x", "'@x"},
+        {"\tx", "'\tx"},   {"\rx", "\"'\rx\""}, {"''-5", "'''-5"}, {"'Brien", "'Brien"},
+        {"a=b", "a=b"},    {"'", "'"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(csv_field(c.text), c.field) << c.text;
+        if (c.text.find('\r') != std::string::npos) {
+            continue; // only the screen log's texts can hold one; key texts cannot
+        }
+        CsvImportPlan plan = plan_csv_import("key,name\n1," + c.field + "\n", back);
+        ASSERT_EQ(plan.rows.size(), 1u) << c.field;
+        EXPECT_EQ(plan.rows[0].name, c.text) << c.field;
+    }
 }
 
 // The header decides the columns; a byte-order mark, the case of the names and extra columns
@@ -103,7 +128,8 @@ TEST_F(CsvTest, EveryBadRowIsReportedWithItsLine) {
                                              " 4 ,padded key\n"
                                              "1,again\n"
                                              "\n"
-                                             "5,\"open",
+                                             "5,\"open\n"
+                                             "6,after\n",
                                          back);
     EXPECT_THAT(bad_rows(plan),
                 ElementsAre("3: the key number is not hexadecimal",
@@ -112,9 +138,10 @@ TEST_F(CsvTest, EveryBadRowIsReportedWithItsLine) {
                             "6: a field holds a line break", "8: a text is longer than 2000 bytes",
                             "10: the key number is on an earlier row too",
                             "12: a quoted field is not closed"));
-    ASSERT_EQ(plan.rows.size(), 2u);
+    ASSERT_EQ(plan.rows.size(), 3u);
     EXPECT_EQ(plan.rows[1].id.number, 4u);
     EXPECT_EQ(plan.rows[1].line, 9);
+    EXPECT_EQ(plan.rows[2].line, 13); // read again after the quote that never closed
 }
 
 TEST_F(CsvTest, ExistingKeysAreKeptOrUpdatedWhenAsked) {

@@ -75,3 +75,11 @@ TEST(ScreenLogCsv, RowsInOrderInUtf8) {
     std::vector<int> rows = {1};
     EXPECT_EQ(screen_log_to_csv(log, &rows), "key,event,time\r\n\" - \",caf\xc3\xa9,12:00:02\r\n");
 }
+
+// A spreadsheet must not run a log text as a formula.
+TEST(ScreenLogCsv, FormulaTextsGoOutBehindAnApostrophe) {
+    ScreenLog log;
+    screen_log_append(log, LogRow{"=HYPERLINK(\"x\")", "@SUM(1)", "12:00:01", false});
+    EXPECT_EQ(screen_log_to_csv(log),
+              "key,event,time\r\n\"'=HYPERLINK(\"\"x\"\")\",'@SUM(1),12:00:01\r\n");
+}

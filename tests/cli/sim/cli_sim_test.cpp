@@ -166,6 +166,16 @@ TEST_F(CliSim, DiffAndDryRunPrintTheDifferenceAndSendOnlyTheReadOut) {
     EXPECT_FALSE(fs::exists(path("db.tsy.lock")));
 }
 
+// A key name cannot steer the terminal: its control characters are printed as \xNN.
+TEST_F(CliSim, DiffShowsControlCharactersInNamesEscaped) {
+    std::string db = database;
+    db.replace(db.find("New tenant"), 10, "\x1b]0;owned\x07");
+    std::ofstream(path("db.tsy"), std::ios::binary) << db;
+    Result r = run({"diff", "db.tsy"});
+    EXPECT_EQ(r.out,
+              "add\t0000b1\t\\x1b]0;owned\\x07\nextra\t0badc0\t\nexpired\t0104bc\tContractor\n");
+}
+
 TEST_F(CliSim, SyncDeletesOrKeepsExtrasAddsAndVerifiesWithoutWritingTheFile) {
     Result kept = run({"sync", "db.tsy", "--keep-extras", "--verify"});
     EXPECT_EQ(kept.status, 0) << kept.err;

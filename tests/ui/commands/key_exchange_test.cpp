@@ -113,8 +113,9 @@ class KeyExchangeTest : public QObject {
             return save ? std::optional<std::string>(path) : std::nullopt;
         };
         dispatch_command(*t.app, CmdExportSelectedCsv);
-        QCOMPARE(read_file(path), std::string("key,name,memo,free\r\n000003,Zack,,\r\n"
-                                              "000001,Zoe,,\r\n"));
+        QCOMPARE(read_file(path),
+                 std::string("key,name,memo,free,valid_from,valid_until\r\n000003,Zack,,,,\r\n"
+                             "000001,Zoe,,,,\r\n"));
         if (qEnvironmentVariableIsSet("KEYSUI_SHOTS")) {
             w.find_field()->setText(QStringLiteral("a"));
             w.grab().save(qEnvironmentVariable("KEYSUI_SHOTS") + "/keysui-filter.png");
