@@ -198,12 +198,9 @@ TEST_F(LoggerTest, LaterRotationsInTheSameMinuteTakeNumberedNamesAndKeepTheLimit
     const std::string stem = (dir / "Office-upto-20030704-").string();
     write_bytes(stem + "9h05-2.log", 5); // a name taken by someone else is passed over
     logger.start_log();
-    // 12 lines fill a file: the 13th, 25th and 37th line each move the full one aside.
-    for (int i = 2; i <= 37; ++i) {
-        logger.add_log_line("k", "e", false);
-    }
-    clock.now.minute = 6;
-    for (int i = 38; i <= 49; ++i) {
+    // 12 lines fill a file: the 13th, 25th, 37th (9:05) and 49th (9:06) move the full one aside.
+    for (int i = 2; i <= 49; ++i) {
+        clock.now.minute = i < 38 ? 5 : 6;
         logger.add_log_line("k", "e", false);
     }
     for (const char* name : {"9h05.log", "9h05-3.log", "9h05-4.log", "9h06.log"}) {

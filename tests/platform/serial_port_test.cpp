@@ -139,14 +139,12 @@ TEST(SerialPort, OpensAPtyAtNineThousandSixHundredRaw) {
     EXPECT_EQ(tio.c_cc[VTIME], 0);
 }
 
-TEST(SerialPort, APtyRefusesLowLatencyAndServesAsUsual) {
+TEST(SerialPort, APtyRefusesLowLatencyAndOpensAsUsual) {
     Pty pty;
     SerialPort port;
     ASSERT_EQ(port.open(pty.path), PortOpenResult::Ok);
     EXPECT_TRUE(request_low_latency(port.fd())); // no serial settings on a pseudo-terminal
     EXPECT_FALSE(port.low_latency());
-    EXPECT_TRUE(port.write("r"));
-    EXPECT_EQ(pty.read_all(), "r");
 }
 
 TEST(SerialPort, ReadsReturnAtOnceWithZeroOrOneByte) {
