@@ -44,7 +44,8 @@ bool host_char(char c) {
            c == '.' || c == '_';
 }
 
-const char* const endpoint_form = "Type it as tcp:HOST:PORT, for example tcp:192.168.1.20:4001.";
+const char* const endpoint_form =
+    "Type it as tcp:HOST:PORT, for example tcp:192.168.1.20:4001.";
 
 QLineEdit* number_edit(int32_t value) {
     auto* edit = new QLineEdit(QString::number(value));
