@@ -217,6 +217,14 @@ void Link::note_identification(const std::string& line) {
     std::lock_guard lock(mutex_);
     ++identification_.count;
     identification_.line = line;
+    identification_.reset_round_trip_us = reset_round_trip_us_;
+    // A unit that announces itself again unasked (power came back) was timed by no reset.
+    reset_round_trip_us_.reset();
+}
+
+void Link::note_reset_round_trip(std::optional<uint32_t> round_trip_us) {
+    std::lock_guard lock(mutex_);
+    reset_round_trip_us_ = round_trip_us;
 }
 
 void Link::start(CommBody body) {

@@ -20,13 +20,27 @@ std::string controller_model(std::string_view line) {
     return std::string(line);
 }
 
+std::string echo_round_trip_text(uint32_t round_trip_us) {
+    const uint64_t tenths = (uint64_t{round_trip_us} + 50) / 100;
+    return "echo round trip " + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) +
+           " ms";
+}
+
+std::string test_result_text(std::string_view line, std::optional<uint32_t> round_trip_us) {
+    std::string model = controller_model(line);
+    if (round_trip_us && model != "RD-04") {
+        model += ", " + echo_round_trip_text(*round_trip_us);
+    }
+    return model;
+}
+
 ProbeAnswer identify_on(SerialIo& port, Clock& clock, uint32_t timeout_ms,
                         const std::atomic<bool>& cancel) {
     ProbeAnswer answer;
     // What the unit said before the reset belongs to whatever it was doing then.
     while (port.read_byte() >= 0) {
     }
-    send_reset(port, clock);
+    answer.reset_round_trip_us = send_reset(port, clock);
     const uint32_t start = clock.tick_ms();
     std::string line;
     for (;;) {

@@ -141,6 +141,8 @@ class Link {
     struct Identification {
         uint32_t count = 0;
         std::string line;
+        // From the reset before it: the time from its CR to the unit's first byte back.
+        std::optional<uint32_t> reset_round_trip_us;
     };
     Identification identification() const;
     // Request bits posted and not yet taken by the comm thread.
@@ -173,6 +175,7 @@ class Link {
     void count_acknowledgement();
     void count_received_byte() { bytes_received_.fetch_add(1, std::memory_order_relaxed); }
     void note_identification(const std::string& line);
+    void note_reset_round_trip(std::optional<uint32_t> round_trip_us);
     // Forgets requests and transfers: at a start and a restore, before post() may accept more.
     void forget_requests();
     // Wakes waiters on the change count.
@@ -208,6 +211,7 @@ class Link {
     int32_t transfer_acked_ = 0;
     std::string lost_text_; // what a command posted while the connection is lost is told
     Identification identification_;
+    std::optional<uint32_t> reset_round_trip_us_; // of the last reset sent
 
     int wake_fd_ = -1;
 

@@ -3,9 +3,34 @@
 #include "controller/controller_probe.h"
 #include "controller/link_steps.h"
 
+#include <chrono>
 #include <cstring>
+#include <poll.h>
 
 namespace {
+
+using ResetClock = std::chrono::steady_clock;
+
+// One of the reset's pauses. Until a first byte has come back it watches the line, timing the
+// unit's answer to the CR: an RD-03 echoes every byte, and that round trip, paid once per byte,
+// shows an adapter that holds received bytes back.
+void reset_pause(SerialIo& port, Clock& clock, bool watch, ResetClock::time_point sent,
+                 std::optional<uint32_t>& round_trip_us) {
+    const uint32_t start = clock.tick_ms();
+    if (watch && !round_trip_us) {
+        pollfd p{port.poll_fd(), POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(clock.real_wait_ms(reset_pause_ms))) > 0 &&
+            (p.revents & POLLIN)) {
+            const auto waited = ResetClock::now() - sent;
+            round_trip_us = static_cast<uint32_t>(
+                std::chrono::duration_cast<std::chrono::microseconds>(waited).count());
+        }
+    }
+    const uint32_t spent = clock.tick_ms() - start;
+    if (spent < reset_pause_ms) {
+        clock.sleep_ms(reset_pause_ms - spent);
+    }
+}
 
 const char* request_text(uint32_t bit) {
     switch (bit) {
@@ -71,16 +96,22 @@ void load_command(Link& link, const char* text) {
     c.last_tx_time = link.clock.tick_ms();
 }
 
-void send_reset(SerialIo& port, Clock& clock) {
+std::optional<uint32_t> send_reset(SerialIo& port, Clock& clock) {
+    // A byte already waiting would pass for the answer to the CR: then nothing is timed.
+    pollfd p{port.poll_fd(), POLLIN, 0};
+    const bool watch = p.fd >= 0 && ::poll(&p, 1, 0) == 0;
+    std::optional<uint32_t> round_trip_us;
+    const ResetClock::time_point sent = ResetClock::now();
     // The controller needs the pauses to take the CR and the "r" as separate events.
     port.write("\r");
-    clock.sleep_ms(reset_pause_ms);
+    reset_pause(port, clock, watch, sent, round_trip_us);
     port.write("r");
-    clock.sleep_ms(reset_pause_ms);
+    reset_pause(port, clock, watch, sent, round_trip_us);
+    return round_trip_us;
 }
 
 void send_reset_transmission(Link& link) {
-    send_reset(*link.comm.port, link.clock);
+    link.note_reset_round_trip(send_reset(*link.comm.port, link.clock));
     link.comm.last_tx_time = link.clock.tick_ms();
 }
 

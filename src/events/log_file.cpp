@@ -43,7 +43,7 @@ std::string log_file_name(std::string_view database_path) {
     return name;
 }
 
-std::string rotated_log_file_name(std::string_view database_path, const LocalTime& t) {
+std::string rotated_log_file_name(std::string_view database_path, const LocalTime& t, int number) {
     // What follows the cut is bounded, as the name was built in a fixed buffer.
     BufferPtr suffix = make_buffer(29);
     buffer_append_text(suffix.get(), "-upto-");
@@ -54,6 +54,10 @@ std::string rotated_log_file_name(std::string_view database_path, const LocalTim
     buffer_append_decimal(suffix.get(), t.hour, 0);
     buffer_push(suffix.get(), 'h');
     buffer_append_decimal(suffix.get(), t.minute, 2);
+    if (number > 1) {
+        buffer_push(suffix.get(), '-');
+        buffer_append_decimal(suffix.get(), number, 0);
+    }
     buffer_append_text(suffix.get(), ".log");
     std::string name(database_path.substr(0, extension_cut(database_path)));
     name += buffer_view(suffix.get());

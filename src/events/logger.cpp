@@ -68,15 +68,12 @@ void Logger::ensure_log_file() {
         // would be lost, so the next line goes to a file under the current name.
         close_log_file();
     }
-    const std::string rotated = rotated_log_file_name(db_.file_name, clock_.local_time());
     // 64-bit: a limit near the top of its 32-bit range must not wrap into "always full".
     const int64_t limit = static_cast<int64_t>(db_.log_file_size) * 1024;
     if (file_ && file_->size() + log_line_reserve >= limit) {
         close_log_file();
-        // A failure (for instance a rotated name taken earlier in the same minute) leaves the
-        // full file in place; it is reopened below and rotation is tried again next line.
         if (db_.rename_full_logs) {
-            rename_file(name, rotated);
+            move_full_log(name);
         } else {
             remove_file(name);
         }
@@ -93,6 +90,30 @@ void Logger::ensure_log_file() {
             report_once(log_open_error_caption, std::string(log_open_error_text) +
                                                     "\n\nFile: " + name +
                                                     "\nReason: " + opened.open_error().message());
+        }
+    }
+}
+
+void Logger::move_full_log(const std::string& name) {
+    const LocalTime now = clock_.local_time();
+    const std::string first = rotated_log_file_name(db_.file_name, now);
+    if (first != rotation_minute_) {
+        rotation_minute_ = first;
+        rotation_number_ = 1;
+    }
+    // A name taken (by an earlier rotation in this minute, or by anyone) moves on to the next
+    // number, and the count is kept so that a flood does not try every taken name each time.
+    // Any other failure, or a minute with every number used, leaves the full file in place: it
+    // is reopened and rotation is tried again before the next line.
+    for (; rotation_number_ <= max_rotated_log_number; ++rotation_number_) {
+        IoResult moved =
+            rename_file(name, rotated_log_file_name(db_.file_name, now, rotation_number_));
+        if (moved) {
+            ++rotation_number_;
+            return;
+        }
+        if (moved.error() != std::errc::file_exists) {
+            return;
         }
     }
 }

@@ -43,6 +43,8 @@ class Logger final : public LogSink {
     void add_line_on_ui(std::string_view key_text, std::string_view event_text, bool highlight);
     void write_line(const std::string& line);
     void close_log_file();
+    // Moves the full log file to the first free rotated name of this minute.
+    void move_full_log(const std::string& name);
     void report_once(const char* caption, const std::string& text);
 
     DatabaseRecord& db_;
@@ -53,6 +55,10 @@ class Logger final : public LogSink {
     // database still has that log name, whatever happened to the record in between.
     std::shared_ptr<File> file_;
     std::string file_path_;
+    // The first rotated name of the minute of the last rotation, and the number to try next
+    // within that minute.
+    std::string rotation_minute_;
+    int rotation_number_ = 1;
     LogFlusher flusher_;
 };
 

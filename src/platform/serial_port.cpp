@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -89,6 +90,21 @@ std::error_code apply_line_settings(int fd) {
 
 } // namespace
 
+std::error_code request_low_latency(int fd) {
+    serial_struct serial{};
+    if (ioctl(fd, TIOCGSERIAL, &serial) != 0) {
+        return errno_code(); // a pseudo-terminal has no such settings (ENOTTY or EINVAL)
+    }
+    if (serial.flags & ASYNC_LOW_LATENCY) {
+        return {};
+    }
+    serial.flags |= ASYNC_LOW_LATENCY;
+    if (ioctl(fd, TIOCSSERIAL, &serial) != 0) {
+        return errno_code();
+    }
+    return {};
+}
+
 FdChannel::~FdChannel() {
     FdChannel::close();
 }
@@ -137,6 +153,10 @@ PortOpenResult SerialPort::open(const std::string& path) {
         result.stage = PortOpenResult::SettingsFailed;
         return result;
     }
+    // A USB adapter otherwise holds received bytes for its latency timer (16 ms as a rule), and
+    // an RD-03 sends each byte only after the echo of the one before. A device that has no such
+    // mode is served as it is.
+    low_latency_ = !request_low_latency(fd);
     // Whatever waited in the device from before this open answers nothing of ours.
     tcflush(fd, TCIFLUSH);
     adopt(fd);
@@ -149,6 +169,7 @@ void SerialPort::close() {
         fd_ = -1;
         exclusive_ = false;
     }
+    low_latency_ = false;
     FdChannel::close();
 }
 

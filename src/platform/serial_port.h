@@ -89,10 +89,17 @@ class SerialPort final : public FdChannel {
     // is already closed again.
     PortOpenResult open(const std::string& path);
     void close() override;
+    // The device passes received bytes on at once rather than after its latency timer.
+    bool low_latency() const { return low_latency_; }
 
   private:
     bool exclusive_ = false; // TIOCEXCL was set and must be cleared before the close
+    bool low_latency_ = false;
 };
+
+// Asks a serial device to pass received bytes on at once (ASYNC_LOW_LATENCY): empty when it now
+// does, else why not — a device without the setting (a pseudo-terminal) or one that refused it.
+std::error_code request_low_latency(int fd);
 
 // The text for a failed open, as the comm thread shows it: the message for its stage, and what
 // the user can do about the cause — the group and command for a refused permission, the path

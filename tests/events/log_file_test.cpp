@@ -28,6 +28,10 @@ TEST(LogFileName, RotatedNameCarriesDateAndTime) {
               "/keys/Office-upto-20030704-9h05.log");
     EXPECT_EQ(rotated_log_file_name("/keys/Office.tsy", {2024, 11, 30, 23, 0, 59}),
               "/keys/Office-upto-20241130-23h00.log");
+    EXPECT_EQ(rotated_log_file_name("/keys/Office.tsy", {2003, 7, 4, 9, 5, 0}, 2),
+              "/keys/Office-upto-20030704-9h05-2.log");
+    EXPECT_EQ(rotated_log_file_name("/keys/Office.tsy", {2024, 11, 30, 23, 0, 0}, 9999),
+              "/keys/Office-upto-20241130-23h00-9999.log");
 }
 
 TEST(LogFileLine, PadsEachFieldToItsWidth) {

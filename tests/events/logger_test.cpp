@@ -192,19 +192,22 @@ TEST_F(LoggerTest, FullFileIsMovedToTheRotatedNameWhenRenamingIsOn) {
     EXPECT_EQ(read_all(log_path()), line("k", "e"));
 }
 
-TEST_F(LoggerTest, SecondRotationInTheSameMinuteKeepsAppendingToTheFullFile) {
+TEST_F(LoggerTest, LaterRotationsInTheSameMinuteTakeNumberedNamesAndKeepTheLimit) {
     db.log_file_size = 1;
     db.rename_full_logs = true;
-    write_bytes(rotated_path(), 5);
-    write_bytes(log_path(), 1000);
-    logger.add_log_line("k", "e", false);
-    // The rotated name was taken: the full file stays and receives the line.
-    EXPECT_EQ(fs::file_size(rotated_path()), 5u);
-    EXPECT_EQ(fs::file_size(log_path()), 1081u);
-    // A minute later the rotation goes through.
-    clock.now.minute = 6;
-    logger.add_log_line("k", "e", false);
-    EXPECT_EQ(fs::file_size(dir / "Office-upto-20030704-9h06.log"), 1081u);
+    const std::string stem = (dir / "Office-upto-20030704-").string();
+    write_bytes(stem + "9h05-2.log", 5); // a name taken by someone else is passed over
+    logger.start_log();
+    // 12 lines fill a file: the 13th, 25th, 37th (9:05) and 49th (9:06) move the full one aside.
+    for (int i = 2; i <= 49; ++i) {
+        clock.now.minute = i < 38 ? 5 : 6;
+        logger.add_log_line("k", "e", false);
+    }
+    for (const char* name : {"9h05.log", "9h05-3.log", "9h05-4.log", "9h06.log"}) {
+        EXPECT_EQ(fs::file_size(stem + name), 12u * 81u) << name;
+    }
+    EXPECT_EQ(fs::file_size(stem + "9h05-2.log"), 5u);
+    EXPECT_FALSE(fs::exists(stem + "9h06-2.log"));
     EXPECT_EQ(read_all(log_path()), log_file_line("2003/7/4 9:06", "k", "e"));
 }
 

@@ -139,6 +139,14 @@ TEST(SerialPort, OpensAPtyAtNineThousandSixHundredRaw) {
     EXPECT_EQ(tio.c_cc[VTIME], 0);
 }
 
+TEST(SerialPort, APtyRefusesLowLatencyAndOpensAsUsual) {
+    Pty pty;
+    SerialPort port;
+    ASSERT_EQ(port.open(pty.path), PortOpenResult::Ok);
+    EXPECT_TRUE(request_low_latency(port.fd())); // no serial settings on a pseudo-terminal
+    EXPECT_FALSE(port.low_latency());
+}
+
 TEST(SerialPort, ReadsReturnAtOnceWithZeroOrOneByte) {
     Pty pty;
     SerialPort port;

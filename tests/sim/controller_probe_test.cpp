@@ -45,6 +45,34 @@ TEST(ControllerProbe, EachModelIsNamedByItsIdentificationLine) {
     }
 }
 
+TEST(ControllerProbe, AnRd03IsTimedFromTheResetsCrToItsEcho) {
+    SimOptions o = model_options(SimModel::Rd03);
+    o.line_timing = true;
+    SimController sim(o);
+    ASSERT_TRUE(sim.start());
+    ProbeAnswer a = probe(sim.device());
+    ASSERT_EQ(a.kind, ProbeAnswer::Answered);
+    ASSERT_TRUE(a.reset_round_trip_us);
+    // At least the CR's way there and the echo's way back at 9600 baud; plausibly under 1 s.
+    EXPECT_GE(*a.reset_round_trip_us, 2000u);
+    EXPECT_LT(*a.reset_round_trip_us, 1'000'000u);
+}
+
+TEST(ControllerProbe, TestResultAddsTheEchoRoundTripForUnitsThatEcho) {
+    struct Case {
+        const char* line;
+        std::optional<uint32_t> round_trip_us;
+        const char* shown;
+    };
+    for (const Case& c :
+         {Case{"RD-03 V3.0", 1100, "RD-03, echo round trip 1.1 ms"},
+          Case{"RD-03 V3.0", 1149, "RD-03, echo round trip 1.1 ms"},
+          Case{"RD-07 V1", 16050, "RD-07 V1, echo round trip 16.1 ms"},
+          Case{"RD-03 V3.0", std::nullopt, "RD-03"}, Case{"RD-04 V3.0", 1100, "RD-04"}}) {
+        EXPECT_EQ(test_result_text(c.line, c.round_trip_us), c.shown);
+    }
+}
+
 TEST(ControllerProbe, OtherModelsAreShownByTheirWholeLine) {
     for (const char* line : {"RD-07 V1.2 beta", "RD-045 V1", "RD-0x"}) {
         EXPECT_EQ(controller_model(line), line);

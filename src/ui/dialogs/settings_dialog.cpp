@@ -470,7 +470,7 @@ void SettingsDialog::poll_test() {
     if (test_mode_ == TestMode::Link) {
         const Link::Identification id = app_.link.identification();
         if (id.count != seen_identifications_) {
-            end_test(QString::fromStdString(controller_model(id.line)));
+            end_test(QString::fromStdString(test_result_text(id.line, id.reset_round_trip_us)));
         } else if (timed_out || !app_.link.active()) {
             end_test(QStringLiteral("No answer"));
         }
@@ -480,7 +480,8 @@ void SettingsDialog::poll_test() {
         stop_worker();
         switch (worker_answer_.kind) {
         case ProbeAnswer::Answered:
-            end_test(QString::fromStdString(controller_model(worker_answer_.line)));
+            end_test(QString::fromStdString(
+                test_result_text(worker_answer_.line, worker_answer_.reset_round_trip_us)));
             break;
         case ProbeAnswer::OpenFailed:
             end_test(QString::fromStdString(worker_answer_.message));
