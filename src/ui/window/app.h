@@ -9,13 +9,13 @@
 #include "events/logger.h"
 #include "events/screen_log.h"
 #include "platform/clock.h"
+#include "platform/file_lock.h"
 #include "platform/port_binding.h"
 #include "sync/sync_thread.h"
 #include "ui/commands/command_table.h"
 #include "ui/dialogs/csv_import_dialog.h"
 #include "ui/host/qt_host.h"
 #include "ui/window/database_loader.h"
-#include "ui/window/database_lock.h"
 
 #include <QUrl>
 
@@ -54,7 +54,7 @@ struct App {
 
     // The lock of the open database; not held while it is open read-only, when Save is greyed
     // and the title says so.
-    DatabaseLock lock;
+    FileLock lock;
     bool read_only = false;
     // Recent files and the file dialogs' last folder. start_up takes the user's settings unless
     // a test has put its own here.

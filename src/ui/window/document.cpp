@@ -1,6 +1,5 @@
 #include "ui/window/document.h"
 
-#include "database/tsy_file.h"
 #include "platform/file.h"
 #include "ui/commands/controller_link.h"
 #include "ui/window/app.h"
@@ -45,19 +44,6 @@ void show_load_error(App& app, const std::string& path, const File& file) {
                          std::string(load_error_text) + "\n\nFile: " + path +
                              "\nReason: " + file.open_error().message(),
                          MsgIcon::Error);
-}
-
-bool load_database(App& app, const std::string& path, bool import) {
-    File file = File::open_read(path);
-    if (!file.is_open()) {
-        show_load_error(app, path, file);
-        return false;
-    }
-    read_database(app.database, file, import, app.host);
-    if (!import) {
-        apply_window_properties(app);
-    }
-    return true;
 }
 
 void com_port_step(App& app) {
