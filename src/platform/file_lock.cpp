@@ -109,18 +109,42 @@ void write_holder(int fd) {
     }
 }
 
-// The permission bits a lock file may have: never wider than the database's.
-mode_t lock_mode(const std::string& database) {
+// The permission bits a lock file may have (never wider than the database's), and the group
+// that shares the database: whoever may write the database may then take its lock file too.
+struct LockAccess {
+    mode_t mode = 0644;
+    gid_t group = static_cast<gid_t>(-1);
+};
+
+LockAccess lock_access(const std::string& database) {
     struct stat st {};
-    return ::stat(database.c_str(), &st) == 0 ? (st.st_mode & 0666) : 0644;
+    if (::stat(database.c_str(), &st) != 0) {
+        return {};
+    }
+    return {static_cast<mode_t>(st.st_mode & 0666), st.st_gid};
+}
+
+// A lock file of ours made or left wider than the database, or in another group, is brought in
+// line; a group this user is no member of stays as it was.
+void match_database(int fd, const LockAccess& access) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid()) {
+        return;
+    }
+    if (access.group != static_cast<gid_t>(-1) && st.st_gid != access.group) {
+        [[maybe_unused]] int changed = ::fchown(fd, static_cast<uid_t>(-1), access.group);
+    }
+    if ((st.st_mode & 0777 & ~access.mode) != 0) {
+        [[maybe_unused]] int changed = ::fchmod(fd, st.st_mode & access.mode);
+    }
 }
 
 // A lock file this user may read but not write: honoured while locked, else made afresh.
 Step test_foreign_lock_file(const std::string& path, LockHolder& holder) {
     int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        // Gone meanwhile, or never there in a folder that takes no new file: the rounds of
-        // acquire tell the two apart.
+        // Gone meanwhile (its holder let go: once more), or never there in a folder that takes
+        // no new file (the rounds of acquire run out, and the database itself is locked).
         return errno == ENOENT ? Step::Again : Step::NoLockFile;
     }
     Step step = Step::NoLockFile;
@@ -134,8 +158,10 @@ Step test_foreign_lock_file(const std::string& path, LockHolder& holder) {
     return step;
 }
 
-Step lock_file_step(const std::string& path, mode_t mode, int& fd_out, LockHolder& holder) {
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
+Step lock_file_step(const std::string& path, const LockAccess& access, int& fd_out,
+                    LockHolder& holder) {
+    int fd =
+        ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, access.mode);
     if (fd < 0) {
         return errno == EACCES ? test_foreign_lock_file(path, holder) : Step::NoLockFile;
     }
@@ -152,11 +178,7 @@ Step lock_file_step(const std::string& path, mode_t mode, int& fd_out, LockHolde
         ::close(fd);
         return Step::Again;
     }
-    struct stat st {};
-    // One left wider by an older program is narrowed when it is ours to change.
-    if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 0777 & ~mode) != 0) {
-        ::fchmod(fd, st.st_mode & mode);
-    }
+    match_database(fd, access);
     write_holder(fd);
     fd_out = fd;
     return Step::Locked;
@@ -239,7 +261,7 @@ FileLock::Outcome FileLock::acquire(const std::string& database_path) {
     Step step = Step::Again;
     // A few rounds at most: each Again means another process just changed the lock file.
     for (int round = 0; round < 8 && step == Step::Again; ++round) {
-        step = lock_file_step(path, lock_mode(wanted), fd, holder_);
+        step = lock_file_step(path, lock_access(wanted), fd, holder_);
     }
     if (step == Step::Again) {
         step = Step::NoLockFile;
