@@ -51,6 +51,9 @@ struct App {
     // Reads a database being opened on its own thread; the commands that need the database are
     // greyed while it runs.
     DatabaseLoader loader{host};
+    // Opens the file that Open, Import and Restore backup read; a test that hands out the bytes
+    // itself puts in its own.
+    std::function<File(const std::string& path)> open_for_loading = File::open_database;
 
     // The lock of the open database; not held while it is open read-only, when Save is greyed
     // and the title says so.
