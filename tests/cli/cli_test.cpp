@@ -220,8 +220,8 @@ TEST_F(Cli, ImportRespectsTheDatabaseLock) {
     EXPECT_FALSE(fs::exists(path("db.tsy.lock")));
 }
 
-// A folder the user may not write and a database file they may: a second program run by that
-// user (the window here stands in a child holding the lock) finds the database itself locked.
+// A folder the user may not write and a database file they may: where the first program run by
+// that user (a child holding the lock) has it open, the import finds the database itself locked.
 TEST_F(Cli, ImportRefusedWhereTheDatabaseItselfIsLocked) {
     if (getuid() != 0) {
         GTEST_SKIP() << "needs root to run as another user";

@@ -14,9 +14,7 @@
 #include <QTest>
 
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -35,44 +33,6 @@ std::string read_text(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
-
-// A FileLock taken by a child running as user nobody, kept until this object goes.
-struct OtherUserHolder {
-    pid_t pid = -1;
-    int keep[2] = {-1, -1};
-
-    FileLock::Outcome start(const std::string& database) {
-        int told[2];
-        if (::pipe(told) != 0 || ::pipe(keep) != 0) {
-            return FileLock::Outcome::Unavailable;
-        }
-        pid = ::fork();
-        if (pid == 0) {
-            char outcome = 'x';
-            if (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0) {
-                FileLock lock;
-                outcome = static_cast<char>('0' + static_cast<int>(lock.acquire(database)));
-                [[maybe_unused]] ssize_t n = ::write(told[1], &outcome, 1);
-                ::close(keep[1]);
-                n = ::read(keep[0], &outcome, 1);
-            }
-            ::_exit(0);
-        }
-        ::close(told[1]);
-        ::close(keep[0]);
-        char outcome = 'x';
-        const bool got = ::read(told[0], &outcome, 1) == 1;
-        ::close(told[0]);
-        return got && outcome >= '0' && outcome <= '2' ? FileLock::Outcome(outcome - '0')
-                                                       : FileLock::Outcome(-1);
-    }
-    ~OtherUserHolder() {
-        ::close(keep[1]);
-        if (pid > 0) {
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
-};
 
 } // namespace
 
@@ -207,21 +167,6 @@ class DatabaseLockTest : public QObject {
         FileLock second;
         QCOMPARE(second.acquire(database), FileLock::Outcome::HeldElsewhere);
         QCOMPARE(read_text(victim), std::string("mine\n"));
-    }
-
-    // A folder the user may not write, a database file they may: two programs run by that user
-    // exclude each other through the database file itself.
-    void second_holder_refused_where_no_lock_file_can_be_made() {
-        if (::getuid() != 0) {
-            QSKIP("needs root to run the holders as another user");
-        }
-        std::ofstream(database) << "KEY\t000001\tOne\t\t\r\n";
-        QCOMPARE(::chmod(dir.path().toLocal8Bit().constData(), 0755), 0);
-        QCOMPARE(::chmod(database.c_str(), 0666), 0);
-        OtherUserHolder first, second;
-        QCOMPARE(first.start(database), FileLock::Outcome::Locked);
-        QCOMPARE(second.start(database), FileLock::Outcome::HeldElsewhere);
-        QVERIFY(!QFile::exists(QString::fromStdString(lock_file_path(database))));
     }
 
     // Where neither a lock file nor the database can be locked nobody can hold the lock.
