@@ -41,15 +41,18 @@ struct StderrHost final : Host {
 };
 
 int open_failure(const std::string& path, const File& file, std::ostream& err) {
-    const int cause = file.open_error().value();
-    err << "tessary-cli: " << path << ": " << std::strerror(cause) << "\n";
-    return cause == EIO ? ExitIoError : ExitNoInput;
+    const std::error_code& cause = file.open_error();
+    err << "tessary-cli: " << path << ": " << cause.message() << "\n";
+    if (cause.category() == file_kind_category()) {
+        return ExitDataError;
+    }
+    return cause.value() == EIO ? ExitIoError : ExitNoInput;
 }
 
 } // namespace
 
 int load_database_file(DatabaseRecord& rec, const std::string& path, std::ostream& err) {
-    File file = File::open_read(path);
+    File file = File::open_database(path);
     if (!file.is_open()) {
         return open_failure(path, file, err);
     }

@@ -3,11 +3,11 @@
 #include "cli/database_input.h"
 #include "cli/exit_codes.h"
 #include "cli/json_text.h"
-#include "cli/lock_file.h"
 #include "core/text_encoding.h"
 #include "database/csv.h"
 #include "database/database_backup.h"
 #include "database/database_save.h"
+#include "platform/file_lock.h"
 
 namespace {
 
@@ -97,9 +97,9 @@ int import_keys(const CliRequest& req, DatabaseRecord& db, std::ostream& out, st
 int run_keys_command(const CliRequest& req, std::ostream& out, std::ostream& err) {
     // An import writes the file: never under a window that has it open and would later save
     // its own copy over it. Taken before the read, so that the file cannot change in between.
-    DatabaseLockFile lock;
+    FileLock lock;
     if (req.command == CliCommand::KeysImport && !req.dry_run &&
-        lock.acquire(req.database) == DatabaseLockFile::Outcome::HeldElsewhere) {
+        lock.acquire(req.database) == FileLock::Outcome::HeldElsewhere) {
         err << "tessary-cli: " << req.database << " is open in " << describe_holder(lock.holder())
             << "; close it there first. Nothing was imported.\n";
         return ExitTempFail;

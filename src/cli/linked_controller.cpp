@@ -2,11 +2,11 @@
 
 #include "cli/exit_codes.h"
 #include "cli/json_text.h"
-#include "cli/lock_file.h"
 #include "controller/link.h"
 #include "core/text_encoding.h"
 #include "events/log_file.h"
 #include "events/logger.h"
+#include "platform/file_lock.h"
 #include "platform/port_map.h"
 #include "platform/tcp_port.h"
 #include "sync/synchronize.h"
@@ -300,7 +300,7 @@ class Runner {
         }
         // A sync never writes the file, so a window that has it open does not stop it; the
         // lock, when free, is held so that a window opening the file meanwhile says who has it.
-        if (lock_.acquire(req_.database) == DatabaseLockFile::Outcome::HeldElsewhere) {
+        if (lock_.acquire(req_.database) == FileLock::Outcome::HeldElsewhere) {
             err_ << "tessary-cli: " << req_.database << " is open in "
                  << describe_holder(lock_.holder())
                  << "; the controller is synchronized with the file as last saved\n";
@@ -518,7 +518,7 @@ class Runner {
     DatabaseRecord* database_;
     std::ostream& out_;
     std::ostream& err_;
-    DatabaseLockFile lock_;
+    FileLock lock_;
     std::string device_;
     uint32_t port_ = 0;
     std::string name_;

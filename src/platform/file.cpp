@@ -70,6 +70,34 @@ bool remove_if_left_over(int folder_fd, const char* name) {
     return removed;
 }
 
+class FileKindCategory final : public std::error_category {
+  public:
+    const char* name() const noexcept override { return "file kind"; }
+    // The code is the file's S_IFMT bits.
+    std::string message(int kind) const override {
+        switch (static_cast<mode_t>(kind)) {
+        case S_IFIFO:
+            return "Not a regular file (a FIFO)";
+        case S_IFCHR:
+            return "Not a regular file (a character device)";
+        case S_IFBLK:
+            return "Not a regular file (a block device)";
+        case S_IFSOCK:
+            return "Not a regular file (a socket)";
+        default:
+            return "Not a regular file";
+        }
+    }
+};
+
+// 0 for a regular file, EISDIR for a folder, else the S_IFMT bits of file_kind_category.
+int kind_error(const struct stat& st) {
+    if (S_ISREG(st.st_mode)) {
+        return 0;
+    }
+    return S_ISDIR(st.st_mode) ? EISDIR : static_cast<int>(st.st_mode & S_IFMT);
+}
+
 } // namespace
 
 std::error_code make_error_code(FileRefusal refusal) {
@@ -114,6 +142,39 @@ File File::open_read(const std::string& path) {
         }
     }
     return File(fd, error);
+}
+
+File File::open_database(const std::string& path) {
+    struct stat st {};
+    // Looked at before it is opened: opening a device can have effects of its own.
+    if (::stat(path.c_str(), &st) != 0) {
+        return File(-1, errno);
+    }
+    int fd = -1;
+    if (kind_error(st) == 0) {
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            return File(-1, errno);
+        }
+        // Checked again on what was opened: the name may have changed hands in between.
+        if (::fstat(fd, &st) != 0) {
+            const int error = errno;
+            ::close(fd);
+            return File(-1, error);
+        }
+    }
+    const int kind = kind_error(st);
+    if (kind == 0) {
+        return File(fd, 0);
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    File refused(-1, kind);
+    if (kind != EISDIR) {
+        refused.open_error_ = std::error_code(kind, file_kind_category());
+    }
+    return refused;
 }
 
 File File::create(const std::string& path, unsigned mode) {
@@ -282,6 +343,11 @@ IoResult File::close() {
     int rc = ::close(fd_);
     fd_ = -1;
     return result_of(rc);
+}
+
+const std::error_category& file_kind_category() {
+    static const FileKindCategory category;
+    return category;
 }
 
 IoResult rename_file(const std::string& from, const std::string& to) {

@@ -48,7 +48,10 @@ class File {
     File& operator=(const File&) = delete;
 
     // A factory that fails gives a closed File whose open_error() says why.
-    static File open_read(const std::string& path);                    // existing file, read only
+    static File open_read(const std::string& path); // existing file, read only
+    // A database file, read only: opened without waiting (a FIFO would block the open until a
+    // writer came) and refused unless it is a regular file, open_error() then naming its kind.
+    static File open_database(const std::string& path);
     static File create(const std::string& path, unsigned mode = 0644); // truncated, write only
     static File open_append(const std::string& path); // created if missing, positioned at its end
     static File open_write(const std::string& path);  // existing file, write only, not truncated
@@ -92,6 +95,9 @@ class File {
     int fd_ = -1;
     std::error_code open_error_;
 };
+
+// The open_error() of a file that is no regular file (a folder gives EISDIR instead).
+const std::error_category& file_kind_category();
 
 IoResult rename_file(const std::string& from, const std::string& to); // fails if `to` exists
 IoResult remove_file(const std::string& path);

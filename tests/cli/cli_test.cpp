@@ -3,9 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "platform/file_lock.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,12 +61,14 @@ class Cli : public ::testing::Test {
         return s.str();
     }
     // Runs in the test's folder, so that file names in arguments are short.
-    // `as` goes before the program: another user's identity, for instance.
+    // Bounded in time: a program that hangs fails its test instead of stopping the run. `as`
+    // goes before the program (another user's identity, say).
     Result run(const std::string& args, const std::string& redirect_out = "",
                const std::string& as = "") const {
         std::string out = redirect_out.empty() ? "out.txt" : redirect_out;
-        std::string command = "cd '" + dir.string() + "' && " + as + " '" TESSARY_CLI "' " + args +
-                              " >" + out + " 2>err.txt";
+        std::string command = "cd '" + dir.string() + "' && " + as +
+                              " timeout -k 5 60 '" TESSARY_CLI "' " + args + " >" + out +
+                              " 2>err.txt";
         int raw = std::system(command.c_str());
         Result r;
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -236,15 +241,17 @@ TEST_F(Cli, AnUnclosedQuoteLeavesTheRowsAfterItToImport) {
 }
 
 // An import writes the file: refused while a live program holds the database's lock, done over
-// a lock left behind by a program that is gone.
+// a lock file that no live process locks, whatever it holds.
 TEST_F(Cli, ImportRespectsTheDatabaseLock) {
     put("keys.csv", "key,name\r\n000001,New\r\n");
     char host[256] = {};
     gethostname(host, sizeof host - 1);
     const std::string here = std::string("\n") + host + "\n";
-    int held = open(path("db.tsy.lock").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    int held = open(path("db.tsy.lock").c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
     ASSERT_GE(held, 0);
-    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    struct flock range {};
+    range.l_type = F_WRLCK;
+    ASSERT_EQ(fcntl(held, F_OFD_SETLK, &range), 0);
     const std::string holder = std::to_string(getpid()) + "\ntessary" + here;
     ASSERT_EQ(write(held, holder.data(), holder.size()), static_cast<ssize_t>(holder.size()));
     Result refused = run("keys import db.tsy keys.csv");
@@ -254,8 +261,7 @@ TEST_F(Cli, ImportRespectsTheDatabaseLock) {
     EXPECT_EQ(get("db.tsy"), database);
     close(held);
 
-    // No process runs under pid 2^22 + 1 (above the kernel's pid limit).
-    put("db.tsy.lock", "4194305\ntessary" + here);
+    put("db.tsy.lock", "");
     Result done = run("keys import db.tsy keys.csv");
     EXPECT_EQ(done.status, 0) << done.err;
     EXPECT_THAT(get("db.tsy"), HasSubstr("KEY\t000001\tNew"));
@@ -302,4 +308,50 @@ TEST_F(Cli, AnImportWithoutABackupSaysSoAndSaves) {
     EXPECT_EQ(done.err, "tessary-cli: db.tsy: no backup copy of the old file could be made: "
                         ".tessary-backups: Not a directory\n");
     EXPECT_THAT(get("db.tsy"), HasSubstr("KEY\t000001\tNew"));
+}
+
+// A folder the user may not write and a database file they may: where the first program run by
+// that user (a child holding the lock) has it open, the import finds the database itself locked.
+TEST_F(Cli, ImportRefusedWhereTheDatabaseItselfIsLocked) {
+    if (getuid() != 0) {
+        GTEST_SKIP() << "needs root to run as another user";
+    }
+    put("keys.csv", "key,name\r\n000001,New\r\n");
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(path("db.tsy").c_str(), 0666), 0);
+    int keep[2], told[2];
+    ASSERT_EQ(pipe(keep), 0);
+    ASSERT_EQ(pipe(told), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) == 0 && setuid(65534) == 0) {
+            FileLock lock;
+            char outcome = lock.acquire(path("db.tsy")) == FileLock::Outcome::Locked ? 'L' : 'x';
+            close(keep[1]);
+            [[maybe_unused]] ssize_t n = write(told[1], &outcome, 1);
+            n = read(keep[0], &outcome, 1);
+        }
+        _exit(0);
+    }
+    close(keep[0]);
+    close(told[1]);
+    char outcome = 0;
+    ASSERT_EQ(read(told[0], &outcome, 1), 1);
+    ASSERT_EQ(outcome, 'L');
+    Result refused = run("keys import db.tsy keys.csv", "",
+                         "setpriv --reuid=65534 --regid=65534 "
+                         "--clear-groups ");
+    close(keep[1]);
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(refused.status, 75) << refused.err;
+    EXPECT_THAT(refused.err, HasSubstr("db.tsy is open in another process"));
+    EXPECT_EQ(get("db.tsy"), database);
+}
+
+// Only a regular file is a database: a FIFO is refused at once instead of waiting for a writer.
+TEST_F(Cli, FifoIsNoDatabase) {
+    ASSERT_EQ(mkfifo(path("pipe.tsy").c_str(), 0600), 0);
+    Result r = run("keys list pipe.tsy");
+    EXPECT_EQ(r.status, 65);
+    EXPECT_EQ(r.err, "tessary-cli: pipe.tsy: Not a regular file (a FIFO)\n");
 }

@@ -2,7 +2,7 @@
 // "--hold-lock <database>". It keeps the lock until its standard input closes.
 #pragma once
 
-#include "ui/window/database_lock.h"
+#include "platform/file_lock.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -16,9 +16,8 @@ inline bool run_as_lock_holder(int argc, char** argv, int& exit_code) {
     if (argc != 3 || std::strcmp(argv[1], "--hold-lock") != 0) {
         return false;
     }
-    DatabaseLock lock;
-    const bool locked =
-        lock.acquire(QString::fromLocal8Bit(argv[2])) == DatabaseLock::Outcome::Locked;
+    FileLock lock;
+    const bool locked = lock.acquire(argv[2]) == FileLock::Outcome::Locked;
     std::printf("%s\n", locked ? "locked" : "refused");
     std::fflush(stdout);
     char line[64];

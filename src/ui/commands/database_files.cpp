@@ -30,22 +30,22 @@ QString qt_path(const std::string& path) {
 }
 
 std::string held_by(const App& app) {
-    return describe_holder(app.lock.holder()).toStdString();
+    return describe_holder(app.lock.holder());
 }
 
 // Takes the lock of a database about to be opened. When another program holds it the user may
 // open it read-only; false when they would rather leave it closed.
 bool claim_for_opening(App& app, const std::string& path, bool& read_only) {
     read_only = false;
-    switch (app.lock.acquire(qt_path(path))) {
-    case DatabaseLock::Outcome::Locked:
+    switch (app.lock.acquire(path)) {
+    case FileLock::Outcome::Locked:
         return true;
-    case DatabaseLock::Outcome::Unavailable:
-        // Where no lock file can be made nobody can hold one: the database opens as it always
-        // did. The database being closed gives up its own lock.
+    case FileLock::Outcome::Unavailable:
+        // Where neither a lock file nor the database can be locked nobody can hold the lock:
+        // the database opens as it always did. The database being closed gives up its own.
         app.lock.release();
         return true;
-    case DatabaseLock::Outcome::HeldElsewhere:
+    case FileLock::Outcome::HeldElsewhere:
         break;
     }
     const std::string text = "The database '" + path + "' is already open in " + held_by(app) +
@@ -105,6 +105,33 @@ void set_loading(App& app, bool loading) {
     }
 }
 
+// A FIFO or a device is no database at all: refused before anything of the open one is given up.
+bool refuse_non_database(App& app, const std::string& path) {
+    File probe = app.open_for_loading(path);
+    if (probe.is_open() || probe.open_error().category() != file_kind_category()) {
+        return false;
+    }
+    show_load_error(app, path, probe);
+    return true;
+}
+
+// The keys of a database read for Import that this one lacks, with their days of validity, in
+// the file's order: what reading the file into this database would have added.
+void add_imported_keys(DatabaseRecord& db, const DatabaseRecord& imported) {
+    BufferPtr name = make_buffer(key_text_capacity);
+    BufferPtr memo = make_buffer(key_text_capacity);
+    BufferPtr free_field = make_buffer(key_text_capacity);
+    for (int row = 0; row < key_row_count(imported); ++row) {
+        KeyId id;
+        read_key_row(imported, row, &id, name.get(), memo.get(), free_field.get());
+        const int added = add_key(db, id, name.get(), memo.get(), free_field.get());
+        const KeyRecord* record = key_row(imported, row);
+        if (added >= 0 && (record->valid_from || record->valid_until)) {
+            set_key_validity(db, added, record->valid_from, record->valid_until);
+        }
+    }
+}
+
 } // namespace
 
 bool save_database(App& app, const std::string& path) {
@@ -136,13 +163,13 @@ bool save_database_as(App& app) {
         return false;
     }
     // The lock moves to the new name; a file that another program holds is not written over.
-    switch (app.lock.acquire(qt_path(choice->path))) {
-    case DatabaseLock::Outcome::Locked:
+    switch (app.lock.acquire(choice->path)) {
+    case FileLock::Outcome::Locked:
         break;
-    case DatabaseLock::Outcome::Unavailable:
+    case FileLock::Outcome::Unavailable:
         app.lock.release();
         break;
-    case DatabaseLock::Outcome::HeldElsewhere:
+    case FileLock::Outcome::HeldElsewhere:
         app.host.message_box(saving_caption,
                              "The database couldn't be saved.\n\n'" + choice->path +
                                  "' is open in " + held_by(app) +
@@ -168,7 +195,42 @@ void open_database(App& app) {
     }
 }
 
+bool load_database(App& app, const std::string& path, bool import,
+                   std::function<void(DatabaseRecord& loaded)> take, std::function<void()> then,
+                   std::function<void()> refused) {
+    File file = app.open_for_loading(path);
+    if (!file.is_open()) {
+        show_load_error(app, path, file);
+        return false;
+    }
+    // The window stays usable while a large file is read; the rest follows once the keys are in.
+    set_loading(app, true);
+    app.loader.start(
+        std::move(file), app.database,
+        [&app](int64_t done, int64_t total) { show_load_progress(app, done, total); },
+        [&app, path, import, take = std::move(take), then = std::move(then),
+         refused = std::move(refused)](DatabaseRecord& loaded, const ReadResult& read) {
+            if (!read.is_database()) {
+                set_loading(app, false);
+                report_read(app, path, read, import);
+                if (refused) {
+                    refused();
+                }
+                return;
+            }
+            take(loaded);
+            set_loading(app, false);
+            // The keys are in view behind the list of lines that are not.
+            report_read(app, path, read, import);
+            then();
+        });
+    return true;
+}
+
 bool open_database_file(App& app, const FileChoice& choice, bool replacing) {
+    if (refuse_non_database(app, choice.path)) {
+        return false;
+    }
     bool read_only = false;
     if (!claim_for_opening(app, choice.path, read_only)) {
         return false;
@@ -182,34 +244,22 @@ bool open_database_file(App& app, const FileChoice& choice, bool replacing) {
     }
     app.read_only = read_only;
     take_file_name(app, choice);
-    File file = File::open_read(app.database.file_name);
-    if (!file.is_open()) {
-        show_load_error(app, app.database.file_name, file);
-        finish_opening(app);
-        return true;
-    }
     remove_save_leftovers(app.database.file_name);
-    // The window stays usable while a large file is read; the rest of the open follows once the
-    // keys are in.
-    set_loading(app, true);
-    app.loader.start(
-        std::move(file), app.database,
-        [&app](int64_t done, int64_t total) { show_load_progress(app, done, total); },
-        [&app](DatabaseRecord& loaded, const ReadResult& read) {
-            if (!read.is_database()) {
-                set_loading(app, false);
-                report_read(app, app.database.file_name, read, false);
-                forget_file(app);
-                return;
-            }
+    const bool loading = load_database(
+        app, app.database.file_name, false,
+        [&app](DatabaseRecord& loaded) {
             adopt_database(app.database, loaded);
             apply_window_properties(app);
-            set_loading(app, false);
-            // The keys are in view behind the list of lines that are not.
-            report_read(app, app.database.file_name, read, false);
+        },
+        [&app] {
             remember_recent(app, app.database.file_name);
             finish_opening(app);
-        });
+        },
+        // A save must never write over a file that is no database.
+        [&app] { forget_file(app); });
+    if (!loading) {
+        finish_opening(app);
+    }
     return true;
 }
 
@@ -218,9 +268,10 @@ void import_database(App& app) {
     if (!choice) {
         return;
     }
-    // Even a file whose keys were all present counts as a change: the user asked for one. A file
-    // that could not be read, or is no database, added nothing.
-    if (load_database(app, choice->path, true)) {
-        mark_modified(app);
-    }
+    load_database(
+        app, choice->path, true,
+        [&app](DatabaseRecord& loaded) { add_imported_keys(app.database, loaded); },
+        // Even a file whose keys were all present counts as a change: the user asked for one. A
+        // file that could not be read, or is no database, added nothing.
+        [&app] { mark_modified(app); });
 }

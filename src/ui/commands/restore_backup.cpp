@@ -7,6 +7,7 @@
 #include "ui/window/app.h"
 #include "ui/window/document.h"
 #include "ui/window/main_window.h"
+#include "ui/window/window_properties.h"
 
 namespace {
 const char* const restore_caption = "Tessary - Restore backup";
@@ -34,12 +35,20 @@ void restore_backup(App& app) {
     // As Open: the link and the log end before the key list is replaced.
     stop_link(app);
     app.logger.end_log();
-    reset_database(app.database);
-    load_database(app, backups[*chosen].path, false);
     // No file name: Save asks for one, and the database it came from stays as it is.
-    app.database.file_name.clear();
-    app.database.file_name_offset = 0;
-    mark_modified(app);
-    app.logger.start_log();
-    com_port_step(app);
+    reset_database(app.database);
+    const auto opened = [&app] {
+        mark_modified(app);
+        app.logger.start_log();
+        com_port_step(app);
+    };
+    if (!load_database(
+            app, backups[*chosen].path, false,
+            [&app](DatabaseRecord& loaded) {
+                adopt_database(app.database, loaded);
+                apply_window_properties(app);
+            },
+            opened, opened)) {
+        opened();
+    }
 }

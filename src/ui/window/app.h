@@ -9,13 +9,13 @@
 #include "events/logger.h"
 #include "events/screen_log.h"
 #include "platform/clock.h"
+#include "platform/file_lock.h"
 #include "platform/port_binding.h"
 #include "sync/sync_thread.h"
 #include "ui/commands/command_table.h"
 #include "ui/dialogs/csv_import_dialog.h"
 #include "ui/host/qt_host.h"
 #include "ui/window/database_loader.h"
-#include "ui/window/database_lock.h"
 
 #include <QUrl>
 
@@ -51,10 +51,13 @@ struct App {
     // Reads a database being opened on its own thread; the commands that need the database are
     // greyed while it runs.
     DatabaseLoader loader{host};
+    // Opens the file that Open, Import and Restore backup read; a test that hands out the bytes
+    // itself puts in its own.
+    std::function<File(const std::string& path)> open_for_loading = File::open_database;
 
     // The lock of the open database; not held while it is open read-only, when Save is greyed
     // and the title says so.
-    DatabaseLock lock;
+    FileLock lock;
     bool read_only = false;
     // A backup copy that could not be made is told once in a session: every save after it
     // would fail the same way.

@@ -1,6 +1,5 @@
 #include "ui/window/document.h"
 
-#include "database/tsy_file.h"
 #include "platform/file.h"
 #include "ui/commands/controller_link.h"
 #include "ui/window/app.h"
@@ -59,22 +58,6 @@ bool report_read(App& app, const std::string& path, const ReadResult& read, bool
     const std::string warning = read_problems_text(read, import);
     if (!warning.empty()) {
         app.host.message_box(loading_caption, warning, MsgIcon::Warning);
-    }
-    return true;
-}
-
-bool load_database(App& app, const std::string& path, bool import) {
-    File file = File::open_read(path);
-    if (!file.is_open()) {
-        show_load_error(app, path, file);
-        return false;
-    }
-    const ReadResult read = read_database(app.database, file, import, app.host);
-    if (!report_read(app, path, read, import)) {
-        return false;
-    }
-    if (!import) {
-        apply_window_properties(app);
     }
     return true;
 }

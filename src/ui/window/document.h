@@ -6,8 +6,11 @@
 #include "platform/file.h"
 #include "platform/host.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
+
+struct DatabaseRecord;
 
 struct App;
 
@@ -17,14 +20,18 @@ constexpr size_t max_file_name = 10000;
 // in double quotes ends at the next quote, otherwise the whole rest is the name). Loads it,
 // clears the modified flag, starts the log and runs the COM-port step. A blank text does nothing.
 void open_command_line_database(App& app, std::string_view command_line);
-// Reads the file into the key database (keys only when importing); a full load also applies
-// the window properties it carries. A file that cannot be opened, or that is no database, is
-// reported, changes nothing and gives false; lines read otherwise than they stand are listed in
-// a warning.
-bool load_database(App& app, const std::string& path, bool import);
 // After a read of path: the error box of a file that is no database (false), else the warning
 // listing the lines that were left out or corrected, if there were any (true).
 bool report_read(App& app, const std::string& path, const ReadResult& read, bool import);
+// Starts reading a database file on the loader's thread, the commands that need the database
+// greyed meanwhile. Once it is read, on the user-interface thread: `take` is given the record
+// read (to adopt its keys or add them), the commands come back, the lines read otherwise than
+// they stand are listed in a warning, then `then` runs. A file that is no database is reported
+// and `refused` runs instead (when given). A file that cannot be opened is reported, changes
+// nothing and gives false.
+bool load_database(App& app, const std::string& path, bool import,
+                   std::function<void(DatabaseRecord& loaded)> take, std::function<void()> then,
+                   std::function<void()> refused = {});
 // The box of a database file that cannot be opened for reading, with the file and the reason.
 void show_load_error(App& app, const std::string& path, const File& file);
 // Starts the comm thread on the database's COM port, or warns that the database names none.

@@ -14,6 +14,7 @@
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -87,6 +88,7 @@ class DatabaseFilesTest : public QObject {
     void a_file_that_is_no_database_is_refused_and_bad_lines_are_said();
     void import_adds_keys_keeps_settings_and_marks_modified();
     void import_of_present_keys_still_marks_modified();
+    void fifo_is_refused_by_open_and_import();
     void save_writes_the_file_and_clears_the_flag();
     void save_error_keeps_the_flag_and_cancels_the_prompt();
     void save_failing_halfway_keeps_the_old_file();
@@ -274,6 +276,9 @@ void DatabaseFilesTest::import_adds_keys_keeps_settings_and_marks_modified() {
 
     t.host().push_file_choice(choice_of(other));
     t.window().action(CmdImportDatabase)->trigger();
+    // Read on the loader's thread, as Open reads.
+    QVERIFY(t.app->loader.loading());
+    t.wait_loaded();
     DatabaseRecord& db = t.app->database;
     QCOMPARE(key_row_count(db), 2);
     QCOMPARE(cell(t.window().key_view()->model(), 0, 1), std::string("One"));
@@ -294,8 +299,31 @@ void DatabaseFilesTest::import_of_present_keys_still_marks_modified() {
     TestApp t("\"" + a + "\"");
     t.host().push_file_choice(choice_of(a));
     import_database(*t.app);
+    t.wait_loaded();
     QCOMPARE(key_row_count(t.app->database), 1);
     QVERIFY(t.app->database.modified);
+}
+
+// Only a regular file is a database: a FIFO, which would block an open until a writer came, is
+// refused at once, naming it. The alarm ends a test that would hang instead.
+void DatabaseFilesTest::fifo_is_refused_by_open_and_import() {
+    const std::string fifo = path("pipe.tsy");
+    QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
+    ::alarm(60);
+    TestApp t("\"" + fifo + "\"");
+    t.host().push_file_choice(choice_of(fifo));
+    import_database(*t.app);
+    t.wait_loaded();
+    ::alarm(0);
+    const std::vector<ShownBox> boxes = t.boxes();
+    QCOMPARE(boxes.size(), size_t(2));
+    for (const ShownBox& box : boxes) {
+        check_box(box, loading_caption,
+                  load_error_text + "\n\nFile: " + fifo + "\nReason: Not a regular file (a FIFO)",
+                  MsgIcon::Error);
+    }
+    QVERIFY(t.app->database.file_name.empty());
+    QVERIFY(!t.app->database.modified);
 }
 
 void DatabaseFilesTest::save_writes_the_file_and_clears_the_flag() {
@@ -441,6 +469,7 @@ void DatabaseFilesTest::modified_flag_life_cycle() {
     // An import sets it; a save clears it.
     t.host().push_file_choice(choice_of(a));
     import_database(*t.app);
+    t.wait_loaded();
     QVERIFY(db.modified);
     QVERIFY(save_database(*t.app, a));
     QVERIFY(!db.modified);

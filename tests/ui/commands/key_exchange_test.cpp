@@ -139,6 +139,9 @@ class KeyExchangeTest : public QObject {
         };
         t.host().push_answer(MsgAnswer::No); // if asked, the unsaved state is not saved
         dispatch_command(*t.app, CmdRestoreBackup);
+        // Read on the loader's thread, as Open reads.
+        QVERIFY(t.app->loader.loading());
+        t.wait_loaded();
         QCOMPARE(shown.size(), size_t(1));
         QCOMPARE(shown[0].key_count, 1);
         QVERIFY(backup_line(shown[0]).endsWith(QStringLiteral("    1 keys")));

@@ -1,7 +1,8 @@
 // A database read on its own thread: the window is usable while the file comes in, the status
 // bar says so, the commands that need the database are greyed until the keys are in, and
 // closing the window meanwhile abandons the load without a prompt. The file is a named pipe,
-// so that the test decides when the reader gets its bytes.
+// handed to the loader past the refusal of anything but a regular file, so that the test
+// decides when the reader gets its bytes.
 #include "../window_test_support.h"
 #include "ui/commands/commands.h"
 #include "ui/models/row_click_view.h"
@@ -19,10 +20,11 @@ const std::string head = ";              === Tessary 2.0 key list ===\r\nCOM\t0\
                          "KEY\t000001\tOne\t\t\r\n";
 
 struct Pipe {
-    explicit Pipe(const std::string& p) : path(p) {
+    Pipe(App& app, const std::string& p) : path(p) {
         mkfifo(path.c_str(), 0600);
         // Read-write, so that neither this open nor the reader's waits for the other end.
         fd = ::open(path.c_str(), O_RDWR);
+        app.open_for_loading = [](const std::string& name) { return File::open_read(name); };
     }
     ~Pipe() { close(); }
     void write(const std::string& bytes) {
@@ -52,7 +54,7 @@ class DatabaseLoaderTest : public QObject {
 
 void DatabaseLoaderTest::commandsWaitForTheKeysWhileTheWindowShowsProgress() {
     TestApp t;
-    Pipe pipe(dir.filePath("big.tsy").toStdString());
+    Pipe pipe(*t.app, dir.filePath("big.tsy").toStdString());
     pipe.write(head);
     QVERIFY(open_database_file(*t.app, FileChoice{pipe.path, pipe.path.rfind('/') + 1}));
     QVERIFY(t.app->loader.loading());
@@ -79,7 +81,7 @@ void DatabaseLoaderTest::commandsWaitForTheKeysWhileTheWindowShowsProgress() {
 
 void DatabaseLoaderTest::closingDuringALoadAbandonsItWithoutAPrompt() {
     TestApp t;
-    Pipe pipe(dir.filePath("half.tsy").toStdString());
+    Pipe pipe(*t.app, dir.filePath("half.tsy").toStdString());
     pipe.write(head);
     QVERIFY(open_database_file(*t.app, FileChoice{pipe.path, 0}));
     // A half-read database would otherwise count as changed (its window differs from the

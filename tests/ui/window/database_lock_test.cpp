@@ -1,7 +1,8 @@
 // The lock beside a database: a second holder in another process is reported with its pid,
-// program and host; a lock left by a crashed process is taken over; the lock file follows the
-// plain-text form that programs without Qt write too.
-#include "ui/window/database_lock.h"
+// program and host; a lock that no live process holds is taken over whatever its file holds;
+// where no lock file can be made the database file carries the lock; the lock file follows the
+// form that programs without Tessary's code take and honour too.
+#include "platform/file_lock.h"
 
 #include "ui/lock_holder_process.h"
 
@@ -13,13 +14,24 @@
 #include <QTest>
 
 #include <fcntl.h>
-#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <fstream>
 
 namespace {
 
-QString exe_name() {
-    return QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+std::string exe_name() {
+    return QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
+}
+
+std::string host_name() {
+    return QSysInfo::machineHostName().toStdString();
+}
+
+std::string read_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 } // namespace
@@ -28,92 +40,139 @@ class DatabaseLockTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir;
-    QString database;
+    std::string database;
     std::unique_ptr<LockHolderProcess> other;
+
+    std::string path(const char* name) { return dir.filePath(name).toStdString(); }
 
   private slots:
     void init() {
         QVERIFY(dir.isValid());
-        database = dir.filePath("door list.tsy");
+        database = path("door list.tsy");
         other = std::make_unique<LockHolderProcess>();
     }
     void cleanup() {
         other.reset();
-        QFile::remove(lock_file_path(database));
+        QFile::remove(QString::fromStdString(lock_file_path(database)));
+        QFile::remove(QString::fromStdString(database));
     }
 
     void second_holder_is_named_and_current_lock_kept() {
-        other->start(database);
-        DatabaseLock lock;
-        const QString mine = dir.filePath("mine.tsy");
-        QCOMPARE(lock.acquire(mine), DatabaseLock::Outcome::Locked);
-        QCOMPARE(lock.acquire(database), DatabaseLock::Outcome::HeldElsewhere);
-        QCOMPARE(lock.holder().pid, other->process.processId());
+        other->start(QString::fromStdString(database));
+        FileLock lock;
+        const std::string mine = path("mine.tsy");
+        QCOMPARE(lock.acquire(mine), FileLock::Outcome::Locked);
+        QCOMPARE(lock.acquire(database), FileLock::Outcome::HeldElsewhere);
+        QCOMPARE(lock.holder().pid, long(other->process.processId()));
         QCOMPARE(lock.holder().app_name, exe_name());
-        QCOMPARE(lock.holder().host_name, QSysInfo::machineHostName());
-        QCOMPARE(describe_holder(lock.holder()), QStringLiteral("process %1 (%2) on host %3")
-                                                     .arg(other->process.processId())
-                                                     .arg(exe_name(), QSysInfo::machineHostName()));
+        QCOMPARE(lock.holder().host_name, host_name());
+        QCOMPARE(describe_holder(lock.holder()),
+                 "process " + std::to_string(other->process.processId()) + " (" + exe_name() +
+                     ") on host " + host_name());
         // A refused Open or Save As leaves the database that is open locked.
         QVERIFY(lock.held());
         QCOMPARE(lock.database(), mine);
-        QVERIFY(QFile::exists(lock_file_path(mine)));
+        QVERIFY(QFile::exists(QString::fromStdString(lock_file_path(mine))));
     }
 
     void lock_goes_when_holder_closes_the_database() {
-        other->start(database);
+        other->start(QString::fromStdString(database));
         other->close_database();
-        QVERIFY(!QFile::exists(lock_file_path(database)));
-        DatabaseLock lock;
-        QCOMPARE(lock.acquire(database), DatabaseLock::Outcome::Locked);
+        QVERIFY(!QFile::exists(QString::fromStdString(lock_file_path(database))));
+        FileLock lock;
+        QCOMPARE(lock.acquire(database), FileLock::Outcome::Locked);
         lock.release();
         QVERIFY(!lock.held());
-        QVERIFY(!QFile::exists(lock_file_path(database)));
+        QVERIFY(!QFile::exists(QString::fromStdString(lock_file_path(database))));
     }
 
     void stale_lock_of_crashed_process_taken_over() {
-        other->start(database);
+        other->start(QString::fromStdString(database));
         other->crash();
-        QVERIFY(QFile::exists(lock_file_path(database)));
-        DatabaseLock lock;
-        QCOMPARE(lock.acquire(database), DatabaseLock::Outcome::Locked);
+        QVERIFY(QFile::exists(QString::fromStdString(lock_file_path(database))));
+        FileLock lock;
+        QCOMPARE(lock.acquire(database), FileLock::Outcome::Locked);
         QCOMPARE(lock.database(), database);
     }
 
-    // The form written for programs without Qt: pid, executable name and host name, one a line.
-    void lock_file_is_plain_text() {
-        DatabaseLock lock;
-        QCOMPARE(lock.acquire(database), DatabaseLock::Outcome::Locked);
-        QFile file(lock_file_path(database));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lines = file.readAll().split('\n');
-        QVERIFY(lines.size() >= 4);
-        QCOMPARE(lines[0], QByteArray::number(QCoreApplication::applicationPid()));
-        QCOMPARE(QString::fromUtf8(lines[1]), exe_name());
-        QCOMPARE(QString::fromUtf8(lines[2]), QSysInfo::machineHostName());
+    // No live process locks it: the text decides nothing, not even a live pid of this program.
+    void unlocked_lock_file_taken_over_whatever_it_holds_data() {
+        QTest::addColumn<std::string>("text");
+        QTest::newRow("empty") << std::string();
+        QTest::newRow("garbage") << std::string("\x7f"
+                                                "ELF\x02\x01\n\0\0 zz\n",
+                                                12);
+        QTest::newRow("this live process")
+            << std::to_string(::getpid()) + "\n" + exe_name() + "\n" + host_name() + "\n";
+    }
+    void unlocked_lock_file_taken_over_whatever_it_holds() {
+        QFETCH(std::string, text);
+        std::ofstream(lock_file_path(database), std::ios::binary) << text;
+        FileLock lock;
+        QCOMPARE(lock.acquire(database), FileLock::Outcome::Locked);
+        QCOMPARE(
+            read_text(lock_file_path(database)).substr(0, 1 + std::to_string(::getpid()).size()),
+            std::to_string(::getpid()) + "\n");
     }
 
-    // A lock written the documented way with POSIX calls alone is honoured.
-    void lock_written_without_qt_is_honoured() {
-        const QByteArray path = QFile::encodeName(lock_file_path(database));
-        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    void live_holder_honoured_whatever_its_lock_file_holds() {
+        other->start(QString::fromStdString(database));
+        std::ofstream(lock_file_path(database), std::ios::binary | std::ios::trunc) << "zz\n";
+        FileLock lock;
+        QCOMPARE(lock.acquire(database), FileLock::Outcome::HeldElsewhere);
+        QCOMPARE(describe_holder(lock.holder()), std::string("another process"));
+    }
+
+    // The form written for other programs: pid, executable name and host name, one a line.
+    void lock_file_is_plain_text() {
+        FileLock lock;
+        QCOMPARE(lock.acquire(database), FileLock::Outcome::Locked);
+        QCOMPARE(read_text(lock_file_path(database)),
+                 std::to_string(::getpid()) + "\n" + exe_name() + "\n" + host_name() + "\n");
+    }
+
+    // A lock taken the documented way with POSIX calls alone is honoured.
+    void lock_taken_without_tessary_is_honoured() {
+        const int fd = ::open(lock_file_path(database).c_str(), O_RDWR | O_CREAT, 0600);
         QVERIFY(fd >= 0);
-        QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
-        const QByteArray text = QByteArray::number(QCoreApplication::applicationPid()) + '\n' +
-                                exe_name().toUtf8() + '\n' + QSysInfo::machineHostName().toUtf8() +
-                                '\n';
-        QCOMPARE(::write(fd, text.constData(), size_t(text.size())), ssize_t(text.size()));
-        DatabaseLock lock;
-        QCOMPARE(lock.acquire(database), DatabaseLock::Outcome::HeldElsewhere);
-        QCOMPARE(lock.holder().pid, QCoreApplication::applicationPid());
+        struct flock range {};
+        range.l_type = F_WRLCK;
+        range.l_whence = SEEK_SET;
+        QCOMPARE(::fcntl(fd, F_OFD_SETLK, &range), 0);
+        const std::string text = "4711\nkeytool\n" + host_name() + "\n";
+        QCOMPARE(::write(fd, text.data(), text.size()), ssize_t(text.size()));
+        FileLock lock;
+        QCOMPARE(lock.acquire(database), FileLock::Outcome::HeldElsewhere);
+        QCOMPARE(describe_holder(lock.holder()), "process 4711 (keytool) on host " + host_name());
         ::close(fd);
     }
 
-    // Where no lock file can be made nobody can hold the lock: the database opens unlocked.
-    void folder_where_no_lock_file_can_be_made() {
-        DatabaseLock lock;
-        QCOMPARE(lock.acquire(dir.filePath("no such folder/keys.tsy")),
-                 DatabaseLock::Outcome::Unavailable);
+    // Neither followed nor wider than the database: a 600 database gets a 600 lock file, and a
+    // link planted at its name is left alone while the database file carries the lock.
+    void lock_file_never_followed_nor_wider() {
+        std::ofstream(database) << "KEY\t000001\tOne\t\t\r\n";
+        QCOMPARE(::chmod(database.c_str(), 0600), 0);
+        {
+            FileLock lock;
+            QCOMPARE(lock.acquire(database), FileLock::Outcome::Locked);
+            struct stat st {};
+            QCOMPARE(::stat(lock_file_path(database).c_str(), &st), 0);
+            QCOMPARE(st.st_mode & 0777, 0600u);
+        }
+        const std::string victim = path("victim");
+        std::ofstream(victim) << "mine\n";
+        QCOMPARE(::symlink(victim.c_str(), lock_file_path(database).c_str()), 0);
+        FileLock lock;
+        QCOMPARE(lock.acquire(database), FileLock::Outcome::Locked);
+        FileLock second;
+        QCOMPARE(second.acquire(database), FileLock::Outcome::HeldElsewhere);
+        QCOMPARE(read_text(victim), std::string("mine\n"));
+    }
+
+    // Where neither a lock file nor the database can be locked nobody can hold the lock.
+    void folder_where_nothing_can_be_locked() {
+        FileLock lock;
+        QCOMPARE(lock.acquire(path("no such folder/keys.tsy")), FileLock::Outcome::Unavailable);
         QVERIFY(!lock.held());
     }
 };

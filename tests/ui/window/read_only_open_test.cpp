@@ -120,7 +120,7 @@ class ReadOnlyOpenTest : public QObject {
         t.host().push_file_choice(choice_of(copy));
         QVERIFY(save_database_as(*t.app));
         QVERIFY(!t.app->read_only);
-        QCOMPARE(t.app->lock.database(), QString::fromStdString(copy));
+        QCOMPARE(t.app->lock.database(), copy);
         QCOMPARE(t.window().windowTitle(), QStringLiteral("copy.tsy - Tessary"));
         QCOMPARE(recent(t).first(), QString::fromStdString(copy));
     }
@@ -142,14 +142,26 @@ class ReadOnlyOpenTest : public QObject {
         t.wait_loaded();
         QCOMPARE(t.app->database.file_name, held);
         QCOMPARE(t.window().windowTitle(), QStringLiteral("held.tsy - Tessary"));
-        QCOMPARE(t.app->lock.database(), QString::fromStdString(held));
+        QCOMPARE(t.app->lock.database(), held);
         QCOMPARE(recent(t).first(), QString::fromStdString(held));
+    }
+
+    // A lock file that no live process locks is stale whatever it holds.
+    void garbage_lock_file_is_taken_over() {
+        other->close_database();
+        write_file(held + ".lock", "\x01\xff no pid here\n");
+        TestApp t(held);
+        for (const ShownBox& box : t.boxes()) {
+            QVERIFY2(box.text.find("already open") == std::string::npos, box.text.c_str());
+        }
+        QVERIFY(!t.app->read_only);
+        QCOMPARE(t.app->lock.database(), held);
     }
 
     void lock_goes_with_the_database() {
         other->close_database();
         TestApp t(held);
-        QCOMPARE(t.app->lock.database(), QString::fromStdString(held));
+        QCOMPARE(t.app->lock.database(), held);
         // Save As to another name moves the lock.
         t.host().push_file_choice(choice_of(mine));
         QVERIFY(save_database_as(*t.app));
