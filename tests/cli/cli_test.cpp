@@ -116,6 +116,7 @@ TEST_F(Cli, ExitStatuses) {
     noise[0] = '\xff';
     put("noise.tsy", noise);
     put("noise_with_key.tsy", noise + "\nKEY\t000012\tfound\t\t\n");
+    put("notes.txt", "tcp:nohost\n");
     struct Case {
         const char* args;
         int status;
@@ -139,6 +140,7 @@ TEST_F(Cli, ExitStatuses) {
         {"keys import db.tsy missing.csv", 66, "missing.csv"},
         {"sync db.tsy --delete-extras --device ./no-such-port", 69, "there is no device"},
         {"door A --device /dev/null", 74, "Couldn't set the COM parameters"},
+        {"door A --device notes.txt", 65, "notes.txt is a malformed port entry"},
     };
     for (const Case& c : cases) {
         Result r = run(c.args);

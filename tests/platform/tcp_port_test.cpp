@@ -1,5 +1,6 @@
 // TCP endpoints in the port folder: the entry's text, and the channel over loopback.
 #include "platform/tcp_port.h"
+#include "support/child_text.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -95,6 +97,45 @@ TEST(TcpPort, ARefusedConnectionIsAnAccessFailureWithItsCause) {
     EXPECT_EQ(r, PortOpenResult::AccessFailed);
     EXPECT_EQ(r.error, std::errc::connection_refused);
     EXPECT_FALSE(tcp.is_open());
+}
+
+// A name under .invalid never resolves; asked in a network namespace of its own, the lookup
+// sends nothing anywhere.
+TEST(TcpPort, AHostThatDoesNotResolveIsNamedAsNotFound) {
+    std::optional<std::string> text =
+        text_from_child([] { return unshare(CLONE_NEWNET) == 0; },
+                        [] {
+                            TcpPort tcp;
+                            PortOpenResult r = tcp.open({"nosuch.invalid", 4001});
+                            return std::to_string(r.stage) + " " + port_open_message(r);
+                        });
+    if (!text) {
+        GTEST_SKIP() << "no network namespace of its own to ask in";
+    }
+    EXPECT_EQ(*text, std::to_string(PortOpenResult::HostNotFound) +
+                         " Couldn't connect to the controller at nosuch.invalid:4001. Is the "
+                         "host name right?\nReason: Host not found: nosuch.invalid");
+}
+
+// A text file in the port folder that is not tcp:HOST:PORT is named as such, never opened as a
+// serial line.
+TEST(TcpPort, AMalformedEntryFileIsNamedWithTheFormItNeeds) {
+    char dir[] = "/tmp/tessary-tcp-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string entry = std::string(dir) + "/COM4";
+    for (const std::string& text :
+         {std::string("tcp:nohost\n"), std::string("COM3"), std::string(), std::string(600, 'x')}) {
+        std::ofstream(entry, std::ios::trunc) << text;
+        PortOpenResult opened;
+        EXPECT_FALSE(open_port_entry(entry, &opened)) << text;
+        EXPECT_EQ(port_open_message(opened),
+                  "Couldn't gain access to the COM port: " + entry +
+                      " is a malformed port entry.\nA port entry that is a file must hold "
+                      "tcp:HOST:PORT, for example tcp:192.168.1.20:4001.")
+            << text;
+    }
+    unlink(entry.c_str());
+    rmdir(dir);
 }
 
 } // namespace
