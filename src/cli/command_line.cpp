@@ -2,15 +2,68 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string_view>
 
 namespace {
+
+bool parse_port(const std::string& text, unsigned* port) {
+    if (text.empty() || text.size() > 3 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    unsigned n = static_cast<unsigned>(std::strtoul(text.c_str(), nullptr, 10));
+    if (n < 1 || n > 255) {
+        return false;
+    }
+    *port = n;
+    return true;
+}
+
+bool set_port(CliRequest& req, const std::string& value, std::string* error) {
+    unsigned port = 0;
+    if (!parse_port(value, &port)) {
+        *error = "--port needs a COM port number from 1 to 255, not '" + value + "'";
+        return false;
+    }
+    req.port = port;
+    return true;
+}
+
+bool set_device(CliRequest& req, const std::string& value, std::string* error) {
+    if (value.empty()) {
+        *error = "--device needs a value";
+        return false;
+    }
+    req.device = value;
+    return true;
+}
+
+// One option a subcommand takes: a switch sets its member, an option with a value (given as
+// --opt=value or as the next argument) goes through its setter.
+struct OptionEntry {
+    const char* name;
+    bool CliRequest::*flag = nullptr;
+    bool (*set_value)(CliRequest&, const std::string&, std::string* error) = nullptr;
+};
+
+const OptionEntry csv_option{"--csv", &CliRequest::csv};
+const OptionEntry json_option{"--json", &CliRequest::json};
+const OptionEntry update_option{"--update", &CliRequest::update};
+const OptionEntry good_rows_option{"--good-rows-only", &CliRequest::good_rows_only};
+const OptionEntry dry_run_option{"--dry-run", &CliRequest::dry_run};
+const OptionEntry keep_extras_option{"--keep-extras", &CliRequest::keep_extras};
+const OptionEntry delete_extras_option{"--delete-extras", &CliRequest::delete_extras};
+const OptionEntry verify_option{"--verify", &CliRequest::verify};
+const OptionEntry yes_option{"--yes", &CliRequest::yes};
+const OptionEntry port_option{"--port", nullptr, set_port};
+const OptionEntry device_option{"--device", nullptr, set_device};
 
 struct SubcommandEntry {
     CliCommand command;
     const char* words; // as typed: "keys list"
     const char* usage; // the arguments after the words
     const char* help;  // what it does, then its options
-    std::vector<std::string> flags;
+    std::vector<OptionEntry> options;
     int min_args;
     int max_args;
 };
@@ -28,7 +81,7 @@ const std::vector<SubcommandEntry>& subcommands() {
          "first and last day of validity, separated by tabs. Texts are printed in UTF-8.\n\n"
          "  --csv            as CSV (key,name,memo,free,valid_from,valid_until)\n"
          "  --json           as a JSON array of objects\n",
-         {"--csv", "--json"},
+         {csv_option, json_option},
          1,
          1},
         {CliCommand::KeysExport,
@@ -39,7 +92,7 @@ const std::vector<SubcommandEntry>& subcommands() {
          "  --csv            CSV with the header row key,name,memo,free,valid_from,\n"
          "                   valid_until (the default)\n"
          "  --json           a JSON array of objects\n",
-         {"--csv", "--json"},
+         {csv_option, json_option},
          1,
          1},
         {CliCommand::KeysImport,
@@ -55,7 +108,7 @@ const std::vector<SubcommandEntry>& subcommands() {
          "                   (without it they are kept as they are)\n"
          "  --good-rows-only import the good rows even when some rows are bad\n"
          "  --dry-run        say what would be imported and change nothing\n",
-         {"--csv", "--json", "--update", "--good-rows-only", "--dry-run"},
+         {csv_option, json_option, update_option, good_rows_option, dry_run_option},
          2,
          2},
         {CliCommand::Diff,
@@ -67,7 +120,7 @@ const std::vector<SubcommandEntry>& subcommands() {
          "for a key the controller holds outside its days of validity.\n"
          "Exit status 0 when they are equal, 1 when they differ, 2 on trouble (a controller\n"
          "that does not answer, a port in use, a read-out with a data problem).\n\n",
-         {"--port", "--device"},
+         {port_option, device_option},
          1,
          1},
         {CliCommand::Sync,
@@ -86,21 +139,22 @@ const std::vector<SubcommandEntry>& subcommands() {
          "  --delete-extras  delete them from the controller\n"
          "  --verify         read the controller back afterwards and compare; a difference\n"
          "                   is reported with its keys and exit status 74\n",
-         {"--dry-run", "--keep-extras", "--delete-extras", "--verify", "--port", "--device"},
+         {dry_run_option, keep_extras_option, delete_extras_option, verify_option, port_option,
+          device_option},
          1,
          1},
         {CliCommand::Door,
          "door",
          "A|B [FILE.tsy] [--port N|--device PATH]",
          "Opens door A or door B. Exit status 0 once the controller has answered.\n\n",
-         {"--port", "--device"},
+         {port_option, device_option},
          1,
          2},
         {CliCommand::Reset,
          "reset",
          "[FILE.tsy] [--port N|--device PATH]",
          "Resets the controller. Exit status 0 once it has answered.\n\n",
-         {"--port", "--device"},
+         {port_option, device_option},
          0,
          1},
         {CliCommand::Clear,
@@ -109,7 +163,7 @@ const std::vector<SubcommandEntry>& subcommands() {
          "Clears the controller's key memory. Refuses without --yes (exit status 64).\n"
          "Afterwards the first key presented at the controller becomes its master key.\n\n"
          "  --yes            really clear it\n",
-         {"--yes", "--port", "--device"},
+         {yes_option, port_option, device_option},
          0,
          1},
         {CliCommand::Listen,
@@ -119,7 +173,7 @@ const std::vector<SubcommandEntry>& subcommands() {
          "with the texts of the screen log, until interrupted (SIGINT or SIGTERM: exit\n"
          "status 0).\n\n"
          "  --json           one JSON object per line: time, key, event and highlight\n",
-         {"--json", "--port", "--device"},
+         {json_option, port_option, device_option},
          0,
          1},
     };
@@ -135,31 +189,155 @@ std::string usage_of(const SubcommandEntry& entry) {
     return std::string("usage: tessary-cli ") + entry.words + " " + entry.usage + "\n";
 }
 
-std::string program_usage() {
+// The usage lines of every subcommand whose words begin with `group` ("" for all of them).
+std::string usage_lines(std::string_view group) {
     std::string out;
     for (const SubcommandEntry& entry : subcommands()) {
-        out += (out.empty() ? "usage: " : "       ") + std::string("tessary-cli ") + entry.words +
-               " " + entry.usage + "\n";
+        if (std::string_view(entry.words).starts_with(group)) {
+            out += (out.empty() ? "usage: " : "       ") + std::string("tessary-cli ") +
+                   entry.words + " " + entry.usage + "\n";
+        }
     }
-    return out + "       tessary-cli --help | --version\n";
+    return out;
 }
 
-bool parse_port(const std::string& text, unsigned* port) {
-    if (text.empty() || text.size() > 3 ||
-        text.find_first_not_of("0123456789") != std::string::npos) {
+std::string program_usage() {
+    return usage_lines("") + "       tessary-cli --help | --version\n";
+}
+
+std::string keys_group_help() {
+    return usage_lines("keys ") +
+           "\nThe keys of a database, read or added without a window. Each subcommand has its\n"
+           "own --help.\n\n"
+           "  list             prints the keys of the database, one per line\n"
+           "  export           writes the keys to standard output as CSV or JSON\n"
+           "  import           adds the keys of a CSV file to the database and saves it\n"
+           "  --help           this text\n";
+}
+
+bool is_help(const std::string& arg) {
+    return arg == "--help" || arg == "-h";
+}
+
+// Which subcommand the first words name; *at is set to the number of words it took.
+const SubcommandEntry* find_subcommand(const std::vector<std::string>& args, size_t* at) {
+    for (const SubcommandEntry& s : subcommands()) {
+        std::string words = s.words;
+        bool two = words.find(' ') != std::string::npos;
+        std::string typed = two && args.size() >= 2 ? args[0] + " " + args[1] : args[0];
+        if (typed == words) {
+            *at = two ? 2 : 1;
+            return &s;
+        }
+    }
+    return nullptr;
+}
+
+// Options as the GNU tools take them: --opt=value or --opt value, and "--" ends the options.
+// Only the subcommand's own options are known; anything else is refused by its name.
+bool read_arguments(const SubcommandEntry& entry, const std::vector<std::string>& args, size_t at,
+                    CliRequest& req, std::vector<std::string>& positional, std::string* error) {
+    for (size_t i = at; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (is_help(a)) {
+            req.help = true;
+            return true;
+        }
+        if (a == "--") {
+            positional.insert(positional.end(), args.begin() + static_cast<long>(i) + 1,
+                              args.end());
+            return true;
+        }
+        if (a.size() < 2 || a[0] != '-') { // "-" alone is standard input
+            positional.push_back(a);
+            continue;
+        }
+        const size_t equals = a.find('=');
+        const std::string name = a.substr(0, equals);
+        auto option = std::find_if(entry.options.begin(), entry.options.end(),
+                                   [&](const OptionEntry& o) { return name == o.name; });
+        if (option == entry.options.end()) {
+            *error = "unknown option '" + name + "'";
+            return false;
+        }
+        if (option->flag) {
+            if (equals != std::string::npos) {
+                *error = name + " takes no value";
+                return false;
+            }
+            req.*(option->flag) = true;
+            continue;
+        }
+        if (equals == std::string::npos && i + 1 >= args.size()) {
+            *error = name + " needs a value";
+            return false;
+        }
+        const std::string value = equals == std::string::npos ? args[++i] : a.substr(equals + 1);
+        if (!option->set_value(req, value, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The rules between options and arguments; fills in the request's files and door.
+bool check_request(const SubcommandEntry& entry, CliRequest& req,
+                   std::vector<std::string>& positional, std::string* error) {
+    const size_t count = positional.size();
+    if (count < static_cast<size_t>(entry.min_args) ||
+        count > static_cast<size_t>(entry.max_args)) {
+        *error = count < static_cast<size_t>(entry.min_args) ? "missing arguments"
+                                                             : "too many arguments";
         return false;
     }
-    unsigned n = static_cast<unsigned>(std::strtoul(text.c_str(), nullptr, 10));
-    if (n < 1 || n > 255) {
+    if (req.csv && req.json) {
+        *error = "--csv and --json exclude each other";
         return false;
     }
-    *port = n;
+    if (req.command == CliCommand::KeysImport && req.json) {
+        *error = "keys import reads CSV only";
+        return false;
+    }
+    if (req.keep_extras && req.delete_extras) {
+        *error = "--keep-extras and --delete-extras exclude each other";
+        return false;
+    }
+    if (req.port && !req.device.empty()) {
+        *error = "--port and --device exclude each other";
+        return false;
+    }
+    if (req.command == CliCommand::Door) {
+        const std::string& door = positional[0];
+        if (door != "A" && door != "B" && door != "a" && door != "b") {
+            *error = "door needs A or B, not '" + door + "'";
+            return false;
+        }
+        req.door = static_cast<char>(door[0] & ~0x20);
+        positional.erase(positional.begin());
+    }
+    if (req.command == CliCommand::Clear && !req.yes) {
+        *error = "clear empties the controller's key memory: give --yes to do it";
+        return false;
+    }
+    if (!positional.empty()) {
+        req.database = positional[0];
+    }
+    if (positional.size() > 1) {
+        req.input = positional[1];
+    }
+    if (needs_controller(req.command) && req.database.empty() && !req.port && req.device.empty()) {
+        *error = "say which controller: FILE.tsy, --port N or --device PATH";
+        return false;
+    }
     return true;
 }
 
 } // namespace
 
 std::string help_text(CliCommand command) {
+    if (command == CliCommand::Keys) {
+        return keys_group_help();
+    }
     for (const SubcommandEntry& entry : subcommands()) {
         if (entry.command == command) {
             std::string out = usage_of(entry) + "\n" + entry.help;
@@ -187,29 +365,19 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& args) {
         result.error = "no subcommand given";
         return result;
     }
-    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    if (is_help(args[0]) || args[0] == "help" || args[0] == "--version") {
         result.request = CliRequest{};
-        result.request->command = CliCommand::Help;
+        result.request->command = args[0] == "--version" ? CliCommand::Version : CliCommand::Help;
         return result;
     }
-    if (args[0] == "--version") {
+    if (args[0] == "keys" && args.size() >= 2 && is_help(args[1])) {
         result.request = CliRequest{};
-        result.request->command = CliCommand::Version;
+        result.request->command = CliCommand::Keys;
+        result.request->help = true;
         return result;
     }
-
-    const SubcommandEntry* entry = nullptr;
     size_t at = 0;
-    for (const SubcommandEntry& s : subcommands()) {
-        std::string words = s.words;
-        bool two = words.find(' ') != std::string::npos;
-        std::string typed = two && args.size() >= 2 ? args[0] + " " + args[1] : args[0];
-        if (typed == words) {
-            entry = &s;
-            at = two ? 2 : 1;
-            break;
-        }
-    }
+    const SubcommandEntry* entry = find_subcommand(args, &at);
     if (!entry) {
         result.error =
             args[0] == "keys" && args.size() < 2
@@ -218,108 +386,13 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& args) {
         return result;
     }
     result.usage = usage_of(*entry);
-
     CliRequest req;
     req.command = entry->command;
     std::vector<std::string> positional;
-    auto allowed = [&](const std::string& flag) {
-        return std::find(entry->flags.begin(), entry->flags.end(), flag) != entry->flags.end();
-    };
-    for (size_t i = at; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--help" || a == "-h") {
-            req.help = true;
-            result.request = req;
-            return result;
-        }
-        if (a.size() < 2 || a[0] != '-' || a == "-") {
-            positional.push_back(a);
-            continue;
-        }
-        if (a == "--") {
-            positional.insert(positional.end(), args.begin() + static_cast<long>(i) + 1,
-                              args.end());
-            break;
-        }
-        if (!allowed(a)) {
-            result.error = "unknown option '" + a + "'";
-            return result;
-        }
-        if (a == "--port" || a == "--device") {
-            if (i + 1 >= args.size()) {
-                result.error = a + " needs a value";
-                return result;
-            }
-            const std::string& value = args[++i];
-            if (a == "--port") {
-                unsigned port = 0;
-                if (!parse_port(value, &port)) {
-                    result.error =
-                        "--port needs a COM port number from 1 to 255, not '" + value + "'";
-                    return result;
-                }
-                req.port = port;
-            } else {
-                req.device = value;
-            }
-            continue;
-        }
-        bool* flag = a == "--csv"              ? &req.csv
-                     : a == "--json"           ? &req.json
-                     : a == "--update"         ? &req.update
-                     : a == "--good-rows-only" ? &req.good_rows_only
-                     : a == "--dry-run"        ? &req.dry_run
-                     : a == "--keep-extras"    ? &req.keep_extras
-                     : a == "--delete-extras"  ? &req.delete_extras
-                     : a == "--verify"         ? &req.verify
-                                               : &req.yes;
-        *flag = true;
-    }
-
-    if (static_cast<int>(positional.size()) < entry->min_args ||
-        static_cast<int>(positional.size()) > entry->max_args) {
-        result.error = positional.size() < static_cast<size_t>(entry->min_args)
-                           ? "missing arguments"
-                           : "too many arguments";
+    if (!read_arguments(*entry, args, at, req, positional, &result.error)) {
         return result;
     }
-    if (req.csv && req.json) {
-        result.error = "--csv and --json exclude each other";
-        return result;
-    }
-    if (req.command == CliCommand::KeysImport && req.json) {
-        result.error = "keys import reads CSV only";
-        return result;
-    }
-    if (req.keep_extras && req.delete_extras) {
-        result.error = "--keep-extras and --delete-extras exclude each other";
-        return result;
-    }
-    if (req.port && !req.device.empty()) {
-        result.error = "--port and --device exclude each other";
-        return result;
-    }
-    if (req.command == CliCommand::Door) {
-        const std::string& door = positional[0];
-        if (door != "A" && door != "B" && door != "a" && door != "b") {
-            result.error = "door needs A or B, not '" + door + "'";
-            return result;
-        }
-        req.door = static_cast<char>(door[0] & ~0x20);
-        positional.erase(positional.begin());
-    }
-    if (req.command == CliCommand::Clear && !req.yes) {
-        result.error = "clear empties the controller's key memory: give --yes to do it";
-        return result;
-    }
-    if (!positional.empty()) {
-        req.database = positional[0];
-    }
-    if (positional.size() > 1) {
-        req.input = positional[1];
-    }
-    if (needs_controller(req.command) && req.database.empty() && !req.port && req.device.empty()) {
-        result.error = "say which controller: FILE.tsy, --port N or --device PATH";
+    if (!req.help && !check_request(*entry, req, positional, &result.error)) {
         return result;
     }
     result.request = req;

@@ -17,6 +17,7 @@ enum class CliCommand {
     Reset,
     Clear,
     Listen,
+    Keys, // the keys group: only its --help, which lists list, export and import
 };
 
 struct CliRequest {

@@ -194,6 +194,9 @@ int open_failure_status(const PortOpenResult& opened) {
     if (opened.stage == PortOpenResult::SettingsFailed) {
         return ExitIoError;
     }
+    if (opened.stage == PortOpenResult::MalformedEntry) {
+        return ExitDataError; // the port folder's file, not the controller, needs mending
+    }
     const std::error_code& e = opened.error;
     if (e == std::errc::permission_denied || e == std::errc::operation_not_permitted) {
         return ExitNoPermission;

@@ -1,6 +1,7 @@
 #include "platform/serial_port.h"
 
 #include "platform/port_map.h"
+#include "platform/tcp_port.h"
 
 #include <cerrno>
 #include <chrono>
@@ -175,20 +176,6 @@ void SerialPort::close() {
 
 namespace {
 
-std::string group_of(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        return "dialout"; // where Debian puts serial devices
-    }
-    std::vector<char> buf(4096);
-    group g{};
-    group* found = nullptr;
-    if (getgrgid_r(st.st_gid, &g, buf.data(), buf.size(), &found) != 0 || !found) {
-        return std::to_string(st.st_gid);
-    }
-    return found->gr_name;
-}
-
 // The device itself rather than the port folder's link to it: the node whose group counts.
 std::string device_behind(const std::string& path) {
     char real[PATH_MAX];
@@ -196,6 +183,52 @@ std::string device_behind(const std::string& path) {
         return real;
     }
     return path;
+}
+
+struct DeviceGroup {
+    gid_t gid = 0;
+    std::string name;
+};
+
+DeviceGroup group_of(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return {static_cast<gid_t>(-1), "dialout"}; // where Debian puts serial devices
+    }
+    std::vector<char> buf(4096);
+    group g{};
+    group* found = nullptr;
+    if (getgrgid_r(st.st_gid, &g, buf.data(), buf.size(), &found) != 0 || !found) {
+        return {st.st_gid, std::to_string(st.st_gid)};
+    }
+    return {st.st_gid, found->gr_name};
+}
+
+std::string permission_message(const std::string& path) {
+    const std::string device = device_behind(path);
+    const DeviceGroup group = group_of(device);
+    const std::string denied =
+        "Couldn't gain access to the COM port: permission denied on " + device + ".\n";
+    // Joining root's group would hand the user far more than a serial line; that is not advice
+    // to give, only a matter for whoever runs the machine.
+    if (group.gid == 0) {
+        return denied + "The device is not open to this user. Ask an administrator to give you "
+                        "access to it.";
+    }
+    return denied + "The device belongs to the group \"" + group.name +
+           "\". To use it, add yourself to that group:\n\n    sudo usermod -aG " + group.name +
+           " $USER\n\nthen log out and log in again.";
+}
+
+std::string tcp_message(const PortOpenResult& result) {
+    const std::string where = "Couldn't connect to the controller at " + result.path.substr(4);
+    if (result.stage == PortOpenResult::HostNotFound) {
+        std::optional<TcpEndpoint> endpoint = parse_tcp_endpoint(result.path);
+        return where + ". Is the host name right?\nReason: Host not found: " +
+               (endpoint ? endpoint->host : result.path);
+    }
+    return where +
+           ". Is the device server switched on and reachable?\nReason: " + result.error.message();
 }
 
 std::string dangling_target(const std::string& path) {
@@ -223,6 +256,12 @@ std::string port_open_message(const PortOpenResult& result) {
         }
         return text;
     }
+    case PortOpenResult::MalformedEntry:
+        return "Couldn't gain access to the COM port: " + result.path +
+               " is a malformed port entry.\nA port entry that is a file must hold "
+               "tcp:HOST:PORT, for example tcp:192.168.1.20:4001.";
+    case PortOpenResult::HostNotFound:
+        return tcp_message(result);
     case PortOpenResult::AccessFailed:
         break;
     }
@@ -230,18 +269,11 @@ std::string port_open_message(const PortOpenResult& result) {
         return access;
     }
     if (result.path.rfind("tcp:", 0) == 0) {
-        return "Couldn't connect to the controller at " + result.path.substr(4) +
-               ". Is the device server switched on and reachable?\nReason: " +
-               result.error.message();
+        return tcp_message(result);
     }
     if (result.error == std::errc::permission_denied ||
         result.error == std::errc::operation_not_permitted) {
-        std::string device = device_behind(result.path);
-        std::string group = group_of(device);
-        return "Couldn't gain access to the COM port: permission denied on " + device +
-               ".\nThe device belongs to the group \"" + group +
-               "\". To use it, add yourself to that group:\n\n    sudo usermod -aG " + group +
-               " $USER\n\nthen log out and log in again.";
+        return permission_message(result.path);
     }
     if (result.error == std::errc::no_such_file_or_directory ||
         result.error == std::errc::no_such_device) {

@@ -27,6 +27,8 @@ struct PortOpenResult {
         Ok,
         AccessFailed,   // missing, no permission, or held by another program
         SettingsFailed, // opened, but the line settings were refused (not a terminal)
+        HostNotFound,   // a tcp: entry whose host name does not resolve
+        MalformedEntry, // a port entry that is a file but does not hold tcp:HOST:PORT
     };
     Stage stage = Ok;
     std::error_code error;
@@ -102,9 +104,10 @@ class SerialPort final : public FdChannel {
 std::error_code request_low_latency(int fd);
 
 // The text for a failed open, as the comm thread shows it: the message for its stage, and what
-// the user can do about the cause — the group and command for a refused permission, the path
-// tried for a missing device, the system's reason otherwise. A busy device keeps the plain
-// access message, which already says what is wrong.
+// the user can do about the cause — the group and command for a refused permission (or, for a
+// device of root's group, to ask an administrator), the path tried for a missing device, the
+// host name that did not resolve, the form a malformed entry lacks, the system's reason
+// otherwise. A busy device keeps the plain access message, which already says what is wrong.
 std::string port_open_message(const PortOpenResult& result);
 
 // Opens COM port n exclusively and closes it at once: true when that worked. For the settings

@@ -58,6 +58,63 @@ int connect_to(const addrinfo* ai, std::error_code* error) {
     return fd;
 }
 
+// A name that does not resolve (none such, or no name server to ask) is told apart from an
+// address that does not answer; the resolver's other failures keep their own cause.
+void resolve_failure(int rc, PortOpenResult* result) {
+    result->stage = PortOpenResult::AccessFailed;
+    switch (rc) {
+    case EAI_NONAME:
+    case EAI_AGAIN:
+    case EAI_FAIL:
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+#endif
+#ifdef EAI_ADDRFAMILY
+    case EAI_ADDRFAMILY:
+#endif
+        result->stage = PortOpenResult::HostNotFound; // the name says it all
+        break;
+    case EAI_SYSTEM:
+        result->error = errno_code();
+        break;
+    case EAI_MEMORY:
+        result->error = std::make_error_code(std::errc::not_enough_memory);
+        break;
+    default:
+        result->error = std::make_error_code(std::errc::invalid_argument);
+        break;
+    }
+}
+
+enum class EntryRead { NotAFile, Endpoint, Malformed, Failed };
+
+// What a port folder entry holds when it is a file: a device node is never read here, since
+// opening one has effects of its own.
+EntryRead read_entry(const std::string& path, std::optional<TcpEndpoint>* endpoint,
+                     std::error_code* error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return EntryRead::NotAFile;
+    }
+    if (st.st_size > 512) {
+        return EntryRead::Malformed;
+    }
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = errno_code();
+        return EntryRead::Failed;
+    }
+    char text[513];
+    ssize_t n = ::read(fd, text, sizeof text - 1);
+    *error = n < 0 ? errno_code() : std::error_code();
+    ::close(fd);
+    if (n < 0) {
+        return EntryRead::Failed;
+    }
+    *endpoint = parse_tcp_endpoint(std::string_view(text, static_cast<size_t>(n)));
+    return *endpoint ? EntryRead::Endpoint : EntryRead::Malformed;
+}
+
 } // namespace
 
 std::optional<TcpEndpoint> parse_tcp_endpoint(std::string_view text) {
@@ -108,10 +165,8 @@ PortOpenResult TcpPort::open(const TcpEndpoint& endpoint) {
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* list = nullptr;
     std::string service = std::to_string(endpoint.port);
-    int rc = getaddrinfo(endpoint.host.c_str(), service.c_str(), &hints, &list);
-    if (rc != 0) {
-        result.stage = PortOpenResult::AccessFailed;
-        result.error = std::make_error_code(std::errc::host_unreachable);
+    if (int rc = getaddrinfo(endpoint.host.c_str(), service.c_str(), &hints, &list); rc != 0) {
+        resolve_failure(rc, &result);
         return result;
     }
     int fd = -1;
@@ -129,29 +184,31 @@ PortOpenResult TcpPort::open(const TcpEndpoint& endpoint) {
 }
 
 std::optional<TcpEndpoint> read_tcp_entry(const std::string& path) {
-    struct stat st {};
-    // A device node is never read here: opening one has effects of its own.
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 512) {
-        return std::nullopt;
-    }
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::nullopt;
-    }
-    char text[513];
-    ssize_t n = ::read(fd, text, sizeof text - 1);
-    ::close(fd);
-    if (n <= 0) {
-        return std::nullopt;
-    }
-    return parse_tcp_endpoint(std::string_view(text, static_cast<size_t>(n)));
+    std::optional<TcpEndpoint> endpoint;
+    std::error_code error;
+    read_entry(path, &endpoint, &error);
+    return endpoint;
 }
 
 std::unique_ptr<FdChannel> open_port_entry(const std::string& path, PortOpenResult* result) {
-    if (std::optional<TcpEndpoint> endpoint = read_tcp_entry(path)) {
+    std::optional<TcpEndpoint> endpoint;
+    std::error_code error;
+    switch (read_entry(path, &endpoint, &error)) {
+    case EntryRead::Endpoint: {
         auto tcp = std::make_unique<TcpPort>();
         *result = tcp->open(*endpoint);
         return *result ? std::move(tcp) : nullptr;
+    }
+    case EntryRead::Malformed:
+        // A text file is no serial line: opened as one it would only say the ioctl failed.
+        *result = {PortOpenResult::MalformedEntry,
+                   std::make_error_code(std::errc::invalid_argument), path};
+        return nullptr;
+    case EntryRead::Failed:
+        *result = {PortOpenResult::AccessFailed, error, path};
+        return nullptr;
+    case EntryRead::NotAFile:
+        break;
     }
     auto serial = std::make_unique<SerialPort>();
     *result = serial->open(path);

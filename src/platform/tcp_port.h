@@ -31,6 +31,7 @@ class TcpPort final : public FdChannel {
 // anything else (a device, a link to one, nothing at all) does not.
 std::optional<TcpEndpoint> read_tcp_entry(const std::string& path);
 
-// Opens what a port entry names: the endpoint of a tcp: entry, else the device at the path.
+// Opens what a port entry names: the endpoint of a tcp: entry, else the device at the path. A
+// file that holds anything but tcp:HOST:PORT is a malformed entry and is not opened at all.
 // Null, with the cause in *result, when that fails.
 std::unique_ptr<FdChannel> open_port_entry(const std::string& path, PortOpenResult* result);

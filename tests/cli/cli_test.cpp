@@ -128,6 +128,7 @@ TEST_F(Cli, ExitStatuses) {
     noise[0] = '\xff';
     put("noise.tsy", noise);
     put("noise_with_key.tsy", noise + "\nKEY\t000012\tfound\t\t\n");
+    put("notes.txt", "tcp:nohost\n");
     struct Case {
         const char* args;
         int status;
@@ -138,6 +139,12 @@ TEST_F(Cli, ExitStatuses) {
         {"keys list", 64, "missing arguments"},
         {"keys list db.tsy --color", 64, "unknown option '--color'"},
         {"keys list db.tsy --csv --json", 64, "--csv and --json exclude each other"},
+        {"keys list db.tsy --colour=red", 64, "unknown option '--colour'"},
+        {"keys list db.tsy --csv=yes", 64, "--csv takes no value"},
+        {"keys list -- --yes", 66, "--yes: No such file or directory"},
+        {"reset --port=3 --device x", 64, "--port and --device exclude each other"},
+        {"reset --port 3 --device=x", 64, "--port and --device exclude each other"},
+        {"clear --port=1 -- --yes", 64, "give --yes"},
         {"clear --port 1", 64, "give --yes"},
         {"door C --port 1", 64, "door needs A or B"},
         {"sync db.tsy --keep-extras --delete-extras", 64, "exclude each other"},
@@ -151,6 +158,7 @@ TEST_F(Cli, ExitStatuses) {
         {"keys import db.tsy missing.csv", 66, "missing.csv"},
         {"sync db.tsy --delete-extras --device ./no-such-port", 69, "there is no device"},
         {"door A --device /dev/null", 74, "Couldn't set the COM parameters"},
+        {"door A --device notes.txt", 65, "notes.txt is a malformed port entry"},
     };
     for (const Case& c : cases) {
         Result r = run(c.args);
@@ -198,6 +206,13 @@ TEST_F(Cli, EverySubcommandHasHelp) {
         Result r = run(std::string(words) + " --help");
         EXPECT_EQ(r.status, 0) << words;
         EXPECT_EQ(r.out.rfind(std::string("usage: tessary-cli ") + words + " ", 0), 0u) << r.out;
+    }
+    Result keys = run("keys --help");
+    EXPECT_EQ(keys.status, 0) << keys.err;
+    for (const char* line :
+         {"usage: tessary-cli keys list ", "\n       tessary-cli keys export ",
+          "\n       tessary-cli keys import ", "\n  list ", "\n  export ", "\n  import "}) {
+        EXPECT_THAT(keys.out, HasSubstr(line));
     }
 }
 

@@ -8,7 +8,9 @@
 #include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -95,6 +97,46 @@ TEST(TcpPort, ARefusedConnectionIsAnAccessFailureWithItsCause) {
     EXPECT_EQ(r, PortOpenResult::AccessFailed);
     EXPECT_EQ(r.error, std::errc::connection_refused);
     EXPECT_FALSE(tcp.is_open());
+}
+
+// A name under .invalid never resolves; asked from a thread in a network namespace of its own,
+// the lookup sends nothing anywhere.
+TEST(TcpPort, AHostThatDoesNotResolveIsNamedAsNotFound) {
+    PortOpenResult r;
+    bool isolated = false;
+    std::thread([&] {
+        if ((isolated = unshare(CLONE_NEWNET) == 0)) {
+            r = TcpPort().open({"nosuch.invalid", 4001});
+        }
+    }).join();
+    if (!isolated) {
+        GTEST_SKIP() << "no network namespace of its own to ask from";
+    }
+    EXPECT_EQ(r, PortOpenResult::HostNotFound);
+    EXPECT_EQ(port_open_message(r), "Couldn't connect to the controller at nosuch.invalid:4001. "
+                                    "Is the host name right?\nReason: Host not found: "
+                                    "nosuch.invalid");
+}
+
+// A text file in the port folder that is not tcp:HOST:PORT is named as such, never opened as a
+// serial line.
+TEST(TcpPort, AMalformedEntryFileIsNamedWithTheFormItNeeds) {
+    char dir[] = "/tmp/tessary-tcp-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string entry = std::string(dir) + "/COM4";
+    const std::string texts[] = {"tcp:nohost\n", "COM3", "", std::string(600, 'x')};
+    for (const std::string& text : texts) {
+        std::ofstream(entry, std::ios::trunc) << text;
+        PortOpenResult opened;
+        EXPECT_FALSE(open_port_entry(entry, &opened)) << text;
+        EXPECT_EQ(port_open_message(opened),
+                  "Couldn't gain access to the COM port: " + entry +
+                      " is a malformed port entry.\nA port entry that is a file must hold "
+                      "tcp:HOST:PORT, for example tcp:192.168.1.20:4001.")
+            << text;
+    }
+    unlink(entry.c_str());
+    rmdir(dir);
 }
 
 } // namespace

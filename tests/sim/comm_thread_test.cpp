@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -119,11 +120,14 @@ TEST(CommThread, PortHeldByAnotherProgramGivesTheAccessMessage) {
     close(other);
 }
 
+// A FIFO: no terminal, yet opened as a port (a text file would be a malformed port entry).
 TEST(CommThread, NotATerminalGivesTheParametersMessage) {
     char path[] = "/tmp/tessary-notatty-XXXXXX";
     int fd = mkstemp(path);
     ASSERT_GE(fd, 0);
     close(fd);
+    ASSERT_EQ(unlink(path), 0);
+    ASSERT_EQ(mkfifo(path, 0600), 0);
     Bench<FakeHost> b;
     b.link.port_path = [&](uint32_t) { return std::string(path); };
     start_comm_thread(b.link, 1);
