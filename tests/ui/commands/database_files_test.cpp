@@ -217,6 +217,7 @@ void DatabaseFilesTest::a_file_that_is_no_database_is_refused_and_bad_lines_are_
     t.host().clear_boxes();
     t.host().push_file_choice(choice_of(zeros));
     import_database(*t.app);
+    t.wait_loaded();
     QVERIFY(!t.app->database.modified);
     QCOMPARE(t.boxes().size(), size_t(1));
     check_box(t.boxes()[0], loading_caption, "Nothing was imported.\n\n'" + zeros + refusal,
