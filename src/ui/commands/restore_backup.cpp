@@ -35,8 +35,11 @@ void restore_backup(App& app) {
     // As Open: the link and the log end before the key list is replaced.
     stop_link(app);
     app.logger.end_log();
-    // No file name: Save asks for one, and the database it came from stays as it is.
+    // No file name: Save asks for one, and the database it came from stays as it is, free for
+    // another window to edit.
     reset_database(app.database);
+    app.lock.release();
+    app.read_only = false;
     const auto opened = [&app] {
         mark_modified(app);
         app.logger.start_log();

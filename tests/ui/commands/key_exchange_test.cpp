@@ -132,6 +132,7 @@ class KeyExchangeTest : public QObject {
         QVERIFY(save_database(*t.app, path)); // keeps the one-key file
         t.app->database.file_name = path;
         t.app->database.file_name_offset = path.rfind('/') + 1;
+        QVERIFY(t.app->lock.acquire(path) == FileLock::Outcome::Locked);
         std::vector<DatabaseBackup> shown;
         t.app->choose_backup = [&](App&, const std::vector<DatabaseBackup>& backups) {
             shown = backups;
@@ -150,8 +151,10 @@ class KeyExchangeTest : public QObject {
         QVERIFY(t.app->database.file_name.empty());
         QVERIFY(t.app->database.modified);
         QCOMPARE(t.window().windowTitle(), QStringLiteral("None - Tessary"));
-        // The database it came from is as it was.
+        // The database it came from is as it was, and free for others to edit.
         QVERIFY(read_file(path).find("Second") != std::string::npos);
+        QVERIFY(!t.app->lock.held());
+        QVERIFY(!QFile::exists(QString::fromStdString(lock_file_path(path))));
     }
 
     void failed_backup_is_said_once() {
