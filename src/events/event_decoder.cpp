@@ -16,130 +16,169 @@ void log_line(DecoderContext& ctx, const Buffer* key_text, const Buffer* event_t
     ctx.log.add_log_line(buffer_view(key_text), buffer_view(event_text), highlight);
 }
 
-// Steps that touch the key lists and the log; run on the user-interface thread.
-void decode_on_ui(DecoderContext& ctx, const EventRecord& rec, const KeyId& key,
-                  const KeyId& manual_key, uint32_t now) {
-    DecoderState& st = ctx.state;
-    bool door_open = rec.door_open;
-    int door = rec.door_b ? 1 : 0;
-    const char* door_name = rec.door_b ? "Door B " : "Door A ";
+// A repeat of the same key within the window is dropped; all three words of the key must match.
+bool is_key_repeat(const DecoderState& st, const KeyId& key, uint32_t now) {
+    return st.last_key_seen && now - st.last_key_time < key_repeat_window_ms && key == st.last_key;
+}
 
-    BufferPtr key_text = make_buffer(key_text_cap);
-    BufferPtr event_text = make_buffer(event_text_cap);
-
-    // Key line (and its memo line).
-    if (rec.key_event) {
-        bool repeat =
-            st.last_key_seen && now - st.last_key_time < key_repeat_window_ms && key == st.last_key;
-        if (!repeat) {
-            append_key_text(key_text.get(), key);
-            bool highlight = false;
-            if (rec.key_master) {
-                buffer_append_text(event_text.get(), "Master key");
-            } else if (rec.key_valid) {
-                buffer_append_text(event_text.get(), "Valid key");
-            } else {
-                buffer_append_text(event_text.get(), "Invalid key detected");
-                highlight = true;
-            }
-            BufferPtr memo = make_buffer(key_text_capacity);
-            int row = find_key(ctx.key_database, key);
-            if (row >= 0) {
-                BufferPtr name = make_buffer(key_text_capacity);
-                BufferPtr free_field = make_buffer(key_text_capacity);
-                KeyId found;
-                read_key_row(ctx.key_database, row, &found, name.get(), memo.get(),
-                             free_field.get());
-                buffer_append_text(event_text.get(), ": ");
-                buffer_append(event_text.get(), name.get());
-            }
-            buffer_append_text(event_text.get(), ".");
-            if (door_open) {
-                buffer_append_text(event_text.get(),
-                                   rec.door_b ? "  Door B is open." : "  Door A is open.");
-                st.door_open_time[door] = now;
-                st.door_open_seen[door] = true;
-                door_open = false; // reported with the key; the door line must not repeat it
-            }
-            log_line(ctx, key_text.get(), event_text.get(), highlight);
-            if (buffer_remaining(memo.get()) > 0) {
-                buffer_clear(key_text.get());
-                buffer_clear(event_text.get());
-                buffer_append_text(event_text.get(), "Memo: \"");
-                buffer_append(event_text.get(), memo.get());
-                buffer_append_text(event_text.get(), "\"");
-                log_line(ctx, key_text.get(), event_text.get(), highlight);
-            }
-            st.last_key_time = now;
-            st.last_key = key;
-            st.last_key_seen = true;
-        }
+// Appends ": " and the name when the key database knows the key, and hands back its memo for
+// the memo line.
+void append_known_name(DecoderContext& ctx, const KeyId& key, Buffer* event_text, Buffer* memo) {
+    int row = find_key(ctx.key_database, key);
+    if (row >= 0) {
+        BufferPtr name = make_buffer(key_text_capacity);
+        BufferPtr free_field = make_buffer(key_text_capacity);
+        KeyId found;
+        read_key_row(ctx.key_database, row, &found, name.get(), memo, free_field.get());
+        buffer_append_text(event_text, ": ");
+        buffer_append(event_text, name.get());
     }
+}
 
-    // Door line.
+void log_memo_line(DecoderContext& ctx, const Buffer* memo, Buffer* key_text, Buffer* event_text,
+                   bool highlight) {
+    buffer_clear(key_text);
+    buffer_clear(event_text);
+    buffer_append_text(event_text, "Memo: \"");
+    buffer_append(event_text, memo);
+    buffer_append_text(event_text, "\"");
+    log_line(ctx, key_text, event_text, highlight);
+}
+
+// The key line and its memo line. Returns true when the door's opening went into the key line,
+// so that the door line does not repeat it.
+bool report_key_event(DecoderContext& ctx, const EventRecord& rec, const KeyId& key, uint32_t now,
+                      Buffer* key_text, Buffer* event_text) {
+    DecoderState& st = ctx.state;
+    if (is_key_repeat(st, key, now)) {
+        return false;
+    }
+    append_key_text(key_text, key);
+    // Only the controller's flags decide the verdict, not the key database.
+    bool highlight = false;
+    if (rec.key_master) {
+        buffer_append_text(event_text, "Master key");
+    } else if (rec.key_valid) {
+        buffer_append_text(event_text, "Valid key");
+    } else {
+        buffer_append_text(event_text, "Invalid key detected");
+        highlight = true;
+    }
+    BufferPtr memo = make_buffer(key_text_capacity);
+    append_known_name(ctx, key, event_text, memo.get());
+    buffer_append_text(event_text, ".");
+    const bool door_reported = rec.door_open;
+    if (door_reported) {
+        int door = rec.door_b ? 1 : 0;
+        buffer_append_text(event_text, rec.door_b ? "  Door B is open." : "  Door A is open.");
+        st.door_open_time[door] = now;
+        st.door_open_seen[door] = true;
+    }
+    log_line(ctx, key_text, event_text, highlight);
+    if (buffer_remaining(memo.get()) > 0) {
+        log_memo_line(ctx, memo.get(), key_text, event_text, highlight);
+    }
+    st.last_key_time = now;
+    st.last_key = key;
+    st.last_key_seen = true;
+    return door_reported;
+}
+
+// Doors A and B are timed separately; a repeat within the window is dropped.
+bool door_open_is_new(DecoderState& st, int door, uint32_t now) {
+    if (st.door_open_seen[door] && now - st.door_open_time[door] < door_repeat_window_ms) {
+        return false;
+    }
+    st.door_open_time[door] = now;
+    st.door_open_seen[door] = true;
+    return true;
+}
+
+// A shorted contact keeps reporting; it is logged at most once a window.
+bool contact_shorted_is_new(DecoderState& st, uint32_t now) {
+    if (st.contact_shorted_seen && now - st.contact_shorted_time <= contact_shorted_window_ms) {
+        return false;
+    }
+    st.contact_shorted_time = now;
+    st.contact_shorted_seen = true;
+    return true;
+}
+
+// `door_open` is false when the key line has already told of the opening.
+void report_door(DecoderContext& ctx, const EventRecord& rec, bool door_open, uint32_t now,
+                 Buffer* key_text, Buffer* event_text) {
+    DecoderState& st = ctx.state;
+    int door = rec.door_b ? 1 : 0;
     if (door_open) {
-        if (st.door_open_seen[door] && now - st.door_open_time[door] < door_repeat_window_ms) {
-            door_open = false;
-        } else {
-            st.door_open_time[door] = now;
-            st.door_open_seen[door] = true;
-        }
+        door_open = door_open_is_new(st, door, now);
     }
     bool shorted = rec.contact_shorted;
     if (shorted) {
-        if (st.contact_shorted_seen && now - st.contact_shorted_time <= contact_shorted_window_ms) {
-            shorted = false;
-        } else {
-            st.contact_shorted_time = now;
-            st.contact_shorted_seen = true;
-        }
+        shorted = contact_shorted_is_new(st, now);
     }
-    if (door_open || rec.door_closed || shorted || rec.penalty) {
-        buffer_clear(key_text.get());
-        buffer_clear(event_text.get());
-        buffer_append_text(event_text.get(), door_name);
-        if (door_open) {
-            buffer_append_text(event_text.get(), "is open ");
-        }
-        if (rec.door_closed) {
-            buffer_append_text(event_text.get(), "closed ");
-        }
-        if (shorted) {
-            buffer_append_text(event_text.get(), "contact shorted ");
-        }
-        if (rec.penalty) {
-            buffer_append_text(event_text.get(), "temporarily blocked as penalty ");
-        }
-        log_line(ctx, key_text.get(), event_text.get(), shorted || rec.penalty);
+    if (!(door_open || rec.door_closed || shorted || rec.penalty)) {
+        return;
     }
+    buffer_clear(key_text);
+    buffer_clear(event_text);
+    // Each piece keeps its trailing space.
+    buffer_append_text(event_text, rec.door_b ? "Door B " : "Door A ");
+    if (door_open) {
+        buffer_append_text(event_text, "is open ");
+    }
+    if (rec.door_closed) {
+        buffer_append_text(event_text, "closed ");
+    }
+    if (shorted) {
+        buffer_append_text(event_text, "contact shorted ");
+    }
+    if (rec.penalty) {
+        buffer_append_text(event_text, "temporarily blocked as penalty ");
+    }
+    log_line(ctx, key_text, event_text, shorted || rec.penalty);
+}
 
-    // Controller-state line.
-    const char* state_text = nullptr;
+// The first flag that applies decides; null when the record tells nothing of the controller.
+const char* controller_state_text(const EventRecord& rec) {
     if (rec.master_programming) {
-        state_text = "The key controller is being initialized with a new master key";
-    } else if (rec.master_initialized) {
-        state_text =
-            "The key controller's memory has been initialized with this key as the new master";
-    } else if (rec.memory_cleared) {
-        state_text = "The key controller's memory was cleared, including the master";
-    } else if (rec.manual_add && rec.page_full) {
-        state_text = "Attempt to add key manually failed: EEPROM key memory page is full";
-    } else if (rec.manual_add) {
-        state_text = "Key added manually";
-    } else if (rec.manual_delete) {
-        state_text = "Key deleted manually";
+        return "The key controller is being initialized with a new master key";
     }
-    if (state_text) {
-        buffer_clear(key_text.get());
-        buffer_clear(event_text.get());
-        if (rec.manual_add || rec.manual_delete) {
-            append_key_text(key_text.get(), manual_key);
-        }
-        buffer_append_text(event_text.get(), state_text);
-        log_line(ctx, key_text.get(), event_text.get(), true);
+    if (rec.master_initialized) {
+        return "The key controller's memory has been initialized with this key as the new master";
     }
+    if (rec.memory_cleared) {
+        return "The key controller's memory was cleared, including the master";
+    }
+    if (rec.manual_add && rec.page_full) {
+        return "Attempt to add key manually failed: EEPROM key memory page is full";
+    }
+    if (rec.manual_add) {
+        return "Key added manually";
+    }
+    if (rec.manual_delete) {
+        return "Key deleted manually";
+    }
+    return nullptr;
+}
 
-    // Read-out collection.
+void report_controller_state(DecoderContext& ctx, const EventRecord& rec, const KeyId& manual_key,
+                             Buffer* key_text, Buffer* event_text) {
+    const char* state_text = controller_state_text(rec);
+    if (!state_text) {
+        return;
+    }
+    buffer_clear(key_text);
+    buffer_clear(event_text);
+    if (rec.manual_add || rec.manual_delete) {
+        append_key_text(key_text, manual_key);
+    }
+    buffer_append_text(event_text, state_text);
+    log_line(ctx, key_text, event_text, true);
+}
+
+// Gathers a read-out into the controller key list; its first key replaces the previous one.
+void collect_readout(DecoderContext& ctx, const EventRecord& rec, const KeyId& key) {
+    DecoderState& st = ctx.state;
     if (rec.readout_key || rec.readout_end) {
         st.readout_lines.fetch_add(1, std::memory_order_release);
     }
@@ -157,19 +196,40 @@ void decode_on_ui(DecoderContext& ctx, const EventRecord& rec, const KeyId& key,
     if (rec.readout_incomplete) {
         st.readout_failed.store(true, std::memory_order_release);
     }
+}
+
+void end_readout(DecoderContext& ctx, Buffer* key_text, Buffer* event_text) {
+    DecoderState& st = ctx.state;
+    st.readout_collecting = false;
+    buffer_clear(key_text);
+    buffer_clear(event_text);
+    buffer_append_text(key_text, " - ");
+    buffer_append_text(event_text, st.readout_only_compares.load(std::memory_order_acquire)
+                                       ? readout_compared_line
+                                       : "Performed synchronization with RD-unit.");
+    // Raised before the line so that a waiter never sees the line without the signal; the
+    // controller key list is complete at this point.
+    st.readout_done.store(true, std::memory_order_release);
+    log_line(ctx, key_text, event_text, true);
+}
+
+// Steps that touch the key lists and the log; run on the user-interface thread. The steps run
+// in this order so that one report's lines come as key, memo, door, controller state, read-out
+// end.
+void decode_on_ui(DecoderContext& ctx, const EventRecord& rec, const KeyId& key,
+                  const KeyId& manual_key, uint32_t now) {
+    BufferPtr key_text = make_buffer(key_text_cap);
+    BufferPtr event_text = make_buffer(event_text_cap);
+
+    bool door_open = rec.door_open;
+    if (rec.key_event && report_key_event(ctx, rec, key, now, key_text.get(), event_text.get())) {
+        door_open = false; // reported with the key; the door line must not repeat it
+    }
+    report_door(ctx, rec, door_open, now, key_text.get(), event_text.get());
+    report_controller_state(ctx, rec, manual_key, key_text.get(), event_text.get());
+    collect_readout(ctx, rec, key);
     if (rec.readout_end) {
-        st.readout_collecting = false;
-        buffer_clear(key_text.get());
-        buffer_clear(event_text.get());
-        buffer_append_text(key_text.get(), " - ");
-        buffer_append_text(event_text.get(),
-                           st.readout_only_compares.load(std::memory_order_acquire)
-                               ? readout_compared_line
-                               : "Performed synchronization with RD-unit.");
-        // Raised before the line so that a waiter never sees the line without the signal; the
-        // controller key list is complete at this point.
-        st.readout_done.store(true, std::memory_order_release);
-        log_line(ctx, key_text.get(), event_text.get(), true);
+        end_readout(ctx, key_text.get(), event_text.get());
     }
 }
 
