@@ -44,8 +44,7 @@ bool host_char(char c) {
            c == '.' || c == '_';
 }
 
-const char* const endpoint_form =
-    "Type it as tcp:HOST:PORT, for example tcp:192.168.1.20:4001.";
+const char* const endpoint_form = "Type it as tcp:HOST:PORT, for example tcp:192.168.1.20:4001.";
 
 QLineEdit* number_edit(int32_t value) {
     auto* edit = new QLineEdit(QString::number(value));
@@ -170,10 +169,28 @@ std::optional<int32_t> parse_setting_number(std::string_view text) {
 }
 
 SettingsDialog::SettingsDialog(App& app, QWidget* owner) : QDialog(owner), app_(app) {
-    const DatabaseRecord& db = app.database;
     setWindowTitle(QStringLiteral("Edit Database Settings"));
     setModal(true);
 
+    QLabel* port_label = build_port_list();
+    build_port_test();
+    QLabel* endpoint_label = build_endpoint_field();
+    build_log_settings();
+    QGridLayout* grid = lay_out_fields(port_label, endpoint_label);
+    QDialogButtonBox* buttons = build_buttons();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addSpacing(8);
+    layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    update_test_button();
+    port_box_->setFocus();
+    place_dialog(this);
+}
+
+QLabel* SettingsDialog::build_port_list() {
+    const DatabaseRecord& db = app_.database;
     port_box_ = new QComboBox;
     port_box_->setObjectName(QStringLiteral("com_port"));
     port_box_->addItem(QStringLiteral("None"), 0u);
@@ -185,7 +202,7 @@ SettingsDialog::SettingsDialog(App& app, QWidget* owner) : QDialog(owner), app_(
             port_box_->setCurrentIndex(port_box_->count() - 1);
         }
     }
-    devices_ = listed_devices(listed, system_serial_ports(app));
+    devices_ = listed_devices(listed, system_serial_ports(app_));
     for (const SystemPort& device : devices_) {
         const QString label = QString::fromStdString(port_label(device));
         port_box_->addItem(label);
@@ -199,7 +216,10 @@ SettingsDialog::SettingsDialog(App& app, QWidget* owner) : QDialog(owner), app_(
     port_box_->setMinimumContentsLength(devices_.empty() ? 8 : 44);
     auto* port_label = new QLabel(QStringLiteral("&COM port:"));
     port_label->setBuddy(port_box_);
+    return port_label;
+}
 
+void SettingsDialog::build_port_test() {
     test_button_ = new QPushButton(QStringLiteral("&Test"));
     test_button_->setAutoDefault(false);
     test_result_ = new QLabel;
@@ -218,7 +238,9 @@ SettingsDialog::SettingsDialog(App& app, QWidget* owner) : QDialog(owner), app_(
         test_result_->clear();
         update_test_button();
     });
+}
 
+QLabel* SettingsDialog::build_endpoint_field() {
     endpoint_edit_ = new QLineEdit;
     endpoint_edit_->setObjectName(QStringLiteral("endpoint"));
     endpoint_edit_->setPlaceholderText(QStringLiteral("tcp:HOST:PORT"));
@@ -232,7 +254,11 @@ SettingsDialog::SettingsDialog(App& app, QWidget* owner) : QDialog(owner), app_(
     endpoint_error_->setVisible(false);
     connect(add_button_, &QPushButton::clicked, this, &SettingsDialog::add_endpoint);
     endpoint_edit_->installEventFilter(this);
+    return endpoint_label;
+}
 
+void SettingsDialog::build_log_settings() {
+    const DatabaseRecord& db = app_.database;
     screen_log_edit_ = number_edit(db.screen_log_lines);
     screen_log_edit_->setObjectName(QStringLiteral("screen_log_lines"));
     log_file_edit_ = number_edit(db.log_file_size);
@@ -243,7 +269,9 @@ SettingsDialog::SettingsDialog(App& app, QWidget* owner) : QDialog(owner), app_(
     rename_box_->setChecked(db.rename_full_logs);
     save_window_box_ = new QCheckBox(QStringLiteral("&Save window properties"));
     save_window_box_->setChecked(db.save_window_properties);
+}
 
+QGridLayout* SettingsDialog::lay_out_fields(QLabel* port_label, QLabel* endpoint_label) {
     // The port list and the network field span the number fields and their units, so that a
     // long device name widens the dialog without pushing the numbers apart.
     auto* grid = new QGridLayout;
@@ -264,22 +292,17 @@ SettingsDialog::SettingsDialog(App& app, QWidget* owner) : QDialog(owner), app_(
     grid->addWidget(rename_box_, 6, 0, 1, 4);
     grid->addWidget(save_window_box_, 7, 0, 1, 4);
     grid->setColumnStretch(2, 1);
+    return grid;
+}
 
+QDialogButtonBox* SettingsDialog::build_buttons() {
     auto* buttons = new QDialogButtonBox;
     ok_button_ = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
     cancel_button_ = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
     ok_button_->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(grid);
-    layout->addSpacing(8);
-    layout->addWidget(buttons);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
-    update_test_button();
-    port_box_->setFocus();
-    place_dialog(this);
+    return buttons;
 }
 
 SettingsDialog::~SettingsDialog() {

@@ -21,6 +21,8 @@
 
 class QCheckBox;
 class QComboBox;
+class QDialogButtonBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -82,6 +84,13 @@ class SettingsDialog final : public QDialog {
 
   private:
     enum class TestMode { Idle, Link, Own };
+    // The constructor's parts; each returns what the layout still needs.
+    QLabel* build_port_list();
+    void build_port_test();
+    QLabel* build_endpoint_field();
+    void build_log_settings();
+    QGridLayout* lay_out_fields(QLabel* port_label, QLabel* endpoint_label);
+    QDialogButtonBox* build_buttons();
     // What the chosen item names for opening: a port folder entry, a device, tcp:HOST:PORT;
     // empty for None.
     std::string chosen_entry() const;
