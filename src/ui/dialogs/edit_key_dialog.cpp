@@ -107,6 +107,34 @@ EditKeyDialog::EditKeyDialog(App& app, int row, QWidget* owner)
     setWindowTitle(QStringLiteral("Edit key data"));
     setModal(true);
 
+    const QString number = load_row();
+    build_text_fields(number);
+    build_buttons();
+    QGridLayout* grid = lay_out_fields();
+
+    const DialogUnits du(fontMetrics());
+    auto* buttons = new QVBoxLayout;
+    buttons->addWidget(ok_);
+    buttons->addWidget(cancel_);
+    buttons->addStretch(1);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->addLayout(grid, 1);
+    layout->addSpacing(du.x(7));
+    layout->addLayout(buttons);
+
+    setTabOrder(key_, name_);
+    setTabOrder(name_, memo_);
+    setTabOrder(memo_, free_);
+    setTabOrder(free_, valid_from_);
+    setTabOrder(valid_from_, valid_until_);
+    setTabOrder(valid_until_, ok_);
+    setTabOrder(ok_, cancel_);
+    key_->setFocus();
+    place_dialog(this);
+}
+
+QString EditKeyDialog::load_row() {
     KeyId id;
     BufferPtr name = make_buffer(key_text_capacity);
     BufferPtr memo = make_buffer(key_text_capacity);
@@ -121,7 +149,10 @@ EditKeyDialog::EditKeyDialog(App& app, int row, QWidget* owner)
     const KeyRecord* record = key_row(app_.database, row_);
     valid_from_ = day_field("valid_from", record ? record->valid_from : std::nullopt);
     valid_until_ = day_field("valid_until", record ? record->valid_until : std::nullopt);
+    return QString::fromLatin1(buffer_string(number.get()));
+}
 
+void EditKeyDialog::build_text_fields(const QString& number) {
     const DialogUnits du(fontMetrics());
 
     key_ = new QLineEdit;
@@ -131,7 +162,7 @@ EditKeyDialog::EditKeyDialog(App& app, int row, QWidget* owner)
     key_->setValidator(new QRegularExpressionValidator(
         QRegularExpression(QStringLiteral("[0-9A-Fa-f]{0,6}")), key_));
     key_->setMaxLength(key_digits);
-    key_->setText(QString::fromLatin1(buffer_string(number.get())));
+    key_->setText(number);
     key_->setFixedWidth(std::max(
         du.x(39), fontMetrics().horizontalAdvance(QStringLiteral("DDDDDD")) + du.base_x * 2));
 
@@ -155,7 +186,10 @@ EditKeyDialog::EditKeyDialog(App& app, int row, QWidget* owner)
         e->setFixedHeight(
             std::max(du.y(40), e->fontMetrics().lineSpacing() * 3 + 2 * e->frameWidth() + 8));
     }
+}
 
+void EditKeyDialog::build_buttons() {
+    const DialogUnits du(fontMetrics());
     ok_ = new QPushButton(QStringLiteral("OK"));
     ok_->setDefault(true);
     ok_->setAutoDefault(false);
@@ -166,7 +200,10 @@ EditKeyDialog::EditKeyDialog(App& app, int row, QWidget* owner)
     }
     connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+}
 
+QGridLayout* EditKeyDialog::lay_out_fields() {
+    const DialogUnits du(fontMetrics());
     auto* grid = new QGridLayout;
     grid->addWidget(field_label("Key nr:", key_, Qt::AlignVCenter), 0, 0);
     grid->addWidget(key_, 0, 1, Qt::AlignLeft);
@@ -185,26 +222,7 @@ EditKeyDialog::EditKeyDialog(App& app, int row, QWidget* owner)
                          du.base_x * 6);
     }
     grid->setColumnStretch(1, 1);
-
-    auto* buttons = new QVBoxLayout;
-    buttons->addWidget(ok_);
-    buttons->addWidget(cancel_);
-    buttons->addStretch(1);
-
-    auto* layout = new QHBoxLayout(this);
-    layout->addLayout(grid, 1);
-    layout->addSpacing(du.x(7));
-    layout->addLayout(buttons);
-
-    setTabOrder(key_, name_);
-    setTabOrder(name_, memo_);
-    setTabOrder(memo_, free_);
-    setTabOrder(free_, valid_from_);
-    setTabOrder(valid_from_, valid_until_);
-    setTabOrder(valid_until_, ok_);
-    setTabOrder(ok_, cancel_);
-    key_->setFocus();
-    place_dialog(this);
+    return grid;
 }
 
 void EditKeyDialog::accept() {

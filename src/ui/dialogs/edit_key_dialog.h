@@ -7,6 +7,7 @@
 
 #include <string>
 
+class QGridLayout;
 class QLineEdit;
 class QPushButton;
 struct App;
@@ -42,6 +43,13 @@ class EditKeyDialog final : public QDialog {
     void accept() override;
 
   private:
+    // The constructor's parts. load_row takes the row's texts and days and returns its key
+    // number as six hexadecimal digits.
+    QString load_row();
+    void build_text_fields(const QString& number);
+    void build_buttons();
+    QGridLayout* lay_out_fields();
+
     App& app_;
     int row_;
     // The texts as the row held them, so that fields left alone keep their bytes.
