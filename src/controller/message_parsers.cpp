@@ -10,6 +10,81 @@ void decode_only(Link& link, void (*set)(EventRecord&)) {
     decode_event(link.decoder, rec, link.comm.readout_key_id, KeyId{});
 }
 
+// The key identifier up to and including its "+"; false when the report ends before it. Each
+// word goes into line_key as soon as it is parsed, a failed one (-1) too.
+bool parse_key_fields(CommState& c, Buffer* m) {
+    int32_t family = buffer_parse_hex(m, 2);
+    c.line_key.first = static_cast<uint32_t>(family);
+    if (family == -1 || buffer_next(m) != '.') {
+        return false;
+    }
+    int32_t serial = buffer_parse_hex(m, 12);
+    c.line_key.number = static_cast<uint32_t>(serial);
+    if (serial == -1 || buffer_next(m) != '.') {
+        return false;
+    }
+    int32_t check = buffer_parse_hex(m, 2);
+    c.line_key.last = static_cast<uint32_t>(check);
+    return check != -1 && buffer_next(m) == '+';
+}
+
+// What the master key did at the unit, after its "M".
+void parse_master_operation(EventRecord& rec, Buffer* m) {
+    switch (buffer_next(m)) {
+    case 'D':
+        rec.manual_delete = true;
+        break;
+    case 'N':
+        rec.manual_add = true;
+        if (buffer_peek(m) == 'F') {
+            rec.page_full = true;
+        }
+        break;
+    case 'R':
+        rec.memory_cleared = true;
+        break;
+    default:
+        break;
+    }
+}
+
+// The controller's verdict on the key, after the "+".
+void parse_key_result(CommState& c, Buffer* m) {
+    EventRecord& rec = c.line_record;
+    if (buffer_matches(m, "PW")) {
+        rec.key_master = true;
+        rec.master_initialized = true;
+        return;
+    }
+    switch (buffer_next(m)) {
+    case 'K':
+        rec.key_valid = true;
+        if (buffer_peek(m) == 'x') {
+            c.remembered_key = c.line_key;
+        }
+        break;
+    case 'M':
+        rec.key_valid = true;
+        rec.key_master = true;
+        parse_master_operation(rec, m);
+        break;
+    case 'U':
+        switch (buffer_peek(m)) {
+        case 'W':
+            rec.penalty = true;
+            break;
+        case 'x':
+            c.remembered_key = c.line_key;
+            break;
+        default:
+            break;
+        }
+        break;
+    default:
+        break;
+    }
+}
+
 } // namespace
 
 void parse_plain_line(Link& link, Buffer* m) {
@@ -98,72 +173,14 @@ void parse_key_report(Link& link, Buffer* m) {
     if (buffer_peek(m) == 'S') {
         rec.contact_shorted = true;
     }
-    int32_t family = buffer_parse_hex(m, 2);
-    c.line_key.first = static_cast<uint32_t>(family);
-    if (family == -1 || buffer_next(m) != '.') {
-        return;
-    }
-    int32_t serial = buffer_parse_hex(m, 12);
-    c.line_key.number = static_cast<uint32_t>(serial);
-    if (serial == -1 || buffer_next(m) != '.') {
-        return;
-    }
-    int32_t check = buffer_parse_hex(m, 2);
-    c.line_key.last = static_cast<uint32_t>(check);
-    if (check == -1 || buffer_next(m) != '+') {
+    if (!parse_key_fields(c, m)) {
         return;
     }
     rec.key_event = true;
     if (buffer_remaining(m) == 0) {
         return;
     }
-    if (buffer_matches(m, "PW")) {
-        rec.key_master = true;
-        rec.master_initialized = true;
-        return;
-    }
-    switch (buffer_next(m)) {
-    case 'K':
-        rec.key_valid = true;
-        if (buffer_peek(m) == 'x') {
-            c.remembered_key = c.line_key;
-        }
-        break;
-    case 'M':
-        rec.key_valid = true;
-        rec.key_master = true;
-        switch (buffer_next(m)) {
-        case 'D':
-            rec.manual_delete = true;
-            break;
-        case 'N':
-            rec.manual_add = true;
-            if (buffer_peek(m) == 'F') {
-                rec.page_full = true;
-            }
-            break;
-        case 'R':
-            rec.memory_cleared = true;
-            break;
-        default:
-            break;
-        }
-        break;
-    case 'U':
-        switch (buffer_peek(m)) {
-        case 'W':
-            rec.penalty = true;
-            break;
-        case 'x':
-            c.remembered_key = c.line_key;
-            break;
-        default:
-            break;
-        }
-        break;
-    default:
-        break;
-    }
+    parse_key_result(c, m);
 }
 
 void parse_door_report(Link& link, Buffer* m) {
