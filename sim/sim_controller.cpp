@@ -557,87 +557,103 @@ void SimController::handle_byte(char b) {
 }
 
 void SimController::finish_command(const std::string& cmd) {
-    bool rd03 = announced_ == SimModel::Rd03;
     char kind = cmd[0];
     if (cmd == "o" || cmd == "b") {
-        ++command_counts_[static_cast<unsigned char>(kind)];
-        bool door_b = kind == 'b';
-        std::string report = door_b ? ">OB" : ">O";
-        if (rd03) {
-            emit("\r" + report + "\r");
-            prompt();
-        } else {
-            emit(report + "\r");
-        }
-        if (opt_.door_open_ms > 0) {
-            queue_report(door_b ? ">CB" : ">C", opt_.door_open_ms);
-        }
+        answer_open(kind == 'b');
     } else if (cmd == "s") {
-        ++command_counts_[static_cast<unsigned char>('s')];
-        std::string lines = rd03 ? "\r" : "";
-        if (has_master_) {
-            lines += hex(master_, 6) + "\r";
-        }
-        for (uint32_t k : keys_) {
-            lines += hex(k, 6) + "\r";
-        }
-        if (rd03) {
-            emit(lines);
-            prompt(); // the prompt's space ends the read-out
-        } else {
-            emit(lines + "\r"); // an empty line ends the read-out
-        }
+        answer_read_out();
     } else if (cmd == "c!") {
-        ++command_counts_[static_cast<unsigned char>('c')];
-        has_master_ = false;
-        keys_.clear();
-        if (rd03) {
-            emit("\r"); // the echoed "c!" is the reply
-            prompt();
-        } else {
-            emit(" c!\r");
-        }
+        answer_clear();
     } else if (cmd == "h!") {
         ++command_counts_[static_cast<unsigned char>('h')];
-        emit(rd03 ? "\r" : " h!\r");
+        emit(announced_ == SimModel::Rd03 ? "\r" : " h!\r");
         prompt();
     } else if ((kind == 'n' || kind == 'd') && cmd.size() == 7) {
-        ++command_counts_[static_cast<unsigned char>(kind)];
-        uint32_t key = static_cast<uint32_t>(std::strtoul(cmd.c_str() + 1, nullptr, 16));
-        bool ok = !refused_.count(key);
-        bool page_full = false;
-        if (ok && kind == 'n' && !in_memory(key) && !dropped_.count(key)) {
-            if (memory_size() >= opt_.capacity) {
-                ok = false;
-                page_full = true;
-            } else {
-                keys_.push_back(key);
-            }
-        }
-        if (ok && kind == 'd') {
-            if (has_master_ && key == master_) {
-                has_master_ = false;
-            }
-            std::erase(keys_, key);
-        }
-        const char* result = ok ? "!" : "?";
-        if (rd03) {
-            emit(std::string(result) + "\r"); // completes the echoed "n123456" reply
-            prompt();
-        } else {
-            emit(" " + cmd + result + "\r");
-        }
-        if (page_full) {
-            queue_report(key_report(master_, "MNF", false));
-        }
+        answer_transfer(cmd);
     } else {
         ++command_counts_[static_cast<unsigned char>('?')];
-        if (rd03) {
+        if (announced_ == SimModel::Rd03) {
             emit("\r");
             prompt();
         } else {
             emit(" ?\r");
         }
+    }
+}
+
+void SimController::answer_open(bool door_b) {
+    ++command_counts_[static_cast<unsigned char>(door_b ? 'b' : 'o')];
+    std::string report = door_b ? ">OB" : ">O";
+    if (announced_ == SimModel::Rd03) {
+        emit("\r" + report + "\r");
+        prompt();
+    } else {
+        emit(report + "\r");
+    }
+    if (opt_.door_open_ms > 0) {
+        queue_report(door_b ? ">CB" : ">C", opt_.door_open_ms);
+    }
+}
+
+void SimController::answer_read_out() {
+    bool rd03 = announced_ == SimModel::Rd03;
+    ++command_counts_[static_cast<unsigned char>('s')];
+    std::string lines = rd03 ? "\r" : "";
+    if (has_master_) {
+        lines += hex(master_, 6) + "\r";
+    }
+    for (uint32_t k : keys_) {
+        lines += hex(k, 6) + "\r";
+    }
+    if (rd03) {
+        emit(lines);
+        prompt(); // the prompt's space ends the read-out
+    } else {
+        emit(lines + "\r"); // an empty line ends the read-out
+    }
+}
+
+void SimController::answer_clear() {
+    ++command_counts_[static_cast<unsigned char>('c')];
+    has_master_ = false;
+    keys_.clear();
+    if (announced_ == SimModel::Rd03) {
+        emit("\r"); // the echoed "c!" is the reply
+        prompt();
+    } else {
+        emit(" c!\r");
+    }
+}
+
+void SimController::answer_transfer(const std::string& cmd) {
+    char kind = cmd[0];
+    ++command_counts_[static_cast<unsigned char>(kind)];
+    uint32_t key = static_cast<uint32_t>(std::strtoul(cmd.c_str() + 1, nullptr, 16));
+    bool ok = !refused_.count(key);
+    bool page_full = false;
+    if (ok && kind == 'n' && !in_memory(key) && !dropped_.count(key)) {
+        if (memory_size() >= opt_.capacity) {
+            ok = false;
+            page_full = true;
+        } else {
+            keys_.push_back(key);
+        }
+    }
+    if (ok && kind == 'd') {
+        if (has_master_ && key == master_) {
+            has_master_ = false;
+        }
+        std::erase(keys_, key);
+    }
+    const char* result = ok ? "!" : "?";
+    if (announced_ == SimModel::Rd03) {
+        emit(std::string(result) + "\r"); // completes the echoed "n123456" reply
+        prompt();
+    } else {
+        emit(" " + cmd + result + "\r");
+    }
+    if (page_full) {
+        queue_report(key_report(master_, "MNF", false));
     }
 }
 

@@ -106,6 +106,11 @@ class SimController {
     void wake();
     void handle_byte(char b);
     void finish_command(const std::string& cmd);
+    // The answers to the commands, by kind.
+    void answer_open(bool door_b);
+    void answer_read_out();
+    void answer_clear();
+    void answer_transfer(const std::string& cmd); // "n" or "d" with the key's six digits
     void reset_unit();
     void emit(const std::string& bytes, bool readiness = false); // queue for the line
     // A report line the unit sends by itself; held back while a command is being received.
