@@ -557,87 +557,103 @@ void SimController::handle_byte(char b) {
 }
 
 void SimController::finish_command(const std::string& cmd) {
-    bool rd03 = announced_ == SimModel::Rd03;
     char kind = cmd[0];
     if (cmd == "o" || cmd == "b") {
-        ++command_counts_[static_cast<unsigned char>(kind)];
-        bool door_b = kind == 'b';
-        std::string report = door_b ? ">OB" : ">O";
-        if (rd03) {
-            emit("\r" + report + "\r");
-            prompt();
-        } else {
-            emit(report + "\r");
-        }
-        if (opt_.door_open_ms > 0) {
-            queue_report(door_b ? ">CB" : ">C", opt_.door_open_ms);
-        }
+        answer_open(kind == 'b');
     } else if (cmd == "s") {
-        ++command_counts_[static_cast<unsigned char>('s')];
-        std::string lines = rd03 ? "\r" : "";
-        if (has_master_) {
-            lines += hex(master_, 6) + "\r";
-        }
-        for (uint32_t k : keys_) {
-            lines += hex(k, 6) + "\r";
-        }
-        if (rd03) {
-            emit(lines);
-            prompt(); // the prompt's space ends the read-out
-        } else {
-            emit(lines + "\r"); // an empty line ends the read-out
-        }
+        answer_read_out();
     } else if (cmd == "c!") {
-        ++command_counts_[static_cast<unsigned char>('c')];
-        has_master_ = false;
-        keys_.clear();
-        if (rd03) {
-            emit("\r"); // the echoed "c!" is the reply
-            prompt();
-        } else {
-            emit(" c!\r");
-        }
+        answer_clear();
     } else if (cmd == "h!") {
         ++command_counts_[static_cast<unsigned char>('h')];
-        emit(rd03 ? "\r" : " h!\r");
+        emit(announced_ == SimModel::Rd03 ? "\r" : " h!\r");
         prompt();
     } else if ((kind == 'n' || kind == 'd') && cmd.size() == 7) {
-        ++command_counts_[static_cast<unsigned char>(kind)];
-        uint32_t key = static_cast<uint32_t>(std::strtoul(cmd.c_str() + 1, nullptr, 16));
-        bool ok = !refused_.count(key);
-        bool page_full = false;
-        if (ok && kind == 'n' && !in_memory(key) && !dropped_.count(key)) {
-            if (memory_size() >= opt_.capacity) {
-                ok = false;
-                page_full = true;
-            } else {
-                keys_.push_back(key);
-            }
-        }
-        if (ok && kind == 'd') {
-            if (has_master_ && key == master_) {
-                has_master_ = false;
-            }
-            std::erase(keys_, key);
-        }
-        const char* result = ok ? "!" : "?";
-        if (rd03) {
-            emit(std::string(result) + "\r"); // completes the echoed "n123456" reply
-            prompt();
-        } else {
-            emit(" " + cmd + result + "\r");
-        }
-        if (page_full) {
-            queue_report(key_report(master_, "MNF", false));
-        }
+        answer_transfer(cmd);
     } else {
         ++command_counts_[static_cast<unsigned char>('?')];
-        if (rd03) {
+        if (announced_ == SimModel::Rd03) {
             emit("\r");
             prompt();
         } else {
             emit(" ?\r");
         }
+    }
+}
+
+void SimController::answer_open(bool door_b) {
+    ++command_counts_[static_cast<unsigned char>(door_b ? 'b' : 'o')];
+    std::string report = door_b ? ">OB" : ">O";
+    if (announced_ == SimModel::Rd03) {
+        emit("\r" + report + "\r");
+        prompt();
+    } else {
+        emit(report + "\r");
+    }
+    if (opt_.door_open_ms > 0) {
+        queue_report(door_b ? ">CB" : ">C", opt_.door_open_ms);
+    }
+}
+
+void SimController::answer_read_out() {
+    bool rd03 = announced_ == SimModel::Rd03;
+    ++command_counts_[static_cast<unsigned char>('s')];
+    std::string lines = rd03 ? "\r" : "";
+    if (has_master_) {
+        lines += hex(master_, 6) + "\r";
+    }
+    for (uint32_t k : keys_) {
+        lines += hex(k, 6) + "\r";
+    }
+    if (rd03) {
+        emit(lines);
+        prompt(); // the prompt's space ends the read-out
+    } else {
+        emit(lines + "\r"); // an empty line ends the read-out
+    }
+}
+
+void SimController::answer_clear() {
+    ++command_counts_[static_cast<unsigned char>('c')];
+    has_master_ = false;
+    keys_.clear();
+    if (announced_ == SimModel::Rd03) {
+        emit("\r"); // the echoed "c!" is the reply
+        prompt();
+    } else {
+        emit(" c!\r");
+    }
+}
+
+void SimController::answer_transfer(const std::string& cmd) {
+    char kind = cmd[0];
+    ++command_counts_[static_cast<unsigned char>(kind)];
+    uint32_t key = static_cast<uint32_t>(std::strtoul(cmd.c_str() + 1, nullptr, 16));
+    bool ok = !refused_.count(key);
+    bool page_full = false;
+    if (ok && kind == 'n' && !in_memory(key) && !dropped_.count(key)) {
+        if (memory_size() >= opt_.capacity) {
+            ok = false;
+            page_full = true;
+        } else {
+            keys_.push_back(key);
+        }
+    }
+    if (ok && kind == 'd') {
+        if (has_master_ && key == master_) {
+            has_master_ = false;
+        }
+        std::erase(keys_, key);
+    }
+    const char* result = ok ? "!" : "?";
+    if (announced_ == SimModel::Rd03) {
+        emit(std::string(result) + "\r"); // completes the echoed "n123456" reply
+        prompt();
+    } else {
+        emit(" " + cmd + result + "\r");
+    }
+    if (page_full) {
+        queue_report(key_report(master_, "MNF", false));
     }
 }
 
@@ -659,89 +675,26 @@ void SimController::run() {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
         auto now = Clock::now();
-        bool changed = false;
-
-        // Bytes from the program, each once the line has carried it.
-        while (!in_.empty() && in_.front().ready <= now) {
-            event_time_ = in_.front().ready;
-            handle_byte(in_.front().byte);
-            event_time_ = {};
-            in_.pop_front();
-            changed = true;
-        }
-        // Reports of the unit's own, never in the middle of a command.
-        if (command_.empty()) {
-            for (size_t i = 0; i < timers_.size();) {
-                if (timers_[i].when <= now) {
-                    emit_report(timers_[i].bytes);
-                    timers_.erase(timers_.begin() + static_cast<long>(i));
-                    changed = true;
-                } else {
-                    ++i;
-                }
-            }
-        }
-        // Bytes to the program.
-        bool want_out = false;
-        while (!out_.empty()) {
-            if (opt_.line_timing) {
-                // A byte reaches the other end only once all ten of its bits have: it is
-                // written to the terminal when its time on the line is over.
-                if (!head_started_) {
-                    // A UART sends a queued byte right after the one before it.
-                    head_due_ = std::max(out_.front().queued, tx_free_) + sim_byte_time;
-                    head_started_ = true;
-                }
-                if (now < head_due_) {
-                    break;
-                }
-            }
-            char c = out_.front().byte;
-            ssize_t n = write_line(c);
-            if (n != 1) {
-                want_out = true; // the program is not reading; try again when there is room
-                break;
-            }
-            sent_ += c;
-            last_sent_ = Clock::now();
-            if (out_.front().readiness) {
-                may_receive_ = true;
-                ready_sent_ = last_sent_;
-                awaiting_answer_ = true;
-            }
-            out_.pop_front();
-            changed = true;
-            if (opt_.line_timing) {
-                tx_free_ = head_due_;
-                head_started_ = false;
-            }
-        }
+        bool blocked = false;
+        // Each step runs on every pass: no short-circuit between them.
+        bool changed = take_received(now);
+        changed |= fire_timers(now);
+        changed |= send_queued(now, blocked);
         if (changed) {
             changed_.notify_all();
         }
 
         // Sleep until the next thing to do.
-        auto until = now + std::chrono::milliseconds(200);
-        if (!in_.empty()) {
-            until = std::min(until, in_.front().ready);
-        }
-        if (!out_.empty() && !want_out && opt_.line_timing && head_started_) {
-            until = std::min(until, head_due_);
-        }
-        if (command_.empty()) {
-            for (const Timer& t : timers_) {
-                until = std::min(until, t.when);
-            }
-        }
+        auto until = next_wake(now, blocked);
         // A timer wake-up comes a good part of a byte time late on a busy machine, and every
         // late echo would lengthen the round trip it answers. So the sleep ends a little early
         // and the rest is spent looking at the line until the byte is due.
         bool byte_due =
-            !out_.empty() && !want_out && opt_.line_timing && head_started_ && until == head_due_;
+            !out_.empty() && !blocked && opt_.line_timing && head_started_ && until == head_due_;
         auto sleep_until = byte_due ? std::max(now, head_due_ - sim_spin_margin) : until;
         // Without a client the listener takes the line's place in the poll.
         int line_fd = master_fd_ >= 0 ? master_fd_ : listen_fd_;
-        pollfd fds[2] = {{line_fd, static_cast<short>(POLLIN | (want_out ? POLLOUT : 0)), 0},
+        pollfd fds[2] = {{line_fd, static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0},
                          {wake_fd_, POLLIN, 0}};
         lock.unlock();
         timespec ts = timespec_until(sleep_until, now);
@@ -762,30 +715,121 @@ void SimController::run() {
                 accept_client();
             }
         } else if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            char buf[256];
-            ssize_t n = ::read(master_fd_, buf, sizeof buf);
-            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-                drop_client(); // a TCP client that left; a pty never gets here (we hold its slave)
-            }
-            if (n > 0) {
-                std::string chunk(buf, static_cast<size_t>(n));
-                received_ += chunk;
-                chunks_.push_back(chunk);
-                auto t = Clock::now();
-                if (awaiting_answer_) {
-                    answer_gaps_.push_back(t - ready_sent_);
-                    awaiting_answer_ = false;
-                }
-                for (char c : chunk) {
-                    Clock::time_point ready = t;
-                    if (opt_.line_timing) {
-                        ready = std::max(t, last_in_ready_) + sim_byte_time;
-                        last_in_ready_ = ready;
-                    }
-                    in_.push_back({c, ready});
-                }
-                changed_.notify_all();
-            }
+            read_line();
         }
     }
+}
+
+bool SimController::take_received(Clock::time_point now) {
+    bool changed = false;
+    // Bytes from the program, each once the line has carried it.
+    while (!in_.empty() && in_.front().ready <= now) {
+        event_time_ = in_.front().ready;
+        handle_byte(in_.front().byte);
+        event_time_ = {};
+        in_.pop_front();
+        changed = true;
+    }
+    return changed;
+}
+
+bool SimController::fire_timers(Clock::time_point now) {
+    // Reports of the unit's own, never in the middle of a command.
+    if (!command_.empty()) {
+        return false;
+    }
+    bool changed = false;
+    for (size_t i = 0; i < timers_.size();) {
+        if (timers_[i].when <= now) {
+            emit_report(timers_[i].bytes);
+            timers_.erase(timers_.begin() + static_cast<long>(i));
+            changed = true;
+        } else {
+            ++i;
+        }
+    }
+    return changed;
+}
+
+bool SimController::send_queued(Clock::time_point now, bool& blocked) {
+    bool changed = false;
+    while (!out_.empty()) {
+        if (opt_.line_timing) {
+            // A byte reaches the other end only once all ten of its bits have: it is
+            // written to the terminal when its time on the line is over.
+            if (!head_started_) {
+                // A UART sends a queued byte right after the one before it.
+                head_due_ = std::max(out_.front().queued, tx_free_) + sim_byte_time;
+                head_started_ = true;
+            }
+            if (now < head_due_) {
+                break;
+            }
+        }
+        char c = out_.front().byte;
+        ssize_t n = write_line(c);
+        if (n != 1) {
+            blocked = true; // the program is not reading; try again when there is room
+            break;
+        }
+        sent_ += c;
+        last_sent_ = Clock::now();
+        if (out_.front().readiness) {
+            may_receive_ = true;
+            ready_sent_ = last_sent_;
+            awaiting_answer_ = true;
+        }
+        out_.pop_front();
+        changed = true;
+        if (opt_.line_timing) {
+            tx_free_ = head_due_;
+            head_started_ = false;
+        }
+    }
+    return changed;
+}
+
+SimController::Clock::time_point SimController::next_wake(Clock::time_point now,
+                                                          bool blocked) const {
+    auto until = now + std::chrono::milliseconds(200);
+    if (!in_.empty()) {
+        until = std::min(until, in_.front().ready);
+    }
+    if (!out_.empty() && !blocked && opt_.line_timing && head_started_) {
+        until = std::min(until, head_due_);
+    }
+    if (command_.empty()) {
+        for (const Timer& t : timers_) {
+            until = std::min(until, t.when);
+        }
+    }
+    return until;
+}
+
+void SimController::read_line() {
+    char buf[256];
+    ssize_t n = ::read(master_fd_, buf, sizeof buf);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+        drop_client(); // a TCP client that left; a pty never gets here (we hold its slave)
+    }
+    if (n <= 0) {
+        return;
+    }
+    std::string chunk(buf, static_cast<size_t>(n));
+    received_ += chunk;
+    chunks_.push_back(chunk);
+    auto t = Clock::now();
+    if (awaiting_answer_) {
+        answer_gaps_.push_back(t - ready_sent_);
+        awaiting_answer_ = false;
+    }
+    for (char c : chunk) {
+        Clock::time_point ready = t;
+        if (opt_.line_timing) {
+            ready = std::max(t, last_in_ready_) + sim_byte_time;
+            last_in_ready_ = ready;
+        }
+        in_.push_back({c, ready});
+    }
+    changed_.notify_all();
 }

@@ -97,9 +97,20 @@ class SimController {
     };
 
     void run();
+    // The steps of one pass of run(), under the lock; each says whether it changed anything.
+    bool take_received(Clock::time_point now);
+    bool fire_timers(Clock::time_point now);
+    bool send_queued(Clock::time_point now, bool& blocked); // blocked: the line took no more
+    Clock::time_point next_wake(Clock::time_point now, bool blocked) const;
+    void read_line(); // what the program has written, queued to arrive at the line's pace
     void wake();
     void handle_byte(char b);
     void finish_command(const std::string& cmd);
+    // The answers to the commands, by kind.
+    void answer_open(bool door_b);
+    void answer_read_out();
+    void answer_clear();
+    void answer_transfer(const std::string& cmd); // "n" or "d" with the key's six digits
     void reset_unit();
     void emit(const std::string& bytes, bool readiness = false); // queue for the line
     // A report line the unit sends by itself; held back while a command is being received.

@@ -153,9 +153,8 @@ void auto_step(SimController& sim, unsigned step) {
     }
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+// What the command line asks for.
+struct SimArgs {
     SimOptions opt;
     uint32_t com = 1;
     std::string port_dir = com_port_dir();
@@ -163,6 +162,26 @@ int main(int argc, char** argv) {
     uint32_t master = 0x000001;
     std::vector<uint32_t> keys;
     bool have_keys = false;
+};
+
+// "MASTER,KEY,...": the first entry is the master, the rest are added to the keys.
+void parse_key_list(const std::string& text, SimArgs& args) {
+    std::stringstream list(text);
+    std::string k;
+    bool first = true;
+    while (std::getline(list, k, ',')) {
+        if (first) {
+            args.master = parse_hex(k);
+            first = false;
+        } else {
+            args.keys.push_back(parse_hex(k));
+        }
+    }
+    args.have_keys = true;
+}
+
+// The exit status when the program is to end at once (usage asked for or wrong), else -1.
+int parse_args(int argc, char** argv, SimArgs& args) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto next = [&]() -> std::string {
@@ -174,57 +193,34 @@ int main(int argc, char** argv) {
         };
         if (a == "--model") {
             std::string m = next();
-            opt.model = (m == "rd03" || m == "RD-03") ? SimModel::Rd03 : SimModel::Rd04;
+            args.opt.model = (m == "rd03" || m == "RD-03") ? SimModel::Rd03 : SimModel::Rd04;
         } else if (a == "--com") {
-            com = static_cast<uint32_t>(std::strtoul(next().c_str(), nullptr, 10));
+            args.com = static_cast<uint32_t>(std::strtoul(next().c_str(), nullptr, 10));
         } else if (a == "--port-dir") {
-            port_dir = next();
+            args.port_dir = next();
         } else if (a == "--timing") {
-            opt.line_timing = true;
+            args.opt.line_timing = true;
         } else if (a == "--capacity") {
-            opt.capacity = std::strtoul(next().c_str(), nullptr, 10);
+            args.opt.capacity = std::strtoul(next().c_str(), nullptr, 10);
         } else if (a == "--auto") {
-            auto_seconds = std::atoi(next().c_str());
+            args.auto_seconds = std::atoi(next().c_str());
         } else if (a == "--keys") {
-            std::stringstream list(next());
-            std::string k;
-            bool first = true;
-            while (std::getline(list, k, ',')) {
-                if (first) {
-                    master = parse_hex(k);
-                    first = false;
-                } else {
-                    keys.push_back(parse_hex(k));
-                }
-            }
-            have_keys = true;
+            parse_key_list(next(), args);
         } else {
             std::fputs(usage, stderr);
             return a == "--help" || a == "-h" ? 0 : 2;
         }
     }
-    if (!have_keys) {
-        keys = {0x00a3f1, 0x0104bc};
+    if (!args.have_keys) {
+        args.keys = {0x00a3f1, 0x0104bc};
     }
+    return -1;
+}
 
-    SimController sim(opt);
-    if (!sim.start()) {
-        std::perror("tessary-sim: no pseudo-terminal");
-        return 1;
-    }
-    sim.set_memory(master, keys);
-    if (!sim.link_as(port_dir, com)) {
-        std::fprintf(stderr, "tessary-sim: cannot link %s/COM%u\n", port_dir.c_str(), com);
-        return 1;
-    }
-    std::signal(SIGINT, on_signal);
-    std::signal(SIGTERM, on_signal);
-    std::printf("tessary-sim: %s on %s, linked as %s/COM%u%s\n",
-                opt.model == SimModel::Rd04 ? "RD-04" : "RD-03", sim.device().c_str(),
-                port_dir.c_str(), com, auto_seconds > 0 ? " (automatic reports)" : "");
-    std::fflush(stdout);
-
-    std::thread input([&] {
+// Typed commands on one thread, the automatic show on this one, until a signal or "quit".
+void serve(SimController& sim, int auto_seconds) {
+    // auto_seconds by value: the detached thread may outlive this function.
+    std::thread input([&sim, auto_seconds] {
         std::string line;
         while (!quit.load() && std::getline(std::cin, line)) {
             command(sim, line);
@@ -247,6 +243,36 @@ int main(int argc, char** argv) {
             }
         }
     }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    SimArgs args;
+    if (int status = parse_args(argc, argv, args); status >= 0) {
+        return status;
+    }
+
+    SimController sim(args.opt);
+    if (!sim.start()) {
+        std::perror("tessary-sim: no pseudo-terminal");
+        return 1;
+    }
+    sim.set_memory(args.master, args.keys);
+    if (!sim.link_as(args.port_dir, args.com)) {
+        std::fprintf(stderr, "tessary-sim: cannot link %s/COM%u\n", args.port_dir.c_str(),
+                     args.com);
+        return 1;
+    }
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
+    std::printf("tessary-sim: %s on %s, linked as %s/COM%u%s\n",
+                args.opt.model == SimModel::Rd04 ? "RD-04" : "RD-03", sim.device().c_str(),
+                args.port_dir.c_str(), args.com,
+                args.auto_seconds > 0 ? " (automatic reports)" : "");
+    std::fflush(stdout);
+
+    serve(sim, args.auto_seconds);
     sim.stop();    // removes the COMn link
     std::_Exit(0); // the input thread may still sit in a read
 }

@@ -18,108 +18,133 @@ size_t start_of_next_line(std::string_view text, size_t from) {
 
 } // namespace
 
+namespace {
+
+// One pass over the text: the position, the record and field being read, and the records so far.
+class CsvParser {
+  public:
+    explicit CsvParser(std::string_view text) : text_(text), n_(text.size()) { rec_.line = 1; }
+
+    std::vector<CsvRecord> parse() {
+        while (i_ < n_) {
+            // At the start of a field.
+            if (text_[i_] == '"') {
+                blank_ = false;
+                if (!read_quoted()) {
+                    skip_unclosed_record();
+                    continue;
+                }
+                // Anything between the closing quote and the next separator is kept, as
+                // spreadsheet programs do.
+            }
+            read_plain();
+            if (i_ >= n_) {
+                break;
+            }
+            if (text_[i_] == ',') {
+                blank_ = false;
+                end_field();
+                ++i_;
+                continue;
+            }
+            i_ += line_break(i_);
+            ++line_;
+            end_record();
+        }
+        end_record();
+        return std::move(out_);
+    }
+
+  private:
+    // A line break at `at` (CR LF, LF or CR); returns its length, 0 if none.
+    size_t line_break(size_t at) const {
+        if (text_[at] == '\n') {
+            return 1;
+        }
+        if (text_[at] == '\r') {
+            return at + 1 < n_ && text_[at + 1] == '\n' ? 2 : 1;
+        }
+        return 0;
+    }
+
+    void end_field() {
+        rec_.fields.push_back(std::move(field_));
+        field_.clear();
+    }
+
+    void end_record() {
+        if (!blank_) {
+            end_field();
+            out_.push_back(std::move(rec_));
+        }
+        rec_ = CsvRecord{};
+        field_.clear();
+        rec_.line = line_;
+        record_start_ = i_;
+        blank_ = true;
+    }
+
+    // From the opening quote to past the closing one; false when the text ends first.
+    bool read_quoted() {
+        ++i_;
+        while (i_ < n_) {
+            if (text_[i_] == '"') {
+                if (i_ + 1 < n_ && text_[i_ + 1] == '"') {
+                    field_.push_back('"');
+                    i_ += 2;
+                    continue;
+                }
+                ++i_;
+                return true;
+            }
+            if (size_t lb = line_break(i_)) {
+                rec_.line_break_in_field = true;
+                field_.append(text_.substr(i_, lb));
+                i_ += lb;
+                ++line_;
+                continue;
+            }
+            field_.push_back(text_[i_++]);
+        }
+        return false;
+    }
+
+    // The quote swallowed the rest of the text: only the row that opened it is lost, and
+    // reading starts again on the line after that row's first line.
+    void skip_unclosed_record() {
+        rec_.unclosed_quote = true;
+        field_.clear();
+        i_ = start_of_next_line(text_, record_start_);
+        line_ = rec_.line + 1;
+        end_record();
+    }
+
+    // Up to the next separator or line break.
+    void read_plain() {
+        while (i_ < n_ && text_[i_] != ',' && !line_break(i_)) {
+            field_.push_back(text_[i_++]);
+            blank_ = false;
+        }
+    }
+
+    std::string_view text_;
+    size_t n_;
+    size_t i_ = 0;
+    size_t record_start_ = 0;
+    int line_ = 1;
+    bool blank_ = true; // nothing at all since the record began
+    CsvRecord rec_;
+    std::string field_;
+    std::vector<CsvRecord> out_;
+};
+
+} // namespace
+
 std::vector<CsvRecord> csv_parse(std::string_view text) {
     if (text.starts_with(utf8_bom)) {
         text.remove_prefix(utf8_bom.size());
     }
-    std::vector<CsvRecord> out;
-    CsvRecord rec;
-    std::string field;
-    int line = 1;
-    rec.line = 1;
-    bool blank = true; // nothing at all since the record began
-    size_t i = 0;
-    size_t record_start = 0;
-    const size_t n = text.size();
-
-    auto end_field = [&] {
-        rec.fields.push_back(std::move(field));
-        field.clear();
-    };
-    auto end_record = [&] {
-        if (!blank) {
-            end_field();
-            out.push_back(std::move(rec));
-        }
-        rec = CsvRecord{};
-        field.clear();
-        rec.line = line;
-        record_start = i;
-        blank = true;
-    };
-    // A line break at i (CR LF, LF or CR); returns its length, 0 if none.
-    auto line_break = [&](size_t at) -> size_t {
-        if (text[at] == '\n') {
-            return 1;
-        }
-        if (text[at] == '\r') {
-            return at + 1 < n && text[at + 1] == '\n' ? 2 : 1;
-        }
-        return 0;
-    };
-
-    while (i < n) {
-        // At the start of a field.
-        if (text[i] == '"') {
-            blank = false;
-            ++i;
-            bool closed = false;
-            while (i < n) {
-                if (text[i] == '"') {
-                    if (i + 1 < n && text[i + 1] == '"') {
-                        field.push_back('"');
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    closed = true;
-                    break;
-                }
-                if (size_t lb = line_break(i)) {
-                    rec.line_break_in_field = true;
-                    field.append(text.substr(i, lb));
-                    i += lb;
-                    ++line;
-                    continue;
-                }
-                field.push_back(text[i++]);
-            }
-            if (!closed) {
-                // The quote swallowed the rest of the text: only the row that opened it is lost,
-                // and reading starts again on the line after that row's first line.
-                rec.unclosed_quote = true;
-                field.clear();
-                i = start_of_next_line(text, record_start);
-                line = rec.line + 1;
-                end_record();
-                continue;
-            }
-            // Anything between the closing quote and the next separator is kept, as spreadsheet
-            // programs do.
-            while (i < n && text[i] != ',' && !line_break(i)) {
-                field.push_back(text[i++]);
-            }
-        } else {
-            while (i < n && text[i] != ',' && !line_break(i)) {
-                field.push_back(text[i++]);
-                blank = false;
-            }
-        }
-        if (i >= n) {
-            break;
-        }
-        if (text[i] == ',') {
-            blank = false;
-            end_field();
-            ++i;
-            continue;
-        }
-        i += line_break(i);
-        ++line;
-        end_record();
-    }
-    end_record();
-    return out;
+    return CsvParser(text).parse();
 }
 
 namespace {

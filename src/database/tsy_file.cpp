@@ -616,22 +616,22 @@ void append_signed_decimal(Buffer* line, int32_t value) {
     buffer_append_decimal(line, value, 0);
 }
 
-} // namespace
+// A line of a keyword and one decimal number.
+void put_number_line(ChunkWriter& out, Buffer* line, const char* keyword, int32_t value) {
+    buffer_clear(line);
+    buffer_append_text(line, keyword);
+    buffer_push(line, '\t');
+    buffer_append_decimal(line, value, 0);
+    buffer_append_text(line, "\r\n");
+    out.put(line);
+}
 
-IoResult write_database(const DatabaseRecord& rec, File& file, bool window_lines_as_read) {
-    ChunkWriter out(file);
-    auto buffer = make_buffer(line_capacity);
-    Buffer* line = buffer.get();
-
+void write_settings(ChunkWriter& out, Buffer* line, const DatabaseRecord& rec) {
     out.put(";              === Tessary 2.0 key list ===\r\n"
             ";   === It is not recommended to edit this file manually! ===\r\n"
             ";\r\n");
 
-    buffer_clear(line);
-    buffer_append_text(line, "COM\t");
-    buffer_append_decimal(line, static_cast<int32_t>(rec.com_port), 0);
-    buffer_append_text(line, "\r\n");
-    out.put(line);
+    put_number_line(out, line, "COM", static_cast<int32_t>(rec.com_port));
 
     uint32_t flags = (rec.stored_view.toolbar ? 1u : 0u) | (rec.stored_view.status_bar ? 2u : 0u) |
                      (rec.stored_view.log_window ? 4u : 0u) | (rec.stored_view.key_list ? 8u : 0u) |
@@ -641,55 +641,44 @@ IoResult write_database(const DatabaseRecord& rec, File& file, bool window_lines
     buffer_append_hex(line, static_cast<int32_t>(flags), 2);
     buffer_append_text(line, "\r\n");
     out.put(line);
+}
 
-    if (rec.save_window_properties) {
-        buffer_clear(line);
-        buffer_append_text(line, "WINDOW");
-        for (int32_t edge : {rec.window_rect.left, rec.window_rect.top, rec.window_rect.right,
-                             rec.window_rect.bottom}) {
-            buffer_push(line, '\t');
-            append_signed_decimal(line, edge);
-        }
-        buffer_append_text(line, "\r\n");
-        if (!window_lines_as_read || rec.rect_present) {
-            out.put(line);
-        }
-
-        buffer_clear(line);
-        buffer_append_text(line, "COLUMNSLOG");
-        for (int32_t width : rec.log_widths) {
-            buffer_push(line, '\t');
-            buffer_append_decimal(line, width, 0);
-        }
-        buffer_append_text(line, "\r\n");
-        if (!window_lines_as_read || rec.log_widths_present) {
-            out.put(line);
-        }
-
-        buffer_clear(line);
-        buffer_append_text(line, "COLUMNSKEY");
-        for (int32_t width : rec.key_widths) {
-            buffer_push(line, '\t');
-            buffer_append_decimal(line, width, 0);
-        }
-        buffer_append_text(line, "\r\n");
-        if (!window_lines_as_read || rec.key_widths_present) {
-            out.put(line);
-        }
+template <size_t N>
+void put_widths_line(ChunkWriter& out, Buffer* line, const char* keyword,
+                     const int32_t (&widths)[N], bool wanted) {
+    buffer_clear(line);
+    buffer_append_text(line, keyword);
+    for (int32_t width : widths) {
+        buffer_push(line, '\t');
+        buffer_append_decimal(line, width, 0);
     }
-
-    buffer_clear(line);
-    buffer_append_text(line, "SCREENLOGLINES\t");
-    buffer_append_decimal(line, rec.screen_log_lines, 0);
     buffer_append_text(line, "\r\n");
-    out.put(line);
+    if (wanted) {
+        out.put(line);
+    }
+}
 
+// With window_lines_as_read, only the window lines the file had when it was read go back out.
+void write_window_lines(ChunkWriter& out, Buffer* line, const DatabaseRecord& rec,
+                        bool window_lines_as_read) {
     buffer_clear(line);
-    buffer_append_text(line, "LOGFILESIZE\t");
-    buffer_append_decimal(line, rec.log_file_size, 0);
+    buffer_append_text(line, "WINDOW");
+    for (int32_t edge : {rec.window_rect.left, rec.window_rect.top, rec.window_rect.right,
+                         rec.window_rect.bottom}) {
+        buffer_push(line, '\t');
+        append_signed_decimal(line, edge);
+    }
     buffer_append_text(line, "\r\n");
-    out.put(line);
+    if (!window_lines_as_read || rec.rect_present) {
+        out.put(line);
+    }
+    put_widths_line(out, line, "COLUMNSLOG", rec.log_widths,
+                    !window_lines_as_read || rec.log_widths_present);
+    put_widths_line(out, line, "COLUMNSKEY", rec.key_widths,
+                    !window_lines_as_read || rec.key_widths_present);
+}
 
+void write_key_lines(ChunkWriter& out, Buffer* line, const DatabaseRecord& rec) {
     auto name = make_buffer(field_capacity);
     auto memo = make_buffer(field_capacity);
     auto free_field = make_buffer(field_capacity);
@@ -710,8 +699,12 @@ IoResult write_database(const DatabaseRecord& rec, File& file, bool window_lines
         out.put(free_field.get());
         out.put("\r\n");
     }
-    // After every key, so that a reader of the older format, which knows no VALID and passes it
-    // over, still finds all the keys.
+}
+
+// After every key, so that a reader of the older format, which knows no VALID and passes it
+// over, still finds all the keys.
+void write_validity_lines(ChunkWriter& out, Buffer* line, const DatabaseRecord& rec) {
+    int rows = key_row_count(rec);
     for (int row = 0; row < rows; ++row) {
         const KeyRecord* key = key_row(rec, row);
         if (!key->valid_from && !key->valid_until) {
@@ -731,5 +724,22 @@ IoResult write_database(const DatabaseRecord& rec, File& file, bool window_lines
         buffer_append_text(line, "\r\n");
         out.put(line);
     }
+}
+
+} // namespace
+
+IoResult write_database(const DatabaseRecord& rec, File& file, bool window_lines_as_read) {
+    ChunkWriter out(file);
+    auto buffer = make_buffer(line_capacity);
+    Buffer* line = buffer.get();
+
+    write_settings(out, line, rec);
+    if (rec.save_window_properties) {
+        write_window_lines(out, line, rec, window_lines_as_read);
+    }
+    put_number_line(out, line, "SCREENLOGLINES", rec.screen_log_lines);
+    put_number_line(out, line, "LOGFILESIZE", rec.log_file_size);
+    write_key_lines(out, line, rec);
+    write_validity_lines(out, line, rec);
     return out.finish();
 }
