@@ -4,6 +4,7 @@
 #include "events/log_file.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -241,9 +242,8 @@ SyncResult verify_run(SyncContext& ctx) {
     return SyncResult::Done;
 }
 
-SyncResult run_steps(SyncContext& ctx) {
-    DecoderState& s = ctx.decoder_state;
-    KeyDifference c;
+// The read-out and its comparison with the database; a result when the run ends there.
+std::optional<SyncResult> read_and_compare(SyncContext& ctx, KeyDifference& c) {
     SyncResult read = read_back(ctx, c, false);
     if (read == SyncResult::ReadoutMissing || read == SyncResult::ConnectionLost) {
         // Nothing has been compared or sent; say so rather than end without a word.
@@ -253,7 +253,6 @@ SyncResult run_steps(SyncContext& ctx) {
     if (read != SyncResult::Done) {
         return read;
     }
-
     if (c.readout_incomplete) {
         MsgAnswer go_on = ask(ctx, sync_caption, sync_text_readout_incomplete, MsgIcon::Error,
                               MsgButtons::OkCancel, MsgAnswer::Cancel);
@@ -264,7 +263,6 @@ SyncResult run_steps(SyncContext& ctx) {
             return SyncResult::ReadoutAbandoned;
         }
     }
-
     if (ctx.on_compared) {
         ctx.on_compared(c);
     }
@@ -272,38 +270,48 @@ SyncResult run_steps(SyncContext& ctx) {
         ask(ctx, sync_caption, sync_text_already_up_to_date, MsgIcon::Information);
         return cancelled(ctx) ? SyncResult::Shutdown : SyncResult::UpToDate;
     }
+    return std::nullopt;
+}
 
-    bool delete_extra = false;
-    if (!c.extra.empty()) {
-        MsgAnswer answer = MsgAnswer::Cancel;
-        switch (ctx.extra_keys) {
-        case ExtraKeys::Ask:
-            answer = ask(ctx, sync_caption, sync_text_extra_keys, MsgIcon::Question,
-                         MsgButtons::YesNoCancel, MsgAnswer::No);
-            break;
-        case ExtraKeys::Keep:
-            answer = MsgAnswer::Yes;
-            break;
-        case ExtraKeys::Delete:
-            answer = MsgAnswer::No;
-            break;
-        case ExtraKeys::Refuse:
-            return SyncResult::ExtrasRefused;
-        }
-        if (cancelled(ctx)) {
-            return SyncResult::Shutdown;
-        }
-        if (answer == MsgAnswer::Yes) {
-            keep_extra_keys(ctx, c);
-        } else if (answer == MsgAnswer::No) {
-            delete_extra = true;
-        } else {
-            return SyncResult::Cancelled;
-        }
+// Keys only the controller holds are kept (and added to the database) or deleted, as the user
+// or the caller chose; a result when the run ends there.
+std::optional<SyncResult> decide_extra_keys(SyncContext& ctx, const KeyDifference& c,
+                                            bool& delete_extra) {
+    delete_extra = false;
+    if (c.extra.empty()) {
+        return std::nullopt;
     }
+    MsgAnswer answer = MsgAnswer::Cancel;
+    switch (ctx.extra_keys) {
+    case ExtraKeys::Ask:
+        answer = ask(ctx, sync_caption, sync_text_extra_keys, MsgIcon::Question,
+                     MsgButtons::YesNoCancel, MsgAnswer::No);
+        break;
+    case ExtraKeys::Keep:
+        answer = MsgAnswer::Yes;
+        break;
+    case ExtraKeys::Delete:
+        answer = MsgAnswer::No;
+        break;
+    case ExtraKeys::Refuse:
+        return SyncResult::ExtrasRefused;
+    }
+    if (cancelled(ctx)) {
+        return SyncResult::Shutdown;
+    }
+    if (answer == MsgAnswer::Yes) {
+        keep_extra_keys(ctx, c);
+    } else if (answer == MsgAnswer::No) {
+        delete_extra = true;
+    } else {
+        return SyncResult::Cancelled;
+    }
+    return std::nullopt;
+}
 
+// The delete phase, then the add phase; false when either failed.
+bool transfer_differences(SyncContext& ctx, const KeyDifference& c, bool delete_extra) {
     bool all_ok = true;
-    s.page_full_seen.store(false, std::memory_order_release);
     bool showed_progress = false;
     // Deleting first makes room in the controller's key memory for the adds.
     std::vector<KeyId> to_delete = c.expired;
@@ -325,10 +333,24 @@ SyncResult run_steps(SyncContext& ctx) {
     if (showed_progress) {
         on_ui(ctx, [&] { ctx.host.hide_progress(); });
     }
+    return all_ok;
+}
+
+SyncResult run_steps(SyncContext& ctx) {
+    DecoderState& s = ctx.decoder_state;
+    KeyDifference c;
+    if (std::optional<SyncResult> ended = read_and_compare(ctx, c)) {
+        return *ended;
+    }
+    bool delete_extra = false;
+    if (std::optional<SyncResult> ended = decide_extra_keys(ctx, c, delete_extra)) {
+        return *ended;
+    }
+    s.page_full_seen.store(false, std::memory_order_release);
+    const bool all_ok = transfer_differences(ctx, c, delete_extra);
     if (cancelled(ctx)) {
         return SyncResult::Shutdown;
     }
-
     if (s.page_full_seen.load(std::memory_order_acquire)) {
         ask(ctx, sync_no_room_caption, sync_text_no_room, MsgIcon::Error);
         return SyncResult::NoRoom;
