@@ -93,14 +93,11 @@ SaveResult save_database_file(const DatabaseRecord& rec, const std::string& path
     }
     const std::string target = save_target(path);
     remove_save_leftovers(target);
-    const size_t slash = target.rfind('/');
-    const std::string folder =
-        slash == std::string::npos ? std::string(".") : target.substr(0, slash == 0 ? 1 : slash);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    // Same folder, so that the rename stays on one file system and is a single step.
+    const std::string folder = folder_of(target);
+    // Same folder, so that the rename stays on one file system and is a single step. The name
+    // is the one remove_save_leftovers looks for.
     std::string temp_path =
-        (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + "." + base +
-        ".XXXXXX";
+        target.substr(0, target.rfind('/') + 1) + temporary_prefix(target) + "XXXXXX";
 
     // A new file gets what a plain create would have given it; a replaced one keeps its own.
     unsigned mode = 0644;
