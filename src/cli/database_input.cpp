@@ -31,7 +31,6 @@ struct StderrHost final : Host {
     void run_on_ui(const std::function<void()>& fn) override { fn(); }
     bool wait_serving_ui(const std::function<bool()>& done, uint32_t) override { return done(); }
     void set_status_text(const std::string&) override {}
-    void enable_command(int, bool) override {}
     void set_title(const std::string&) override {}
     std::optional<FileChoice> open_file_dialog() override { return std::nullopt; }
     std::optional<FileChoice> save_file_dialog() override { return std::nullopt; }

@@ -9,11 +9,16 @@
 #include "platform/file_lock.h"
 #include "platform/port_map.h"
 #include "platform/tcp_port.h"
+#include "session/controller_session.h"
 #include "sync/synchronize.h"
+
+#include <pthread.h>
+#include <signal.h>
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
+#include <algorithm>
+#include <optional>
 #include <mutex>
 #include <thread>
 
@@ -68,7 +73,6 @@ class CliHost final : public Host {
         return true;
     }
     void set_status_text(const std::string&) override {}
-    void enable_command(int, bool) override {}
     void set_title(const std::string&) override {}
     std::optional<FileChoice> open_file_dialog() override { return std::nullopt; }
     std::optional<FileChoice> save_file_dialog() override { return std::nullopt; }
@@ -80,68 +84,76 @@ class CliHost final : public Host {
     std::mutex print_;
 };
 
-// Prints every screen log row as it is appended: the same texts the window's log shows.
-class EventPrinter final : public ScreenLogObserver {
+// Prints every line the screen log takes: the same texts the window's log shows.
+class EventPrinter final : public SessionObserver {
   public:
-    EventPrinter(const ScreenLog& log, std::ostream& out, bool json)
-        : log_(log), out_(out), json_(json) {}
-    void log_rows_inserted(int first, int last) override {
-        for (int row = first; row <= last; ++row) {
-            const LogRow* r = screen_log_row(log_, row);
-            if (!r) {
-                continue;
-            }
-            std::string key = utf8_from_key_text(r->key_text);
-            std::string event = utf8_from_key_text(r->event_text);
-            if (json_) {
-                out_ << "{\"time\": " << json_string(r->time_text)
-                     << ", \"key\": " << json_string(key) << ", \"event\": " << json_string(event)
-                     << ", \"highlight\": " << (r->highlight ? "true" : "false") << "}\n";
-            } else {
-                out_ << r->time_text << '\t' << terminal_text(key) << '\t' << terminal_text(event)
-                     << '\n';
-            }
-            out_.flush();
+    EventPrinter(std::ostream& out, bool json) : out_(out), json_(json) {}
+    void report(const LogRow& r) override {
+        std::string key = utf8_from_key_text(r.key_text);
+        std::string event = utf8_from_key_text(r.event_text);
+        if (json_) {
+            out_ << "{\"time\": " << json_string(r.time_text) << ", \"key\": " << json_string(key)
+                 << ", \"event\": " << json_string(event)
+                 << ", \"highlight\": " << (r.highlight ? "true" : "false") << "}\n";
+        } else {
+            out_ << r.time_text << '\t' << terminal_text(key) << '\t' << terminal_text(event)
+                 << '\n';
         }
+        out_.flush();
     }
-    void log_rows_removed(int, int) override {}
-    void log_rows_reset() override {}
 
   private:
-    const ScreenLog& log_;
     std::ostream& out_;
     bool json_;
 };
 
-std::atomic<bool> interrupted{false};
+// The signals that end `listen`, taken by sigwait rather than a handler: blocked in every thread
+// of the run (the comm thread inherits the mask), and unblocked again afterwards for a caller
+// that runs more than one command in its process.
+class ListenSignals {
+  public:
+    ListenSignals() {
+        sigemptyset(&set_);
+        sigaddset(&set_, SIGINT);
+        sigaddset(&set_, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &set_, &old_);
+    }
+    ~ListenSignals() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+    ListenSignals(const ListenSignals&) = delete;
+    ListenSignals& operator=(const ListenSignals&) = delete;
+    void wait() const {
+        int signal = 0;
+        sigwait(&set_, &signal);
+    }
 
-void on_interrupt(int) {
-    interrupted.store(true);
-}
+  private:
+    sigset_t set_;
+    sigset_t old_;
+};
 
-// Everything one run talks to the controller with. The link goes first at the end, so that the
-// comm thread is gone before the decoder, the logger and the lists it uses.
+// Everything one run talks to the controller with: the controller session, holding the
+// database loaded for the run, and the host that turns its boxes into lines.
 struct Session {
     Session(DatabaseRecord* database, std::ostream& out, std::ostream& err)
-        : host(out, err), db(database ? *database : own_db),
-          logger(db, screen, host, system_clock()) {
-        create_key_list(own_db, nullptr);
-        create_key_list(controller, nullptr);
+        : host(out, err), core(host, system_clock()) {
+        if (database) {
+            core.database() = std::move(*database);
+        }
     }
     ~Session() {
-        link.shut_down();
-        logger.end_log();
+        core.shut_down();
+        core.logger().end_log();
     }
 
     CliHost host;
-    DatabaseRecord own_db;
-    DatabaseRecord& db;
-    DatabaseRecord controller;
-    ScreenLog screen;
-    Logger logger;
-    DecoderContext decoder{host, system_clock(), logger, db, controller};
-    Link link{host, system_clock(), decoder};
+    ControllerSession core;
 };
+
+// Waits until the link's change count moves or ms have passed. Bytes that end no message (an
+// echo) move no count, so callers that wait for bytes look again at least every 20 ms.
+void wait_link(Link& link, uint64_t seen, uint32_t ms) {
+    link.wait_change(seen, std::min<uint32_t>(ms, 20));
+}
 
 std::string key_number(const KeyId& id) {
     BufferPtr b = make_buffer(16);
@@ -219,27 +231,39 @@ std::string one_line(const std::string& text) {
     return out;
 }
 
+// How long the unit must have been silent before its answer counts as complete.
+constexpr uint32_t answer_quiet_ms = 150;
+
 // Waits until the unit has answered the reset the comm thread sends when it opens the port,
 // and its identification has been taken in (a short quiet after the last byte).
 bool await_answer(Link& link, uint32_t bytes_before, uint32_t timeout_ms) {
-    using std::chrono::steady_clock;
-    auto end = steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (link.bytes_received() == bytes_before) {
-        if (steady_clock::now() >= end || !link.active()) {
+    Clock& clock = link.clock;
+    const uint32_t start = clock.tick_ms();
+    for (;;) {
+        const uint64_t seen = link.changes();
+        if (link.bytes_received() != bytes_before) {
+            break;
+        }
+        const uint32_t waited = clock.tick_ms() - start;
+        if (waited >= timeout_ms || !link.active()) {
             return false;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        wait_link(link, seen, timeout_ms - waited);
     }
-    uint32_t seen = link.bytes_received();
-    auto quiet_since = steady_clock::now();
-    while (steady_clock::now() - quiet_since < std::chrono::milliseconds(150)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (link.bytes_received() != seen) {
-            seen = link.bytes_received();
-            quiet_since = steady_clock::now();
+    uint32_t bytes = link.bytes_received();
+    uint32_t quiet_since = clock.tick_ms();
+    for (;;) {
+        const uint64_t seen = link.changes();
+        if (link.bytes_received() != bytes) {
+            bytes = link.bytes_received();
+            quiet_since = clock.tick_ms();
         }
+        const uint32_t quiet = clock.tick_ms() - quiet_since;
+        if (quiet >= answer_quiet_ms) {
+            return true;
+        }
+        wait_link(link, seen, answer_quiet_ms - quiet);
     }
-    return true;
 }
 
 class Runner {
@@ -248,8 +272,8 @@ class Runner {
         : req_(req), database_(database), out_(out), err_(err) {}
     ~Runner() {
         // "Log ended" goes to the file, not to the events printed.
-        if (session_) {
-            session_->host.run_on_ui([&] { session_->screen.observer = nullptr; });
+        if (session_ && printer_) {
+            session_->host.run_on_ui([&] { session_->core.remove_observer(printer_.get()); });
         }
     }
     Runner(const Runner&) = delete;
@@ -273,23 +297,23 @@ class Runner {
             return status;
         }
         if (req_.command == CliCommand::Listen) {
-            std::signal(SIGINT, on_interrupt);
-            std::signal(SIGTERM, on_interrupt);
+            // Before the session's threads exist, so that they inherit the mask.
+            signals_.emplace();
         }
         session_ = std::make_unique<Session>(database_, out_, err_);
-        Session& s = *session_;
-        s.logger.start_log();
+        ControllerSession& s = session_->core;
+        s.logger().start_log();
         if (req_.command == CliCommand::Listen) {
-            printer_ = std::make_unique<EventPrinter>(s.screen, out_, req_.json);
-            s.host.run_on_ui([&] { s.screen.observer = printer_.get(); });
+            printer_ = std::make_unique<EventPrinter>(out_, req_.json);
+            session_->host.run_on_ui([&] { s.add_observer(printer_.get()); });
         }
         if (!device_.empty()) {
-            s.link.port_path = [this](uint32_t) { return device_; };
+            s.link().port_path = [this](uint32_t) { return device_; };
             // A device given by path has no COM number the user knows it by.
-            s.link.port_name = [this](uint32_t) { return device_; };
+            s.link().port_name = [this](uint32_t) { return device_; };
         }
-        start_comm_thread(s.link, port_);
-        if (!await_answer(s.link, 0, no_response_ms)) {
+        s.start(port_);
+        if (!await_answer(s.link(), 0, no_response_ms)) {
             return no_answer();
         }
         return command();
@@ -363,11 +387,12 @@ class Runner {
         case CliCommand::Sync:
             return req_.dry_run ? dry_run() : sync();
         case CliCommand::Door:
-            return one_shot(req_.door == 'B' ? request_open_door_b : request_open_door_a);
+            return one_shot(req_.door == 'B' ? ControllerCommand::OpenDoorB
+                                             : ControllerCommand::OpenDoorA);
         case CliCommand::Reset:
-            return one_shot(request_reset);
+            return one_shot(ControllerCommand::Reset);
         case CliCommand::Clear:
-            return one_shot(request_clear_memory);
+            return one_shot(ControllerCommand::ClearMemory);
         case CliCommand::Listen:
             return listen();
         default:
@@ -376,19 +401,25 @@ class Runner {
     }
 
     // Sends one command and waits for the unit's answer to it.
-    int one_shot(uint32_t bit) {
-        Link& link = session_->link;
+    int one_shot(ControllerCommand command) {
+        Link& link = session_->core.link();
         uint32_t before = link.bytes_received();
-        if (!post_request(link, bit)) {
+        if (!session_->core.send(command)) {
             return ExitUnavailable;
         }
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(no_response_ms);
-        while (link.pending_requests() & bit) {
-            if (std::chrono::steady_clock::now() >= end || !link.active()) {
+        const uint32_t bit = request_bit(command);
+        const uint32_t start = link.clock.tick_ms();
+        for (;;) {
+            const uint64_t seen = link.changes();
+            if (!(link.pending_requests() & bit)) {
+                break;
+            }
+            const uint32_t waited = link.clock.tick_ms() - start;
+            if (waited >= no_response_ms || !link.active()) {
                 err_ << "tessary-cli: " << name_ << ": the command could not be sent\n";
                 return ExitIoError;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            wait_link(link, seen, no_response_ms - waited);
         }
         if (!await_answer(link, before, no_response_ms)) {
             err_ << "tessary-cli: " << name_ << ": the key controller did not answer the command\n";
@@ -399,8 +430,7 @@ class Runner {
 
     // The read-out and its comparison; a status when it could not be had.
     int compare(KeyDifference& diff, int trouble) {
-        SyncContext ctx(session_->link, {});
-        SyncResult r = compare_with_controller(ctx, diff);
+        SyncResult r = session_->core.compare_here(diff);
         if (r == SyncResult::Done) {
             return ExitOk;
         }
@@ -418,7 +448,7 @@ class Runner {
         if (int status = compare(d, ExitTrouble)) {
             return status;
         }
-        const DatabaseRecord& db = session_->db;
+        const DatabaseRecord& db = session_->core.database();
         print_keys(out_, "add", d.to_add, db, d.master);
         print_keys(out_, "extra", d.extra, db, d.master);
         print_keys(out_, "expired", d.expired, db, d.master);
@@ -432,7 +462,7 @@ class Runner {
 
     // What a run would send, in the order it would send it.
     void print_plan(const KeyDifference& d) {
-        const DatabaseRecord& db = session_->db;
+        const DatabaseRecord& db = session_->core.database();
         print_keys(out_, "delete", d.expired, db, d.master);
         if (req_.delete_extras) {
             print_keys(out_, "delete", d.extra, db, d.master);
@@ -469,19 +499,19 @@ class Runner {
     }
 
     int sync() {
-        SyncContext ctx(session_->link, {});
-        ctx.extra_keys = req_.keep_extras     ? ExtraKeys::Keep
-                         : req_.delete_extras ? ExtraKeys::Delete
-                                              : ExtraKeys::Refuse;
-        ctx.verify = req_.verify;
+        SyncOptions options;
+        options.extra_keys = req_.keep_extras     ? ExtraKeys::Keep
+                             : req_.delete_extras ? ExtraKeys::Delete
+                                                  : ExtraKeys::Refuse;
+        options.verify = req_.verify;
         KeyDifference found;
-        ctx.on_compared = [&](const KeyDifference& d) {
+        options.on_compared = [&](const KeyDifference& d) {
             found = d;
             if (!refuses(d)) {
                 print_plan(d);
             }
         };
-        SyncResult r = synchronize_keys(ctx);
+        SyncResult r = session_->core.synchronize_here(options);
         switch (r) {
         case SyncResult::UpToDate:
         case SyncResult::Done:
@@ -511,9 +541,7 @@ class Runner {
     }
 
     int listen() {
-        while (!interrupted.load()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        signals_->wait();
         return ExitOk;
     }
 
@@ -526,6 +554,7 @@ class Runner {
     uint32_t port_ = 0;
     std::string name_;
     std::unique_ptr<EventPrinter> printer_;
+    std::optional<ListenSignals> signals_;
     std::unique_ptr<Session> session_; // last: ended before the printer and the lock
 };
 

@@ -150,9 +150,16 @@ void Logger::add_line_on_ui(std::string_view key_text, std::string_view event_te
     }
     ensure_log_file();
     const std::string time_text = log_time_text(clock_.local_time());
-    screen_log_append(screen_,
-                      LogRow{std::string(key_text), std::string(event_text), time_text, highlight});
+    LogRow row{std::string(key_text), std::string(event_text), time_text, highlight};
+    if (on_line) {
+        screen_log_append(screen_, row);
+    } else {
+        screen_log_append(screen_, std::move(row));
+    }
     if (file_) {
         write_line(log_file_line(time_text, key_text, event_text));
+    }
+    if (on_line) {
+        on_line(row);
     }
 }

@@ -13,6 +13,7 @@
 #include "platform/host.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -37,6 +38,10 @@ class Logger final : public LogSink {
     void ensure_log_file();
 
     bool log_file_open() const { return file_ != nullptr; }
+
+    // Told every line the screen log takes, on the user-interface thread, after the log file
+    // has it: for owners that pass the lines on (a session's observers).
+    std::function<void(const LogRow&)> on_line;
     LogFlusher& flusher() { return flusher_; }
 
   private:

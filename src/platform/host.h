@@ -1,6 +1,5 @@
 // What the subsystems below the window layer need from the window system: message boxes,
-// running code on the user-interface thread, the status bar, command enabling, the title and
-// the file dialogs. The Qt window implements it; tests use a scripted fake.
+// running code on the user-interface thread, the status bar, the title and the file dialogs. The Qt window implements it; tests use a scripted fake.
 #pragma once
 
 #include <cstdint>
@@ -12,32 +11,6 @@ enum class MsgIcon { Error, Warning, Information, Question };
 enum class MsgButtons { Ok, OkCancel, YesNoCancel };
 enum class MsgAnswer { Ok, Cancel, Yes, No };
 
-// Command ids shared by the menu, the toolbar and the code that enables or disables them.
-enum CommandId : int {
-    CmdClearMemory = 40001,
-    CmdNewDatabase = 40011,
-    CmdOpenDatabase = 40012,
-    CmdOpenRecent = 40017,
-    CmdImportDatabase = 40013,
-    CmdSettings = 40014,
-    CmdSave = 40015,
-    CmdSaveAs = 40016,
-    CmdOpenDoorA = 40021,
-    CmdOpenDoorB = 40022,
-    CmdResetController = 40024,
-    CmdNewKey = 40031,
-    CmdEditKeys = 40032,
-    CmdDeleteKeys = 40033,
-    CmdCopyFromLog = 40034,
-    CmdSynchronize = 40035,
-    CmdAbout = 40041,
-    CmdToolbar = 40051,
-    CmdStatusbar = 40052,
-    CmdLogWindow = 40053,
-    CmdKeyList = 40054,
-    CmdManual = 40082,
-    CmdExit = 40083,
-};
 
 // A path chosen in a file dialog, with the index at which its bare file name begins.
 struct FileChoice {
@@ -63,6 +36,10 @@ struct Host {
     // Runs fn on the user-interface thread and returns when it has run. On that thread it runs
     // fn at once.
     virtual void run_on_ui(const std::function<void()>& fn) = 0;
+    // Runs fn on the user-interface thread later, without waiting for it: for a thread whose
+    // last act must not wait on a window that may open a dialog. A host without an event queue
+    // runs it as run_on_ui does.
+    virtual void post_to_ui(std::function<void()> fn) { run_on_ui(fn); }
 
     // Called on the user-interface thread: waits until done() is true or timeout_ms have passed,
     // while still running other threads' run_on_ui calls and message boxes, so that a thread
@@ -71,7 +48,6 @@ struct Host {
 
     // The following are called on the user-interface thread only.
     virtual void set_status_text(const std::string& text) = 0;
-    virtual void enable_command(int command_id, bool enabled) = 0;
     virtual void set_title(const std::string& title) = 0;
     virtual std::optional<FileChoice> open_file_dialog() = 0;
     virtual std::optional<FileChoice> save_file_dialog() = 0;

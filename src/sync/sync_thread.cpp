@@ -1,14 +1,21 @@
 #include "sync/sync_thread.h"
 
-SyncThread::SyncThread(Link& link, std::function<void()> mark_modified)
-    : ctx_(link, std::move(mark_modified)) {}
+SyncThread::SyncThread(Link& link, DatabaseRecord& key_database, DatabaseRecord& controller_keys,
+                       SyncObserver* observer)
+    : ctx_(link, key_database, controller_keys, observer) {}
 
 SyncThread::~SyncThread() {
     shut_down();
 }
 
-bool SyncThread::start() {
-    return launch([this] { return synchronize_keys(ctx_); });
+bool SyncThread::start(std::function<void(SyncResult)> done) {
+    return launch([this, done = std::move(done)] {
+        SyncResult result = synchronize_keys(ctx_);
+        if (done) {
+            done(result);
+        }
+        return result;
+    });
 }
 
 bool SyncThread::start_compare(std::function<void(SyncResult, const KeyDifference&)> done) {

@@ -11,7 +11,8 @@
 
 class SyncThread {
   public:
-    SyncThread(Link& link, std::function<void()> mark_modified);
+    SyncThread(Link& link, DatabaseRecord& key_database, DatabaseRecord& controller_keys,
+               SyncObserver* observer);
     // Calls shut_down. Owners whose window dies before this object must call it themselves
     // while the window still exists.
     ~SyncThread();
@@ -21,7 +22,8 @@ class SyncThread {
     // User-interface thread: starts a run and returns at once. False, and nothing started,
     // while an earlier run is still going: two runs would share the one transfer slot of the
     // link. A second click can arrive before the running thread has greyed the command.
-    bool start();
+    // `done`, when given, is called on the thread as its last act with the run's result.
+    bool start(std::function<void(SyncResult)> done = {});
     // User-interface thread: reads the controller back on the thread (compare_with_controller)
     // instead of a run; `done` is called on that thread as its last act, with the result and the
     // difference found. False, and nothing started, while a run or a comparison is going: both

@@ -21,6 +21,12 @@ void on_ui(SyncContext& ctx, const std::function<void()>& fn) {
     }
 }
 
+void show_progress(SyncContext& ctx, int done, int total) {
+    if (ctx.observer) {
+        on_ui(ctx, [&] { ctx.observer->sync_progress(done, total); });
+    }
+}
+
 void show_status(SyncContext& ctx, const char* text) {
     on_ui(ctx, [&] { ctx.host.set_status_text(text); });
 }
@@ -147,8 +153,8 @@ void keep_extra_keys(SyncContext& ctx, const KeyDifference& c) {
             buffer_append_bytes(free_field.get(), when);
             add_key(ctx.key_database, key, name.get(), memo.get(), free_field.get());
         }
-        if (ctx.mark_modified) {
-            ctx.mark_modified();
+        if (ctx.observer) {
+            ctx.observer->keys_kept();
         }
     });
 }
@@ -160,13 +166,13 @@ bool transfer_phase(SyncContext& ctx, const char* status, const std::vector<KeyI
     show_status(ctx, status);
     int32_t count = static_cast<int32_t>(keys.size());
     int32_t shown = 0;
-    on_ui(ctx, [&] { ctx.host.set_progress(0, count); });
+    show_progress(ctx, 0, count);
     TransferProgress progress = [&](int32_t acked, int32_t total) {
         // Acknowledgements are counted, not matched: a stray one must not overfill the bar.
         acked = std::clamp(acked, 0, total);
         if (acked != shown) {
             shown = acked;
-            on_ui(ctx, [&] { ctx.host.set_progress(acked, total); });
+            show_progress(ctx, acked, total);
         }
     };
     return add ? send_add_keys(ctx.link, keys, progress)
@@ -331,7 +337,7 @@ bool transfer_differences(SyncContext& ctx, const KeyDifference& c, bool delete_
         }
     }
     if (showed_progress) {
-        on_ui(ctx, [&] { ctx.host.hide_progress(); });
+        show_progress(ctx, 0, -1);
     }
     return all_ok;
 }
@@ -370,7 +376,9 @@ SyncResult run_steps(SyncContext& ctx) {
 
 SyncResult synchronize_keys(SyncContext& ctx) {
     on_ui(ctx, [&] {
-        ctx.host.enable_command(CmdSynchronize, false);
+        if (ctx.observer) {
+            ctx.observer->sync_running(true);
+        }
         ctx.host.set_status_text(sync_status_checking);
     });
     SyncResult result = run_steps(ctx);
@@ -379,7 +387,9 @@ SyncResult synchronize_keys(SyncContext& ctx) {
     }
     on_ui(ctx, [&] {
         ctx.host.set_status_text(sync_status_ready);
-        ctx.host.enable_command(CmdSynchronize, true);
+        if (ctx.observer) {
+            ctx.observer->sync_running(false);
+        }
     });
     return result;
 }

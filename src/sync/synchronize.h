@@ -74,14 +74,27 @@ struct KeyDifference {
 // Refuse: stop before anything is sent (ExtrasRefused), for runs where nobody can be asked.
 enum class ExtraKeys { Ask, Keep, Delete, Refuse };
 
+// What a run tells its owner, who may show it in a window, print it or pass it on to a client
+// elsewhere. Every call comes on the user-interface thread (through Host::run_on_ui) and none
+// after the run was cancelled.
+struct SyncObserver {
+    virtual ~SyncObserver() = default;
+    // Synchronize began (true) or ended (false); a second run must not be started meanwhile.
+    virtual void sync_running(bool running) = 0;
+    // How many keys of a transfer the controller has acknowledged, out of total; a total below
+    // zero: the transfers are over.
+    virtual void sync_progress(int done, int total) = 0;
+    // Keys only the controller held became rows of the key database: the database changed.
+    virtual void keys_kept() = 0;
+};
+
 struct SyncContext {
-    // The host, the clock and both key lists are the link's (its decoder's). mark_modified is
-    // the document's "database changed" (flag and title); it is run on the user-interface
-    // thread.
-    SyncContext(Link& link, std::function<void()> mark_modified)
+    // The host and the clock are the link's; the key lists are those of the session that runs
+    // Synchronize. The observer, when there is one, outlives the context.
+    SyncContext(Link& link, DatabaseRecord& key_database, DatabaseRecord& controller_keys,
+                SyncObserver* observer = nullptr)
         : link(link), host(link.host), clock(link.clock), decoder_state(link.decoder.state),
-          key_database(link.decoder.key_database), controller_keys(link.decoder.controller_keys),
-          mark_modified(std::move(mark_modified)) {}
+          key_database(key_database), controller_keys(controller_keys), observer(observer) {}
     SyncContext(const SyncContext&) = delete;
     SyncContext& operator=(const SyncContext&) = delete;
 
@@ -91,7 +104,7 @@ struct SyncContext {
     DecoderState& decoder_state;
     DatabaseRecord& key_database;
     DatabaseRecord& controller_keys;
-    std::function<void()> mark_modified;
+    SyncObserver* observer;
     // The day against which keys' days of validity are checked; empty: today by the clock.
     std::function<Day()> today;
     ExtraKeys extra_keys = ExtraKeys::Ask;
@@ -126,7 +139,7 @@ enum class SyncResult {
 };
 
 // The whole operation, on the calling thread (never the user-interface thread: it blocks in
-// message boxes and waits). The Synchronize command is disabled from its first step to its
+// message boxes and waits). The observer hears "running" at its first step and "ended" at its
 // last on every path but Shutdown.
 SyncResult synchronize_keys(SyncContext& ctx);
 

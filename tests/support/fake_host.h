@@ -51,10 +51,6 @@ public:
         std::lock_guard lock(mutex_);
         status_texts.push_back(text);
     }
-    void enable_command(int id, bool enabled) override {
-        std::lock_guard lock(mutex_);
-        enables.emplace_back(id, enabled);
-    }
     void set_title(const std::string& t) override {
         std::lock_guard lock(mutex_);
         titles.push_back(t);
@@ -83,7 +79,6 @@ public:
     std::vector<RecordedBox> boxes;
     std::deque<MsgAnswer> answers;
     std::vector<std::string> status_texts;
-    std::vector<std::pair<int, bool>> enables;
     std::vector<std::string> titles;
     std::vector<std::pair<int, int>> progress; // (done, total); (-1, -1) for hide_progress
     std::deque<std::optional<FileChoice>> file_choices;

@@ -68,7 +68,6 @@ class QueueHost final : public Host {
         return ran;
     }
     void set_status_text(const std::string&) override {}
-    void enable_command(int, bool) override {}
     void set_title(const std::string&) override {}
     std::optional<FileChoice> open_file_dialog() override { return std::nullopt; }
     std::optional<FileChoice> save_file_dialog() override { return std::nullopt; }

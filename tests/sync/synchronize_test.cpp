@@ -86,12 +86,12 @@ class SyncTest : public ::testing::Test, protected SyncTestParts, protected Link
     void expect_bracketed_by_disable_and_enable() {
         std::vector<std::string> t = host.trace_snapshot();
         ASSERT_GE(t.size(), 4u);
-        EXPECT_EQ(t[0], "disable 40035");
+        EXPECT_EQ(t[0], "sync running");
         EXPECT_EQ(t[1], "status Checking the keys in the key controller");
         EXPECT_EQ(t[t.size() - 2], "status Ready");
-        EXPECT_EQ(t.back(), "enable 40035");
-        EXPECT_EQ(std::count(t.begin(), t.end(), "disable 40035"), 1);
-        EXPECT_EQ(std::count(t.begin(), t.end(), "enable 40035"), 1);
+        EXPECT_EQ(t.back(), "sync done");
+        EXPECT_EQ(std::count(t.begin(), t.end(), "sync running"), 1);
+        EXPECT_EQ(std::count(t.begin(), t.end(), "sync done"), 1);
         EXPECT_EQ(host.off_ui_calls.load(), 0);
         EXPECT_EQ(db_observer.off_ui.load(), 0);
         EXPECT_EQ(controller_observer.off_ui.load(), 0);
@@ -136,10 +136,11 @@ class SyncTest : public ::testing::Test, protected SyncTestParts, protected Link
     FakeClock& clock = fake_clock;
     ScriptedComm comm{link};
     int modified_calls = 0;
-    SyncContext ctx{link, [this] {
-                        EXPECT_TRUE(TraceHost::in_ui());
-                        ++modified_calls;
-                    }};
+    TraceSyncObserver observer{host, [this] {
+                                   EXPECT_TRUE(TraceHost::in_ui());
+                                   ++modified_calls;
+                               }};
+    SyncContext ctx{link, db, controller, &observer};
 };
 
 // --- nothing to do, and the three answers ------------------------------------------------------
@@ -494,7 +495,7 @@ TEST_F(SyncTest, TheThreadRunsOnceAtATimeAndCanRunAgainAfterwards) {
     comm.memory = {0x1};
     comm.readout = ScriptedComm::Readout::Ignore;
     comm.start();
-    SyncThread sync(link, [] {});
+    SyncThread sync(link, db, controller, &observer);
     ASSERT_TRUE(sync.start());
     EXPECT_TRUE(sync.running());
     ASSERT_TRUE(wait_for([&] { return comm.sent().size() == 1; }));
@@ -516,7 +517,7 @@ TEST_F(SyncTest, ShuttingDownDuringTheReadOutWaitEndsTheRunWithoutTouchingTheWin
     comm.readout = ScriptedComm::Readout::Ignore;
     comm.start();
     {
-        SyncThread sync(link, [] {});
+        SyncThread sync(link, db, controller, &observer);
         ASSERT_TRUE(sync.start());
         ASSERT_TRUE(wait_for([&] { return comm.sent().size() == 1; }));
         sync.shut_down();
@@ -533,7 +534,7 @@ TEST_F(SyncTest, DestroyingTheOwnerDuringAStalledTransferStopsTheCommThreadAndJo
     database_keys({0x1, 0x2});
     comm.take_transfers = false; // the loading wait has no time limit of its own
     comm.start();
-    auto sync = std::make_unique<SyncThread>(link, [] {});
+    auto sync = std::make_unique<SyncThread>(link, db, controller, &observer);
     ASSERT_TRUE(sync->start());
     ASSERT_TRUE(wait_for([&] { return link.transfer_remaining() == 2; }));
     sync.reset(); // the destructor shuts down: must not hang, must not leave the thread behind

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "support/fake_host.h"
+#include "sync/synchronize.h"
 
 #include <atomic>
 #include <mutex>
@@ -30,10 +31,10 @@ class TraceHost : public FakeHost {
         add("status " + text);
         FakeHost::set_status_text(text);
     }
-    void enable_command(int id, bool enabled) override {
+    // A line of the trace from a user-interface call that is not the host's own.
+    void note(const std::string& s) {
         check_ui();
-        add(std::string(enabled ? "enable " : "disable ") + std::to_string(id));
-        FakeHost::enable_command(id, enabled);
+        add(s);
     }
     void set_progress(int done, int total) override {
         check_ui();
@@ -69,4 +70,28 @@ class TraceHost : public FakeHost {
     }
     std::mutex trace_mutex_;
     std::vector<std::string> trace_;
+};
+
+// Shows a run as the window does: its running state in the trace, its progress on the host.
+class TraceSyncObserver final : public SyncObserver {
+  public:
+    TraceSyncObserver(TraceHost& host, std::function<void()> kept = {})
+        : host_(host), kept_(std::move(kept)) {}
+    void sync_running(bool running) override { host_.note(running ? "sync running" : "sync done"); }
+    void sync_progress(int done, int total) override {
+        if (total < 0) {
+            host_.hide_progress();
+        } else {
+            host_.set_progress(done, total);
+        }
+    }
+    void keys_kept() override {
+        if (kept_) {
+            kept_();
+        }
+    }
+
+  private:
+    TraceHost& host_;
+    std::function<void()> kept_;
 };

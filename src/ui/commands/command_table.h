@@ -4,6 +4,8 @@
 // state. A new command is one new row and its handler.
 #pragma once
 
+#include "ui/commands/command_ids.h"
+
 #include <functional>
 #include <map>
 #include <memory>

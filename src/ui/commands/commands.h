@@ -2,24 +2,13 @@
 // the file of the feature it belongs to.
 #pragma once
 
+#include "ui/commands/command_ids.h"
+
 #include <string>
 
 struct App;
 class MainWindow;
 
-// The commands of the key-list work: find, CSV exchange, backups, the presented key.
-enum KeyWorkCommandId : int {
-    CmdFindKeys = 40101,
-    CmdExportKeysCsv = 40102,
-    CmdExportSelectedCsv = 40103,
-    CmdImportKeysCsv = 40104,
-    CmdExportLogCsv = 40105,
-    CmdRestoreBackup = 40106,
-    CmdFollowPresentedKey = 40107,
-    CmdExpiringKeys = 40108,
-    CmdCompareWithController = 40109,
-    CmdVerifyAfterSync = 40110,
-};
 
 // File menu.
 void new_database(App& app);
@@ -54,6 +43,11 @@ void delete_keys(App& app);
 int edit_key_dialog(App& app, int row);
 void synchronize(App& app);
 void compare_with_controller_command(App& app);
+// A comparison's end, on the user-interface thread: its failure, or the difference in a dialog
+// from which Synchronize can be started.
+struct KeyDifference;
+enum class SyncResult;
+void show_comparison_result(App& app, SyncResult result, const KeyDifference& diff);
 void toggle_verify_after_sync(App& app);
 // The Verify after synchronize option: on unless the user's settings turned it off.
 bool verify_after_sync(const App& app);

@@ -21,7 +21,9 @@ const char* const compare_missing_text =
     "The keys couldn't be compared: the key controller answered but sent no keys. It may hold "
     "no master key yet.";
 
-void compare_finished(App& app, SyncResult result, const KeyDifference& diff) {
+} // namespace
+
+void show_comparison_result(App& app, SyncResult result, const KeyDifference& diff) {
     // Posted as the thread's last act but one: a Synchronize started from here must not find it
     // still running.
     app.host.wait_serving_ui([&app] { return !app.sync.running(); }, 1000);
@@ -55,22 +57,12 @@ void compare_finished(App& app, SyncResult result, const KeyDifference& diff) {
     }
 }
 
-} // namespace
-
 void compare_with_controller_command(App& app) {
-    MainWindow* window = app.window.get();
-    if (!window) {
+    if (!app.window) {
         return;
     }
-    // Posted to the window: the thread is joined before the window goes, and a call still
-    // queued when it goes is dropped with it.
-    const bool started =
-        app.sync.start_compare([&app, window](SyncResult result, const KeyDifference& diff) {
-            QMetaObject::invokeMethod(
-                window, [&app, result, diff] { compare_finished(app, result, diff); },
-                Qt::QueuedConnection);
-        });
-    if (started) {
+    // The result comes back through the session's observers, which the window's view shows.
+    if (app.session.compare()) {
         app.host.set_status_text(sync_status_checking);
         app.host.enable_command(CmdSynchronize, false);
     }

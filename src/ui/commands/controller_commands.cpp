@@ -1,18 +1,17 @@
 // Controller menu, and Clear controller memory from the Keys menu.
 #include "ui/commands/commands.h"
-#include "ui/commands/controller_link.h"
 #include "ui/window/app.h"
 
 void reset_controller(App& app) {
-    post_controller_request(app, request_reset);
+    app.session.send(ControllerCommand::Reset);
 }
 
 void open_door_a(App& app) {
-    post_controller_request(app, request_open_door_a);
+    app.session.send(ControllerCommand::OpenDoorA);
 }
 
 void open_door_b(App& app) {
-    post_controller_request(app, request_open_door_b);
+    app.session.send(ControllerCommand::OpenDoorB);
 }
 
 void clear_controller_memory(App& app) {
@@ -24,6 +23,6 @@ void clear_controller_memory(App& app) {
         "this is what you want to do.",
         MsgIcon::Warning, MsgButtons::OkCancel, MsgAnswer::Cancel);
     if (answer == MsgAnswer::Ok) {
-        post_controller_request(app, request_clear_memory);
+        app.session.send(ControllerCommand::ClearMemory);
     }
 }

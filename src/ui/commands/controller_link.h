@@ -1,5 +1,4 @@
-// The window's way to the controller link: start and stop the comm thread, post a one-shot
-// command.
+// The window's way to start and stop the link of its session.
 #pragma once
 
 #include <cstdint>
@@ -8,5 +7,3 @@ struct App;
 
 void start_link(App& app, uint32_t port);
 void stop_link(App& app);
-// False when nothing was posted (no comm thread is active; the link says so itself).
-bool post_controller_request(App& app, uint32_t bit);

@@ -1,13 +1,11 @@
-// Keys > Synchronize (40035): starts the synchronize thread and returns at once. The thread
-// greys the command itself; start() refuses while a run is still going, for a click that came
-// before the greying.
+// Keys > Synchronize (40035): starts the session's synchronize thread and returns at once. The
+// window greys the command when the run says it is running; the session refuses a second run
+// while one is still going, for a click that came before the greying.
 #include "ui/commands/commands.h"
 #include "ui/window/app.h"
 
 void synchronize(App& app) {
-    // The context is the thread's only while a run goes; between runs it takes the option.
-    if (!app.sync.running()) {
-        app.sync.context().verify = verify_after_sync(app);
-    }
-    app.sync.start();
+    SyncOptions options;
+    options.verify = verify_after_sync(app);
+    app.session.synchronize(options);
 }

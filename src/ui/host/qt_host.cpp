@@ -125,6 +125,10 @@ void QtHost::run_on_ui(const std::function<void()>& fn) {
         this, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
 }
 
+void QtHost::post_to_ui(std::function<void()> fn) {
+    QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
+}
+
 bool QtHost::wait_serving_ui(const std::function<bool()>& done, uint32_t timeout_ms) {
     QElapsedTimer timer;
     timer.start();

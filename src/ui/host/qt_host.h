@@ -42,9 +42,11 @@ class QtHost : public QObject, public Host {
                           MsgAnswer default_button = MsgAnswer::Ok) override;
     void notify(const std::string& caption, const std::string& text, MsgIcon icon) override;
     void run_on_ui(const std::function<void()>& fn) override;
+    void post_to_ui(std::function<void()> fn) override;
     bool wait_serving_ui(const std::function<bool()>& done, uint32_t timeout_ms) override;
     void set_status_text(const std::string& text) override;
-    void enable_command(int command_id, bool enabled) override;
+    // Greys or enables a menu entry and its toolbar button (the ids of ui/commands).
+    void enable_command(int command_id, bool enabled);
     void set_title(const std::string& title) override;
     std::optional<FileChoice> open_file_dialog() override;
     std::optional<FileChoice> save_file_dialog() override;

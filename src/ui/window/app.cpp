@@ -8,9 +8,36 @@
 #include <QDesktopServices>
 #include <QSettings>
 
+namespace {
+
+class SessionView final : public SessionObserver {
+  public:
+    explicit SessionView(App& app) : app_(app) {}
+    void sync_running(bool running) override {
+        app_.host.enable_command(CmdSynchronize, !running);
+    }
+    void sync_progress(int done, int total) override {
+        if (total < 0) {
+            app_.host.hide_progress();
+        } else {
+            app_.host.set_progress(done, total);
+        }
+    }
+    void database_changed() override { mark_modified(app_); }
+    void compare_finished(SyncResult result, const KeyDifference& diff) override {
+        show_comparison_result(app_, result, diff);
+    }
+
+  private:
+    App& app_;
+};
+
+} // namespace
+
 App::App(Clock& c, std::unique_ptr<QtHost> h)
     : clock(c), owned_host(std::move(h)), host(*owned_host),
-      sync(link, [this] { mark_modified(*this); }) {
+      session_view(std::make_unique<SessionView>(*this)) {
+    session.add_observer(session_view.get());
     edit_key_row = [](App& app, int row) { return edit_key_dialog(app, row); };
     open_url = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 }
@@ -20,10 +47,10 @@ App::~App() {
     loader.cancel();
     // A running Synchronize uses the lists, the link and the window: end it first, serving its
     // calls, before any of them goes.
-    sync.shut_down();
-    // The comm thread may be waiting for this thread to take a log line: keep serving it until
-    // it has gone.
-    link.shut_down();
+    // The comm thread may be waiting for this thread to take a log line: the session keeps
+    // serving it until it has gone.
+    session.shut_down();
+    session.remove_observer(session_view.get());
     // The models go first; the records must not call back into them while being destroyed.
     host.attach(nullptr);
     window.reset();

@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/file_lock.h"
 #include "platform/port_binding.h"
+#include "session/controller_session.h"
 #include "sync/sync_thread.h"
 #include "ui/commands/command_table.h"
 #include "ui/dialogs/csv_import_dialog.h"
@@ -39,14 +40,21 @@ struct App {
     Clock& clock;
     std::unique_ptr<QtHost> owned_host;
     QtHost& host;
-    DatabaseRecord database;        // the key database, shown as the key list
-    DatabaseRecord controller_keys; // keys read back from the controller; never shown
-    ScreenLog screen_log;
-    Logger logger{database, screen_log, host, clock};
-    DecoderContext decoder{host, clock, logger, database, controller_keys};
-    Link link{host, clock, decoder};
-    // Synchronize's thread; ended by ~App while the window still exists.
-    SyncThread sync;
+    // The controller the window serves. Its parts go by the names the window's code has
+    // always used: the key database shown as the key list, the keys read back from the
+    // controller (never shown), the screen log, the logger, the decoder, the link and
+    // Synchronize's thread, ended by ~App while the window still exists.
+    ControllerSession session{host, clock};
+    DatabaseRecord& database = session.database();
+    DatabaseRecord& controller_keys = session.controller_keys();
+    ScreenLog& screen_log = session.screen_log();
+    Logger& logger = session.logger();
+    DecoderContext& decoder = session.decoder();
+    Link& link = session.link();
+    SyncThread& sync = session.sync();
+    // Shows what the session tells: Synchronize greyed while it runs, its progress bar, the
+    // database marked changed, a comparison's result.
+    std::unique_ptr<SessionObserver> session_view;
 
     // Reads a database being opened on its own thread; the commands that need the database are
     // greyed while it runs.

@@ -125,7 +125,7 @@ class SimSyncTest : public ::testing::TestWithParam<SimModel> {
     // reset (its identification) taken in. fast: the 5000 ms windows pass in 1000 ms.
     void connect(bool fast = false, SimOptions options = {}, Route route = Route::Direct) {
         clock.go_fast(fast);
-        ctx = std::make_unique<SyncContext>(*link, [this] { ++modified_calls; });
+        ctx = std::make_unique<SyncContext>(*link, db, controller, &observer);
 
         options.model = GetParam();
         sim = std::make_unique<SimController>(options);
@@ -203,9 +203,9 @@ class SimSyncTest : public ::testing::TestWithParam<SimModel> {
     void expect_ended_ready() {
         std::vector<std::string> t = host.trace_snapshot();
         ASSERT_GE(t.size(), 2u);
-        EXPECT_EQ(t.front(), "disable 40035");
+        EXPECT_EQ(t.front(), "sync running");
         EXPECT_EQ(t[t.size() - 2], "status Ready");
-        EXPECT_EQ(t.back(), "enable 40035");
+        EXPECT_EQ(t.back(), "sync done");
         EXPECT_EQ(host.off_ui_calls.load(), 0);
     }
     std::string free_field_of(uint32_t key) {
@@ -226,6 +226,7 @@ class SimSyncTest : public ::testing::TestWithParam<SimModel> {
     DatabaseRecord& controller = fixture.controller;
     DatabaseRecord& db = fixture.db;
     Link* const link = &fixture.link;
+    TraceSyncObserver observer{host, [this] { ++modified_calls; }};
     std::unique_ptr<SyncContext> ctx;
     std::unique_ptr<SimController> sim;
     std::unique_ptr<TcpBridge> bridge;
@@ -585,9 +586,9 @@ TEST_P(LinkLossSimTest, UnitGoneMidTransferEndsTheSyncWithItsDataErrorThenComesB
     std::vector<std::string> trace = host.trace_snapshot();
     std::erase(trace, "box " + std::string(serial_caption));
     ASSERT_GE(trace.size(), 2u);
-    EXPECT_EQ(trace.front(), "disable 40035");
+    EXPECT_EQ(trace.front(), "sync running");
     EXPECT_EQ(trace[trace.size() - 2], "status Ready");
-    EXPECT_EQ(trace.back(), "enable 40035");
+    EXPECT_EQ(trace.back(), "sync done");
     EXPECT_EQ(host.progress.back(), std::make_pair(-1, -1));
     EXPECT_EQ(log_count(log, "Connection to COM3 lost"), 1u);
     EXPECT_EQ(key_row_count(db), 301);
