@@ -15,11 +15,11 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <algorithm>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace {

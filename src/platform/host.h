@@ -1,5 +1,6 @@
 // What the subsystems below the window layer need from the window system: message boxes,
-// running code on the user-interface thread, the status bar, the title and the file dialogs. The Qt window implements it; tests use a scripted fake.
+// running code on the user-interface thread, the status bar, the title and the file dialogs. The Qt
+// window implements it; tests use a scripted fake.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +11,6 @@
 enum class MsgIcon { Error, Warning, Information, Question };
 enum class MsgButtons { Ok, OkCancel, YesNoCancel };
 enum class MsgAnswer { Ok, Cancel, Yes, No };
-
 
 // A path chosen in a file dialog, with the index at which its bare file name begins.
 struct FileChoice {

@@ -1,5 +1,5 @@
 // A scripted Host for tests: records every message box and answers from a queue; runs
-// run_on_ui calls inline (serialised), records status texts, enabled commands and titles.
+// run_on_ui calls inline (serialised), records status texts and titles.
 #pragma once
 
 #include "platform/host.h"

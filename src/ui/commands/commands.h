@@ -9,7 +9,6 @@
 struct App;
 class MainWindow;
 
-
 // File menu.
 void new_database(App& app);
 void open_database_command(App& app); // save-changes prompt, then open_database

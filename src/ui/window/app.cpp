@@ -13,9 +13,7 @@ namespace {
 class SessionView final : public SessionObserver {
   public:
     explicit SessionView(App& app) : app_(app) {}
-    void sync_running(bool running) override {
-        app_.host.enable_command(CmdSynchronize, !running);
-    }
+    void sync_running(bool running) override { app_.host.enable_command(CmdSynchronize, !running); }
     void sync_progress(int done, int total) override {
         if (total < 0) {
             app_.host.hide_progress();
