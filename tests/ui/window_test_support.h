@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/clock.h"
+#include "support/scripted_dialogs.h"
 #include "support/scripted_qt_host.h"
 #include "ui/window/app.h"
 #include "ui/window/main_window.h"
@@ -34,8 +35,8 @@ struct TestApp {
         app->settings = std::make_unique<QSettings>(settings_dir.filePath("tessary.conf"),
                                                     QSettings::IniFormat);
         // No serial device of the machine the tests run on reaches a Settings list.
-        app->system_ports = [] { return std::vector<SystemPort>{}; };
-        app->open_url = [this](const QUrl& url) {
+        scripted_dialogs(*app).ports = [] { return std::vector<SystemPort>{}; };
+        scripted_dialogs(*app).url = [this](const QUrl& url) {
             opened_urls.push_back(url);
             return open_url_result;
         };

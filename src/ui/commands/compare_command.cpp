@@ -49,10 +49,7 @@ void show_comparison_result(App& app, SyncResult result, const KeyDifference& di
         app.host.message_box(compare_caption, failure, MsgIcon::Error);
         return;
     }
-    if (app.show_comparison ? app.show_comparison(app, diff) : [&] {
-            CompareDialog dialog(app.database, diff, app.window.get());
-            return dialog.exec() == QDialog::Accepted;
-        }()) {
+    if (app.dialogs->show_comparison(app, diff)) {
         dispatch_command(app, CmdSynchronize);
     }
 }

@@ -25,18 +25,7 @@ const char* const export_caption = "Tessary - Export to CSV";
 const char* const import_caption = "Tessary - Import keys from CSV";
 
 std::optional<std::string> choose_csv_file(App& app, bool save) {
-    if (app.csv_file) {
-        return app.csv_file(app, save);
-    }
-    QFileDialog dialog(app.window.get());
-    dialog.setNameFilters({QStringLiteral("CSV files (*.csv)"), QStringLiteral("All files (*)")});
-    dialog.setDefaultSuffix(QStringLiteral("csv"));
-    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return std::nullopt;
-    }
-    return QFile::encodeName(dialog.selectedFiles().first()).toStdString();
+    return app.dialogs->csv_file(app, save);
 }
 
 void write_csv(App& app, const std::string& text) {
@@ -106,9 +95,7 @@ void import_keys_csv(App& app) {
                              MsgIcon::Error);
         return;
     }
-    const CsvImportChoice choice = app.csv_import_preview
-                                       ? app.csv_import_preview(app, plan)
-                                       : run_csv_import_dialog(plan, app.window.get());
+    const CsvImportChoice choice = app.dialogs->csv_import_preview(app, plan);
     if (!choice.import) {
         return;
     }

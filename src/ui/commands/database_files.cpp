@@ -107,7 +107,7 @@ void set_loading(App& app, bool loading) {
 
 // A FIFO or a device is no database at all: refused before anything of the open one is given up.
 bool refuse_non_database(App& app, const std::string& path) {
-    File probe = app.open_for_loading(path);
+    File probe = app.dialogs->open_for_loading(path);
     if (probe.is_open() || probe.open_error().category() != file_kind_category()) {
         return false;
     }
@@ -198,7 +198,7 @@ void open_database(App& app) {
 bool load_database(App& app, const std::string& path, bool import,
                    std::function<void(DatabaseRecord& loaded)> take, std::function<void()> then,
                    std::function<void()> refused) {
-    File file = app.open_for_loading(path);
+    File file = app.dialogs->open_for_loading(path);
     if (!file.is_open()) {
         show_load_error(app, path, file);
         return false;

@@ -41,7 +41,7 @@ RowClickView* log_view(App& app) {
 
 // A row added only to be edited stays only if its dialog ends with OK.
 void edit_new_row(App& app, int row) {
-    if (app.edit_key_row(app, row)) {
+    if (app.dialogs->edit_key(app, row)) {
         mark_modified(app);
     } else {
         delete_key_row(app.database, row);
@@ -63,7 +63,7 @@ void edit_keys(App& app) {
     for (int i = 0; i < count; ++i) {
         if (key_row_selected(app, i)) {
             // Each dialog commits or cancels its own row only; the next one follows either way.
-            app.edit_key_row(app, i);
+            app.dialogs->edit_key(app, i);
         }
     }
 }

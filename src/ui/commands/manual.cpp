@@ -23,8 +23,8 @@ void open_manual(App& app) {
         path = beside;
     }
     // A viewer would start even for a missing file and show its own error; say it here instead.
-    if (!bin.isEmpty() && QFileInfo(path).isFile() && app.open_url &&
-        app.open_url(QUrl::fromLocalFile(path))) {
+    if (!bin.isEmpty() && QFileInfo(path).isFile() &&
+        app.dialogs->open_url(QUrl::fromLocalFile(path))) {
         return;
     }
     const std::string text = "Tessary can't open the file '" + path.toStdString() +

@@ -26,9 +26,7 @@ void restore_backup(App& app) {
                              MsgIcon::Information);
         return;
     }
-    const std::optional<size_t> chosen = app.choose_backup
-                                             ? app.choose_backup(app, backups)
-                                             : run_backup_dialog(backups, app.window.get());
+    const std::optional<size_t> chosen = app.dialogs->choose_backup(app, backups);
     if (!chosen || *chosen >= backups.size() || !ask_save_changes(app)) {
         return;
     }

@@ -130,10 +130,7 @@ std::optional<TcpEndpoint> parse_endpoint_field(std::string_view text, std::stri
     return endpoint;
 }
 
-std::vector<SystemPort> system_serial_ports(const App& app) {
-    if (app.system_ports) {
-        return app.system_ports();
-    }
+std::vector<SystemPort> system_serial_ports() {
     std::vector<SystemPort> ports;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         SystemPort port;
@@ -202,7 +199,7 @@ QLabel* SettingsDialog::build_port_list() {
             port_box_->setCurrentIndex(port_box_->count() - 1);
         }
     }
-    devices_ = listed_devices(listed, system_serial_ports(app_));
+    devices_ = listed_devices(listed, app_.dialogs->system_ports());
     for (const SystemPort& device : devices_) {
         const QString label = QString::fromStdString(port_label(device));
         port_box_->addItem(label);

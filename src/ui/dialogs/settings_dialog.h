@@ -49,9 +49,8 @@ std::vector<SystemPort> listed_devices(const std::vector<uint32_t>& listed,
 // wrong with the text.
 std::optional<TcpEndpoint> parse_endpoint_field(std::string_view text, std::string* error);
 
-// The serial devices the system reports, with their stable names: App::system_ports when a
-// test has set it, else Qt's enumeration.
-std::vector<SystemPort> system_serial_ports(const App& app);
+// The serial devices the system reports (Qt's enumeration), with their stable names.
+std::vector<SystemPort> system_serial_ports();
 
 class SettingsDialog final : public QDialog {
     Q_OBJECT

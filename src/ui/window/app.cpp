@@ -5,7 +5,6 @@
 #include "ui/window/document.h"
 #include "ui/window/main_window.h"
 
-#include <QDesktopServices>
 #include <QSettings>
 
 namespace {
@@ -36,8 +35,6 @@ App::App(Clock& c, std::unique_ptr<QtHost> h)
     : clock(c), owned_host(std::move(h)), host(*owned_host),
       session_view(std::make_unique<SessionView>(*this)) {
     session.add_observer(session_view.get());
-    edit_key_row = [](App& app, int row) { return edit_key_dialog(app, row); };
-    open_url = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 }
 
 App::~App() {

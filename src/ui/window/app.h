@@ -16,6 +16,7 @@
 #include "ui/commands/command_table.h"
 #include "ui/dialogs/csv_import_dialog.h"
 #include "ui/host/qt_host.h"
+#include "ui/window/app_dialogs.h"
 #include "ui/window/database_loader.h"
 
 #include <QUrl>
@@ -59,9 +60,6 @@ struct App {
     // Reads a database being opened on its own thread; the commands that need the database are
     // greyed while it runs.
     DatabaseLoader loader{host};
-    // Opens the file that Open, Import and Restore backup read; a test that hands out the bytes
-    // itself puts in its own.
-    std::function<File(const std::string& path)> open_for_loading = File::open_database;
 
     // The lock of the open database; not held while it is open read-only, when Save is greyed
     // and the title says so.
@@ -80,22 +78,8 @@ struct App {
 
     // Menu and toolbar ids to their actions and handlers.
     CommandTable commands{*this};
-    // The key list's double-click: the Edit key data dialog on one row (1 for OK, 0 for Cancel).
-    std::function<int(App&, int row)> edit_key_row;
-    // Hands the manual to the desktop's default viewer.
-    std::function<bool(const QUrl&)> open_url;
-    // Dialogs of the key-list work a test answers itself; empty for the real ones. The CSV file
-    // dialog (save true for an export) gives the chosen path; the backup choice an index into
-    // the list it was shown.
-    std::function<std::optional<std::string>(App&, bool save)> csv_file;
-    std::function<CsvImportChoice(App&, const CsvImportPlan&)> csv_import_preview;
-    std::function<std::optional<size_t>(App&, const std::vector<DatabaseBackup>&)> choose_backup;
-    // Shows Compare with controller's difference; true when the user chose Synchronize.
-    std::function<bool(App&, const KeyDifference&)> show_comparison;
-
-    // The serial devices the system reports, for the Settings list; empty for Qt's own
-    // enumeration. Tests script the list.
-    std::function<std::vector<SystemPort>()> system_ports;
+    // The dialogs whose answers the commands wait for; a test puts in its own.
+    std::unique_ptr<AppDialogs> dialogs = std::make_unique<AppDialogs>();
 
     // Created last and destroyed first: its models observe the records above.
     std::unique_ptr<MainWindow> window;

@@ -288,8 +288,8 @@ void MainWindow::build_panes() {
             [this] { dispatch_command(app_, CmdDeleteKeys); });
     connect(key_view_, &RowClickView::double_clicked, this, [this] {
         QModelIndex focused = key_view_->currentIndex();
-        if (focused.isValid() && app_.edit_key_row) {
-            app_.edit_key_row(app_, key_filter_->store_row(focused.row()));
+        if (focused.isValid()) {
+            app_.dialogs->edit_key(app_, key_filter_->store_row(focused.row()));
         }
     });
     connect(key_view_->horizontalHeader(), &QHeaderView::sectionClicked, this,

@@ -74,12 +74,12 @@ class KeyExchangeTest : public QObject {
         write_file(path, two_bad_rows);
         add(*t.app, 0xc3d4, "Old name");
         clear_modified(*t.app);
-        t.app->csv_file = [&](App&, bool save) {
+        scripted_dialogs(*t.app).csv = [&](App&, bool save) {
             return save ? std::nullopt : std::optional<std::string>(path);
         };
         CsvImportChoice answer{false, true};
         int previews = 0;
-        t.app->csv_import_preview = [&](App&, const CsvImportPlan& plan) {
+        scripted_dialogs(*t.app).import_preview = [&](App&, const CsvImportPlan& plan) {
             ++previews;
             [&] { QCOMPARE(plan.bad_rows.size(), size_t(2)); }();
             return answer;
@@ -109,7 +109,7 @@ class KeyExchangeTest : public QObject {
         w.key_view()->selectAll();
         QTemporaryDir dir;
         const std::string path = dir.filePath("out.csv").toStdString();
-        t.app->csv_file = [&](App&, bool save) {
+        scripted_dialogs(*t.app).csv = [&](App&, bool save) {
             return save ? std::optional<std::string>(path) : std::nullopt;
         };
         dispatch_command(*t.app, CmdExportSelectedCsv);
@@ -134,7 +134,7 @@ class KeyExchangeTest : public QObject {
         t.app->database.file_name_offset = path.rfind('/') + 1;
         QVERIFY(t.app->lock.acquire(path) == FileLock::Outcome::Locked);
         std::vector<DatabaseBackup> shown;
-        t.app->choose_backup = [&](App&, const std::vector<DatabaseBackup>& backups) {
+        scripted_dialogs(*t.app).backup = [&](App&, const std::vector<DatabaseBackup>& backups) {
             shown = backups;
             return std::optional<size_t>(0);
         };

@@ -2,6 +2,7 @@
 // thread runs, the status texts, the progress bar, the database marked modified, and closing
 // the window while a run is going.
 #include "support/fake_clock.h"
+#include "support/scripted_dialogs.h"
 #include "support/scripted_qt_host.h"
 #include "sync/scripted_comm.h"
 #include "ui/commands/commands.h"
@@ -173,7 +174,7 @@ class SyncCommandTest : public QObject {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         };
         std::vector<KeyDifference> shown;
-        app->show_comparison = [&shown](App&, const KeyDifference& d) {
+        scripted_dialogs(*app).comparison = [&shown](App&, const KeyDifference& d) {
             shown.push_back(d);
             return false;
         };

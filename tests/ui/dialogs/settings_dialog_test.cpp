@@ -150,7 +150,7 @@ class SettingsDialogTest : public QObject {
     // leading to pseudo-terminals; the first is the device COM1 leads to in some tests.
     void script_adapters(TestApp& t) {
         QVERIFY(QDir().mkpath(dir.filePath("by-id")));
-        t.app->system_ports = [this] {
+        scripted_dialogs(*t.app).ports = [this] {
             std::vector<SystemPort> list;
             const std::pair<const Pty*, const char*> adapters[] = {
                 {&*com1, "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"},

@@ -124,7 +124,7 @@ class KeyFilterModelTest : public QObject {
         fill(*t.app);
         MainWindow& w = t.window();
         std::vector<int> edited;
-        t.app->edit_key_row = [&](App&, int row) {
+        scripted_dialogs(*t.app).edit_key_row = [&](App&, int row) {
             edited.push_back(row);
             return 0;
         };

@@ -148,7 +148,7 @@ void ListModelsTest::click_anywhere_along_a_row_selects_and_focuses_it() {
 void ListModelsTest::double_click_edits_the_focused_key() {
     TestApp t;
     std::vector<int> edited;
-    t.app->edit_key_row = [&](App&, int row) {
+    scripted_dialogs(*t.app).edit_key_row = [&](App&, int row) {
         edited.push_back(row);
         return 0;
     };

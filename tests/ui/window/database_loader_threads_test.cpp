@@ -24,7 +24,7 @@ struct Pipe {
         mkfifo(path.c_str(), 0600);
         // Read-write, so that neither this open nor the reader's waits for the other end.
         fd = ::open(path.c_str(), O_RDWR);
-        app.open_for_loading = [](const std::string& name) { return File::open_read(name); };
+        scripted_dialogs(app).loading = [](const std::string& name) { return File::open_read(name); };
     }
     ~Pipe() { close(); }
     void write(const std::string& bytes) {
