@@ -11,6 +11,7 @@
 #include "events/screen_log.h"
 #include "platform/clock.h"
 #include "platform/host.h"
+#include "session/controller_access.h"
 #include "session/session_observer.h"
 #include "sync/sync_thread.h"
 
@@ -19,20 +20,10 @@
 #include <memory>
 #include <vector>
 
-// The one-shot commands a controller takes.
-enum class ControllerCommand { Reset, OpenDoorA, OpenDoorB, ClearMemory };
 // The link's request bit for a command: what a caller waits to see taken.
 uint32_t request_bit(ControllerCommand command);
 
-struct SyncOptions {
-    ExtraKeys extra_keys = ExtraKeys::Ask;
-    // Read the controller back after a run that would report "now up to date".
-    bool verify = false;
-    // Told the difference found, on the run's thread, before anything is sent.
-    std::function<void(const KeyDifference&)> on_compared;
-};
-
-class ControllerSession final : private SyncObserver {
+class ControllerSession final : public ControllerAccess, private SyncObserver {
   public:
     ControllerSession(Host& host, Clock& clock);
     // Shuts down: nothing of the session runs once it is gone.
@@ -53,27 +44,19 @@ class ControllerSession final : private SyncObserver {
     Link& link() { return link_; }
     SyncThread& sync() { return sync_; }
 
-    // User-interface thread. An observer is told until it is removed; it must be removed before
-    // it goes.
-    void add_observer(SessionObserver* observer);
-    void remove_observer(SessionObserver* observer);
+    // ControllerAccess; Synchronize and a comparison run on the session's synchronize thread.
+    void add_observer(SessionObserver* observer) override;
+    void remove_observer(SessionObserver* observer) override;
+    void start(uint32_t port) override;
+    void stop() override;
+    LinkState link_state() const override;
+    bool send(ControllerCommand command) override;
+    bool synchronize(const SyncOptions& options) override;
+    bool compare() override;
 
-    // User-interface thread: the link on COM port `port` (one that runs is stopped first), and
-    // its end. shut_down ends a running Synchronize and then the link, waiting however long it
-    // takes while serving their calls: for the owner's end, while its window still exists.
-    void start(uint32_t port);
-    void stop();
+    // User-interface thread: ends a running Synchronize and then the link, waiting however long
+    // it takes while serving their calls: for the owner's end, while its window still exists.
     void shut_down();
-    LinkState link_state() const;
-
-    // Posts a one-shot command; false, with the link's message, when no link can take it.
-    bool send(ControllerCommand command);
-
-    // Synchronize, or a comparison that sends nothing, on the session's synchronize thread;
-    // false, and nothing started, while one is going. Observers hear the run's running state,
-    // its progress and its result (sync_finished, compare_finished).
-    bool synchronize(const SyncOptions& options);
-    bool compare();
     // The same on the calling thread, which waits for the end: never the user-interface thread
     // of a window. The observers hear running and progress, and the result is returned.
     SyncResult synchronize_here(const SyncOptions& options);

@@ -59,7 +59,7 @@ void compare_with_controller_command(App& app) {
         return;
     }
     // The result comes back through the session's observers, which the window's view shows.
-    if (app.session.compare()) {
+    if (app.controller.compare()) {
         app.host.set_status_text(sync_status_checking);
         app.host.enable_command(CmdSynchronize, false);
     }

@@ -3,15 +3,15 @@
 #include "ui/window/app.h"
 
 void reset_controller(App& app) {
-    app.session.send(ControllerCommand::Reset);
+    app.controller.send(ControllerCommand::Reset);
 }
 
 void open_door_a(App& app) {
-    app.session.send(ControllerCommand::OpenDoorA);
+    app.controller.send(ControllerCommand::OpenDoorA);
 }
 
 void open_door_b(App& app) {
-    app.session.send(ControllerCommand::OpenDoorB);
+    app.controller.send(ControllerCommand::OpenDoorB);
 }
 
 void clear_controller_memory(App& app) {
@@ -23,6 +23,6 @@ void clear_controller_memory(App& app) {
         "this is what you want to do.",
         MsgIcon::Warning, MsgButtons::OkCancel, MsgAnswer::Cancel);
     if (answer == MsgAnswer::Ok) {
-        app.session.send(ControllerCommand::ClearMemory);
+        app.controller.send(ControllerCommand::ClearMemory);
     }
 }

@@ -3,9 +3,9 @@
 #include "ui/window/app.h"
 
 void start_link(App& app, uint32_t port) {
-    app.session.start(port);
+    app.controller.start(port);
 }
 
 void stop_link(App& app) {
-    app.session.stop();
+    app.controller.stop();
 }

@@ -7,5 +7,5 @@
 void synchronize(App& app) {
     SyncOptions options;
     options.verify = verify_after_sync(app);
-    app.session.synchronize(options);
+    app.controller.synchronize(options);
 }

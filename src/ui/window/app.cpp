@@ -34,7 +34,7 @@ class SessionView final : public SessionObserver {
 App::App(Clock& c, std::unique_ptr<QtHost> h)
     : clock(c), owned_host(std::move(h)), host(*owned_host),
       session_view(std::make_unique<SessionView>(*this)) {
-    session.add_observer(session_view.get());
+    controller.add_observer(session_view.get());
 }
 
 App::~App() {
@@ -45,7 +45,7 @@ App::~App() {
     // The comm thread may be waiting for this thread to take a log line: the session keeps
     // serving it until it has gone.
     session.shut_down();
-    session.remove_observer(session_view.get());
+    controller.remove_observer(session_view.get());
     // The models go first; the records must not call back into them while being destroyed.
     host.attach(nullptr);
     window.reset();

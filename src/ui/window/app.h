@@ -46,6 +46,9 @@ struct App {
     // controller (never shown), the screen log, the logger, the decoder, the link and
     // Synchronize's thread, ended by ~App while the window still exists.
     ControllerSession session{host, clock};
+    // What the commands drive the controller through: the session here, and one day a
+    // controller served by another process behind the same calls.
+    ControllerAccess& controller = session;
     DatabaseRecord& database = session.database();
     DatabaseRecord& controller_keys = session.controller_keys();
     ScreenLog& screen_log = session.screen_log();
