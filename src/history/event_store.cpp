@@ -1,0 +1,340 @@
+#include "history/event_store.h"
+
+#include "platform/file.h"
+
+#include <sqlite3.h>
+
+#include <fcntl.h>
+
+namespace {
+
+constexpr int schema_version = 1;
+
+const char* const schema = "CREATE TABLE IF NOT EXISTS events ("
+                           " id INTEGER PRIMARY KEY,"
+                           " time_ms INTEGER NOT NULL,"
+                           " key INTEGER,"
+                           " name TEXT NOT NULL DEFAULT '',"
+                           " memo TEXT NOT NULL DEFAULT '',"
+                           " kind INTEGER NOT NULL,"
+                           " door INTEGER NOT NULL DEFAULT 0,"
+                           " highlight INTEGER NOT NULL DEFAULT 0,"
+                           " text TEXT NOT NULL);"
+                           "CREATE INDEX IF NOT EXISTS events_by_time ON events(time_ms, id);"
+                           "CREATE INDEX IF NOT EXISTS events_by_key ON events(key, time_ms, id);";
+
+// A prepared statement that finalizes itself.
+class Statement {
+  public:
+    Statement(sqlite3* db, const std::string& sql) {
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK) {
+            stmt_ = nullptr;
+        }
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    sqlite3_stmt* get() const { return stmt_; }
+    explicit operator bool() const { return stmt_ != nullptr; }
+
+  private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+bool exec(sqlite3* db, const char* sql, std::string* error) {
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &message) == SQLITE_OK) {
+        return true;
+    }
+    if (error) {
+        *error = message ? message : sqlite3_errmsg(db);
+    }
+    sqlite3_free(message);
+    return false;
+}
+
+std::string like_pattern(const std::string& text) {
+    std::string p = "%";
+    for (char c : text) {
+        if (c == '%' || c == '_' || c == '\\') {
+            p += '\\';
+        }
+        p += c;
+    }
+    return p + "%";
+}
+
+// The WHERE clause of a filter and its values, bound in order.
+struct Where {
+    std::string sql;
+    std::vector<int64_t> numbers; // bound first, in the order of their ? marks
+    std::string pattern;          // then the text, three times, when there is one
+
+    void add(const std::string& condition) {
+        sql += (sql.empty() ? " WHERE " : " AND ") + condition;
+    }
+};
+
+Where where_of(const EventFilter& f, const std::optional<EventCursor>& after, bool oldest_first) {
+    Where w;
+    if (f.since_ms) {
+        w.add("time_ms >= ?");
+        w.numbers.push_back(*f.since_ms);
+    }
+    if (f.until_ms) {
+        w.add("time_ms < ?");
+        w.numbers.push_back(*f.until_ms);
+    }
+    if (f.key) {
+        w.add("key = ?");
+        w.numbers.push_back(*f.key);
+    }
+    if (!f.kinds.empty()) {
+        std::string in;
+        for (EventKind k : f.kinds) {
+            in += in.empty() ? "?" : ", ?";
+            w.numbers.push_back(static_cast<int64_t>(k));
+        }
+        w.add("kind IN (" + in + ")");
+    }
+    if (f.door) {
+        w.add("door = ?");
+        w.numbers.push_back(f.door);
+    }
+    if (after) {
+        w.add(oldest_first ? "(time_ms > ? OR (time_ms = ? AND id > ?))"
+                           : "(time_ms < ? OR (time_ms = ? AND id < ?))");
+        w.numbers.insert(w.numbers.end(), {after->time_ms, after->time_ms, after->id});
+    }
+    if (!f.text.empty()) {
+        w.add("(printf('%06x', key) LIKE ? ESCAPE '\\' OR name LIKE ? ESCAPE '\\' OR memo LIKE ? "
+              "ESCAPE '\\')");
+        w.pattern = like_pattern(f.text);
+    }
+    return w;
+}
+
+int bind(sqlite3_stmt* stmt, const Where& w) {
+    int i = 1;
+    for (int64_t n : w.numbers) {
+        sqlite3_bind_int64(stmt, i++, n);
+    }
+    if (!w.pattern.empty()) {
+        for (int k = 0; k < 3; ++k) {
+            sqlite3_bind_text(stmt, i++, w.pattern.c_str(), -1, SQLITE_TRANSIENT);
+        }
+    }
+    return i;
+}
+
+std::string column_text(sqlite3_stmt* stmt, int column) {
+    const unsigned char* t = sqlite3_column_text(stmt, column);
+    return t ? reinterpret_cast<const char*>(t) : std::string();
+}
+
+StoredEvent event_row(sqlite3_stmt* stmt) {
+    StoredEvent e;
+    e.id = sqlite3_column_int64(stmt, 0);
+    e.time_ms = sqlite3_column_int64(stmt, 1);
+    if (sqlite3_column_type(stmt, 2) != SQLITE_NULL) {
+        e.key = static_cast<uint32_t>(sqlite3_column_int64(stmt, 2));
+    }
+    e.name = column_text(stmt, 3);
+    e.memo = column_text(stmt, 4);
+    const int kind = sqlite3_column_int(stmt, 5);
+    e.kind = kind >= 0 && kind < event_kind_count ? static_cast<EventKind>(kind) : EventKind::Log;
+    e.door = static_cast<char>(sqlite3_column_int(stmt, 6));
+    e.highlight = sqlite3_column_int(stmt, 7) != 0;
+    e.text = column_text(stmt, 8);
+    return e;
+}
+
+} // namespace
+
+std::string history_path(const std::string& database_path) {
+    std::string base = database_path;
+    const size_t slash = base.rfind('/');
+    const size_t dot = base.rfind('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) {
+        base.erase(dot);
+    }
+    return base + ".events.sqlite";
+}
+
+EventStore::EventStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+
+EventStore::~EventStore() {
+    sqlite3_close(db_);
+}
+
+std::unique_ptr<EventStore> EventStore::open(const std::string& path, bool create,
+                                             const std::string& database_path, std::string* error) {
+    if (create) {
+        // Made here rather than by SQLite, so that it is never wider than the database and a
+        // name planted in its place is refused.
+        File made = File::open_beside(path, O_RDWR | O_CREAT, mode_beside(database_path));
+        if (!made.is_open()) {
+            *error = made.open_error().message();
+            return nullptr;
+        }
+    }
+    sqlite3* db = nullptr;
+    int rc =
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr);
+    bool writable = rc == SQLITE_OK;
+    if (!writable) {
+        sqlite3_close(db);
+        db = nullptr;
+        rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW,
+                             nullptr);
+    }
+    if (rc != SQLITE_OK) {
+        *error = db ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close(db);
+        return nullptr;
+    }
+    std::unique_ptr<EventStore> store(new EventStore(db, path));
+    // A long write of another process waits this long before a write of ours gives up; the
+    // writer is never the user-interface thread.
+    sqlite3_busy_timeout(db, 2000);
+    std::string reason;
+    if (!store->prepare_schema(writable, &reason)) {
+        store->read_only_reason_ = reason.empty() ? "it cannot be written" : reason;
+    }
+    return store;
+}
+
+bool EventStore::prepare_schema(bool writable, std::string* error) {
+    int found = 0;
+    {
+        // Finished before the journal mode changes, which no open statement may straddle.
+        Statement version(db_, "PRAGMA user_version");
+        if (!version || sqlite3_step(version.get()) != SQLITE_ROW) {
+            *error = std::string("it is damaged: ") + sqlite3_errmsg(db_);
+            return false;
+        }
+        found = sqlite3_column_int(version.get(), 0);
+    }
+    if (found > schema_version) {
+        *error = "it was written by a newer version of Tessary";
+        return false;
+    }
+    if (!writable) {
+        *error = "it may not be written";
+        return false;
+    }
+    if (!exec(db_, "PRAGMA journal_mode=WAL", error) || !exec(db_, schema, error) ||
+        !exec(db_, "PRAGMA user_version=1", error)) {
+        *error = "it is damaged: " + *error;
+        return false;
+    }
+    return true;
+}
+
+bool EventStore::append(std::vector<StoredEvent>& events, std::string* error) {
+    if (read_only()) {
+        *error = read_only_reason_;
+        return false;
+    }
+    if (!exec(db_, "BEGIN IMMEDIATE", error)) {
+        return false;
+    }
+    Statement insert(db_, "INSERT INTO events(time_ms, key, name, memo, kind, door, highlight, "
+                          "text) VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
+    bool ok = static_cast<bool>(insert);
+    for (StoredEvent& e : events) {
+        if (!ok) {
+            break;
+        }
+        sqlite3_stmt* s = insert.get();
+        sqlite3_bind_int64(s, 1, e.time_ms);
+        if (e.key) {
+            sqlite3_bind_int64(s, 2, *e.key);
+        } else {
+            sqlite3_bind_null(s, 2);
+        }
+        sqlite3_bind_text(s, 3, e.name.c_str(), -1, SQLITE_STATIC);
+        sqlite3_bind_text(s, 4, e.memo.c_str(), -1, SQLITE_STATIC);
+        sqlite3_bind_int(s, 5, static_cast<int>(e.kind));
+        sqlite3_bind_int(s, 6, e.door);
+        sqlite3_bind_int(s, 7, e.highlight ? 1 : 0);
+        sqlite3_bind_text(s, 8, e.text.c_str(), -1, SQLITE_STATIC);
+        ok = sqlite3_step(s) == SQLITE_DONE;
+        e.id = sqlite3_last_insert_rowid(db_);
+        sqlite3_reset(s);
+    }
+    if (!ok) {
+        *error = sqlite3_errmsg(db_);
+        exec(db_, "ROLLBACK", nullptr);
+        return false;
+    }
+    return exec(db_, "COMMIT", error);
+}
+
+std::vector<StoredEvent> EventStore::page(const EventFilter& filter, size_t limit,
+                                          const std::optional<EventCursor>& after,
+                                          bool oldest_first) const {
+    const Where w = where_of(filter, after, oldest_first);
+    const char* order = oldest_first ? " ORDER BY time_ms, id" : " ORDER BY time_ms DESC, id DESC";
+    Statement q(db_,
+                "SELECT id, time_ms, key, name, memo, kind, door, highlight, text FROM events" +
+                    w.sql + order + " LIMIT ?");
+    std::vector<StoredEvent> out;
+    if (!q) {
+        return out;
+    }
+    const int next = bind(q.get(), w);
+    sqlite3_bind_int64(q.get(), next, static_cast<int64_t>(limit));
+    while (sqlite3_step(q.get()) == SQLITE_ROW) {
+        out.push_back(event_row(q.get()));
+    }
+    return out;
+}
+
+int64_t EventStore::count(const EventFilter& filter) const {
+    const Where w = where_of(filter, std::nullopt, false);
+    Statement q(db_, "SELECT count(*) FROM events" + w.sql);
+    if (!q) {
+        return 0;
+    }
+    bind(q.get(), w);
+    return sqlite3_step(q.get()) == SQLITE_ROW ? sqlite3_column_int64(q.get(), 0) : 0;
+}
+
+bool EventStore::contains(int64_t time_ms, const std::optional<uint32_t>& key,
+                          const std::string& text) const {
+    Statement q(db_, "SELECT 1 FROM events WHERE time_ms = ? AND key IS ? AND text = ? LIMIT 1");
+    if (!q) {
+        return false;
+    }
+    sqlite3_bind_int64(q.get(), 1, time_ms);
+    if (key) {
+        sqlite3_bind_int64(q.get(), 2, *key);
+    } else {
+        sqlite3_bind_null(q.get(), 2);
+    }
+    sqlite3_bind_text(q.get(), 3, text.c_str(), -1, SQLITE_STATIC);
+    return sqlite3_step(q.get()) == SQLITE_ROW;
+}
+
+int64_t EventStore::prune_before(int64_t time_ms, std::string* error) {
+    if (read_only()) {
+        *error = read_only_reason_;
+        return 0;
+    }
+    Statement del(db_, "DELETE FROM events WHERE time_ms < ?");
+    if (!del) {
+        *error = sqlite3_errmsg(db_);
+        return 0;
+    }
+    sqlite3_bind_int64(del.get(), 1, time_ms);
+    if (sqlite3_step(del.get()) != SQLITE_DONE) {
+        *error = sqlite3_errmsg(db_);
+        return 0;
+    }
+    const int64_t removed = sqlite3_changes(db_);
+    if (removed > 0) {
+        exec(db_, "VACUUM", error);
+    }
+    return removed;
+}

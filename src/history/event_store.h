@@ -1,0 +1,85 @@
+// The event history of one database: every line its screen log took, kept in an SQLite file
+// beside the database ("office.tsy" keeps "office.events.sqlite"), queried by time, key, text,
+// kind and door a page at a time.
+#pragma once
+
+#include "history/event_kind.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+struct StoredEvent {
+    int64_t id = 0;      // given by the store; 0 before it is stored
+    int64_t time_ms = 0; // UTC, milliseconds since 1970
+    std::optional<uint32_t> key;
+    std::string name; // the key's name and memo in the database at the time
+    std::string memo;
+    EventKind kind = EventKind::Log;
+    char door = 0; // 'A', 'B' or 0
+    bool highlight = false;
+    std::string text; // as the screen log showed it
+};
+
+struct EventFilter {
+    std::optional<int64_t> since_ms; // from this time on
+    std::optional<int64_t> until_ms; // before this time
+    std::optional<uint32_t> key;
+    // Found in the key number's six digits, the name or the memo, ignoring the case of A-Z.
+    std::string text;
+    std::vector<EventKind> kinds; // empty: every kind
+    char door = 0;                // 'A', 'B' or 0 for either or none
+};
+
+// Where a page ended: the next page starts after it.
+struct EventCursor {
+    int64_t time_ms = 0;
+    int64_t id = 0;
+};
+
+// "office.tsy" → "office.events.sqlite"; any other name gets ".events.sqlite" appended.
+std::string history_path(const std::string& database_path);
+
+class EventStore {
+  public:
+    // Opens the store at `path`, creating it (with the bits of the database beside it at most)
+    // when `create` is set. A symbolic link is not followed. A store that is corrupt or written
+    // by a newer version is opened read-only, with the reason in read_only_reason(). Null, with
+    // the reason in *error, when it cannot be opened at all.
+    static std::unique_ptr<EventStore> open(const std::string& path, bool create,
+                                            const std::string& database_path, std::string* error);
+    ~EventStore();
+    EventStore(const EventStore&) = delete;
+    EventStore& operator=(const EventStore&) = delete;
+
+    const std::string& path() const { return path_; }
+    bool read_only() const { return !read_only_reason_.empty(); }
+    const std::string& read_only_reason() const { return read_only_reason_; }
+
+    // Stores the events in one transaction; false, with the reason in *error, when it failed
+    // (then none of them is stored).
+    bool append(std::vector<StoredEvent>& events, std::string* error);
+    // Newest first unless oldest_first; after `after` when given. At most `limit` events.
+    std::vector<StoredEvent> page(const EventFilter& filter, size_t limit,
+                                  const std::optional<EventCursor>& after = std::nullopt,
+                                  bool oldest_first = false) const;
+    int64_t count(const EventFilter& filter) const;
+    // Whether an event of this time, key and text is stored already: an import of log files
+    // stores no line twice.
+    bool contains(int64_t time_ms, const std::optional<uint32_t>& key,
+                  const std::string& text) const;
+    // Removes the events before the time and gives the space back; the count removed.
+    int64_t prune_before(int64_t time_ms, std::string* error);
+
+  private:
+    EventStore(sqlite3* db, std::string path);
+    bool prepare_schema(bool writable, std::string* error);
+
+    sqlite3* db_ = nullptr;
+    std::string path_;
+    std::string read_only_reason_;
+};

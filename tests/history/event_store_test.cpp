@@ -1,0 +1,183 @@
+// The event history's store and the kinds of the screen log's lines.
+#include "history/event_store.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <sys/stat.h>
+
+namespace {
+
+// Every line the decoder, the link and the logger write, with the kind and door it stands for.
+TEST(EventKind, EachLineOfTheScreenLogHasItsKindAndDoor) {
+    struct Case {
+        const char* text;
+        EventKind kind;
+        char door;
+    };
+    const Case cases[] = {
+        {"Valid key. Name: \"Ann\".", EventKind::ValidKey, 0},
+        {"Valid key.  Door B is open.", EventKind::ValidKey, 'B'},
+        {"Memo: \"night shift\"", EventKind::ValidKey, 'B'}, // belongs to the line before
+        {"Master key.  Door A is open.", EventKind::MasterKey, 'A'},
+        {"Invalid key detected.", EventKind::InvalidKey, 0},
+        {"Memo: \"lost in May\"", EventKind::InvalidKey, 0},
+        {"Door A is open ", EventKind::Door, 'A'},
+        {"Door B closed ", EventKind::Door, 'B'},
+        {"Door B is open contact shorted ", EventKind::Alarm, 'B'},
+        {"Door A temporarily blocked as penalty ", EventKind::Penalty, 'A'},
+        {"Key added manually", EventKind::Manual, 0},
+        {"Key deleted manually", EventKind::Manual, 0},
+        {"Attempt to add key manually failed: EEPROM key memory page is full", EventKind::Memory,
+         0},
+        {"The key controller is being initialized with a new master key", EventKind::Memory, 0},
+        {"The key controller's memory was cleared, including the master", EventKind::Memory, 0},
+        {"Connection to COM3 lost", EventKind::Link, 0},
+        {"Connection to COM3 restored", EventKind::Link, 0},
+        {"Log started", EventKind::Log, 0},
+        {"Log ended", EventKind::Log, 0},
+        {"Performed synchronization with RD-unit.", EventKind::Sync, 0},
+        {"Compared the keys with RD-unit.", EventKind::Sync, 0},
+    };
+    LineClassifier classifier;
+    for (const Case& c : cases) {
+        const LineMeaning m = classifier.classify(c.text);
+        EXPECT_EQ(event_kind_name(m.kind), std::string(event_kind_name(c.kind))) << c.text;
+        EXPECT_EQ(m.door, c.door) << c.text;
+    }
+    for (int k = 0; k < event_kind_count; ++k) {
+        const EventKind kind = static_cast<EventKind>(k);
+        EXPECT_EQ(parse_event_kind(event_kind_name(kind)), kind);
+    }
+    EXPECT_EQ(parse_event_kind("doors"), std::nullopt);
+}
+
+struct StoreTest : ::testing::Test {
+    StoreTest() {
+        char name[] = "/tmp/tessary-history-XXXXXX";
+        dir = mkdtemp(name);
+        database = dir + "/office.tsy";
+    }
+    ~StoreTest() override { std::filesystem::remove_all(dir); }
+    std::unique_ptr<EventStore> open(bool create = true) {
+        std::string error;
+        auto store = EventStore::open(history_path(database), create, database, &error);
+        EXPECT_TRUE(store) << error;
+        return store;
+    }
+    static StoredEvent event(int64_t time_ms, std::optional<uint32_t> key, EventKind kind,
+                             char door = 0, std::string name = {}) {
+        StoredEvent e;
+        e.time_ms = time_ms;
+        e.key = key;
+        e.kind = kind;
+        e.door = door;
+        e.name = std::move(name);
+        e.text = "line at " + std::to_string(time_ms);
+        return e;
+    }
+    static std::vector<int64_t> times(const std::vector<StoredEvent>& events) {
+        std::vector<int64_t> out;
+        for (const StoredEvent& e : events) {
+            out.push_back(e.time_ms);
+        }
+        return out;
+    }
+    std::string dir;
+    std::string database;
+};
+
+TEST_F(StoreTest, LivesBesideTheDatabaseNoWiderThanIt) {
+    EXPECT_EQ(history_path("/a/office.tsy"), "/a/office.events.sqlite");
+    EXPECT_EQ(history_path("/a.b/office"), "/a.b/office.events.sqlite");
+    std::ofstream(database) << "";
+    chmod(database.c_str(), 0600);
+    auto store = open();
+    ASSERT_TRUE(store);
+    EXPECT_FALSE(store->read_only()) << store->read_only_reason();
+    struct stat st {};
+    ASSERT_EQ(stat(history_path(database).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(StoreTest, FiltersCombineAndPagesFollowOneAnother) {
+    auto store = open();
+    std::vector<StoredEvent> events = {
+        event(1000, 0x10, EventKind::ValidKey, 'A', "Ann Smith"),
+        event(2000, 0x11, EventKind::ValidKey, 'B', "Bob"),
+        event(3000, 0x10, EventKind::InvalidKey, 0),
+        event(4000, std::nullopt, EventKind::Door, 'B'),
+        event(4000, 0x12, EventKind::ValidKey, 'B', "50%_off"),
+    };
+    std::string error;
+    ASSERT_TRUE(store->append(events, &error)) << error;
+    EventFilter all;
+    EXPECT_EQ(times(store->page(all, 10)), (std::vector<int64_t>{4000, 4000, 3000, 2000, 1000}));
+    EXPECT_EQ(store->page(all, 10)[0].id, events[4].id) << "equal times: the later stored first";
+
+    EventFilter f;
+    f.since_ms = 2000;
+    f.until_ms = 4000; // the end is not included
+    EXPECT_EQ(times(store->page(f, 10)), (std::vector<int64_t>{3000, 2000}));
+    f = {};
+    f.door = 'B';
+    f.kinds = {EventKind::ValidKey};
+    EXPECT_EQ(store->count(f), 2);
+    f = {};
+    f.key = 0x10;
+    EXPECT_EQ(times(store->page(f, 10, std::nullopt, true)), (std::vector<int64_t>{1000, 3000}));
+    f = {};
+    f.text = "SMITH"; // the case of A-Z does not matter
+    EXPECT_EQ(times(store->page(f, 10)), (std::vector<int64_t>{1000}));
+    f.text = "000011"; // the key number as the key list shows it
+    EXPECT_EQ(times(store->page(f, 10)), (std::vector<int64_t>{2000}));
+    f.text = "%_"; // taken as text, not as a pattern
+    EXPECT_EQ(times(store->page(f, 10)), (std::vector<int64_t>{4000}));
+
+    std::vector<StoredEvent> first = store->page(all, 2);
+    EventCursor after{first.back().time_ms, first.back().id};
+    EXPECT_EQ(times(store->page(all, 2, after)), (std::vector<int64_t>{3000, 2000}));
+    EXPECT_TRUE(store->contains(3000, 0x10, "line at 3000"));
+    EXPECT_FALSE(store->contains(3000, std::nullopt, "line at 3000"));
+
+    EXPECT_EQ(store->prune_before(2500, &error), 2);
+    EXPECT_EQ(store->count(all), 3);
+}
+
+TEST_F(StoreTest, ADamagedOrNewerStoreOpensReadOnlyWithTheReason) {
+    std::ofstream(history_path(database)) << std::string(4096, 'x');
+    auto damaged = open(false);
+    ASSERT_TRUE(damaged);
+    EXPECT_TRUE(damaged->read_only());
+    EXPECT_NE(damaged->read_only_reason().find("damaged"), std::string::npos);
+    std::vector<StoredEvent> one = {event(1, 1, EventKind::ValidKey)};
+    std::string error;
+    EXPECT_FALSE(damaged->append(one, &error));
+    damaged.reset();
+
+    std::filesystem::remove(history_path(database));
+    open().reset();
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(history_path(database).c_str(), &raw), SQLITE_OK);
+    sqlite3_exec(raw, "PRAGMA user_version=9", nullptr, nullptr, nullptr); // a later version's
+    sqlite3_close(raw);
+    auto newer = open(false);
+    ASSERT_TRUE(newer);
+    EXPECT_EQ(newer->read_only_reason(), "it was written by a newer version of Tessary");
+    EXPECT_FALSE(newer->append(one, &error));
+}
+
+TEST_F(StoreTest, ALinkInItsPlaceIsNotFollowed) {
+    const std::string elsewhere = dir + "/elsewhere";
+    std::ofstream(elsewhere) << "";
+    std::filesystem::create_symlink(elsewhere, history_path(database));
+    std::string error;
+    EXPECT_FALSE(EventStore::open(history_path(database), true, database, &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(std::filesystem::file_size(elsewhere), 0u);
+}
+
+} // namespace
