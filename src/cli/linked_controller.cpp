@@ -302,6 +302,9 @@ class Runner {
         }
         session_ = std::make_unique<Session>(database_, out_, err_);
         ControllerSession& s = session_->core;
+        if (database_) {
+            s.keep_history(true);
+        }
         s.logger().start_log();
         if (req_.command == CliCommand::Listen) {
             printer_ = std::make_unique<EventPrinter>(out_, req_.json);

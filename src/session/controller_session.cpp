@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+const char* const history_caption = "Tessary - Event history";
+
 const char* link_state_name(LinkState state) {
     switch (state) {
     case LinkState::Connected:
@@ -30,7 +32,37 @@ ControllerSession::~ControllerSession() {
     alive_->store(false);
     observers_.clear();
     shut_down();
+    // After the link: its last lines ("Log ended" comes from the owner) are kept too.
+    history_.reset();
     logger_.on_line = nullptr;
+}
+
+void ControllerSession::keep_history(bool on) {
+    if (!on) {
+        remove_observer(history_.get());
+        history_.reset();
+        return;
+    }
+    if (history_) {
+        return;
+    }
+    history_ = std::make_unique<HistoryRecorder>(
+        [this] { return database_.file_name; },
+        [this](uint32_t key) {
+            KeyTexts texts;
+            if (const KeyRecord* k = key_row(database_, find_key(database_, KeyId{0, key, 0}))) {
+                texts.name = k->name;
+                texts.memo = k->memo;
+            }
+            return texts;
+        },
+        [this](const std::string& path, const std::string& reason) {
+            host_.notify(history_caption,
+                         "The event history " + path + " can't be written: " + reason +
+                             ".\nThe screen log and the log file go on as before.",
+                         MsgIcon::Warning);
+        });
+    add_observer(history_.get());
 }
 
 void ControllerSession::add_observer(SessionObserver* observer) {

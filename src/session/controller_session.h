@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/host.h"
 #include "session/controller_access.h"
+#include "session/history_recorder.h"
 #include "session/session_observer.h"
 #include "sync/sync_thread.h"
 
@@ -57,6 +58,11 @@ class ControllerSession final : public ControllerAccess, private SyncObserver {
     // User-interface thread: ends a running Synchronize and then the link, waiting however long
     // it takes while serving their calls: for the owner's end, while its window still exists.
     void shut_down();
+
+    // Keeps every line of the screen log in the event history beside the database (from now
+    // until it is turned off), as long as the database has a file.
+    void keep_history(bool on);
+    HistoryRecorder* history() { return history_.get(); }
     // The same on the calling thread, which waits for the end: never the user-interface thread
     // of a window. The observers hear running and progress, and the result is returned.
     SyncResult synchronize_here(const SyncOptions& options);
@@ -81,6 +87,7 @@ class ControllerSession final : public ControllerAccess, private SyncObserver {
     DecoderContext decoder_;
     Link link_;
     SyncThread sync_;
+    std::unique_ptr<HistoryRecorder> history_;
     std::vector<SessionObserver*> observers_;
     LinkState told_state_ = LinkState::None;
     // Shared with the calls posted for later: they do nothing once it is false.

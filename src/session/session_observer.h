@@ -9,6 +9,9 @@
 
 // none: no link is running; lost: it runs but its device or endpoint broke and it is trying to
 // reopen it.
+// The caption of the box that says the event history cannot be written.
+extern const char* const history_caption;
+
 enum class LinkState { None, Connected, Lost };
 
 const char* link_state_name(LinkState state);
