@@ -35,6 +35,7 @@ App::App(Clock& c, std::unique_ptr<QtHost> h)
     : clock(c), owned_host(std::move(h)), host(*owned_host),
       session_view(std::make_unique<SessionView>(*this)) {
     controller.add_observer(session_view.get());
+    session.keep_history(true);
 }
 
 App::~App() {
