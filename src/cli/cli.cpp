@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "cli/database_input.h"
+#include "cli/events_commands.h"
 #include "cli/exit_codes.h"
 #include "cli/keys_commands.h"
 
@@ -24,6 +25,9 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     case CliCommand::KeysExport:
     case CliCommand::KeysImport:
         return run_keys_command(req, out, err);
+    case CliCommand::EventsList:
+    case CliCommand::EventsLastUse:
+        return run_events_command(req, out, err);
     default:
         break;
     }

@@ -1,7 +1,9 @@
 #include "cli/command_line.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <string_view>
 
 namespace {
@@ -38,6 +40,87 @@ bool set_device(CliRequest& req, const std::string& value, std::string* error) {
     return true;
 }
 
+int64_t now_ms() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+bool set_time(std::optional<int64_t>& to, const char* name, const std::string& value,
+              std::string* error) {
+    to = parse_cli_time(value, now_ms());
+    if (!to) {
+        *error = std::string(name) +
+                 " needs YYYY-MM-DD, YYYY-MM-DDTHH:MM[:SS] or -Nd, -Nh, -Nm, not '" + value + "'";
+    }
+    return to.has_value();
+}
+
+bool set_since(CliRequest& req, const std::string& value, std::string* error) {
+    return set_time(req.since_ms, "--since", value, error);
+}
+
+bool set_until(CliRequest& req, const std::string& value, std::string* error) {
+    return set_time(req.until_ms, "--until", value, error);
+}
+
+bool set_key(CliRequest& req, const std::string& value, std::string* error) {
+    if (value.empty() || value.size() > 6 ||
+        value.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        *error = "--key needs a key number of up to 6 hexadecimal digits, not '" + value + "'";
+        return false;
+    }
+    req.key = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 16));
+    return true;
+}
+
+bool set_text(CliRequest& req, const std::string& value, std::string*) {
+    req.text = value;
+    return true;
+}
+
+bool set_kinds(CliRequest& req, const std::string& value, std::string*) {
+    req.kinds = value; // checked against the kinds where they are known
+    return true;
+}
+
+bool set_event_door(CliRequest& req, const std::string& value, std::string* error) {
+    if (value != "A" && value != "B" && value != "a" && value != "b") {
+        *error = "--door needs A or B, not '" + value + "'";
+        return false;
+    }
+    req.door = static_cast<char>(value[0] & ~0x20);
+    return true;
+}
+
+bool set_count(std::optional<unsigned long>& to, const char* name, const std::string& value,
+               std::string* error) {
+    if (value.empty() || value.size() > 9 ||
+        value.find_first_not_of("0123456789") != std::string::npos) {
+        *error = std::string(name) + " needs a number, not '" + value + "'";
+        return false;
+    }
+    to = std::strtoul(value.c_str(), nullptr, 10);
+    return true;
+}
+
+bool set_limit(CliRequest& req, const std::string& value, std::string* error) {
+    std::optional<unsigned long> n;
+    if (!set_count(n, "--limit", value, error)) {
+        return false;
+    }
+    req.limit = *n;
+    return true;
+}
+
+bool set_unused_days(CliRequest& req, const std::string& value, std::string* error) {
+    std::optional<unsigned long> n;
+    if (!set_count(n, "--unused-days", value, error)) {
+        return false;
+    }
+    req.unused_days = static_cast<unsigned>(*n);
+    return true;
+}
+
 // One option a subcommand takes: a switch sets its member, an option with a value (given as
 // --opt=value or as the next argument) goes through its setter.
 struct OptionEntry {
@@ -57,6 +140,15 @@ const OptionEntry verify_option{"--verify", &CliRequest::verify};
 const OptionEntry yes_option{"--yes", &CliRequest::yes};
 const OptionEntry port_option{"--port", nullptr, set_port};
 const OptionEntry device_option{"--device", nullptr, set_device};
+const OptionEntry since_option{"--since", nullptr, set_since};
+const OptionEntry until_option{"--until", nullptr, set_until};
+const OptionEntry key_option{"--key", nullptr, set_key};
+const OptionEntry text_option{"--text", nullptr, set_text};
+const OptionEntry kind_option{"--kind", nullptr, set_kinds};
+const OptionEntry event_door_option{"--door", nullptr, set_event_door};
+const OptionEntry limit_option{"--limit", nullptr, set_limit};
+const OptionEntry oldest_first_option{"--oldest-first", &CliRequest::oldest_first};
+const OptionEntry unused_days_option{"--unused-days", nullptr, set_unused_days};
 
 struct SubcommandEntry {
     CliCommand command;
@@ -74,6 +166,41 @@ const char* const where_options =
 
 const std::vector<SubcommandEntry>& subcommands() {
     static const std::vector<SubcommandEntry> table = {
+        {CliCommand::EventsList,
+         "events list",
+         "FILE.tsy [--since T] [--until T] [--key K] [--text S] [--kind K[,K...]] [--door A|B]\n"
+         "                   [--limit N] [--oldest-first] [--json|--csv]",
+         "Prints the events of the database's history, newest first: time, key, kind, door and\n"
+         "text, separated by tabs. T is YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS] in local time, or\n"
+         "-7d, -12h, -30m before now. A database without a history prints nothing.\n\n"
+         "  --since T        events from T on\n"
+         "  --until T        events before T\n"
+         "  --key K          the events of one key number\n"
+         "  --text S         events whose key number, name or memo holds S\n"
+         "  --kind K,...     valid-key, master-key, invalid-key, door, penalty, alarm, manual,\n"
+         "                   memory, link, log, sync\n"
+         "  --door A|B       the events of one door\n"
+         "  --limit N        at most N events\n"
+         "  --oldest-first   oldest first\n"
+         "  --json           one JSON object a line\n"
+         "  --csv            as CSV with a header row\n",
+         {since_option, until_option, key_option, text_option, kind_option, event_door_option,
+          limit_option, oldest_first_option, json_option, csv_option},
+         1,
+         1},
+        {CliCommand::EventsLastUse,
+         "events last-use",
+         "FILE.tsy [--since T] [--unused-days N] [--json|--csv]",
+         "Prints each key of the database with its last use (time and door) and its number of\n"
+         "uses, from its history: key, name, last use, door, uses, separated by tabs. Keys never\n"
+         "used have an empty last use.\n\n"
+         "  --since T        count the uses from T on\n"
+         "  --unused-days N  only the keys not used for N days or more\n"
+         "  --json           one JSON object a line\n"
+         "  --csv            as CSV with a header row\n",
+         {since_option, unused_days_option, json_option, csv_option},
+         1,
+         1},
         {CliCommand::KeysList,
          "keys list",
          "FILE.tsy [--csv|--json]",
@@ -333,6 +460,51 @@ bool check_request(const SubcommandEntry& entry, CliRequest& req,
 }
 
 } // namespace
+
+std::optional<int64_t> parse_cli_time(const std::string& text, int64_t now_ms) {
+    if (text.size() >= 3 && text[0] == '-') {
+        const std::string digits = text.substr(1, text.size() - 2);
+        const char unit = text.back();
+        const int64_t per = unit == 'd'   ? 86'400'000
+                            : unit == 'h' ? 3'600'000
+                            : unit == 'm' ? 60'000
+                                          : 0;
+        if (per == 0 || digits.size() > 6 ||
+            digits.find_first_not_of("0123456789") != std::string::npos) {
+            return std::nullopt;
+        }
+        return now_ms - std::stoll(digits) * per;
+    }
+    std::tm t{};
+    int consumed = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%n", &t.tm_year, &t.tm_mon, &t.tm_mday, &consumed) !=
+            3 ||
+        consumed != 10) {
+        return std::nullopt;
+    }
+    if (text.size() > 10) {
+        int more = 0;
+        const char* rest = text.c_str() + 10;
+        const int got =
+            std::sscanf(rest, "T%2d:%2d%n:%2d%n", &t.tm_hour, &t.tm_min, &more, &t.tm_sec, &more);
+        if (got < 2 || static_cast<size_t>(more) != text.size() - 10) {
+            return std::nullopt;
+        }
+    }
+    const int year = t.tm_year, month = t.tm_mon, day = t.tm_mday;
+    if (month < 1 || month > 12 || day < 1 || day > 31 || t.tm_hour > 23 || t.tm_min > 59 ||
+        t.tm_sec > 59) {
+        return std::nullopt;
+    }
+    t.tm_year -= 1900;
+    t.tm_mon -= 1;
+    t.tm_isdst = -1; // the zone's rule on that day, summer or winter
+    const std::time_t when = std::mktime(&t);
+    if (when == -1 || t.tm_mday != day || t.tm_mon != month - 1 || t.tm_year != year - 1900) {
+        return std::nullopt; // 2026-02-30 and the like
+    }
+    return static_cast<int64_t>(when) * 1000;
+}
 
 std::string help_text(CliCommand command) {
     if (command == CliCommand::Keys) {

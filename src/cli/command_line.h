@@ -18,6 +18,8 @@ enum class CliCommand {
     Clear,
     Listen,
     Keys, // the keys group: only its --help, which lists list, export and import
+    EventsList,
+    EventsLastUse,
 };
 
 struct CliRequest {
@@ -37,7 +39,21 @@ struct CliRequest {
     char door = 0;                // 'A' or 'B'
     std::optional<unsigned> port; // --port N
     std::string device;           // --device PATH
+    // events: the period (UTC milliseconds), the key, the text, the kinds (their names, comma
+    // separated), the door in `door`, how many, in which order; last-use: the days unused.
+    std::optional<int64_t> since_ms;
+    std::optional<int64_t> until_ms;
+    std::optional<uint32_t> key;
+    std::string text;
+    std::string kinds;
+    std::optional<size_t> limit;
+    bool oldest_first = false;
+    std::optional<unsigned> unused_days;
 };
+
+// A time given on the command line, in UTC milliseconds: YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS]
+// in local time, or -Nd, -Nh, -Nm before now_ms.
+std::optional<int64_t> parse_cli_time(const std::string& text, int64_t now_ms);
 
 struct ParsedCommandLine {
     std::optional<CliRequest> request; // empty on a usage error

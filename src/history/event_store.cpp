@@ -338,3 +338,28 @@ int64_t EventStore::prune_before(int64_t time_ms, std::string* error) {
     }
     return removed;
 }
+
+std::vector<KeyUsage> EventStore::key_usage(const std::optional<int64_t>& since_ms) const {
+    // SQLite takes the bare column door from the row whose time is the maximum.
+    Statement q(db_, std::string("SELECT key, max(time_ms), door, count(*) FROM events WHERE key "
+                                 "IS NOT NULL AND kind IN (?, ?)") +
+                         (since_ms ? " AND time_ms >= ?" : "") + " GROUP BY key ORDER BY key");
+    std::vector<KeyUsage> out;
+    if (!q) {
+        return out;
+    }
+    sqlite3_bind_int(q.get(), 1, static_cast<int>(EventKind::ValidKey));
+    sqlite3_bind_int(q.get(), 2, static_cast<int>(EventKind::MasterKey));
+    if (since_ms) {
+        sqlite3_bind_int64(q.get(), 3, *since_ms);
+    }
+    while (sqlite3_step(q.get()) == SQLITE_ROW) {
+        KeyUsage u;
+        u.key = static_cast<uint32_t>(sqlite3_column_int64(q.get(), 0));
+        u.last_ms = sqlite3_column_int64(q.get(), 1);
+        u.last_door = static_cast<char>(sqlite3_column_int(q.get(), 2));
+        u.uses = sqlite3_column_int64(q.get(), 3);
+        out.push_back(u);
+    }
+    return out;
+}

@@ -35,6 +35,14 @@ struct EventFilter {
     char door = 0;                // 'A', 'B' or 0 for either or none
 };
 
+// How a key was used: valid and master key reports.
+struct KeyUsage {
+    uint32_t key = 0;
+    int64_t last_ms = 0; // the last use
+    char last_door = 0;  // the door it opened then, if any
+    int64_t uses = 0;
+};
+
 // Where a page ended: the next page starts after it.
 struct EventCursor {
     int64_t time_ms = 0;
@@ -72,6 +80,8 @@ class EventStore {
     // stores no line twice.
     bool contains(int64_t time_ms, const std::optional<uint32_t>& key,
                   const std::string& text) const;
+    // Each key used since the time (or ever), by key number.
+    std::vector<KeyUsage> key_usage(const std::optional<int64_t>& since_ms) const;
     // Removes the events before the time and gives the space back; the count removed.
     int64_t prune_before(int64_t time_ms, std::string* error);
 

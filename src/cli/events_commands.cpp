@@ -1,0 +1,196 @@
+#include "cli/events_commands.h"
+
+#include "cli/database_input.h"
+#include "cli/exit_codes.h"
+#include "cli/json_text.h"
+#include "core/text_encoding.h"
+#include "database/csv.h"
+#include "history/event_store.h"
+#include "platform/file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <sstream>
+
+namespace {
+
+constexpr size_t page_size = 1000;
+
+std::string hex_key(const std::optional<uint32_t>& key) {
+    if (!key) {
+        return {};
+    }
+    char text[8];
+    std::snprintf(text, sizeof text, "%06x", *key & 0xffffffu);
+    return text;
+}
+
+std::string door_text(char door) {
+    return door ? std::string(1, door) : std::string();
+}
+
+std::string json_or_null(const std::string& text) {
+    return text.empty() ? "null" : json_string(text);
+}
+
+void print_event(std::ostream& out, const StoredEvent& e, const CliRequest& req) {
+    const std::string time = iso_local_time(e.time_ms);
+    const std::string key = hex_key(e.key);
+    const std::string text = utf8_from_key_text(e.text);
+    if (req.json) {
+        out << "{\"time\": " << json_string(time) << ", \"key\": " << json_or_null(key)
+            << ", \"name\": " << json_string(utf8_from_key_text(e.name))
+            << ", \"memo\": " << json_string(utf8_from_key_text(e.memo))
+            << ", \"kind\": " << json_string(event_kind_name(e.kind))
+            << ", \"door\": " << json_or_null(door_text(e.door))
+            << ", \"highlight\": " << (e.highlight ? "true" : "false")
+            << ", \"text\": " << json_string(text) << "}\n";
+    } else if (req.csv) {
+        out << csv_field(time) << ',' << csv_field(key) << ',' << csv_field(event_kind_name(e.kind))
+            << ',' << csv_field(door_text(e.door)) << ',' << csv_field(text) << "\r\n";
+    } else {
+        out << time << '\t' << key << '\t' << event_kind_name(e.kind) << '\t' << door_text(e.door)
+            << '\t' << terminal_text(text) << '\n';
+    }
+}
+
+// The filter of the request; false, with the reason in *error, for an unknown kind.
+bool filter_of(const CliRequest& req, EventFilter& f, std::string* error) {
+    f.since_ms = req.since_ms;
+    f.until_ms = req.until_ms;
+    f.key = req.key;
+    f.text = req.text;
+    f.door = req.door;
+    std::stringstream kinds(req.kinds);
+    std::string name;
+    while (std::getline(kinds, name, ',')) {
+        if (name.empty()) {
+            continue;
+        }
+        std::optional<EventKind> kind = parse_event_kind(name);
+        if (!kind) {
+            *error = "--kind: unknown kind '" + name + "'";
+            return false;
+        }
+        f.kinds.push_back(*kind);
+    }
+    return true;
+}
+
+// The store of the database, or null when it has none (then nothing is printed).
+std::unique_ptr<EventStore> open_store(const CliRequest& req, std::ostream& err, int* status) {
+    *status = ExitOk;
+    const std::string path = history_path(req.database);
+    if (!file_exists(req.database)) {
+        err << "tessary-cli: " << req.database << ": no such file\n";
+        *status = ExitNoInput;
+        return nullptr;
+    }
+    if (!file_exists(path)) {
+        return nullptr;
+    }
+    std::string error;
+    std::unique_ptr<EventStore> store = EventStore::open(path, false, req.database, &error);
+    if (!store) {
+        err << "tessary-cli: " << path << ": " << error << "\n";
+        *status = ExitDataError;
+    }
+    return store;
+}
+
+int list_events(const CliRequest& req, std::ostream& out, std::ostream& err) {
+    EventFilter filter;
+    std::string error;
+    if (!filter_of(req, filter, &error)) {
+        err << "tessary-cli: " << error << "\n";
+        return ExitUsage;
+    }
+    int status = ExitOk;
+    std::unique_ptr<EventStore> store = open_store(req, err, &status);
+    if (!store) {
+        return status;
+    }
+    if (req.csv) {
+        out << "time,key,kind,door,text\r\n";
+    }
+    size_t left = req.limit ? *req.limit : SIZE_MAX;
+    std::optional<EventCursor> after;
+    while (left > 0) {
+        std::vector<StoredEvent> page =
+            store->page(filter, std::min(left, page_size), after, req.oldest_first);
+        for (const StoredEvent& e : page) {
+            print_event(out, e, req);
+        }
+        if (page.size() < std::min(left, page_size)) {
+            break;
+        }
+        left -= page.size();
+        after = EventCursor{page.back().time_ms, page.back().id};
+    }
+    return ExitOk;
+}
+
+int last_use(const CliRequest& req, std::ostream& out, std::ostream& err) {
+    DatabaseRecord db;
+    create_key_list(db, nullptr);
+    if (int status = load_database_file(db, req.database, err)) {
+        return status;
+    }
+    int status = ExitOk;
+    std::unique_ptr<EventStore> store = open_store(req, err, &status);
+    std::vector<KeyUsage> usage = store ? store->key_usage(req.since_ms) : std::vector<KeyUsage>{};
+    const int64_t now = static_cast<int64_t>(std::time(nullptr)) * 1000;
+    if (req.csv) {
+        out << "key,name,last_use,door,uses\r\n";
+    }
+    for (int row = 0; row < key_row_count(db); ++row) {
+        const KeyRecord* k = key_row(db, row);
+        const uint32_t number = k->id.number & key_number_mask;
+        auto u = std::find_if(usage.begin(), usage.end(),
+                              [&](const KeyUsage& x) { return x.key == number; });
+        const bool used = u != usage.end();
+        if (req.unused_days && used &&
+            now - u->last_ms < static_cast<int64_t>(*req.unused_days) * 86'400'000) {
+            continue;
+        }
+        const std::string key = hex_key(number);
+        const std::string name = utf8_from_key_text(k->name);
+        const std::string when = used ? iso_local_time(u->last_ms) : std::string();
+        const std::string door = used ? door_text(u->last_door) : std::string();
+        const int64_t uses = used ? u->uses : 0;
+        if (req.json) {
+            out << "{\"key\": " << json_string(key) << ", \"name\": " << json_string(name)
+                << ", \"last_use\": " << json_or_null(when) << ", \"door\": " << json_or_null(door)
+                << ", \"uses\": " << uses << "}\n";
+        } else if (req.csv) {
+            out << csv_field(key) << ',' << csv_field(name) << ',' << csv_field(when) << ','
+                << csv_field(door) << ',' << uses << "\r\n";
+        } else {
+            out << key << '\t' << terminal_text(name) << '\t' << when << '\t' << door << '\t'
+                << uses << '\n';
+        }
+    }
+    return status;
+}
+
+} // namespace
+
+std::string iso_local_time(int64_t utc_ms) {
+    const std::time_t seconds = static_cast<std::time_t>(utc_ms / 1000);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    const int offset = static_cast<int>(local.tm_gmtoff / 60) % (24 * 60);
+    const int magnitude = offset < 0 ? -offset : offset;
+    char zone[24];
+    std::snprintf(zone, sizeof zone, "%c%02d:%02d", offset < 0 ? '-' : '+', magnitude / 60,
+                  magnitude % 60);
+    return std::string(text) + zone;
+}
+
+int run_events_command(const CliRequest& req, std::ostream& out, std::ostream& err) {
+    return req.command == CliCommand::EventsList ? list_events(req, out, err)
+                                                 : last_use(req, out, err);
+}
