@@ -165,7 +165,7 @@ bool run(SimModel model, bool tcp, int keys) {
     size_t bytes = to_unit + from_unit;
     int violations = sim.pacing_violations();
     std::vector<std::chrono::nanoseconds> gaps = sim.answer_gaps();
-    stop_comm_thread(link);
+    link.stop();
     sim.stop();
 
     double limit = static_cast<double>(bytes) * 10.0 / 9600.0;

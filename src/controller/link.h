@@ -227,18 +227,7 @@ std::string connection_restored_line(const std::string& name);
 std::string connection_lost_message(const std::string& name, const std::string& device);
 std::string connection_lost_command_message(const std::string& name, const std::string& device);
 
-// The operation names callers use.
-inline void start_comm_thread(Link& link, uint32_t port) {
-    link.start(port);
-}
-inline void stop_comm_thread(Link& link) {
-    link.stop();
-}
-inline bool comm_active(const Link& link) {
-    return link.active();
-}
-inline bool post_request(Link& link, uint32_t bit) {
-    return link.post(bit);
-}
+// Key transfers as the synchronize operation calls them: the last progress report comes after
+// the result.
 bool send_add_keys(Link& link, std::vector<KeyId> keys, const TransferProgress& progress = {});
 bool send_delete_keys(Link& link, std::vector<KeyId> keys, const TransferProgress& progress = {});

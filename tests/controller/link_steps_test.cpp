@@ -109,8 +109,8 @@ TEST_F(LinkStepsTest, ModelWordsChooseThePacingAndOtherRdTextKeepsIt) {
 // --- transmission ----------------------------------------------------------------------------
 
 TEST_F(LinkStepsTest, DoorsAandBPostedTogetherGoOutOneAfterTheOtherOnReadiness) {
-    ASSERT_TRUE(post_request(link, request_open_door_b));
-    ASSERT_TRUE(post_request(link, request_open_door_a));
+    ASSERT_TRUE(link.post(request_open_door_b));
+    ASSERT_TRUE(link.post(request_open_door_a));
     pass();
     EXPECT_TRUE(same_bytes("o", take_written()));
     EXPECT_FALSE(link.comm.may_send);
@@ -123,8 +123,8 @@ TEST_F(LinkStepsTest, DoorsAandBPostedTogetherGoOutOneAfterTheOtherOnReadiness) 
 }
 
 TEST_F(LinkStepsTest, TheSameRequestTwiceGivesOneCommand) {
-    post_request(link, request_open_door_a);
-    post_request(link, request_open_door_a);
+    link.post(request_open_door_a);
+    link.post(request_open_door_a);
     pass();
     feed(" ");
     pass(2);
@@ -132,8 +132,8 @@ TEST_F(LinkStepsTest, TheSameRequestTwiceGivesOneCommand) {
 }
 
 TEST_F(LinkStepsTest, BitsWithoutTextAreClearedSilently) {
-    post_request(link, 128);
-    post_request(link, 1u << 31);
+    link.post(128);
+    link.post(1u << 31);
     pass();
     EXPECT_EQ(link.pending_requests(), 0u);
     EXPECT_TRUE(same_bytes("", take_written()));
@@ -141,7 +141,7 @@ TEST_F(LinkStepsTest, BitsWithoutTextAreClearedSilently) {
 
 TEST_F(LinkStepsTest, ByteByBytePacingWaitsForEachEcho) {
     feed(" "); // prompt: ready, and echoes now belong to a reply
-    post_request(link, request_clear_memory);
+    link.post(request_clear_memory);
     pass();
     EXPECT_TRUE(same_bytes("c", take_written()));
     pass(3);
@@ -153,7 +153,7 @@ TEST_F(LinkStepsTest, ByteByBytePacingWaitsForEachEcho) {
 }
 
 TEST_F(LinkStepsTest, EchoOutsideAReplyDoesNotCount) {
-    post_request(link, request_clear_memory);
+    link.post(request_clear_memory);
     pass();
     EXPECT_TRUE(same_bytes("c", take_written()));
     feed("c"); // message type is still plain: not an echo
@@ -163,12 +163,12 @@ TEST_F(LinkStepsTest, EchoOutsideAReplyDoesNotCount) {
 
 TEST_F(LinkStepsTest, ResetGoesOutBetweenTheBytesOfAHalfSentCommand) {
     feed(" ");
-    post_request(link, request_clear_memory);
+    link.post(request_clear_memory);
     pass();
     EXPECT_TRUE(same_bytes("c", take_written()));
     uint32_t before = clock.tick_ms();
     clock.advance(10);
-    post_request(link, request_reset);
+    link.post(request_reset);
     pass();
     ASSERT_EQ(port.writes.size(), 2u); // two separate writes
     EXPECT_TRUE(same_bytes("\rr", take_written()));
@@ -181,12 +181,12 @@ TEST_F(LinkStepsTest, ResetGoesOutBetweenTheBytesOfAHalfSentCommand) {
 
 TEST_F(LinkStepsTest, Rd04GetsTheWholeCommandInOneWrite) {
     feed("RD-04\r");
-    post_request(link, request_clear_memory);
+    link.post(request_clear_memory);
     pass();
     ASSERT_EQ(port.writes.size(), 1u);
     EXPECT_TRUE(same_bytes("c!", take_written()));
     EXPECT_FALSE(link.comm.may_send);
-    post_request(link, request_readout);
+    link.post(request_readout);
     pass();
     EXPECT_TRUE(same_bytes("", take_written()));
     feed(" c!\r");
@@ -214,9 +214,9 @@ TEST_F(LinkStepsTest, Rd04IsReadyAtASpaceOnlyDuringARead_out) {
 
 TEST_F(LinkStepsTest, PostWithoutALinkFailsWithTheMessageExceptForTheLineEnd) {
     LinkTestAccess::set_active(link, false);
-    EXPECT_FALSE(post_request(link, request_line_end));
+    EXPECT_FALSE(link.post(request_line_end));
     EXPECT_TRUE(host.boxes.empty());
-    EXPECT_FALSE(post_request(link, request_open_door_a));
+    EXPECT_FALSE(link.post(request_open_door_a));
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes[0].caption, "Tessary - Serial communications");
     EXPECT_EQ(host.boxes[0].text, "There is no active COM port.\n\nChoose one using the "
@@ -228,7 +228,7 @@ TEST_F(LinkStepsTest, PostWithoutALinkFailsWithTheMessageExceptForTheLineEnd) {
 // Posted while the port was still being opened and reset: the loop's start keeps them (what an
 // earlier link left undone is dropped when the link starts, before anything can be posted).
 TEST_F(LinkStepsTest, LoopStartKeepsWhatWasPostedWhileThePortOpened) {
-    post_request(link, request_open_door_a);
+    link.post(request_open_door_a);
     receive_loop_start(link);
     pass();
     EXPECT_TRUE(same_bytes("o", take_written()));
@@ -279,7 +279,7 @@ TEST_F(LinkStepsTest, DeleteTransferSendsTheLowSixDigitsByteByByte) {
 TEST_F(LinkStepsTest, ARequestTakesPrecedenceOverTheTransfer) {
     feed("RD-04\r");
     start_transfer({{0, 1, 0}}, true);
-    post_request(link, request_open_door_a);
+    link.post(request_open_door_a);
     pass();
     EXPECT_TRUE(same_bytes("o", take_written()));
     feed(">O\r");
@@ -500,7 +500,7 @@ TEST_F(LinkStepsTest, LongMessagesKeepTheirFirstHundredBytes) {
 TEST_F(LinkStepsTest, WatchdogFiresOncePerLoadAfterFiveSeconds) {
     feed("RD-04\r");
     clock.advance(1);
-    post_request(link, request_open_door_a);
+    link.post(request_open_door_a);
     pass(); // loaded at T, after the last byte
     clock.advance(5000);
     pass();
@@ -516,7 +516,7 @@ TEST_F(LinkStepsTest, WatchdogFiresOncePerLoadAfterFiveSeconds) {
     EXPECT_EQ(host.boxes.size(), 1u);
 
     clock.advance(1);
-    post_request(link, request_open_door_b); // a new load arms it again
+    link.post(request_open_door_b); // a new load arms it again
     pass();
     clock.advance(5001);
     pass();
@@ -524,7 +524,7 @@ TEST_F(LinkStepsTest, WatchdogFiresOncePerLoadAfterFiveSeconds) {
 }
 
 TEST_F(LinkStepsTest, AnyByteAfterTheLoadDisarmsTheWatchdog) {
-    post_request(link, request_open_door_a);
+    link.post(request_open_door_a);
     pass();
     clock.advance(10);
     feed("o");
