@@ -553,4 +553,54 @@ TEST_F(CommEngineTest, WatchdogSurvivesTheTickWrapping) {
     EXPECT_EQ(host.boxes.size(), 1u);
 }
 
+// --- driven as the comm thread drives it ------------------------------------------------------
+
+TEST_F(CommEngineTest, ServeAnswersABurstAndWakesWaitersOnceAtItsEnd) {
+    link.post(request_open_door_a);
+    port.input = {'o', '>', 'O', '\r'};
+    uint64_t seen = link.changes();
+    EXPECT_EQ(engine.serve(false), CommEngine::Turn::idle);
+    EXPECT_TRUE(port.input.empty());
+    EXPECT_TRUE(same_bytes("o", take_written()));
+    EXPECT_EQ(link.changes(), seen + 1);
+    EXPECT_EQ(engine.serve(false), CommEngine::Turn::idle); // nothing new: nobody woken
+    EXPECT_EQ(link.changes(), seen + 1);
+}
+
+TEST_F(CommEngineTest, ServeEndsForAHangUpOnlyOnceTheBytesBeforeItAreRead) {
+    port.input = {'>', 'O', '\r'};
+    EXPECT_EQ(engine.serve(true), CommEngine::Turn::broken);
+    EXPECT_TRUE(port.input.empty());
+    EXPECT_EQ(log.lines(), (std::vector<LoggedLine>{{"", "Door A is open ", false}}));
+    struct DeadPort final : SerialIo {
+        bool write(std::string_view) override { return false; }
+        int read_byte() override { return -1; }
+        bool broken() const override { return true; }
+    } dead;
+    engine.attach(dead);
+    EXPECT_EQ(engine.serve(false), CommEngine::Turn::broken);
+    link.request_stop();
+    EXPECT_EQ(engine.serve(false), CommEngine::Turn::stop);
+}
+
+TEST_F(CommEngineTest, NextDeadlineIsWhenTheWatchdogFires) {
+    EXPECT_EQ(engine.next_deadline(), int64_t{no_response_ms} + 1);
+    clock.advance(no_response_ms);
+    EXPECT_EQ(engine.next_deadline(), 1);
+    clock.advance(1);
+    EXPECT_EQ(engine.next_deadline(), 0);
+    feed(">");
+    EXPECT_EQ(engine.next_deadline(), -1);
+}
+
+TEST_F(CommEngineTest, StartResetsTheUnitOnTheChannelAndStopLetsItGo) {
+    clock.auto_advance = true;
+    engine.stop();
+    EXPECT_EQ(comm.port, nullptr);
+    engine.start(port);
+    EXPECT_EQ(port.writes, (std::vector<std::string>{"\r", "r"}));
+    EXPECT_EQ(comm.last_tx_time, clock.tick_ms());
+    EXPECT_EQ(engine.next_deadline(), int64_t{no_response_ms} + 1);
+}
+
 } // namespace
