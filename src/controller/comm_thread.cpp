@@ -1,5 +1,6 @@
-// The comm thread's life: start, stop, opening and closing the port, and the wake-up that
-// requests, transfers and stop requests give the sleeping thread.
+// The comm thread's life: start, stop, opening and closing the port, the poll that drives the
+// comm engine between bursts, and the wake-up that requests, transfers and stop requests give
+// the sleeping thread.
 #include "controller/link.h"
 
 #include "platform/port_map.h"
