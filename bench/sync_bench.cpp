@@ -154,7 +154,7 @@ bool run(SimModel model, bool tcp, int keys) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     sim.clear_record();
 
-    SyncContext ctx(link, [] {});
+    SyncContext ctx(link, db, bench.controller);
     auto start = std::chrono::steady_clock::now();
     SyncResult result = synchronize_keys(ctx);
     double seconds =
