@@ -40,7 +40,7 @@ struct BenchLink : LinkFixture<QuietHost> {
 
     // Starts the comm thread and waits until the unit has taken the reset and gone quiet.
     bool connect(SimController& sim) {
-        start_comm_thread(link, 1);
+        link.start(1);
         return sim.wait_received("\rr", 10000) && sim.wait_idle(10000);
     }
 };

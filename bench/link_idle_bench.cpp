@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     double cpu = thread_cpu_seconds(comm) - cpu0;
     double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
-    stop_comm_thread(link);
+    link.stop();
     double percent = 100.0 * cpu / wall;
     std::printf("idle comm thread: %.4f s CPU over %.1f s wall = %.4f%% of one core (target < "
                 "0.05%%) %s\n",

@@ -41,8 +41,8 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     double cpu = thread_cpu_seconds(comm) - cpu0;
     double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
-    bool still_lost = link.lost() && comm_active(link);
-    stop_comm_thread(link);
+    bool still_lost = link.lost() && link.active();
+    link.stop();
     std::filesystem::remove_all(dir);
     double percent = 100.0 * cpu / wall;
     std::printf("comm thread after the loss: %.4f s CPU over %.1f s wall = %.4f%% of one core "

@@ -44,7 +44,7 @@ static bool run(SimModel model, int count, double target) {
     std::string to_unit = sim.received();
     std::string from_unit = sim.sent();
     auto t_last = sim.last_sent_time();
-    stop_comm_thread(link);
+    link.stop();
     double link_s = std::chrono::duration<double>(t_last - t0).count();
     double call_s = std::chrono::duration<double>(returned - t0).count();
     size_t bytes = to_unit.size() + from_unit.size();

@@ -154,7 +154,7 @@ bool run(SimModel model, bool tcp, int keys) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     sim.clear_record();
 
-    SyncContext ctx(link, [] {});
+    SyncContext ctx(link, db, bench.controller);
     auto start = std::chrono::steady_clock::now();
     SyncResult result = synchronize_keys(ctx);
     double seconds =
@@ -165,7 +165,7 @@ bool run(SimModel model, bool tcp, int keys) {
     size_t bytes = to_unit + from_unit;
     int violations = sim.pacing_violations();
     std::vector<std::chrono::nanoseconds> gaps = sim.answer_gaps();
-    stop_comm_thread(link);
+    link.stop();
     sim.stop();
 
     double limit = static_cast<double>(bytes) * 10.0 / 9600.0;

@@ -1,6 +1,7 @@
-// Feeds any byte stream to the receive side of the link, as if it came from the controller,
-// with the sending side's steps run between the bytes as the comm thread runs them.
-#include "controller/link_steps.h"
+// Feeds any byte stream to the receive side of the comm engine, as if it came from the
+// controller, with the sending side's steps run between the bytes as the comm thread runs them.
+#include "controller/comm_engine.h"
+#include "controller/link.h"
 
 #include "events/log_sink.h"
 #include "support/link_test_access.h"
@@ -43,9 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     DecoderContext decoder(host, clock, log, db, controller);
     Link link(host, clock, decoder);
     NullPort port;
-    link.comm.port = &port;
+    CommEngine engine(LinkTestAccess::shared(link), clock, decoder);
+    engine.attach(port);
     LinkTestAccess::set_active(link, true);
-    receive_loop_start(link);
+    engine.begin_receive();
     // The first bytes, when present, steer the sending side: requests and a small transfer.
     static const KeyId keys[3] = {{0, 1, 0}, {0, 0xabcdef, 0}, {0, 0xffffffff, 0}};
     if (size > 0) {
@@ -56,11 +58,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                        (data[1] & 4) != 0);
     }
     for (size_t i = 0; i < size; ++i) {
-        receive_pass_send_side(link);
-        handle_received_byte(link, data[i]);
+        engine.pass();
+        engine.handle_byte(data[i]);
         clock.now += data[i] & 0x3f; // moves the repeat windows and the watchdog
     }
-    receive_loop_end(link);
+    engine.end_receive();
     LinkTestAccess::set_active(link, false);
     return 0;
 }

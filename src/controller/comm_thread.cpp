@@ -1,6 +1,7 @@
-// The comm thread's life: start, stop, opening and closing the port, and the wake-up that
-// requests, transfers and stop requests give the sleeping thread.
-#include "controller/link_steps.h"
+// The comm thread's life: start, stop, opening and closing the port, the poll that drives the
+// comm engine between bursts, and the wake-up that requests, transfers and stop requests give
+// the sleeping thread.
+#include "controller/link.h"
 
 #include "platform/port_map.h"
 #include "platform/tcp_port.h"
@@ -11,7 +12,7 @@
 #include <unistd.h>
 
 Link::Link(Host& host, Clock& clock, DecoderContext& decoder)
-    : host(host), clock(clock), decoder(decoder) {
+    : host(host), clock(clock), decoder(decoder), engine_(*this, clock, decoder) {
     wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
@@ -133,6 +134,30 @@ bool Link::reconnect_pause() {
     }
 }
 
+bool Link::drive(SerialIo& channel) {
+    engine_.start(channel);
+    bool hung_up = false;
+    for (;;) {
+        CommEngine::Turn turn = engine_.serve(hung_up);
+        if (turn != CommEngine::Turn::idle) {
+            engine_.stop();
+            return turn == CommEngine::Turn::broken;
+        }
+        int64_t due = engine_.next_deadline();
+        int timeout =
+            due < 0 ? -1 : static_cast<int>(clock.real_wait_ms(static_cast<uint32_t>(due)));
+        pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {channel.poll_fd(), POLLIN, 0}};
+        int n = poll(fds, 2, timeout);
+        if (n < 0) {
+            continue; // EINTR
+        }
+        if (fds[0].revents & POLLIN) {
+            drain_wake();
+        }
+        hung_up = (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    }
+}
+
 void Link::routine(uint32_t port) {
     const std::string name = port_name ? port_name(port) : "COM" + std::to_string(port);
     std::string path = port_path ? port_path(port) : com_port_path(port);
@@ -145,10 +170,7 @@ void Link::routine(uint32_t port) {
     }
     for (;;) {
         const std::string device = device_name(path, opened);
-        comm.port = channel.get();
-        send_reset_transmission(*this);
-        bool broken = run_receive_loop(*this);
-        comm.port = nullptr;
+        bool broken = drive(*channel);
         channel.reset();
         if (!broken) {
             return;
@@ -204,7 +226,7 @@ void Link::shut_down() {
 }
 
 void Link::start(uint32_t port) {
-    start([port](Link& link) { link.routine(port); });
+    start([this, port](LinkShared&) { routine(port); });
     port_ = port;
 }
 

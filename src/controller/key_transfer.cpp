@@ -1,6 +1,6 @@
 // Key transfers: the synchronize thread hands its keys to the comm thread, which loads one
 // "n"/"d" command per key, last element first; the reply parser counts acknowledgements.
-#include "controller/link_steps.h"
+#include "controller/link.h"
 
 #include <algorithm>
 
@@ -126,11 +126,11 @@ bool send_delete_keys(Link& link, std::vector<KeyId> keys, const TransferProgres
     return send_keys(link, std::move(keys), false, progress);
 }
 
-void transfer_step(Link& link) {
-    if (command_has_unsent(link.comm)) {
+void CommEngine::transfer_step() {
+    if (command_has_unsent(c_)) {
         return;
     }
-    std::optional<TransferKey> next = link.take_transfer_key();
+    std::optional<TransferKey> next = link_.take_transfer_key();
     if (!next) {
         return;
     }
@@ -138,5 +138,5 @@ void transfer_step(Link& link) {
     buffer_push(text.get(), next->add ? 'n' : 'd');
     buffer_append_hex(text.get(), static_cast<int32_t>(next->key.number), 6);
     buffer_push(text.get(), '\r');
-    load_command(link, buffer_text(text.get()));
+    load_command(buffer_text(text.get()));
 }

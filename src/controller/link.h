@@ -1,12 +1,12 @@
 // The link to the key controller: one object that owns the comm thread, the serial port the
-// thread opens, the one-shot request bits and the key transfers. One Link exists per
-// application object.
+// thread opens and the comm engine it drives there, the one-shot request bits and the key
+// transfers. One Link exists per application object.
 #pragma once
 
-#include "core/buffer.h"
+#include "controller/comm_engine.h"
+#include "controller/link_shared.h"
 #include "database/key_list.h"
 #include "events/event_decoder.h"
-#include "events/event_record.h"
 #include "platform/clock.h"
 #include "platform/host.h"
 #include "platform/serial_port.h"
@@ -21,67 +21,11 @@
 #include <thread>
 #include <vector>
 
-// Request bits: one per one-shot controller command.
-constexpr uint32_t request_reset = 1;        // CR, 20 ms, "r", 20 ms; not paced
-constexpr uint32_t request_h = 2;            // "h!"
-constexpr uint32_t request_clear_memory = 4; // "c!"
-constexpr uint32_t request_readout = 8;      // "s"
-constexpr uint32_t request_open_door_a = 16; // "o"
-constexpr uint32_t request_open_door_b = 32; // "b"
-constexpr uint32_t request_line_end = 64;    // "\r"
-
-// Message types of the receive loop, set by the delimiter that opened the message.
-enum MessageType : int { msg_plain = 0, msg_reply = 1, msg_key_report = 2, msg_door_report = 3 };
-
-constexpr uint32_t message_capacity = 100;
-constexpr uint32_t no_response_ms = 5000;
-constexpr uint32_t stop_wait_ms = 1000;
-constexpr uint32_t reset_pause_ms = 20;
-constexpr uint32_t transfer_ack_ms = 5000;
-// How often a lost connection is tried again.
-constexpr uint32_t reconnect_ms = 2000;
-
-// State that only the comm thread touches (tests and the fuzzer drive it on one thread).
-// The key identifiers and the line record are process-wide: they survive a restart.
-struct CommState {
-    SerialIo* port = nullptr;
-
-    // Receive side.
-    BufferPtr message; // capacity 100 while the receive loop runs
-    int message_type = msg_plain;
-    bool rd04_mode = false;
-    bool ident_line = false;
-    std::string ident_text; // the identification line gathered so far, words joined by a space
-    bool readout_active = false;
-    uint32_t last_rx_time = 0;
-    EventRecord line_record;
-    KeyId line_key;
-    KeyId remembered_key;
-    KeyId readout_key_id;
-
-    // Send side: one pending command of at most 11 bytes.
-    char command[12] = {};
-    uint32_t send_pos = 0;
-    bool may_send = true;
-    bool echo_seen = true;
-    uint32_t last_tx_time = 0;
-
-    // A message was handed to its parser or a report decoded since waiters last looked: the
-    // burst's end wakes them only then, not after every echo.
-    bool waiters_may_care = false;
-};
-
-// One key of a transfer, as the comm thread takes it.
-struct TransferKey {
-    bool add = false;
-    KeyId key;
-};
-
 // Calls progress(acked, count) on the caller's thread whenever the acknowledgements may have
 // moved, so that the caller can show how far the controller has got.
 using TransferProgress = std::function<void(int32_t acked, int32_t count)>;
 
-class Link {
+class Link : private LinkShared {
   public:
     Link(Host& host, Clock& clock, DecoderContext& decoder);
     // Asks a running comm thread to end and joins it. Owners whose user-interface thread must
@@ -98,15 +42,14 @@ class Link {
     // What the log lines and messages call the port; empty: "COMn".
     std::function<std::string(uint32_t)> port_name;
 
-    CommState comm; // comm thread only
-
     // --- User-interface thread -------------------------------------------------------------
     // Starts a comm thread for COM port `port` (> 0). Stops a running one first, and never lets
     // two run: it waits, still serving the old thread's calls, until the old one has ended.
     void start(uint32_t port);
     // The same with another body for the thread: test doubles that play the comm thread get
-    // the same life (active flag, start count, stop request) as the real one.
-    using CommBody = std::function<void(Link&)>;
+    // the same life (active flag, start count, stop request) as the real one, and reach the
+    // link's state through the interface the comm side has.
+    using CommBody = std::function<void(LinkShared&)>;
     void start(CommBody body);
     // Asks the comm thread to end and waits up to 1000 ms, serving its calls meanwhile; says so
     // when it does not end. Does nothing when no comm thread is active.
@@ -128,6 +71,7 @@ class Link {
     bool lost() const { return lost_.load(std::memory_order_acquire); }
     // Asks the comm thread to end without waiting for it.
     void request_stop();
+    bool stop_requested() const override { return stop_requested_.load(std::memory_order_acquire); }
     // Counts comm thread starts. A stop followed at once by a start (the port changed in the
     // settings) can fall between two looks at active(); a waiter that compares this count with
     // the one it saw when it posted knows that its request went to a thread now gone.
@@ -146,7 +90,9 @@ class Link {
     };
     Identification identification() const;
     // Request bits posted and not yet taken by the comm thread.
-    uint32_t pending_requests() const { return request_bits_.load(std::memory_order_acquire); }
+    uint32_t pending_requests() const override {
+        return request_bits_.load(std::memory_order_acquire);
+    }
     // Keys of the running transfer not yet loaded, and acknowledgements counted so far.
     int32_t transfer_remaining() const;
     int32_t transfer_acked() const;
@@ -165,31 +111,29 @@ class Link {
     // Returns when the change count is no longer `seen`, the link was asked to stop, or
     // timeout_ms of the link's clock have passed.
     void wait_change(uint64_t seen, uint32_t timeout_ms);
-
-    // --- Comm side: the comm thread, or a test double playing it ----------------------------
-    bool stop_requested() const { return stop_requested_.load(std::memory_order_acquire); }
-    // Takes a posted request bit: true when it was set.
-    bool take_request(uint32_t bit);
-    // The next key of a transfer (the last of the remaining first), or none.
-    std::optional<TransferKey> take_transfer_key();
-    void count_acknowledgement();
-    void count_received_byte() { bytes_received_.fetch_add(1, std::memory_order_relaxed); }
-    void note_identification(const std::string& line);
-    void note_reset_round_trip(std::optional<uint32_t> round_trip_us);
-    // Forgets requests and transfers: at a start and a restore, before post() may accept more.
-    void forget_requests();
     // Wakes waiters on the change count.
-    void notify_change();
-    // The descriptor the comm thread polls beside the port; readable after a request, a
-    // transfer or a stop request. drain_wake clears it.
-    int wake_fd() const { return wake_fd_; }
-    void drain_wake();
+    void notify_change() override;
 
   private:
     friend struct LinkTestAccess;
+
+    // The comm side's calls.
+    bool take_request(uint32_t bit) override;
+    std::optional<TransferKey> take_transfer_key() override;
+    void count_acknowledgement() override;
+    void count_received_byte() override { bytes_received_.fetch_add(1, std::memory_order_relaxed); }
+    void note_identification(const std::string& line) override;
+    void note_reset_round_trip(std::optional<uint32_t> round_trip_us) override;
+
+    // Forgets requests and transfers: at a start and a restore, before post() may accept more.
+    void forget_requests();
+    void drain_wake();
     void wake();
     void join_serving_ui();
     void routine(uint32_t port);
+    // Drives the engine on an opened channel, sleeping in poll on it and on the wake-up between
+    // bursts, until a stop is requested or the channel breaks: true for a broken channel.
+    bool drive(SerialIo& channel);
     // Marks the connection lost, ends what waits on it, and tells the user once.
     void report_lost(const std::string& name, const std::string& device);
     // Sleeps up to reconnect_ms in poll on the wake-up only: false when a stop came.
@@ -213,7 +157,10 @@ class Link {
     Identification identification_;
     std::optional<uint32_t> reset_round_trip_us_; // of the last reset sent
 
+    // The descriptor the comm thread polls beside the port; readable after a request, a
+    // transfer or a stop request. drain_wake clears it.
     int wake_fd_ = -1;
+    CommEngine engine_; // comm thread only
 
     // User-interface thread only.
     uint32_t port_ = 0;
@@ -227,18 +174,7 @@ std::string connection_restored_line(const std::string& name);
 std::string connection_lost_message(const std::string& name, const std::string& device);
 std::string connection_lost_command_message(const std::string& name, const std::string& device);
 
-// The operation names callers use.
-inline void start_comm_thread(Link& link, uint32_t port) {
-    link.start(port);
-}
-inline void stop_comm_thread(Link& link) {
-    link.stop();
-}
-inline bool comm_active(const Link& link) {
-    return link.active();
-}
-inline bool post_request(Link& link, uint32_t bit) {
-    return link.post(bit);
-}
+// Key transfers as the synchronize operation calls them: the last progress report comes after
+// the result.
 bool send_add_keys(Link& link, std::vector<KeyId> keys, const TransferProgress& progress = {});
 bool send_delete_keys(Link& link, std::vector<KeyId> keys, const TransferProgress& progress = {});

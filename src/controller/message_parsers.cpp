@@ -1,14 +1,14 @@
 // The four parsers of controller messages. Each reads the gathered message from its read
 // position; a malformed message ends its parse at the first unexpected byte.
-#include "controller/link_steps.h"
+#include "controller/comm_engine.h"
 
-namespace {
-
-void decode_only(Link& link, void (*set)(EventRecord&)) {
+void CommEngine::decode_only(void (*set)(EventRecord&)) {
     EventRecord rec;
     set(rec);
-    decode_event(link.decoder, rec, link.comm.readout_key_id, KeyId{});
+    decode_event(decoder_, rec, c_.readout_key_id, KeyId{});
 }
+
+namespace {
 
 // The key identifier up to and including its "+"; false when the report ends before it. Each
 // word goes into line_key as soon as it is parsed, a failed one (-1) too.
@@ -87,8 +87,8 @@ void parse_key_result(CommState& c, Buffer* m) {
 
 } // namespace
 
-void parse_plain_line(Link& link, Buffer* m) {
-    CommState& c = link.comm;
+void CommEngine::parse_plain_line(Buffer* m) {
+    CommState& c = c_;
     if (buffer_matches(m, "RD")) {
         if (buffer_matches(m, "RD-0x") || buffer_matches(m, "RD-03")) {
             c.rd04_mode = false;
@@ -106,16 +106,16 @@ void parse_plain_line(Link& link, Buffer* m) {
             return;
         }
         c.readout_active = true;
-        decode_only(link, [](EventRecord& r) { r.readout_key = true; });
+        decode_only([](EventRecord& r) { r.readout_key = true; });
         return;
     }
     if (c.readout_active) {
         c.readout_active = false;
-        decode_only(link, [](EventRecord& r) { r.readout_end = true; });
+        decode_only([](EventRecord& r) { r.readout_end = true; });
     }
 }
 
-void parse_reply(Link& link, Buffer* m) {
+void CommEngine::parse_reply(Buffer* m) {
     for (;;) {
         if (buffer_remaining(m) == 0) {
             return;
@@ -129,7 +129,7 @@ void parse_reply(Link& link, Buffer* m) {
             int32_t next = buffer_peek_at(m, 1);
             if (next == '!') {
                 buffer_skip(m, 2);
-                decode_only(link, [](EventRecord& r) { r.memory_cleared = true; });
+                decode_only([](EventRecord& r) { r.memory_cleared = true; });
             } else if (next == '?') {
                 buffer_skip(m, 2);
             } else {
@@ -144,7 +144,7 @@ void parse_reply(Link& link, Buffer* m) {
                 int32_t b = buffer_peek_at(m, offset);
                 if (b == '!' || b == '?') {
                     if (b == '!') {
-                        link.count_acknowledgement();
+                        link_.count_acknowledgement();
                     }
                     buffer_skip(m, offset + 1);
                     found = true;
@@ -163,8 +163,8 @@ void parse_reply(Link& link, Buffer* m) {
     }
 }
 
-void parse_key_report(Link& link, Buffer* m) {
-    CommState& c = link.comm;
+void CommEngine::parse_key_report(Buffer* m) {
+    CommState& c = c_;
     EventRecord& rec = c.line_record;
     if (buffer_last(m) == 'B') {
         buffer_pop_last(m);
@@ -183,8 +183,8 @@ void parse_key_report(Link& link, Buffer* m) {
     parse_key_result(c, m);
 }
 
-void parse_door_report(Link& link, Buffer* m) {
-    EventRecord& rec = link.comm.line_record;
+void CommEngine::parse_door_report(Buffer* m) {
+    EventRecord& rec = c_.line_record;
     if (buffer_last(m) == 'B') {
         buffer_pop_last(m);
         rec.door_b = true;

@@ -1,7 +1,7 @@
 // Computer to controller: request bits become one pending command, sent at the pace the
 // controller's model allows.
 #include "controller/controller_probe.h"
-#include "controller/link_steps.h"
+#include "controller/link.h"
 
 #include <chrono>
 #include <cstring>
@@ -80,12 +80,8 @@ bool Link::post(uint32_t bit) {
     return false;
 }
 
-bool command_has_unsent(const CommState& comm) {
-    return comm.command[comm.send_pos] != 0;
-}
-
-void load_command(Link& link, const char* text) {
-    CommState& c = link.comm;
+void CommEngine::load_command(const char* text) {
+    CommState& c = c_;
     size_t n = std::strlen(text);
     if (n > sizeof(c.command) - 1) {
         n = sizeof(c.command) - 1;
@@ -93,7 +89,7 @@ void load_command(Link& link, const char* text) {
     std::memcpy(c.command, text, n);
     c.command[n] = 0;
     c.send_pos = 0;
-    c.last_tx_time = link.clock.tick_ms();
+    c.last_tx_time = clock_.tick_ms();
 }
 
 std::optional<uint32_t> send_reset(SerialIo& port, Clock& clock) {
@@ -110,38 +106,38 @@ std::optional<uint32_t> send_reset(SerialIo& port, Clock& clock) {
     return round_trip_us;
 }
 
-void send_reset_transmission(Link& link) {
-    link.note_reset_round_trip(send_reset(*link.comm.port, link.clock));
-    link.comm.last_tx_time = link.clock.tick_ms();
+void CommEngine::send_reset() {
+    link_.note_reset_round_trip(::send_reset(*c_.port, clock_));
+    c_.last_tx_time = clock_.tick_ms();
 }
 
-void request_step(Link& link) {
+void CommEngine::request_step() {
     // A reset goes out even in the middle of a command: the controller starts over anyway.
-    if (link.pending_requests() & request_reset) {
-        send_reset_transmission(link);
-        link.take_request(request_reset);
+    if (link_.pending_requests() & request_reset) {
+        send_reset();
+        link_.take_request(request_reset);
     }
-    if (command_has_unsent(link.comm)) {
+    if (command_has_unsent(c_)) {
         return;
     }
-    uint32_t bits = link.pending_requests();
+    uint32_t bits = link_.pending_requests();
     for (int i = 1; i < 32 && bits != 0; ++i) {
         uint32_t bit = uint32_t{1} << i;
         if (!(bits & bit)) {
             continue;
         }
         if (const char* text = request_text(bit)) {
-            load_command(link, text);
+            load_command(text);
         }
-        link.take_request(bit);
-        if (command_has_unsent(link.comm)) {
+        link_.take_request(bit);
+        if (command_has_unsent(c_)) {
             return;
         }
     }
 }
 
-void transmit_step(Link& link) {
-    CommState& c = link.comm;
+void CommEngine::transmit_step() {
+    CommState& c = c_;
     if (!command_has_unsent(c) || !c.may_send) {
         return;
     }

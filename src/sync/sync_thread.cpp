@@ -59,7 +59,7 @@ void SyncThread::shut_down() {
                 // never takes the next command); every other wait of the run looks at the
                 // cancel flag when the link wakes it.
                 ctx_.link.notify_change();
-                stop_comm_thread(ctx_.link);
+                ctx_.link.stop();
             },
             [this] { return !running(); }, std::nullopt);
     }

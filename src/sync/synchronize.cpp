@@ -70,7 +70,7 @@ SyncResult wait_for_readout(SyncContext& ctx, uint32_t starts, uint32_t bytes) {
         if (link.lost()) {
             return SyncResult::ConnectionLost;
         }
-        if (!comm_active(link) || link.starts() != starts) {
+        if (!link.active() || link.starts() != starts) {
             return SyncResult::CommStopped;
         }
         if (cancelled(ctx)) {
@@ -193,7 +193,7 @@ SyncResult read_back(SyncContext& ctx, KeyDifference& diff, bool only_compares) 
     uint32_t starts = ctx.link.starts();
     // Also before the post: a unit that answers at once must not count as a silent one.
     uint32_t bytes = ctx.link.bytes_received();
-    if (!post_request(ctx.link, request_readout)) {
+    if (!ctx.link.post(request_readout)) {
         return SyncResult::NoPort;
     }
     SyncResult waited = wait_for_readout(ctx, starts, bytes);

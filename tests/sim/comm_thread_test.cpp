@@ -32,7 +32,7 @@ const std::string missing_text =
 
 TEST(CommThread, StopWithoutAThreadDoesNothing) {
     Bench<FakeHost> b;
-    stop_comm_thread(b.link);
+    b.link.stop();
     EXPECT_FALSE(b.link.stop_requested());
     EXPECT_TRUE(b.host.boxes_snapshot().empty());
 }
@@ -40,14 +40,14 @@ TEST(CommThread, StopWithoutAThreadDoesNothing) {
 TEST(CommThread, MissingPortGivesTheAccessMessageOnceAndNoLink) {
     Bench<FakeHost> b;
     b.link.port_path = [](uint32_t) { return std::string("/nonexistent/COM7"); };
-    start_comm_thread(b.link, 7);
-    ASSERT_TRUE(wait_for([&] { return !comm_active(b.link); }));
+    b.link.start(7);
+    ASSERT_TRUE(wait_for([&] { return !b.link.active(); }));
     auto boxes = b.host.boxes_snapshot();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, "Tessary - Serial communications");
     EXPECT_EQ(boxes[0].text, missing_text);
     EXPECT_EQ(boxes[0].icon, MsgIcon::Error);
-    EXPECT_FALSE(post_request(b.link, request_open_door_a));
+    EXPECT_FALSE(b.link.post(request_open_door_a));
     EXPECT_EQ(b.host.boxes_snapshot().size(), 2u); // "no active COM port"
 }
 
@@ -88,10 +88,10 @@ TEST(CommThread, AThreadThatDoesNotEndInTimeGivesTheStopsMessage) {
         ~Release() { host.release(); } // also when an assertion ends the test early
     } release{b.host};
     b.link.port_path = [](uint32_t) { return std::string("/nonexistent/COM7"); };
-    start_comm_thread(b.link, 7);
+    b.link.start(7);
     ASSERT_TRUE(b.host.wait_held());
     auto begun = std::chrono::steady_clock::now();
-    stop_comm_thread(b.link);
+    b.link.stop();
     EXPECT_GE(std::chrono::steady_clock::now() - begun, 900ms); // it did wait for the thread
     auto boxes = b.host.boxes_snapshot();
     ASSERT_EQ(boxes.size(), 2u);
@@ -101,7 +101,7 @@ TEST(CommThread, AThreadThatDoesNotEndInTimeGivesTheStopsMessage) {
     EXPECT_EQ(boxes[1].icon, MsgIcon::Error);
     EXPECT_EQ(boxes[1].buttons, MsgButtons::Ok);
     b.host.release();
-    ASSERT_TRUE(wait_for([&] { return !comm_active(b.link); }));
+    ASSERT_TRUE(wait_for([&] { return !b.link.active(); }));
 }
 
 TEST(CommThread, PortHeldByAnotherProgramGivesTheAccessMessage) {
@@ -112,8 +112,8 @@ TEST(CommThread, PortHeldByAnotherProgramGivesTheAccessMessage) {
     ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
     Bench<FakeHost> b;
     b.link.port_path = [&](uint32_t) { return sim.device(); };
-    start_comm_thread(b.link, 1);
-    ASSERT_TRUE(wait_for([&] { return !comm_active(b.link); }));
+    b.link.start(1);
+    ASSERT_TRUE(wait_for([&] { return !b.link.active(); }));
     ASSERT_EQ(b.host.boxes_snapshot().size(), 1u);
     EXPECT_EQ(b.host.boxes_snapshot()[0].text, access_text);
     EXPECT_EQ(sim.received(), "");
@@ -130,8 +130,8 @@ TEST(CommThread, NotATerminalGivesTheParametersMessage) {
     ASSERT_EQ(mkfifo(path, 0600), 0);
     Bench<FakeHost> b;
     b.link.port_path = [&](uint32_t) { return std::string(path); };
-    start_comm_thread(b.link, 1);
-    ASSERT_TRUE(wait_for([&] { return !comm_active(b.link); }));
+    b.link.start(1);
+    ASSERT_TRUE(wait_for([&] { return !b.link.active(); }));
     auto boxes = b.host.boxes_snapshot();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, "Tessary - Serial communications");
@@ -153,11 +153,11 @@ TEST(CommThread, TheLinkHoldsThePortExclusivelyAndReleasesItOnStop) {
     setenv("TESSARY_PORT_DIR", dir, 1);
     Bench<FakeHost> b; // default port mapping: $TESSARY_PORT_DIR/COM4
     EXPECT_TRUE(probe_com_port(4));
-    start_comm_thread(b.link, 4);
+    b.link.start(4);
     ASSERT_TRUE(sim.wait_received("\rr", 10000));
     EXPECT_FALSE(probe_com_port(4));
-    stop_comm_thread(b.link);
-    EXPECT_FALSE(comm_active(b.link));
+    b.link.stop();
+    EXPECT_FALSE(b.link.active());
     EXPECT_TRUE(probe_com_port(4));
     EXPECT_TRUE(b.host.boxes_snapshot().empty());
     unsetenv("TESSARY_PORT_DIR");
@@ -171,7 +171,7 @@ TEST(CommThread, StopServesTheThreadsCallsInsteadOfDeadlocking) {
     ASSERT_TRUE(sim.start());
     Bench<QueueHost> b;
     b.link.port_path = [&](uint32_t) { return sim.device(); };
-    start_comm_thread(b.link, 1);
+    b.link.start(1);
     ASSERT_TRUE(sim.wait_received("\rr", 10000));
     // A stream of reports: the comm thread is nearly always inside run_on_ui, waiting for the
     // user-interface thread, which here is this thread.
@@ -182,8 +182,8 @@ TEST(CommThread, StopServesTheThreadsCallsInsteadOfDeadlocking) {
         b.host.serve();
         return b.log.size() >= 5;
     }));
-    stop_comm_thread(b.link);
-    EXPECT_FALSE(comm_active(b.link));
+    b.link.stop();
+    EXPECT_FALSE(b.link.active());
     EXPECT_TRUE(b.host.boxes.boxes_snapshot().empty()); // no "problem with the serial" box
 }
 
@@ -194,11 +194,11 @@ TEST(CommThread, StartWhileRunningEndsTheOldThreadFirst) {
     ASSERT_TRUE(second.start());
     Bench<FakeHost> b;
     b.link.port_path = [&](uint32_t port) { return port == 1 ? first.device() : second.device(); };
-    start_comm_thread(b.link, 1);
+    b.link.start(1);
     ASSERT_TRUE(first.wait_received("\rr", 10000));
-    start_comm_thread(b.link, 2);
+    b.link.start(2);
     ASSERT_TRUE(second.wait_received("\rr", 10000));
-    EXPECT_TRUE(comm_active(b.link));
+    EXPECT_TRUE(b.link.active());
     // The old link let go of its port: another program can have it.
     EXPECT_TRUE(wait_for([&] {
         int fd = open(first.device().c_str(), O_RDWR | O_NOCTTY);
@@ -211,7 +211,7 @@ TEST(CommThread, StartWhileRunningEndsTheOldThreadFirst) {
     // A request posted before the new receive loop has started is dropped by it: repeat.
     bool served = false;
     for (int i = 0; i < 50 && !served; ++i) {
-        ASSERT_TRUE(post_request(b.link, request_open_door_b));
+        ASSERT_TRUE(b.link.post(request_open_door_b));
         served = second.wait_until([] { return false; }, 0) || second.wait_received("b", 200) ||
                  second.received().find('b') != std::string::npos;
     }
@@ -226,9 +226,9 @@ TEST(CommThread, AStopRightAfterAStartIsNeverSkipped) {
     Bench<FakeHost> b;
     b.link.port_path = [&](uint32_t) { return sim.device(); };
     for (int i = 0; i < 5; ++i) {
-        start_comm_thread(b.link, 1);
-        stop_comm_thread(b.link);
-        EXPECT_FALSE(comm_active(b.link));
+        b.link.start(1);
+        b.link.stop();
+        EXPECT_FALSE(b.link.active());
     }
     EXPECT_TRUE(b.host.boxes_snapshot().empty());
 }

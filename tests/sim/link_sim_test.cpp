@@ -23,7 +23,7 @@ struct Rig : LinkFixture<FakeHost> {
         EXPECT_TRUE(sim.start());
         link.port_path = [this](uint32_t) { return sim.device(); };
     }
-    ~Rig() { stop_comm_thread(link); }
+    ~Rig() { link.stop(); }
 
     // The bytes of the unit that the link counts as received.
     static uint32_t counted(const std::string& sent) {
@@ -43,7 +43,7 @@ struct Rig : LinkFixture<FakeHost> {
 
     // Starts the link and waits until the receive loop runs and has taken the identification.
     void connect() {
-        start_comm_thread(link, 1);
+        link.start(1);
         ASSERT_TRUE(sim.wait_until([&] { return true; }, 1));
         ASSERT_TRUE(wait_for([&] { return sim.resets() >= 1; }));
         sim.present_key(0xfffffe, SimKeyKind::Invalid);
@@ -110,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(Models, LinkSim, ::testing::Values(SimModel::Rd04, SimM
 TEST_P(LinkSim, ResetTransmissionComesBeforeAnythingElse) {
     Rig rig(GetParam(), system_clock());
     rig.connect();
-    ASSERT_TRUE(post_request(rig.link, request_open_door_a));
+    ASSERT_TRUE(rig.link.post(request_open_door_a));
     ASSERT_TRUE(rig.sim.wait_received("o", long_wait_ms));
     EXPECT_TRUE(same_bytes("\rro", rig.sim.received()));
 }
@@ -118,8 +118,8 @@ TEST_P(LinkSim, ResetTransmissionComesBeforeAnythingElse) {
 TEST_P(LinkSim, DoorsPostedTogetherOpenInOrder) {
     Rig rig(GetParam(), system_clock());
     rig.connect();
-    ASSERT_TRUE(post_request(rig.link, request_open_door_a));
-    ASSERT_TRUE(post_request(rig.link, request_open_door_b));
+    ASSERT_TRUE(rig.link.post(request_open_door_a));
+    ASSERT_TRUE(rig.link.post(request_open_door_b));
     ASSERT_TRUE(rig.wait_lines(2));
     EXPECT_TRUE(same_bytes("\rrob", rig.sim.received()));
     EXPECT_EQ(rig.log.lines(), (std::vector<LoggedLine>{{"", "Door A is open ", false},
@@ -131,7 +131,7 @@ TEST_P(LinkSim, ReadOutFillsTheControllerKeyList) {
     Rig rig(GetParam(), system_clock());
     rig.sim.set_memory(0x10, {0x20, 0xabcdef, 0x30});
     rig.connect();
-    ASSERT_TRUE(post_request(rig.link, request_readout));
+    ASSERT_TRUE(rig.link.post(request_readout));
     ASSERT_TRUE(wait_for([&] { return rig.decoder.state.readout_done.load(); }));
     EXPECT_EQ(rig.controller_numbers(), (std::vector<uint32_t>{0x10, 0x20, 0xabcdef, 0x30}));
     EXPECT_EQ(rig.log.lines(),
@@ -139,7 +139,7 @@ TEST_P(LinkSim, ReadOutFillsTheControllerKeyList) {
     // A second read-out replaces the list.
     rig.sim.set_memory(0x11, {});
     rig.decoder.state.readout_done.store(false);
-    ASSERT_TRUE(post_request(rig.link, request_readout));
+    ASSERT_TRUE(rig.link.post(request_readout));
     ASSERT_TRUE(wait_for([&] { return rig.decoder.state.readout_done.load(); }));
     EXPECT_EQ(rig.controller_numbers(), (std::vector<uint32_t>{0x11}));
 }
@@ -209,10 +209,10 @@ TEST_P(LinkSim, StopDuringATransferGivesFalsePromptly) {
     // Whatever fails below, the transfer must end before its future is destroyed.
     struct StopFirst {
         Link& link;
-        ~StopFirst() { stop_comm_thread(link); }
+        ~StopFirst() { link.stop(); }
     } stop_first{rig.link};
     ASSERT_TRUE(rig.sim.wait_received(rd04() ? "n000004\r" : "n", long_wait_ms));
-    stop_comm_thread(rig.link);
+    rig.link.stop();
     auto stopped = std::chrono::steady_clock::now();
     ASSERT_EQ(result.wait_for(3s), std::future_status::ready);
     EXPECT_FALSE(result.get());
@@ -220,7 +220,7 @@ TEST_P(LinkSim, StopDuringATransferGivesFalsePromptly) {
     EXPECT_LT(late, 1000ms) << "took "
                             << std::chrono::duration_cast<std::chrono::milliseconds>(late).count()
                             << " ms";
-    EXPECT_FALSE(comm_active(rig.link));
+    EXPECT_FALSE(rig.link.active());
     EXPECT_TRUE(rig.host.boxes_snapshot().empty());
 }
 
@@ -228,7 +228,7 @@ TEST_P(LinkSim, WatchdogFiresOncePerLoad) {
     FakeClock clock;
     Rig rig(GetParam(), clock);
     rig.sim.set_silent(true);
-    start_comm_thread(rig.link, 1);
+    rig.link.start(1);
     ASSERT_TRUE(rig.sim.wait_received("\rr", long_wait_ms));
     std::this_thread::sleep_for(100ms); // the receive loop has started and marked the time
     clock.advance(5001);
@@ -239,7 +239,7 @@ TEST_P(LinkSim, WatchdogFiresOncePerLoad) {
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(rig.host.boxes_snapshot().size(), 1u);
 
-    ASSERT_TRUE(post_request(rig.link, request_open_door_a));
+    ASSERT_TRUE(rig.link.post(request_open_door_a));
     ASSERT_TRUE(rig.sim.wait_received("o", long_wait_ms));
     std::this_thread::sleep_for(20ms);
     clock.advance(5000);
@@ -305,7 +305,7 @@ TEST_P(LinkSim, EveryEventTextWithItsHighlight) {
         [&] { rig.sim.penalty(0x98, true); },
         [&] { rig.sim.contact_shorted(true); },
         [&] { rig.sim.door_closed(false); },
-        [&] { post_request(rig.link, request_clear_memory); },
+        [&] { rig.link.post(request_clear_memory); },
         [&] { rig.sim.present_key(0x55); }, // the first key after a clear becomes the master
     };
     size_t expected_lines[] = {2, 3, 4, 5, 8, 11, 13, 14, 15, 16, 19};
@@ -400,7 +400,7 @@ TEST(LinkSimSwitch, IdentificationSwitchesThePacing) {
     EXPECT_EQ(rig.sim.received_chunks(), (std::vector<std::string>{"n000001\r"}));
 
     rig.sim.set_model(SimModel::Rd03); // announced at the next reset
-    ASSERT_TRUE(post_request(rig.link, request_reset));
+    ASSERT_TRUE(rig.link.post(request_reset));
     ASSERT_TRUE(wait_for([&] { return rig.sim.resets() == 2; }));
     ASSERT_TRUE(wait_for([&] { return rig.link.identification().count == seen + 1; }));
     EXPECT_EQ(rig.link.identification().line, "RD-03 V2.1");
@@ -421,9 +421,9 @@ TEST(LinkSimRd03, ResetBetweenTheBytesOfAHalfSentClear) {
     ASSERT_TRUE(rig.sim.wait_idle(long_wait_ms));
     std::this_thread::sleep_for(100ms);
     rig.sim.set_silent(true); // holds back the echo of "c"
-    ASSERT_TRUE(post_request(rig.link, request_clear_memory));
+    ASSERT_TRUE(rig.link.post(request_clear_memory));
     ASSERT_TRUE(rig.sim.wait_received("c", long_wait_ms));
-    ASSERT_TRUE(post_request(rig.link, request_reset));
+    ASSERT_TRUE(rig.link.post(request_reset));
     ASSERT_TRUE(rig.sim.wait_received("c\rr", long_wait_ms));
     std::this_thread::sleep_for(50ms);
     EXPECT_TRUE(same_bytes("\rrc\rr", rig.sim.received()));

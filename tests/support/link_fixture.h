@@ -14,7 +14,7 @@ template <class HostT> struct LinkFixture {
         create_key_list(db, db_observer);
         create_key_list(controller, controller_observer);
     }
-    ~LinkFixture() { stop_comm_thread(link); }
+    ~LinkFixture() { link.stop(); }
     LinkFixture(const LinkFixture&) = delete;
     LinkFixture& operator=(const LinkFixture&) = delete;
 

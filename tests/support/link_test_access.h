@@ -1,6 +1,6 @@
 // The link's insides for tests and the fuzzer that play the comm thread on their own thread:
-// they raise the active flag, post raw request bits and hand over a transfer without waiting
-// for it.
+// they raise the active flag, post raw request bits, hand over a transfer without waiting for
+// it, and run a comm engine of their own on the link's state.
 #pragma once
 
 #include "controller/link.h"
@@ -8,6 +8,7 @@
 #include <vector>
 
 struct LinkTestAccess {
+    static LinkShared& shared(Link& link) { return link; }
     static void set_active(Link& link, bool active) { link.comm_active_.store(active); }
     static void set_requests(Link& link, uint32_t bits) { link.request_bits_.store(bits); }
     static void start_transfer(Link& link, std::vector<KeyId> keys, bool add) {

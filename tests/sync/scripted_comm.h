@@ -26,7 +26,7 @@ class ScriptedComm {
     void start() {
         finished_.store(false);
         started_ = true;
-        link_.start([this](Link&) { run(); });
+        link_.start([this](LinkShared& shared) { run(shared); });
     }
     // Once the thread has ended by itself (a stop request from the program), the link may
     // already be gone: then nothing is left to do.
@@ -55,18 +55,18 @@ class ScriptedComm {
     }
 
   private:
-    void run() {
-        while (!link_.stop_requested()) {
-            if (link_.take_request(request_readout)) {
+    void run(LinkShared& shared) {
+        while (!shared.stop_requested()) {
+            if (shared.take_request(request_readout)) {
                 record("s");
                 if (on_readout_request) {
                     on_readout_request();
                 }
                 serve_readout();
-                link_.notify_change();
+                shared.notify_change();
             }
             if (take_transfers && link_.transfer_remaining() > 0) {
-                serve_key();
+                serve_key(shared);
             }
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
@@ -103,11 +103,11 @@ class ScriptedComm {
         }
     }
 
-    void serve_key() {
+    void serve_key(LinkShared& shared) {
         if (before_key) {
             before_key(loaded_);
         }
-        std::optional<TransferKey> next = link_.take_transfer_key();
+        std::optional<TransferKey> next = shared.take_transfer_key();
         if (!next) {
             return;
         }
@@ -117,14 +117,14 @@ class ScriptedComm {
         std::snprintf(text, sizeof text, "%c%06x", next->add ? 'n' : 'd', number & 0xffffff);
         record(text);
         if (!refused.count(number)) {
-            link_.count_acknowledgement();
+            shared.count_acknowledgement();
         }
         if (page_full_after.count(number)) {
             EventRecord rec;
             rec.key_event = rec.key_valid = rec.key_master = true;
             rec.manual_add = rec.page_full = true;
             decode_event(link_.decoder, rec, KeyId{}, KeyId{});
-            link_.notify_change();
+            shared.notify_change();
         }
     }
 

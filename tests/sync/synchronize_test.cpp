@@ -538,7 +538,7 @@ TEST_F(SyncTest, DestroyingTheOwnerDuringAStalledTransferStopsTheCommThreadAndJo
     ASSERT_TRUE(sync->start());
     ASSERT_TRUE(wait_for([&] { return link.transfer_remaining() == 2; }));
     sync.reset(); // the destructor shuts down: must not hang, must not leave the thread behind
-    EXPECT_FALSE(comm_active(link));
+    EXPECT_FALSE(link.active());
     EXPECT_THAT(host.boxes_snapshot(), IsEmpty());
 }
 

@@ -111,7 +111,7 @@ enum class Route { Direct, Folder, Tcp };
 class SimSyncTest : public ::testing::TestWithParam<SimModel> {
   protected:
     ~SimSyncTest() override {
-        stop_comm_thread(*link);
+        link->stop();
         bridge.reset();
         if (sim) {
             sim->stop();
@@ -146,7 +146,7 @@ class SimSyncTest : public ::testing::TestWithParam<SimModel> {
             ASSERT_TRUE(bridge->start());
             std::ofstream(port_dir + "/COM3") << "tcp:127.0.0.1:" << bridge->port() << "\n";
         }
-        start_comm_thread(*link, route == Route::Direct ? 1 : 3);
+        link->start(route == Route::Direct ? 1 : 3);
         ASSERT_TRUE(sim->wait_received("r", 10000)) << hex_dump(sim->received());
         ASSERT_TRUE(sim->wait_idle(10000));
         // Let the comm thread read the identification before the first command.
@@ -408,7 +408,7 @@ TEST_P(SimSyncTest, VerifyThatAgreesLeavesTheReportAsItWas) {
 
 TEST_P(SimSyncTest, NoComPort) {
     connect();
-    stop_comm_thread(*link);
+    link->stop();
     sim->clear_record();
     EXPECT_EQ(run(), SyncResult::NoPort);
     EXPECT_THAT(boxes(), ElementsAre(Box{"Tessary - Serial communications",
@@ -495,7 +495,7 @@ TEST_P(SimSyncTest, AUnitWithAnEmptyMemoryEndsTheRunWithTheDataError) {
     // key line; the run must still end, and say that nothing was synchronized.
     database_keys({0xb1});
     connect(true);
-    ASSERT_TRUE(post_request(*link, request_clear_memory));
+    ASSERT_TRUE(link->post(request_clear_memory));
     ASSERT_TRUE(sim->wait_received("c!", 10000)) << hex_dump(sim->received());
     ASSERT_TRUE(sim->wait_idle(10000));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -517,7 +517,7 @@ TEST_P(SimSyncTest, StoppingTheCommThreadDuringTheReadOutWaitEndsTheRunQuietly) 
     SyncResult result = SyncResult::Done;
     std::thread t([&] { result = synchronize_keys(*ctx); });
     ASSERT_TRUE(sim->wait_received("s", 10000));
-    stop_comm_thread(*link); // the port set to "None" in the settings, say
+    link->stop(); // the port set to "None" in the settings, say
     t.join();
     EXPECT_EQ(result, SyncResult::CommStopped);
     EXPECT_THAT(boxes(), IsEmpty());
@@ -532,7 +532,7 @@ TEST_P(SimSyncTest, RestartingTheCommThreadDuringTheReadOutWaitEndsTheRunQuietly
     SyncResult result = SyncResult::Done;
     std::thread t([&] { result = synchronize_keys(*ctx); });
     ASSERT_TRUE(sim->wait_received("s", 10000));
-    start_comm_thread(*link, 1); // another port chosen: a stop and a start in one go
+    link->start(1); // another port chosen: a stop and a start in one go
     t.join();
     EXPECT_EQ(result, SyncResult::CommStopped);
     EXPECT_THAT(boxes(), IsEmpty());
@@ -607,7 +607,7 @@ TEST_P(LinkLossSimTest, UnitGoneWhileIdleGivesOneMessageAnswersCommandsAndReopen
     const std::string gone = sim->device();
     sim->stop();
     ASSERT_TRUE(wait_for([&] { return log_count(log, "Connection to COM3 lost") == 1; }));
-    EXPECT_FALSE(post_request(*link, request_open_door_a));
+    EXPECT_FALSE(link->post(request_open_door_a));
     // Several 2 s retries (400 ms each on this clock) go by without another word.
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     EXPECT_THAT(boxes(),
@@ -618,13 +618,13 @@ TEST_P(LinkLossSimTest, UnitGoneWhileIdleGivesOneMessageAnswersCommandsAndReopen
                                     "restore it every 2 seconds.",
                                 MsgIcon::Error, MsgButtons::Ok}));
     EXPECT_EQ(log_count(log, "Connection to COM3 lost"), 1u);
-    EXPECT_TRUE(comm_active(*link));
+    EXPECT_TRUE(link->active());
 
     ASSERT_TRUE(sim->start()); // another pty: the link in the port folder is re-pointed
     ASSERT_NE(sim->device(), "");
     ASSERT_TRUE(sim->link_as(port_dir, 3));
     await_restored();
-    EXPECT_TRUE(post_request(*link, request_open_door_a));
+    EXPECT_TRUE(link->post(request_open_door_a));
     EXPECT_TRUE(sim->wait_received("o", 10000)) << hex_dump(sim->received());
     EXPECT_EQ(boxes().size(), 2u);
 }
@@ -666,10 +666,10 @@ TEST_P(LinkLossSimTest, SimulatorOnItsOwnTcpListenerSyncsAndTakesTheNextClient) 
     EXPECT_EQ(run(), SyncResult::Done);
     EXPECT_EQ(as_set(sim->memory()), all_keys());
 
-    stop_comm_thread(*link);
-    start_comm_thread(*link, 3);
+    link->stop();
+    link->start(3);
     // Posted while the port is still being opened and reset: it goes out once the link is up.
-    EXPECT_TRUE(post_request(*link, request_open_door_a));
+    EXPECT_TRUE(link->post(request_open_door_a));
     EXPECT_TRUE(sim->wait_received("\rro", 10000)) << hex_dump(sim->received());
     EXPECT_EQ(boxes().size(), 1u); // the sync's own; no lost link
 }

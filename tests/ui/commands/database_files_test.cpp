@@ -258,7 +258,7 @@ void DatabaseFilesTest::open_starts_the_link_on_the_port_of_the_file() {
     // The thread tried port 4, could not open it and said so.
     QTRY_COMPARE(t.boxes().size(), size_t(1));
     QCOMPARE(t.boxes()[0].caption, std::string("Tessary - Serial communications"));
-    QTRY_VERIFY(!comm_active(t.app->link));
+    QTRY_VERIFY(!t.app->link.active());
     QCOMPARE(asked, std::vector<uint32_t>{4});
 }
 

@@ -216,7 +216,7 @@ void SettingsDialogTest::ports_listed_are_the_probed_ones_and_the_current_one() 
     map_port(1, *com1);
     map_port(3, *com3);
     auto t = app_on_port(3);
-    QVERIFY(comm_active(t->app->link));
+    QVERIFY(t->app->link.active());
     QVERIFY(com3->wait_until_held());
     QVERIFY(!probe_com_port(3));
     QVERIFY(probe_com_port(1));
@@ -346,20 +346,20 @@ void SettingsDialogTest::cancel_changes_nothing() {
     QVERIFY(!db.rename_full_logs);
     QCOMPARE(db.com_port, 0u);
     QVERIFY(!db.modified);
-    QVERIFY(!comm_active(t->app->link));
+    QVERIFY(!t->app->link.active());
     QCOMPARE(t->app->window->windowTitle(), QString::fromStdString(path("a.tsy") + " - Tessary"));
 }
 
 void SettingsDialogTest::choosing_none_stops_the_link_and_ends_the_log() {
     map_port(3, *com3);
     auto t = app_on_port(3);
-    QVERIFY(comm_active(t->app->link));
+    QVERIFY(t->app->link.active());
     QVERIFY(com3->wait_until_held());
     SettingsDialog d(*t->app, t->app->window.get());
     QVERIFY(select_port(d.port_box(), "None") == 0);
     d.ok_button()->click();
     QCOMPARE(t->app->database.com_port, 0u);
-    QVERIFY(!comm_active(t->app->link));
+    QVERIFY(!t->app->link.active());
     // The port is free again.
     QVERIFY(probe_com_port(3));
     QCOMPARE(read_file(path("a.log")),
@@ -381,7 +381,7 @@ void SettingsDialogTest::choosing_a_port_starts_the_log_and_the_link() {
         d.ok_button()->click();
     }
     QCOMPARE(t->app->database.com_port, 1u);
-    QVERIFY(comm_active(t->app->link));
+    QVERIFY(t->app->link.active());
     QCOMPARE(t->app->link.starts(), 1u);
     QVERIFY(com1->wait_until_held());
     QVERIFY(!probe_com_port(1));
@@ -490,7 +490,7 @@ void SettingsDialogTest::system_devices_are_listed_and_a_chosen_one_is_bound_on_
 void SettingsDialogTest::a_device_takes_the_databases_own_number_when_it_is_free() {
     // COM5 names nothing in the port folder: the link on it fails to open.
     auto t = app_on_port(5);
-    QVERIFY(QTest::qWaitFor([&] { return !comm_active(t->app->link); }, 20000));
+    QVERIFY(QTest::qWaitFor([&] { return !t->app->link.active(); }, 20000));
     script_adapters(*t);
     const uint32_t starts = t->app->link.starts();
     SettingsDialog d(*t->app, t->app->window.get());
@@ -582,7 +582,7 @@ void SettingsDialogTest::test_asks_a_free_port_and_leaves_the_database_alone() {
     QCOMPARE(sim.resets(), 1);
     QVERIFY(probe_com_port(1)); // let go again
     QCOMPARE(t->app->database.com_port, 0u);
-    QVERIFY(!comm_active(t->app->link));
+    QVERIFY(!t->app->link.active());
 }
 
 void SettingsDialogTest::test_on_the_links_own_port_goes_through_the_link() {

@@ -113,7 +113,7 @@ void DocumentTest::quoted_command_line_opens_the_file_and_starts_the_log() {
     QCOMPARE(boxes[0].text, no_port_text);
     QCOMPARE(boxes[0].icon, MsgIcon::Warning);
     QCOMPARE(boxes[0].buttons, MsgButtons::Ok);
-    QVERIFY(!comm_active(t.app->link));
+    QVERIFY(!t.app->link.active());
     // The database opened as it was saved: nothing worth saving, so closing asks nothing.
     QVERIFY(ask_save_changes(*t.app));
     QCOMPARE(t.boxes().size(), size_t(1));
@@ -173,7 +173,7 @@ void DocumentTest::database_with_a_port_starts_the_link() {
     QCOMPARE(scripted_host(app).boxes()[0].caption, std::string("Tessary - Serial communications"));
     QCOMPARE(scripted_host(app).boxes()[0].text,
              "Couldn't gain access to the COM port: there is no device " + missing + ".");
-    QTRY_VERIFY(!comm_active(app.link));
+    QTRY_VERIFY(!app.link.active());
 }
 
 void DocumentTest::mark_and_clear_modified_follow_the_title_and_save() {

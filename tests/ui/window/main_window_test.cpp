@@ -290,7 +290,7 @@ void MainWindowTest::window_starts_untitled_with_children_in_place() {
     }
     // No database: no log started, nothing on screen, no comm thread.
     QCOMPARE(w.log_view()->model()->rowCount(), 0);
-    QVERIFY(!comm_active(t.app->link));
+    QVERIFY(!t.app->link.active());
     QVERIFY(t.boxes().empty());
     QVERIFY(!w.action(CmdSave)->isEnabled());
 }

@@ -1,6 +1,6 @@
-// The comm thread's steps driven on the test's thread: parsing, pacing and the watchdog, with a
+// The comm engine driven on the test's thread: parsing, pacing and the watchdog, with a
 // recording port and a hand-moved clock.
-#include "controller/link_steps.h"
+#include "controller/comm_engine.h"
 
 #include "support/fake_clock.h"
 #include "support/fake_host.h"
@@ -18,29 +18,29 @@ struct LinkStepsClock {
     FakeClock clock;
 };
 
-class LinkStepsTest : public ::testing::Test,
-                      protected LinkStepsClock,
-                      protected LinkFixture<FakeHost> {
+class CommEngineTest : public ::testing::Test,
+                       protected LinkStepsClock,
+                       protected LinkFixture<FakeHost> {
   protected:
-    LinkStepsTest() : LinkFixture(LinkStepsClock::clock) {
-        link.comm.port = &port;
-        receive_loop_start(link);
+    CommEngineTest() : LinkFixture(LinkStepsClock::clock) {
+        engine.attach(port);
+        engine.begin_receive();
         // Posting needs an active link; these tests play the comm thread themselves.
         LinkTestAccess::set_active(link, true);
     }
-    ~LinkStepsTest() override {
+    ~CommEngineTest() override {
         LinkTestAccess::set_active(link, false);
-        receive_loop_end(link);
+        engine.end_receive();
     }
 
     void feed(const std::string& bytes) {
         for (char c : bytes) {
-            handle_received_byte(link, static_cast<uint8_t>(c));
+            engine.handle_byte(static_cast<uint8_t>(c));
         }
     }
     void pass(int n = 1) {
         for (int i = 0; i < n; ++i) {
-            receive_pass_send_side(link);
+            engine.pass();
         }
     }
     std::string take_written() {
@@ -60,28 +60,30 @@ class LinkStepsTest : public ::testing::Test,
     FakeClock& clock = LinkStepsClock::clock;
     RecordingPort port;
     BufferPtr scratch;
+    CommEngine engine{LinkTestAccess::shared(link), clock, decoder};
+    CommState& comm = engine.state();
 };
 
 // --- identification and readiness -------------------------------------------------------------
 
-TEST_F(LinkStepsTest, Rd04IdentificationMakesTheLineEndReady) {
-    link.comm.may_send = false;
+TEST_F(CommEngineTest, Rd04IdentificationMakesTheLineEndReady) {
+    comm.may_send = false;
     feed("RD-04");
-    EXPECT_FALSE(link.comm.rd04_mode);
+    EXPECT_FALSE(comm.rd04_mode);
     feed("\r");
-    EXPECT_TRUE(link.comm.rd04_mode);
-    EXPECT_TRUE(link.comm.may_send);
-    EXPECT_FALSE(link.comm.ident_line);
+    EXPECT_TRUE(comm.rd04_mode);
+    EXPECT_TRUE(comm.may_send);
+    EXPECT_FALSE(comm.ident_line);
 }
 
-TEST_F(LinkStepsTest, IdentificationWordsAfterTheFirstAreSkippedExceptTheLast) {
+TEST_F(CommEngineTest, IdentificationWordsAfterTheFirstAreSkippedExceptTheLast) {
     // The second word would count an acknowledgement if it were parsed; the third is.
     feed("RD-03 n00001! n00002!\r");
     EXPECT_EQ(link.transfer_acked(), 1);
-    EXPECT_FALSE(link.comm.rd04_mode);
+    EXPECT_FALSE(comm.rd04_mode);
     feed("RD-04 n00003! xx\r");
     EXPECT_EQ(link.transfer_acked(), 1);
-    EXPECT_TRUE(link.comm.rd04_mode);
+    EXPECT_TRUE(comm.rd04_mode);
     // Waiters get the whole line, each once; endless noise after the model word stays bounded.
     EXPECT_EQ(link.identification().line, "RD-04 n00003! xx");
     EXPECT_EQ(link.identification().count, 2u);
@@ -94,26 +96,26 @@ TEST_F(LinkStepsTest, IdentificationWordsAfterTheFirstAreSkippedExceptTheLast) {
     EXPECT_LE(link.identification().line.size(), 2 * message_capacity);
 }
 
-TEST_F(LinkStepsTest, ModelWordsChooseThePacingAndOtherRdTextKeepsIt) {
+TEST_F(CommEngineTest, ModelWordsChooseThePacingAndOtherRdTextKeepsIt) {
     feed("RD-04\r");
-    EXPECT_TRUE(link.comm.rd04_mode);
+    EXPECT_TRUE(comm.rd04_mode);
     feed("RD-99\r");
-    EXPECT_TRUE(link.comm.rd04_mode);
+    EXPECT_TRUE(comm.rd04_mode);
     feed("RD-0x\r");
-    EXPECT_FALSE(link.comm.rd04_mode);
+    EXPECT_FALSE(comm.rd04_mode);
     feed("RD-04 v2\r");
     feed("RD-03\r");
-    EXPECT_FALSE(link.comm.rd04_mode);
+    EXPECT_FALSE(comm.rd04_mode);
 }
 
 // --- transmission ----------------------------------------------------------------------------
 
-TEST_F(LinkStepsTest, DoorsAandBPostedTogetherGoOutOneAfterTheOtherOnReadiness) {
-    ASSERT_TRUE(post_request(link, request_open_door_b));
-    ASSERT_TRUE(post_request(link, request_open_door_a));
+TEST_F(CommEngineTest, DoorsAandBPostedTogetherGoOutOneAfterTheOtherOnReadiness) {
+    ASSERT_TRUE(link.post(request_open_door_b));
+    ASSERT_TRUE(link.post(request_open_door_a));
     pass();
     EXPECT_TRUE(same_bytes("o", take_written()));
-    EXPECT_FALSE(link.comm.may_send);
+    EXPECT_FALSE(comm.may_send);
     pass(3);
     EXPECT_TRUE(same_bytes("", take_written())); // "b" loaded, waiting for the prompt
     EXPECT_EQ(link.pending_requests(), 0u);
@@ -122,26 +124,26 @@ TEST_F(LinkStepsTest, DoorsAandBPostedTogetherGoOutOneAfterTheOtherOnReadiness) 
     EXPECT_TRUE(same_bytes("b", take_written()));
 }
 
-TEST_F(LinkStepsTest, TheSameRequestTwiceGivesOneCommand) {
-    post_request(link, request_open_door_a);
-    post_request(link, request_open_door_a);
+TEST_F(CommEngineTest, TheSameRequestTwiceGivesOneCommand) {
+    link.post(request_open_door_a);
+    link.post(request_open_door_a);
     pass();
     feed(" ");
     pass(2);
     EXPECT_TRUE(same_bytes("o", take_written()));
 }
 
-TEST_F(LinkStepsTest, BitsWithoutTextAreClearedSilently) {
-    post_request(link, 128);
-    post_request(link, 1u << 31);
+TEST_F(CommEngineTest, BitsWithoutTextAreClearedSilently) {
+    link.post(128);
+    link.post(1u << 31);
     pass();
     EXPECT_EQ(link.pending_requests(), 0u);
     EXPECT_TRUE(same_bytes("", take_written()));
 }
 
-TEST_F(LinkStepsTest, ByteByBytePacingWaitsForEachEcho) {
+TEST_F(CommEngineTest, ByteByBytePacingWaitsForEachEcho) {
     feed(" "); // prompt: ready, and echoes now belong to a reply
-    post_request(link, request_clear_memory);
+    link.post(request_clear_memory);
     pass();
     EXPECT_TRUE(same_bytes("c", take_written()));
     pass(3);
@@ -149,11 +151,11 @@ TEST_F(LinkStepsTest, ByteByBytePacingWaitsForEachEcho) {
     feed("c");
     pass();
     EXPECT_TRUE(same_bytes("!", take_written()));
-    EXPECT_FALSE(link.comm.may_send);
+    EXPECT_FALSE(comm.may_send);
 }
 
-TEST_F(LinkStepsTest, EchoOutsideAReplyDoesNotCount) {
-    post_request(link, request_clear_memory);
+TEST_F(CommEngineTest, EchoOutsideAReplyDoesNotCount) {
+    link.post(request_clear_memory);
     pass();
     EXPECT_TRUE(same_bytes("c", take_written()));
     feed("c"); // message type is still plain: not an echo
@@ -161,32 +163,32 @@ TEST_F(LinkStepsTest, EchoOutsideAReplyDoesNotCount) {
     EXPECT_TRUE(same_bytes("", take_written()));
 }
 
-TEST_F(LinkStepsTest, ResetGoesOutBetweenTheBytesOfAHalfSentCommand) {
+TEST_F(CommEngineTest, ResetGoesOutBetweenTheBytesOfAHalfSentCommand) {
     feed(" ");
-    post_request(link, request_clear_memory);
+    link.post(request_clear_memory);
     pass();
     EXPECT_TRUE(same_bytes("c", take_written()));
     uint32_t before = clock.tick_ms();
     clock.advance(10);
-    post_request(link, request_reset);
+    link.post(request_reset);
     pass();
     ASSERT_EQ(port.writes.size(), 2u); // two separate writes
     EXPECT_TRUE(same_bytes("\rr", take_written()));
-    EXPECT_EQ(link.comm.last_tx_time, before + 10);
+    EXPECT_EQ(comm.last_tx_time, before + 10);
     EXPECT_EQ(link.pending_requests(), 0u);
     feed("c");
     pass();
     EXPECT_TRUE(same_bytes("!", take_written()));
 }
 
-TEST_F(LinkStepsTest, Rd04GetsTheWholeCommandInOneWrite) {
+TEST_F(CommEngineTest, Rd04GetsTheWholeCommandInOneWrite) {
     feed("RD-04\r");
-    post_request(link, request_clear_memory);
+    link.post(request_clear_memory);
     pass();
     ASSERT_EQ(port.writes.size(), 1u);
     EXPECT_TRUE(same_bytes("c!", take_written()));
-    EXPECT_FALSE(link.comm.may_send);
-    post_request(link, request_readout);
+    EXPECT_FALSE(comm.may_send);
+    link.post(request_readout);
     pass();
     EXPECT_TRUE(same_bytes("", take_written()));
     feed(" c!\r");
@@ -197,26 +199,26 @@ TEST_F(LinkStepsTest, Rd04GetsTheWholeCommandInOneWrite) {
                   {"", "The key controller's memory was cleared, including the master", true}}));
 }
 
-TEST_F(LinkStepsTest, Rd04IsReadyAtASpaceOnlyDuringARead_out) {
+TEST_F(CommEngineTest, Rd04IsReadyAtASpaceOnlyDuringARead_out) {
     feed("RD-04\r");
-    link.comm.may_send = false;
+    comm.may_send = false;
     feed(" x");
-    EXPECT_FALSE(link.comm.may_send);
+    EXPECT_FALSE(comm.may_send);
     feed("\r000001\r");
-    link.comm.may_send = false;
+    comm.may_send = false;
     feed("\r"); // a CR during the read-out ends it (empty line) and then makes ready
-    EXPECT_TRUE(link.comm.may_send);
+    EXPECT_TRUE(comm.may_send);
     feed("000002\r");
-    link.comm.may_send = false;
+    comm.may_send = false;
     feed(" ");
-    EXPECT_TRUE(link.comm.may_send);
+    EXPECT_TRUE(comm.may_send);
 }
 
-TEST_F(LinkStepsTest, PostWithoutALinkFailsWithTheMessageExceptForTheLineEnd) {
+TEST_F(CommEngineTest, PostWithoutALinkFailsWithTheMessageExceptForTheLineEnd) {
     LinkTestAccess::set_active(link, false);
-    EXPECT_FALSE(post_request(link, request_line_end));
+    EXPECT_FALSE(link.post(request_line_end));
     EXPECT_TRUE(host.boxes.empty());
-    EXPECT_FALSE(post_request(link, request_open_door_a));
+    EXPECT_FALSE(link.post(request_open_door_a));
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes[0].caption, "Tessary - Serial communications");
     EXPECT_EQ(host.boxes[0].text, "There is no active COM port.\n\nChoose one using the "
@@ -227,19 +229,19 @@ TEST_F(LinkStepsTest, PostWithoutALinkFailsWithTheMessageExceptForTheLineEnd) {
 
 // Posted while the port was still being opened and reset: the loop's start keeps them (what an
 // earlier link left undone is dropped when the link starts, before anything can be posted).
-TEST_F(LinkStepsTest, LoopStartKeepsWhatWasPostedWhileThePortOpened) {
-    post_request(link, request_open_door_a);
-    receive_loop_start(link);
+TEST_F(CommEngineTest, LoopStartKeepsWhatWasPostedWhileThePortOpened) {
+    link.post(request_open_door_a);
+    engine.begin_receive();
     pass();
     EXPECT_TRUE(same_bytes("o", take_written()));
     start_transfer({{0, 1, 0}}, true);
-    receive_loop_start(link);
+    engine.begin_receive();
     EXPECT_EQ(link.transfer_remaining(), 1);
 }
 
 // --- transfers ------------------------------------------------------------------------------
 
-TEST_F(LinkStepsTest, AddTransferSendsLastElementFirstAndCountsAcknowledgements) {
+TEST_F(CommEngineTest, AddTransferSendsLastElementFirstAndCountsAcknowledgements) {
     feed("RD-04\r");
     start_transfer({{0, 1, 0}, {0, 2, 0}, {0, 0xab, 0}}, true);
     pass();
@@ -259,7 +261,7 @@ TEST_F(LinkStepsTest, AddTransferSendsLastElementFirstAndCountsAcknowledgements)
     EXPECT_EQ(link.transfer_remaining(), 0);
 }
 
-TEST_F(LinkStepsTest, DeleteTransferSendsTheLowSixDigitsByteByByte) {
+TEST_F(CommEngineTest, DeleteTransferSendsTheLowSixDigitsByteByByte) {
     feed(" ");
     start_transfer({{5, 0x7f12ab34, 6}}, false);
     std::string wire;
@@ -276,10 +278,10 @@ TEST_F(LinkStepsTest, DeleteTransferSendsTheLowSixDigitsByteByByte) {
     EXPECT_EQ(link.transfer_acked(), 1);
 }
 
-TEST_F(LinkStepsTest, ARequestTakesPrecedenceOverTheTransfer) {
+TEST_F(CommEngineTest, ARequestTakesPrecedenceOverTheTransfer) {
     feed("RD-04\r");
     start_transfer({{0, 1, 0}}, true);
-    post_request(link, request_open_door_a);
+    link.post(request_open_door_a);
     pass();
     EXPECT_TRUE(same_bytes("o", take_written()));
     feed(">O\r");
@@ -289,7 +291,7 @@ TEST_F(LinkStepsTest, ARequestTakesPrecedenceOverTheTransfer) {
 
 // --- replies ---------------------------------------------------------------------------------
 
-TEST_F(LinkStepsTest, ReplyScan) {
+TEST_F(CommEngineTest, ReplyScan) {
     struct Case {
         const char* reply;
         int acks;
@@ -304,7 +306,7 @@ TEST_F(LinkStepsTest, ReplyScan) {
     for (const Case& c : cases) {
         LinkTestAccess::start_transfer(link, {}, true); // zeroes the count
         log.clear();
-        parse_reply(link, message(c.reply));
+        engine.parse_reply(message(c.reply));
         EXPECT_EQ(link.transfer_acked(), c.acks) << c.reply;
         EXPECT_EQ(log.size(), c.cleared) << c.reply;
     }
@@ -312,24 +314,24 @@ TEST_F(LinkStepsTest, ReplyScan) {
 
 // --- key and door reports ---------------------------------------------------------------------
 
-TEST_F(LinkStepsTest, KeyReportFieldsGoToTheLineKeyAndFlags) {
-    parse_key_report(link, message("01.0000001234ab.5c+KB"));
-    const EventRecord& r = link.comm.line_record;
+TEST_F(CommEngineTest, KeyReportFieldsGoToTheLineKeyAndFlags) {
+    engine.parse_key_report(message("01.0000001234ab.5c+KB"));
+    const EventRecord& r = comm.line_record;
     EXPECT_TRUE(r.key_event);
     EXPECT_TRUE(r.key_valid);
     EXPECT_TRUE(r.door_b);
     EXPECT_FALSE(r.key_master);
-    EXPECT_EQ(link.comm.line_key, (KeyId{1, 0x1234ab, 0x5c}));
+    EXPECT_EQ(comm.line_key, (KeyId{1, 0x1234ab, 0x5c}));
 }
 
-TEST_F(LinkStepsTest, SerialFieldKeepsItsLastEightDigits) {
-    parse_key_report(link, message("ff.123456789abc.00+U"));
-    EXPECT_EQ(link.comm.line_key, (KeyId{0xff, 0x56789abc, 0}));
-    EXPECT_TRUE(link.comm.line_record.key_event);
-    EXPECT_FALSE(link.comm.line_record.key_valid);
+TEST_F(CommEngineTest, SerialFieldKeepsItsLastEightDigits) {
+    engine.parse_key_report(message("ff.123456789abc.00+U"));
+    EXPECT_EQ(comm.line_key, (KeyId{0xff, 0x56789abc, 0}));
+    EXPECT_TRUE(comm.line_record.key_event);
+    EXPECT_FALSE(comm.line_record.key_valid);
 }
 
-TEST_F(LinkStepsTest, KeyReportResults) {
+TEST_F(CommEngineTest, KeyReportResults) {
     struct Case {
         const char* result;
         EventRecord expect;
@@ -362,9 +364,9 @@ TEST_F(LinkStepsTest, KeyReportResults) {
         {"", rec([](EventRecord&) {})},
     };
     for (const Case& c : cases) {
-        clear_event(link.comm.line_record);
-        parse_key_report(link, message(std::string("01.000000000001.02+") + c.result));
-        const EventRecord& r = link.comm.line_record;
+        clear_event(comm.line_record);
+        engine.parse_key_report(message(std::string("01.000000000001.02+") + c.result));
+        const EventRecord& r = comm.line_record;
         const EventRecord& e = c.expect;
         SCOPED_TRACE(c.result);
         EXPECT_EQ(r.key_event, e.key_event);
@@ -377,38 +379,38 @@ TEST_F(LinkStepsTest, KeyReportResults) {
         EXPECT_EQ(r.memory_cleared, e.memory_cleared);
         EXPECT_EQ(r.penalty, e.penalty);
     }
-    clear_event(link.comm.line_record);
+    clear_event(comm.line_record);
 }
 
-TEST_F(LinkStepsTest, MalformedKeyReportsKeepTheFlagsSetSoFar) {
-    parse_key_report(link, message("SB"));
-    EXPECT_TRUE(link.comm.line_record.contact_shorted);
-    EXPECT_TRUE(link.comm.line_record.door_b);
-    EXPECT_FALSE(link.comm.line_record.key_event);
-    EXPECT_EQ(link.comm.line_key.first, 0xffffffffu);
+TEST_F(CommEngineTest, MalformedKeyReportsKeepTheFlagsSetSoFar) {
+    engine.parse_key_report(message("SB"));
+    EXPECT_TRUE(comm.line_record.contact_shorted);
+    EXPECT_TRUE(comm.line_record.door_b);
+    EXPECT_FALSE(comm.line_record.key_event);
+    EXPECT_EQ(comm.line_key.first, 0xffffffffu);
 
-    clear_event(link.comm.line_record);
-    parse_key_report(link, message("01-000000000001.02+K"));
-    EXPECT_EQ(link.comm.line_key.first, 1u);
-    EXPECT_FALSE(link.comm.line_record.key_event);
+    clear_event(comm.line_record);
+    engine.parse_key_report(message("01-000000000001.02+K"));
+    EXPECT_EQ(comm.line_key.first, 1u);
+    EXPECT_FALSE(comm.line_record.key_event);
 
-    clear_event(link.comm.line_record);
-    parse_key_report(link, message("01.00000000zz01.02+K"));
-    EXPECT_EQ(link.comm.line_key.number, 0xffffffffu);
-    EXPECT_FALSE(link.comm.line_record.key_event);
+    clear_event(comm.line_record);
+    engine.parse_key_report(message("01.00000000zz01.02+K"));
+    EXPECT_EQ(comm.line_key.number, 0xffffffffu);
+    EXPECT_FALSE(comm.line_record.key_event);
 
-    clear_event(link.comm.line_record);
-    parse_key_report(link, message("01.000000000001.02K"));
-    EXPECT_EQ(link.comm.line_key.last, 2u);
-    EXPECT_FALSE(link.comm.line_record.key_event);
-    clear_event(link.comm.line_record);
+    clear_event(comm.line_record);
+    engine.parse_key_report(message("01.000000000001.02K"));
+    EXPECT_EQ(comm.line_key.last, 2u);
+    EXPECT_FALSE(comm.line_record.key_event);
+    clear_event(comm.line_record);
 }
 
-TEST_F(LinkStepsTest, RememberedKeyTravelsToALaterManualAdd) {
+TEST_F(CommEngineTest, RememberedKeyTravelsToALaterManualAdd) {
     feed("<01.0000000000aa.02+Kx\r");
-    EXPECT_EQ(link.comm.remembered_key, (KeyId{1, 0xaa, 2}));
+    EXPECT_EQ(comm.remembered_key, (KeyId{1, 0xaa, 2}));
     feed("<01.0000000000bb.02+Ux\r");
-    EXPECT_EQ(link.comm.remembered_key, (KeyId{1, 0xbb, 2}));
+    EXPECT_EQ(comm.remembered_key, (KeyId{1, 0xbb, 2}));
     feed("<01.000000000001.02+MN\r");
     auto lines = log.lines();
     ASSERT_EQ(lines.size(), 4u);
@@ -418,16 +420,16 @@ TEST_F(LinkStepsTest, RememberedKeyTravelsToALaterManualAdd) {
     EXPECT_EQ(lines[3], (LoggedLine{"0000bb", "Key added manually", true}));
 }
 
-TEST_F(LinkStepsTest, KeyAndDoorReportsOnOneLineAddUpAndDecodeAtTheLineEnd) {
+TEST_F(CommEngineTest, KeyAndDoorReportsOnOneLineAddUpAndDecodeAtTheLineEnd) {
     feed("<01.0000001234ab.5c+KB>OB");
     EXPECT_EQ(log.size(), 0u);
     feed("\r");
     EXPECT_EQ(log.lines(),
               (std::vector<LoggedLine>{{"1234ab", "Valid key.  Door B is open.", false}}));
-    EXPECT_FALSE(event_has_flags(link.comm.line_record));
+    EXPECT_FALSE(event_has_flags(comm.line_record));
 }
 
-TEST_F(LinkStepsTest, DoorReports) {
+TEST_F(CommEngineTest, DoorReports) {
     feed(">O\r");
     clock.advance(3000);
     feed(">OB\r>C\r>CB\r>X\r>\r");
@@ -437,7 +439,7 @@ TEST_F(LinkStepsTest, DoorReports) {
                                                     {"", "Door B closed ", false}}));
 }
 
-TEST_F(LinkStepsTest, PInAKeyReportRaisesMasterProgrammingAtOnce) {
+TEST_F(CommEngineTest, PInAKeyReportRaisesMasterProgrammingAtOnce) {
     feed("<01.000000000001.02+");
     EXPECT_EQ(log.size(), 0u);
     feed("P");
@@ -456,14 +458,14 @@ TEST_F(LinkStepsTest, PInAKeyReportRaisesMasterProgrammingAtOnce) {
 
 // --- read-out --------------------------------------------------------------------------------
 
-TEST_F(LinkStepsTest, ReadOutLinesAndItsEnd) {
+TEST_F(CommEngineTest, ReadOutLinesAndItsEnd) {
     feed("0000aa\r0000BB\rzzzzzz\r0000cc\r");
-    EXPECT_TRUE(link.comm.readout_active);
+    EXPECT_TRUE(comm.readout_active);
     EXPECT_EQ(key_row_count(controller), 3); // the non-hex line is ignored
-    EXPECT_EQ(link.comm.readout_key_id, (KeyId{0, 0xcc, 0}));
+    EXPECT_EQ(comm.readout_key_id, (KeyId{0, 0xcc, 0}));
     EXPECT_FALSE(decoder.state.readout_done.load());
     feed("\r");
-    EXPECT_FALSE(link.comm.readout_active);
+    EXPECT_FALSE(comm.readout_active);
     EXPECT_TRUE(decoder.state.readout_done.load());
     EXPECT_EQ(log.lines(),
               (std::vector<LoggedLine>{{" - ", "Performed synchronization with RD-unit.", true}}));
@@ -471,36 +473,36 @@ TEST_F(LinkStepsTest, ReadOutLinesAndItsEnd) {
     EXPECT_EQ(log.size(), 1u);
 }
 
-TEST_F(LinkStepsTest, ANonHexSixByteLineStoresMinusOneButDoesNotEndTheRead_out) {
+TEST_F(CommEngineTest, ANonHexSixByteLineStoresMinusOneButDoesNotEndTheRead_out) {
     feed("000001\r12x456\r");
-    EXPECT_EQ(link.comm.readout_key_id.number, 0xffffffffu);
-    EXPECT_TRUE(link.comm.readout_active);
+    EXPECT_EQ(comm.readout_key_id.number, 0xffffffffu);
+    EXPECT_TRUE(comm.readout_active);
 }
 
 // --- byte handling ---------------------------------------------------------------------------
 
-TEST_F(LinkStepsTest, LineFeedXonXoffAreDroppedAndDoNotCount) {
-    link.comm.last_rx_time = 7;
+TEST_F(CommEngineTest, LineFeedXonXoffAreDroppedAndDoNotCount) {
+    comm.last_rx_time = 7;
     feed("\n\x11\x13");
-    EXPECT_EQ(link.comm.last_rx_time, 7u);
+    EXPECT_EQ(comm.last_rx_time, 7u);
     feed(">\nO\x11\x13\r");
     EXPECT_EQ(log.lines(), (std::vector<LoggedLine>{{"", "Door A is open ", false}}));
 }
 
-TEST_F(LinkStepsTest, LongMessagesKeepTheirFirstHundredBytes) {
+TEST_F(CommEngineTest, LongMessagesKeepTheirFirstHundredBytes) {
     feed(std::string(150, 'a'));
-    EXPECT_EQ(buffer_remaining(link.comm.message.get()), 100u);
-    EXPECT_EQ(buffer_string(link.comm.message.get()), std::string(100, 'a'));
+    EXPECT_EQ(buffer_remaining(comm.message.get()), 100u);
+    EXPECT_EQ(buffer_string(comm.message.get()), std::string(100, 'a'));
     feed("\r");
-    EXPECT_EQ(buffer_remaining(link.comm.message.get()), 0u);
+    EXPECT_EQ(buffer_remaining(comm.message.get()), 0u);
 }
 
 // --- watchdog --------------------------------------------------------------------------------
 
-TEST_F(LinkStepsTest, WatchdogFiresOncePerLoadAfterFiveSeconds) {
+TEST_F(CommEngineTest, WatchdogFiresOncePerLoadAfterFiveSeconds) {
     feed("RD-04\r");
     clock.advance(1);
-    post_request(link, request_open_door_a);
+    link.post(request_open_door_a);
     pass(); // loaded at T, after the last byte
     clock.advance(5000);
     pass();
@@ -516,15 +518,15 @@ TEST_F(LinkStepsTest, WatchdogFiresOncePerLoadAfterFiveSeconds) {
     EXPECT_EQ(host.boxes.size(), 1u);
 
     clock.advance(1);
-    post_request(link, request_open_door_b); // a new load arms it again
+    link.post(request_open_door_b); // a new load arms it again
     pass();
     clock.advance(5001);
     pass();
     EXPECT_EQ(host.boxes.size(), 2u);
 }
 
-TEST_F(LinkStepsTest, AnyByteAfterTheLoadDisarmsTheWatchdog) {
-    post_request(link, request_open_door_a);
+TEST_F(CommEngineTest, AnyByteAfterTheLoadDisarmsTheWatchdog) {
+    link.post(request_open_door_a);
     pass();
     clock.advance(10);
     feed("o");
@@ -533,22 +535,72 @@ TEST_F(LinkStepsTest, AnyByteAfterTheLoadDisarmsTheWatchdog) {
     EXPECT_TRUE(host.boxes.empty());
 }
 
-TEST_F(LinkStepsTest, SilenceAfterTheLoopStartIsReportedOnce) {
+TEST_F(CommEngineTest, SilenceAfterTheLoopStartIsReportedOnce) {
     clock.advance(5001);
     pass();
     pass();
     EXPECT_EQ(host.boxes.size(), 1u);
 }
 
-TEST_F(LinkStepsTest, WatchdogSurvivesTheTickWrapping) {
+TEST_F(CommEngineTest, WatchdogSurvivesTheTickWrapping) {
     clock.set(0xffffff00u);
-    receive_loop_start(link);
+    engine.begin_receive();
     clock.advance(0x200); // wrapped: 0x100
     pass();
     EXPECT_TRUE(host.boxes.empty());
     clock.advance(5000);
     pass();
     EXPECT_EQ(host.boxes.size(), 1u);
+}
+
+// --- driven as the comm thread drives it ------------------------------------------------------
+
+TEST_F(CommEngineTest, ServeAnswersABurstAndWakesWaitersOnceAtItsEnd) {
+    link.post(request_open_door_a);
+    port.input = {'o', '>', 'O', '\r'};
+    uint64_t seen = link.changes();
+    EXPECT_EQ(engine.serve(false), CommEngine::Turn::idle);
+    EXPECT_TRUE(port.input.empty());
+    EXPECT_TRUE(same_bytes("o", take_written()));
+    EXPECT_EQ(link.changes(), seen + 1);
+    EXPECT_EQ(engine.serve(false), CommEngine::Turn::idle); // nothing new: nobody woken
+    EXPECT_EQ(link.changes(), seen + 1);
+}
+
+TEST_F(CommEngineTest, ServeEndsForAHangUpOnlyOnceTheBytesBeforeItAreRead) {
+    port.input = {'>', 'O', '\r'};
+    EXPECT_EQ(engine.serve(true), CommEngine::Turn::broken);
+    EXPECT_TRUE(port.input.empty());
+    EXPECT_EQ(log.lines(), (std::vector<LoggedLine>{{"", "Door A is open ", false}}));
+    struct DeadPort final : SerialIo {
+        bool write(std::string_view) override { return false; }
+        int read_byte() override { return -1; }
+        bool broken() const override { return true; }
+    } dead;
+    engine.attach(dead);
+    EXPECT_EQ(engine.serve(false), CommEngine::Turn::broken);
+    link.request_stop();
+    EXPECT_EQ(engine.serve(false), CommEngine::Turn::stop);
+}
+
+TEST_F(CommEngineTest, NextDeadlineIsWhenTheWatchdogFires) {
+    EXPECT_EQ(engine.next_deadline(), int64_t{no_response_ms} + 1);
+    clock.advance(no_response_ms);
+    EXPECT_EQ(engine.next_deadline(), 1);
+    clock.advance(1);
+    EXPECT_EQ(engine.next_deadline(), 0);
+    feed(">");
+    EXPECT_EQ(engine.next_deadline(), -1);
+}
+
+TEST_F(CommEngineTest, StartResetsTheUnitOnTheChannelAndStopLetsItGo) {
+    clock.auto_advance = true;
+    engine.stop();
+    EXPECT_EQ(comm.port, nullptr);
+    engine.start(port);
+    EXPECT_EQ(port.writes, (std::vector<std::string>{"\r", "r"}));
+    EXPECT_EQ(comm.last_tx_time, clock.tick_ms());
+    EXPECT_EQ(engine.next_deadline(), int64_t{no_response_ms} + 1);
 }
 
 } // namespace
