@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "history/event_store.h"
 #include "platform/file_lock.h"
 
 #include <fcntl.h>
@@ -369,4 +370,56 @@ TEST_F(Cli, FifoIsNoDatabase) {
     Result r = run("keys list pipe.tsy");
     EXPECT_EQ(r.status, 65);
     EXPECT_EQ(r.err, "tessary-cli: pipe.tsy: Not a regular file (a FIFO)\n");
+}
+
+// The history written as the window writes it, read back by the command line in UTC.
+TEST_F(Cli, EventsListAndLastUseReadTheHistoryWithTheirFilters) {
+    EXPECT_EQ(run("events list db.tsy").out, "") << "no history: nothing, and no error";
+    std::string error;
+    auto store = EventStore::open(path("db.events.sqlite"), true, path("db.tsy"), &error);
+    ASSERT_TRUE(store) << error;
+    auto event = [](int64_t ms, std::optional<uint32_t> key, EventKind kind, char door,
+                    std::string text) {
+        StoredEvent e;
+        e.time_ms = ms;
+        e.key = key;
+        e.kind = kind;
+        e.door = door;
+        e.text = std::move(text);
+        e.name = key == 0x00a3f1u ? "Caretaker" : "";
+        return e;
+    };
+    const int64_t night = 1'765'321'200'000; // 2025-12-09T23:00:00Z
+    std::vector<StoredEvent> events = {
+        event(night, 0x00a3f1, EventKind::ValidKey, 'B', "Valid key.  Door B is open."),
+        event(night + 60'000, std::nullopt, EventKind::Door, 'B', "Door B closed "),
+        event(night + 120'000, 0x123456, EventKind::InvalidKey, 0, "Invalid key detected."),
+    };
+    ASSERT_TRUE(store->append(events, &error)) << error;
+    store.reset();
+    struct Case {
+        const char* args;
+        std::string out;
+    } cases[] = {
+        {"events list db.tsy --door B --kind valid-key,door --oldest-first",
+         "2025-12-09T23:00:00+00:00\t00a3f1\tvalid-key\tB\tValid key.  Door B is open.\n"
+         "2025-12-09T23:01:00+00:00\t\tdoor\tB\tDoor B closed \n"},
+        {"events list db.tsy --since 2025-12-09T23:01 --limit 1",
+         "2025-12-09T23:02:00+00:00\t123456\tinvalid-key\t\tInvalid key detected.\n"},
+        {"events list db.tsy --text caretaker --json",
+         "{\"time\": \"2025-12-09T23:00:00+00:00\", \"key\": \"00a3f1\", \"name\": \"Caretaker\", "
+         "\"memo\": \"\", \"kind\": \"valid-key\", \"door\": \"B\", \"highlight\": false, "
+         "\"text\": \"Valid key.  Door B is open.\"}\n"},
+        {"events last-use db.tsy",
+         "00a3f1\tCaretaker\t2025-12-09T23:00:00+00:00\tB\t1\n0104bc\tcaf\xc3\xa9\t\t\t0\n"},
+    };
+    for (const Case& c : cases) {
+        Result r = run(c.args, "", "TZ=UTC");
+        EXPECT_EQ(r.status, 0) << c.args << "\n" << r.err;
+        EXPECT_EQ(r.out, c.out) << c.args;
+    }
+    Result bad = run("events list db.tsy --kind doors");
+    EXPECT_EQ(bad.status, 64);
+    EXPECT_EQ(bad.err, "tessary-cli: --kind: unknown kind 'doors'\n");
+    EXPECT_EQ(run("events list db.tsy --since yesterday").status, 64);
 }
