@@ -27,6 +27,7 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         return run_keys_command(req, out, err);
     case CliCommand::EventsList:
     case CliCommand::EventsLastUse:
+    case CliCommand::EventsImportLogs:
         return run_events_command(req, out, err);
     default:
         break;

@@ -188,6 +188,15 @@ const std::vector<SubcommandEntry>& subcommands() {
           limit_option, oldest_first_option, json_option, csv_option},
          1,
          1},
+        {CliCommand::EventsImportLogs,
+         "events import-logs",
+         "FILE.tsy",
+         "Fills the database's history from its log files, the current one and those rotated\n"
+         "aside, creating the history when there is none. The log files keep the minute of each\n"
+         "line. A line the history holds already is not stored again.\n",
+         {},
+         1,
+         1},
         {CliCommand::EventsLastUse,
          "events last-use",
          "FILE.tsy [--since T] [--unused-days N] [--json|--csv]",

@@ -20,6 +20,7 @@ enum class CliCommand {
     Keys, // the keys group: only its --help, which lists list, export and import
     EventsList,
     EventsLastUse,
+    EventsImportLogs,
 };
 
 struct CliRequest {

@@ -6,6 +6,7 @@
 #include "core/text_encoding.h"
 #include "database/csv.h"
 #include "history/event_store.h"
+#include "history/log_import.h"
 #include "platform/file.h"
 
 #include <algorithm>
@@ -174,6 +175,33 @@ int last_use(const CliRequest& req, std::ostream& out, std::ostream& err) {
     return status;
 }
 
+int import_logs(const CliRequest& req, std::ostream& out, std::ostream& err) {
+    DatabaseRecord db;
+    create_key_list(db, nullptr);
+    if (int status = load_database_file(db, req.database, err)) {
+        return status;
+    }
+    const std::string path = history_path(req.database);
+    std::string error;
+    std::unique_ptr<EventStore> store = EventStore::open(path, true, req.database, &error);
+    if (!store || store->read_only()) {
+        err << "tessary-cli: " << path << ": " << (store ? store->read_only_reason() : error)
+            << "\n";
+        return store ? ExitDataError : ExitIoError;
+    }
+    const LogImportResult r = import_log_files(*store, req.database, [&db](uint32_t key) {
+        const KeyRecord* k = key_row(db, find_key(db, KeyId{0, key, 0}));
+        return k ? std::pair(k->name, k->memo) : std::pair<std::string, std::string>();
+    });
+    out << r.imported << " events imported from " << r.files << " log file"
+        << (r.files == 1 ? "" : "s") << ", " << r.already_stored << " already in the history\n";
+    if (!r.error.empty()) {
+        err << "tessary-cli: " << path << ": " << r.error << "\n";
+        return ExitIoError;
+    }
+    return ExitOk;
+}
+
 } // namespace
 
 std::string iso_local_time(int64_t utc_ms) {
@@ -191,6 +219,12 @@ std::string iso_local_time(int64_t utc_ms) {
 }
 
 int run_events_command(const CliRequest& req, std::ostream& out, std::ostream& err) {
-    return req.command == CliCommand::EventsList ? list_events(req, out, err)
-                                                 : last_use(req, out, err);
+    switch (req.command) {
+    case CliCommand::EventsList:
+        return list_events(req, out, err);
+    case CliCommand::EventsImportLogs:
+        return import_logs(req, out, err);
+    default:
+        return last_use(req, out, err);
+    }
 }

@@ -363,3 +363,21 @@ std::vector<KeyUsage> EventStore::key_usage(const std::optional<int64_t>& since_
     }
     return out;
 }
+
+bool EventStore::contains_line(int64_t minute_ms, const std::optional<uint32_t>& key,
+                               const std::string& text) const {
+    Statement q(db_, "SELECT 1 FROM events WHERE time_ms >= ? AND time_ms < ? AND key IS ? AND "
+                     "rtrim(text) = ? LIMIT 1");
+    if (!q) {
+        return false;
+    }
+    sqlite3_bind_int64(q.get(), 1, minute_ms);
+    sqlite3_bind_int64(q.get(), 2, minute_ms + 60'000);
+    if (key) {
+        sqlite3_bind_int64(q.get(), 3, *key);
+    } else {
+        sqlite3_bind_null(q.get(), 3);
+    }
+    sqlite3_bind_text(q.get(), 4, text.c_str(), -1, SQLITE_STATIC);
+    return sqlite3_step(q.get()) == SQLITE_ROW;
+}

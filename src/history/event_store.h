@@ -82,6 +82,10 @@ class EventStore {
                   const std::string& text) const;
     // Each key used since the time (or ever), by key number.
     std::vector<KeyUsage> key_usage(const std::optional<int64_t>& since_ms) const;
+    // The same for a line read back from a text log file: minute precision, trailing blanks
+    // of the text cut, as a log file keeps them; a live event of that minute matches too.
+    bool contains_line(int64_t minute_ms, const std::optional<uint32_t>& key,
+                       const std::string& text) const;
     // Removes the events before the time and gives the space back; the count removed.
     int64_t prune_before(int64_t time_ms, std::string* error);
 

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "events/log_file.h"
 #include "history/event_store.h"
 #include "platform/file_lock.h"
 
@@ -422,4 +423,19 @@ TEST_F(Cli, EventsListAndLastUseReadTheHistoryWithTheirFilters) {
     EXPECT_EQ(bad.status, 64);
     EXPECT_EQ(bad.err, "tessary-cli: --kind: unknown kind 'doors'\n");
     EXPECT_EQ(run("events list db.tsy --since yesterday").status, 64);
+}
+
+TEST_F(Cli, ImportLogsFillsTheHistoryFromTheLogFilesOnlyOnce) {
+    put("db-upto-20251209-23h59.log",
+        log_file_line("2025/12/9 23:00", "00a3f1", "Valid key.  Door B is open.") +
+            log_file_line("2025/12/9 23:01", "", "Door B closed "));
+    put("db.log", log_file_line("2025/12/10 6:00", " - ", "Log started") + "not a log line\r\n");
+    Result first = run("events import-logs db.tsy", "", "TZ=UTC");
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(first.out, "3 events imported from 2 log files, 0 already in the history\n");
+    EXPECT_EQ(run("events import-logs db.tsy", "", "TZ=UTC").out,
+              "0 events imported from 2 log files, 3 already in the history\n");
+    EXPECT_EQ(run("events list db.tsy --door B --oldest-first", "", "TZ=UTC").out,
+              "2025-12-09T23:00:00+00:00\t00a3f1\tvalid-key\tB\tValid key.  Door B is open.\n"
+              "2025-12-09T23:01:00+00:00\t\tdoor\tB\tDoor B closed\n");
 }

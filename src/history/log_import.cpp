@@ -1,0 +1,146 @@
+#include "history/log_import.h"
+
+#include "events/log_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+constexpr size_t import_batch = 10000;
+
+std::string_view trimmed(std::string_view s) {
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\r' || s.back() == '\n')) {
+        s.remove_suffix(1);
+    }
+    while (!s.empty() && s.front() == ' ') {
+        s.remove_prefix(1);
+    }
+    return s;
+}
+
+std::optional<uint32_t> key_number(std::string_view text) {
+    if (text.empty() || text.size() > 8) {
+        return std::nullopt;
+    }
+    uint32_t n = 0;
+    for (char c : text) {
+        const int d = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
+        if (d < 0) {
+            return std::nullopt;
+        }
+        n = n << 4 | static_cast<uint32_t>(d);
+    }
+    return n & 0xffffff;
+}
+
+// The log files of a database: the rotated ones (any order: each line has its own time), then
+// the current one.
+std::vector<std::string> log_files_of(const std::string& database_path) {
+    namespace fs = std::filesystem;
+    const std::string current = log_file_name(database_path);
+    const std::string stem = current.substr(0, current.size() - 4) + "-upto-";
+    const fs::path folder =
+        fs::path(current).parent_path().empty() ? fs::path(".") : fs::path(current).parent_path();
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const fs::directory_entry& e : fs::directory_iterator(folder, ec)) {
+        const std::string p = (folder / e.path().filename()).string();
+        const std::string full =
+            fs::path(current).parent_path().empty() ? e.path().filename().string() : p;
+        if (full.rfind(stem, 0) == 0 && full.ends_with(".log") && e.is_regular_file(ec)) {
+            files.push_back(full);
+        }
+    }
+    std::sort(files.begin(), files.end());
+    if (fs::is_regular_file(current, ec)) {
+        files.push_back(current);
+    }
+    return files;
+}
+
+} // namespace
+
+std::optional<StoredEvent> parse_log_file_line(std::string_view line, LineClassifier& classifier) {
+    std::tm t{};
+    int used = 0;
+    const std::string head(line.substr(0, log_time_width));
+    if (std::sscanf(head.c_str(), "%d/%d/%d %d:%d%n", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour,
+                    &t.tm_min, &used) != 5 ||
+        line.size() < log_time_width) {
+        return std::nullopt;
+    }
+    t.tm_year -= 1900;
+    t.tm_mon -= 1;
+    t.tm_isdst = -1;
+    const std::time_t when = std::mktime(&t);
+    if (when == -1) {
+        return std::nullopt;
+    }
+    StoredEvent e;
+    e.time_ms = static_cast<int64_t>(when) * 1000;
+    const std::string_view rest = line.substr(log_time_width);
+    const std::string_view key = trimmed(rest.substr(0, std::min(rest.size(), log_key_width)));
+    const std::string_view text =
+        trimmed(rest.size() > log_key_width ? rest.substr(log_key_width) : std::string_view());
+    e.text = std::string(text);
+    const LineMeaning m = classifier.classify(e.text);
+    e.kind = m.kind;
+    e.door = m.door;
+    e.key = key_number(key);
+    return e;
+}
+
+LogImportResult import_log_files(EventStore& store, const std::string& database_path,
+                                 const KeyTextsLookup& key_texts, const ImportProgress& progress) {
+    LogImportResult result;
+    const std::vector<std::string> files = log_files_of(database_path);
+    std::vector<StoredEvent> batch;
+    auto write = [&] {
+        if (!batch.empty() && !store.append(batch, &result.error)) {
+            return false;
+        }
+        result.imported += static_cast<int64_t>(batch.size());
+        batch.clear();
+        return true;
+    };
+    for (const std::string& path : files) {
+        std::ifstream in(path, std::ios::binary);
+        LineClassifier classifier;
+        std::optional<uint32_t> last_key;
+        std::string line;
+        while (std::getline(in, line)) {
+            std::optional<StoredEvent> e = parse_log_file_line(line, classifier);
+            if (!e) {
+                continue;
+            }
+            if (e->text.rfind("Memo: \"", 0) == 0 && !e->key) {
+                e->key = last_key;
+            }
+            last_key = e->key;
+            if (store.contains_line(e->time_ms, e->key, e->text)) {
+                ++result.already_stored;
+                continue;
+            }
+            if (e->key && key_texts) {
+                std::tie(e->name, e->memo) = key_texts(*e->key);
+            }
+            batch.push_back(std::move(*e));
+            if (batch.size() >= import_batch && !write()) {
+                return result;
+            }
+        }
+        ++result.files;
+        if (progress && !progress(result.files, static_cast<int>(files.size()))) {
+            break;
+        }
+    }
+    write();
+    return result;
+}
