@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -60,9 +61,18 @@ void fill(DatabaseRecord& rec, int count) {
     }
 }
 
-void shuffle_rows(DatabaseRecord& rec, std::mt19937& random) {
-    std::shuffle(rec.keys.rows.begin(), rec.keys.rows.end(), random);
-    rec.keys.stale_from = 0;
+// Rebuilt in a random order, so that every sort starts from the records scattered in memory.
+void shuffle_rows(KeyList& keys, std::mt19937& random) {
+    std::vector<int> order(static_cast<size_t>(keys.size()));
+    std::iota(order.begin(), order.end(), 0);
+    std::shuffle(order.begin(), order.end(), random);
+    KeyList shuffled;
+    shuffled.reserve(order.size());
+    for (int row : order) {
+        const KeyRecord* key = keys.row(row);
+        shuffled.replace(shuffled.append(), key->id, key->name, key->memo, key->free_field);
+    }
+    keys = std::move(shuffled);
 }
 
 double median(std::vector<double> runs) {
@@ -78,7 +88,7 @@ bool bench_sort(DatabaseRecord& rec, int count) {
     for (int column = 0; column < 4; ++column) {
         std::vector<double> runs, cpu_runs;
         for (int r = 0; r < repeats; ++r) {
-            shuffle_rows(rec, random);
+            shuffle_rows(rec.keys, random);
             auto start = Clock::now();
             double cpu_start = cpu_seconds();
             sort_key_rows(rec, column);

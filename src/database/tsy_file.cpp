@@ -225,7 +225,7 @@ class TsyReader {
         // hold a million keys: one reset for the view. An import adds to rows the user may have
         // selected.
         if (!import_only) {
-            bulk_.emplace(rec);
+            bulk_.emplace(rec.keys);
         }
         // A key line takes some 40 bytes or more; a guess on the high side costs little.
         const int64_t size = file.size();

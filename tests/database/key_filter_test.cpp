@@ -85,7 +85,7 @@ TEST_F(KeyFilterTest, FollowsEveryChangeOfTheList) {
     Recorder next;
     KeyFilter filter(rec, &next);
     next.filter = &filter;
-    rec.keys.observer = &filter;
+    rec.keys.set_observer(&filter);
     std::mt19937 random(3);
     const std::string query = "ann";
     const char* const names[] = {"Anna", "hANNes", "Bob", "joANN", "Zed"};
@@ -133,7 +133,7 @@ TEST_F(KeyFilterTest, FollowsEveryChangeOfTheList) {
     EXPECT_EQ(next.events,
               (std::vector<std::string>{"insert " + row + " " + std::to_string(before),
                                         "change " + row + " " + std::to_string(before + 1)}));
-    rec.keys.observer = nullptr;
+    rec.keys.set_observer(nullptr);
 }
 
 } // namespace

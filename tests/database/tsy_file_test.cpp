@@ -680,13 +680,13 @@ TEST_F(TsyFile, ALoadIsOneResetForTheViewAndAnImportInsertsRows) {
     EXPECT_EQ(observer.rows_at_reset, 0);
     EXPECT_EQ(observer.inserts, 0);
     EXPECT_EQ(key_row_count(rec), 2);
-    EXPECT_EQ(rec.keys.observer, &observer);
+    EXPECT_EQ(rec.keys.observer(), &observer);
     reset_database(rec);
     observer.resets = 0;
     read(worked_example, true);
     EXPECT_EQ(observer.resets, 0);
     EXPECT_EQ(observer.inserts, 2);
-    rec.keys.observer = nullptr;
+    rec.keys.set_observer(nullptr);
 }
 
 } // namespace

@@ -26,8 +26,8 @@ KeyFilterModel::KeyFilterModel(DatabaseRecord& database, KeyListModel* source, Q
 }
 
 KeyFilterModel::~KeyFilterModel() {
-    if (db_.keys.observer == &filter_) {
-        db_.keys.observer = nullptr;
+    if (db_.keys.observer() == &filter_) {
+        db_.keys.set_observer(nullptr);
     }
 }
 

@@ -20,8 +20,8 @@ KeyListModel::KeyListModel(DatabaseRecord& database, QObject* parent)
     : QAbstractTableModel(parent), db_(database) {}
 
 KeyListModel::~KeyListModel() {
-    if (db_.keys.observer == this) {
-        db_.keys.observer = nullptr;
+    if (db_.keys.observer() == this) {
+        db_.keys.set_observer(nullptr);
     }
 }
 

@@ -721,7 +721,7 @@ void MainWindowTest::new_database_resets_keeps_port_and_restarts_log() {
 
 void MainWindowTest::controller_key_list_is_never_shown() {
     TestApp t;
-    QVERIFY(t.app->controller_keys.keys.observer == nullptr);
+    QVERIFY(t.app->controller_keys.keys.observer() == nullptr);
     add_key(t.app->controller_keys, KeyId{0, 1, 0}, nullptr, nullptr, nullptr);
     QCOMPARE(t.window().key_view()->model()->rowCount(), 0);
     QCOMPARE(t.window().findChildren<RowClickView*>().size(), 2);

@@ -83,7 +83,7 @@ class ReadOnlyOpenTest : public QObject {
         TestApp t(mine);
         open_held(t, MsgAnswer::Ok);
         QCOMPARE(t.app->database.file_name, held);
-        QCOMPARE(t.app->database.keys.rows.size(), size_t(1));
+        QCOMPARE(t.app->database.keys.size(), 1);
         QVERIFY(t.app->read_only);
         // The database left behind is no longer locked; the other process keeps its own lock.
         QVERIFY(!t.app->lock.held());
