@@ -1,6 +1,7 @@
 // The key list at scale: the column-click sort of N keys by every column (from a shuffled
 // order each time), and the find filter's work per keystroke as a query is typed and erased.
 // Usage: key_list_bench [key count ...]   (default: 100000 1000000)
+#include "core/buffer.h"
 #include "database/key_filter.h"
 #include "database/key_list.h"
 
@@ -55,7 +56,8 @@ void fill(DatabaseRecord& rec, int count) {
         buffer_append_text(free_field.get(), "Room ");
         buffer_append_decimal(free_field.get(), i % 997, 0);
         uint32_t number = (static_cast<uint32_t>(i) * 2654435761u) & key_number_mask;
-        while (add_key(rec, KeyId{0, number, 0}, name.get(), memo.get(), free_field.get()) < 0) {
+        while (rec.keys.add(KeyId{0, number, 0}, buffer_view(name.get()), buffer_view(memo.get()),
+                            buffer_view(free_field.get())) < 0) {
             number = (number + 1) & key_number_mask;
         }
     }
@@ -91,12 +93,12 @@ bool bench_sort(DatabaseRecord& rec, int count) {
             shuffle_rows(rec.keys, random);
             auto start = Clock::now();
             double cpu_start = cpu_seconds();
-            sort_key_rows(rec, column);
+            rec.keys.sort(column);
             cpu_runs.push_back(cpu_seconds() - cpu_start);
             runs.push_back(seconds_since(start));
         }
         for (int row = 1; row < count; ++row) {
-            if (compare_key_rows(*key_row(rec, row - 1), *key_row(rec, row), column) > 0) {
+            if (compare_key_rows(*rec.keys.row(row - 1), *rec.keys.row(row), column) > 0) {
                 std::fprintf(stderr, "column %d: rows %d and %d out of order\n", column, row - 1,
                              row);
                 return false;
@@ -112,7 +114,7 @@ bool bench_sort(DatabaseRecord& rec, int count) {
 // would; reports the slowest keystroke.
 bool bench_filter(DatabaseRecord& rec, int count) {
     auto start = Clock::now();
-    KeyFilter filter(rec);
+    KeyFilter filter(rec.keys);
     double attach_time = seconds_since(start);
     // The first query folds every row's texts.
     start = Clock::now();

@@ -22,9 +22,9 @@ std::string json_day(const std::optional<Day>& day) {
 // One line per key; control characters are escaped, so the columns stay apart and a name cannot
 // steer the terminal.
 void write_text_list(const DatabaseRecord& db, std::ostream& out) {
-    for (int row = 0; row < key_row_count(db); ++row) {
-        const KeyRecord* k = key_row(db, row);
-        out << key_cell_text(db, row, 0) << '\t' << terminal_text(utf8_from_key_text(k->name))
+    for (int row = 0; row < db.keys.size(); ++row) {
+        const KeyRecord* k = db.keys.row(row);
+        out << db.keys.cell_text(row, 0) << '\t' << terminal_text(utf8_from_key_text(k->name))
             << '\t' << terminal_text(utf8_from_key_text(k->memo)) << '\t'
             << terminal_text(utf8_from_key_text(k->free_field)) << '\t'
             << day_or_empty(k->valid_from) << '\t' << day_or_empty(k->valid_until) << '\n';
@@ -33,16 +33,16 @@ void write_text_list(const DatabaseRecord& db, std::ostream& out) {
 
 void write_json_list(const DatabaseRecord& db, std::ostream& out) {
     out << "[";
-    for (int row = 0; row < key_row_count(db); ++row) {
-        const KeyRecord* k = key_row(db, row);
-        out << (row == 0 ? "\n" : ",\n") << "  {\"key\": " << json_string(key_cell_text(db, row, 0))
+    for (int row = 0; row < db.keys.size(); ++row) {
+        const KeyRecord* k = db.keys.row(row);
+        out << (row == 0 ? "\n" : ",\n") << "  {\"key\": " << json_string(db.keys.cell_text(row, 0))
             << ", \"name\": " << json_string(utf8_from_key_text(k->name))
             << ", \"memo\": " << json_string(utf8_from_key_text(k->memo))
             << ", \"free\": " << json_string(utf8_from_key_text(k->free_field))
             << ", \"valid_from\": " << json_day(k->valid_from)
             << ", \"valid_until\": " << json_day(k->valid_until) << "}";
     }
-    out << (key_row_count(db) == 0 ? "]\n" : "\n]\n");
+    out << (db.keys.size() == 0 ? "]\n" : "\n]\n");
 }
 
 int import_keys(const CliRequest& req, DatabaseRecord& db, std::ostream& out, std::ostream& err) {
@@ -51,7 +51,7 @@ int import_keys(const CliRequest& req, DatabaseRecord& db, std::ostream& out, st
         return status;
     }
     const std::string& name = req.input == "-" ? std::string("standard input") : req.input;
-    CsvImportPlan plan = plan_csv_import(text, db);
+    CsvImportPlan plan = plan_csv_import(text, db.keys);
     if (!plan.header_error.empty()) {
         err << "tessary-cli: " << name << ": " << plan.header_error << "\n";
         return ExitDataError;
@@ -74,7 +74,7 @@ int import_keys(const CliRequest& req, DatabaseRecord& db, std::ostream& out, st
     out << plan.new_keys << " new, " << plan.existing_keys << " already in the database ("
         << (req.update ? "updated" : "kept") << "), " << plan.bad_rows.size()
         << " bad row(s) left out" << (req.dry_run ? "; nothing saved (--dry-run)" : "") << "\n";
-    if (req.dry_run || apply_csv_import(db, plan, req.update) == 0) {
+    if (req.dry_run || apply_csv_import(db.keys, plan, req.update) == 0) {
         return ExitOk;
     }
     // No window here: the window lines stay as the file had them.
@@ -112,7 +112,7 @@ int run_keys_command(const CliRequest& req, std::ostream& out, std::ostream& err
     switch (req.command) {
     case CliCommand::KeysList:
         if (req.csv) {
-            out << keys_to_csv(db);
+            out << keys_to_csv(db.keys);
         } else if (req.json) {
             write_json_list(db, out);
         } else {
@@ -123,7 +123,7 @@ int run_keys_command(const CliRequest& req, std::ostream& out, std::ostream& err
         if (req.json) {
             write_json_list(db, out);
         } else {
-            out << keys_to_csv(db);
+            out << keys_to_csv(db.keys);
         }
         return ExitOk;
     case CliCommand::KeysImport:

@@ -144,13 +144,11 @@ struct Session {
 };
 
 std::string key_number(const KeyId& id) {
-    BufferPtr b = make_buffer(16);
-    buffer_append_hex(b.get(), static_cast<int32_t>(id.number & key_number_mask), 6);
-    return buffer_string(b.get());
+    return key_number_text(id.number & key_number_mask);
 }
 
 std::string name_of(const DatabaseRecord& db, const KeyId& id) {
-    const KeyRecord* k = key_row(db, find_key(db, id));
+    const KeyRecord* k = db.keys.row(db.keys.find(id));
     return k ? utf8_from_key_text(k->name) : std::string();
 }
 

@@ -30,6 +30,21 @@ std::string key_number_text(uint32_t number) {
     return text;
 }
 
+int32_t parse_key_number(std::string_view text) {
+    int32_t value = 0;
+    for (char c : text.substr(0, 6)) {
+        const int lower = c | 0x20;
+        const int digit = c >= '0' && c <= '9'           ? c - '0'
+                          : lower >= 'a' && lower <= 'f' ? lower - 'a' + 10
+                                                         : -1;
+        if (digit < 0) {
+            return -1;
+        }
+        value = value * 16 + digit;
+    }
+    return value;
+}
+
 KeyList::KeyList(KeyList&& other) noexcept
     : rows_(std::move(other.rows_)), by_number_(std::move(other.by_number_)),
       stale_from_(other.stale_from_), observer_(other.observer_) {
@@ -485,7 +500,7 @@ void key_list_difference(const KeyList& list_a, const KeyList& list_b, KeyId* ar
     *count_b = nb;
 }
 
-// The database-record forms, for callers not yet moved to the list's own calls.
+// The record as a whole.
 
 void adopt_database(DatabaseRecord& rec, DatabaseRecord& from) {
     KeyListBulkChange bulk(rec.keys);
@@ -508,124 +523,4 @@ void reset_database(DatabaseRecord& rec) {
     KeyList keys = std::move(rec.keys);
     rec = DatabaseRecord{};
     rec.keys = std::move(keys);
-}
-
-void reserve_key_rows(DatabaseRecord& rec, size_t rows) {
-    rec.keys.reserve(rows);
-}
-
-int append_key_row(DatabaseRecord& rec) {
-    return rec.keys.append();
-}
-
-namespace {
-
-std::string_view text_of(Buffer* text) {
-    return text ? buffer_view(text) : std::string_view();
-}
-
-// Callers of the Buffer forms see their texts as stored.
-void blank_separators(Buffer* text) {
-    if (!text) {
-        return;
-    }
-    uint32_t n = buffer_remaining(text);
-    for (uint32_t i = 0; i < n; ++i) {
-        int32_t byte = buffer_peek_at(text, i);
-        if (byte == '\t' || byte == '\r' || byte == '\n') {
-            buffer_poke_at(text, i, ' ');
-        }
-    }
-}
-
-} // namespace
-
-int add_key(DatabaseRecord& rec, const KeyId& id, Buffer* name, Buffer* memo, Buffer* free_field) {
-    if (rec.keys.contains(id)) {
-        return -1;
-    }
-    int row = rec.keys.append();
-    replace_key_row(rec, row, id, name, memo, free_field);
-    return row;
-}
-
-int find_key(const DatabaseRecord& rec, const KeyId& id) {
-    return rec.keys.find(id);
-}
-
-void read_key_row(const DatabaseRecord& rec, int row, KeyId* id, Buffer* name, Buffer* memo,
-                  Buffer* free_field) {
-    for (Buffer* b : {name, memo, free_field}) {
-        if (b) {
-            buffer_clear(b);
-        }
-    }
-    if (id) {
-        *id = KeyId{};
-    }
-    const KeyRecord* key = rec.keys.row(row);
-    if (!key) {
-        return;
-    }
-    if (id) {
-        *id = key->id;
-    }
-    if (name) {
-        buffer_append_bytes(name, key->name);
-    }
-    if (memo) {
-        buffer_append_bytes(memo, key->memo);
-    }
-    if (free_field) {
-        buffer_append_bytes(free_field, key->free_field);
-    }
-}
-
-void replace_key_row(DatabaseRecord& rec, int row, const KeyId& id, Buffer* name, Buffer* memo,
-                     Buffer* free_field) {
-    if (!rec.keys.row(row)) {
-        return;
-    }
-    blank_separators(name);
-    blank_separators(memo);
-    blank_separators(free_field);
-    rec.keys.replace(row, id, text_of(name), text_of(memo), text_of(free_field));
-}
-
-void set_key_validity(DatabaseRecord& rec, int row, std::optional<Day> from,
-                      std::optional<Day> until) {
-    rec.keys.set_validity(row, from, until);
-}
-
-void delete_key_row(DatabaseRecord& rec, int row) {
-    rec.keys.remove(row);
-}
-
-void clear_key_list(DatabaseRecord& rec) {
-    rec.keys.clear();
-}
-
-int key_row_count(const DatabaseRecord& rec) {
-    return rec.keys.size();
-}
-
-const KeyRecord* key_row(const DatabaseRecord& rec, int row) {
-    return rec.keys.row(row);
-}
-
-int key_record_row(const DatabaseRecord& rec, const KeyRecord* record) {
-    return rec.keys.record_row(record);
-}
-
-std::string key_cell_text(const DatabaseRecord& rec, int row, int column) {
-    return rec.keys.cell_text(row, column);
-}
-
-void sort_key_rows(DatabaseRecord& rec, int column) {
-    rec.keys.sort(column);
-}
-
-void key_list_difference(const DatabaseRecord& list_a, const DatabaseRecord& list_b, KeyId* array_a,
-                         KeyId* array_b, int* count_a, int* count_b) {
-    key_list_difference(list_a.keys, list_b.keys, array_a, array_b, count_a, count_b);
 }

@@ -2,12 +2,10 @@
 // database record that carries the settings a .TSY file stores.
 #pragma once
 
-#include "core/buffer.h"
 #include "core/day.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,10 +28,9 @@ constexpr uint32_t key_number_mask = 0xffffff;
 // A key text never holds more than this many bytes; longer texts are cut.
 constexpr uint32_t key_text_capacity = 2000;
 
-// The key record owned by one row. The texts behave as Buffers of capacity key_text_capacity
-// (what does not fit is cut) but take only the memory they use, so that a list of a million
-// keys does not reserve gigabytes. Once stored through replace_key_row they hold no tab, CR or
-// LF: those are the file's separators.
+// The key record owned by one row. The texts hold at most key_text_capacity bytes but take only
+// the memory they use, so that a list of a million keys does not reserve gigabytes. Stored
+// through the list, they hold no tab, CR or LF: those are the file's separators.
 struct KeyRecord {
     KeyId id;
     std::string name;
@@ -45,7 +42,7 @@ struct KeyRecord {
     std::optional<Day> valid_until;
 
     // Maintained by the key list, not by its users. The row this record had when the list last
-    // numbered its rows (trusted only below KeyList::stale_from), and the other records whose
+    // numbered its rows (trusted only below the list's stale mark), and the other records whose
     // key numbers share the same low 24 bits.
     mutable uint32_t cached_row = 0;
     KeyRecord* prev_same = nullptr;
@@ -173,6 +170,9 @@ class KeyList {
 
 // A key number as the lists show it: six hexadecimal digits, lower case.
 std::string key_number_text(uint32_t number);
+// The key number written in the first six bytes of text (all of it when shorter; an empty text
+// is 0), or -1 when one of them is no hexadecimal digit.
+int32_t parse_key_number(std::string_view text);
 
 constexpr int default_log_widths[3] = {55, 450, 110};
 constexpr int default_key_widths[4] = {55, 150, 205, 205};
@@ -239,50 +239,14 @@ void adopt_database(DatabaseRecord& rec, DatabaseRecord& from);
 void create_key_list(DatabaseRecord& rec, KeyListObserver* observer);
 // Releases every row and puts every setting back to its default; the observer stays.
 void reset_database(DatabaseRecord& rec);
-// Makes room for this many rows in all, so that a load does not regrow the rows and the index
-// as it goes. Changes nothing a user of the list can see.
-void reserve_key_rows(DatabaseRecord& rec, size_t rows);
-// Appends an empty key (identifier 0, 0, 0; empty texts); returns its row.
-int append_key_row(DatabaseRecord& rec);
-// Appends the key unless a row already holds its number (low 24 bits): then -1, no change.
-// Null text Buffers count as empty.
-int add_key(DatabaseRecord& rec, const KeyId& id, Buffer* name, Buffer* memo, Buffer* free_field);
-// The lowest row whose key number equals id's in the low 24 bits, or -1.
-int find_key(const DatabaseRecord& rec, const KeyId& id);
-// Clears the outputs and sets *id to 0, 0, 0, then, if the row exists, copies its identifier
-// and appends its texts (cut at each Buffer's room). Any output may be null.
-void read_key_row(const DatabaseRecord& rec, int row, KeyId* id, Buffer* name, Buffer* memo,
-                  Buffer* free_field);
-// Out of range: nothing. Otherwise turns every tab, CR and LF of the given texts into a space,
-// in the caller's Buffers too, and stores identifier and texts in the row.
-void replace_key_row(DatabaseRecord& rec, int row, const KeyId& id, Buffer* name, Buffer* memo,
-                     Buffer* free_field);
-// Out of range: nothing. Otherwise sets the row's days of validity and announces the change.
-void set_key_validity(DatabaseRecord& rec, int row, std::optional<Day> from,
-                      std::optional<Day> until);
 // A key opens on `day` unless it falls before its first or after its last day of validity.
 bool key_valid_on(const KeyRecord& record, Day day);
-void delete_key_row(DatabaseRecord& rec, int row);
-void clear_key_list(DatabaseRecord& rec);
-int key_row_count(const DatabaseRecord& rec);
-// The record of a row, or null when out of range (for views; the row keeps ownership).
-const KeyRecord* key_row(const DatabaseRecord& rec, int row);
-// The row of a record the list still holds (-1 for null). Constant time but for a lazy
-// renumbering after a sort or a deletion; lets a view follow its records across a sort
-// without a map of its own.
-int key_record_row(const DatabaseRecord& rec, const KeyRecord* record);
-// The on-demand display text of one cell: column 0 key number, 1 name, 2 memo, 3 free field.
-std::string key_cell_text(const DatabaseRecord& rec, int row, int column);
 // Negative, zero or positive for the order of a before b: column 0 by key number, column 1 by
 // name ignoring the case of A-Z; every other column compares all rows equal.
 int compare_key_rows(const KeyRecord& a, const KeyRecord& b, int column);
-// Stable, always ascending (the column-click sort).
-void sort_key_rows(DatabaseRecord& rec, int column);
 // Fills array_a and array_b with the identifiers of the first *count_a rows of list_a and
 // *count_b rows of list_b, then removes from both every identifier that the other holds (all
 // three words compared), moving the last entry into each gap. On return the counts say how
 // many entries remain.
 void key_list_difference(const KeyList& list_a, const KeyList& list_b, KeyId* array_a,
-                         KeyId* array_b, int* count_a, int* count_b);
-void key_list_difference(const DatabaseRecord& list_a, const DatabaseRecord& list_b, KeyId* array_a,
                          KeyId* array_b, int* count_a, int* count_b);

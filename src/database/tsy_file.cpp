@@ -1,5 +1,6 @@
 #include "database/tsy_file.h"
 
+#include "core/buffer.h"
 #include "platform/host.h"
 
 #include <algorithm>
@@ -188,12 +189,6 @@ std::string shown(std::string_view text) {
     return text.size() > longest ? out + "..." : out;
 }
 
-std::string key_number_text(uint32_t number) {
-    auto text = make_buffer(8);
-    buffer_append_hex(text.get(), static_cast<int32_t>(number & key_number_mask), 6);
-    return buffer_string(text.get());
-}
-
 // The settings that are numbers with a documented range. Above it a COM port names no port the
 // program can use, and the sizes would turn negative in the record, which switches them off.
 struct NumberSetting {
@@ -217,7 +212,7 @@ class TsyReader {
               bool read_validity_lines, const ReadProgress& progress)
         : rec_(rec), import_only_(import_only), read_validity_lines_(read_validity_lines),
           host_(host),
-          first_new_row_(key_row_count(rec)), in_{ByteReader(file, progress, file.size())} {
+          first_new_row_(rec.keys.size()), in_{ByteReader(file, progress, file.size())} {
         for (auto& b : f_) {
             b = make_buffer(field_capacity);
         }
@@ -230,8 +225,7 @@ class TsyReader {
         // A key line takes some 40 bytes or more; a guess on the high side costs little.
         const int64_t size = file.size();
         if (size > 0) {
-            reserve_key_rows(rec, static_cast<size_t>(key_row_count(rec)) +
-                                      static_cast<size_t>(size / 32));
+            rec.keys.reserve(static_cast<size_t>(rec.keys.size()) + static_cast<size_t>(size / 32));
         }
     }
 
@@ -348,8 +342,9 @@ class TsyReader {
     // that an import finds already there is simply kept.
     void add_new_key(uint32_t number, Buffer* name, Buffer* memo, Buffer* free_field) {
         const KeyId id{0, number, 0};
-        if (add_key(rec_, id, name, memo, free_field) < 0 && find_key(rec_, id) >= first_new_row_) {
-            problem("key " + key_number_text(number) +
+        if (rec_.keys.add(id, buffer_view(name), buffer_view(memo), buffer_view(free_field)) < 0 &&
+            rec_.keys.find(id) >= first_new_row_) {
+            problem("key " + key_number_text(number & key_number_mask) +
                     " is also on an earlier line; this one is left out.");
         }
     }
@@ -365,7 +360,7 @@ class TsyReader {
             problem("key number '" + shown(text) + "' is not six hexadecimal digits" + left_out);
             return true;
         }
-        const int row = find_key(rec_, KeyId{0, number, 0});
+        const int row = rec_.keys.find(KeyId{0, number, 0});
         if (row < 0) {
             problem("there is no key " + shown(text) + " for these days" + left_out);
             return true;
@@ -386,7 +381,7 @@ class TsyReader {
                     day_text(*days[1]) + left_out);
             return true;
         }
-        set_key_validity(rec_, row, days[0], days[1]);
+        rec_.keys.set_validity(row, days[0], days[1]);
         return true;
     }
 
@@ -678,51 +673,38 @@ void write_window_lines(ChunkWriter& out, Buffer* line, const DatabaseRecord& re
                     !window_lines_as_read || rec.key_widths_present);
 }
 
-void write_key_lines(ChunkWriter& out, Buffer* line, const DatabaseRecord& rec) {
-    auto name = make_buffer(field_capacity);
-    auto memo = make_buffer(field_capacity);
-    auto free_field = make_buffer(field_capacity);
-    int rows = key_row_count(rec);
-    for (int row = 0; row < rows; ++row) {
-        KeyId id;
-        read_key_row(rec, row, &id, name.get(), memo.get(), free_field.get());
-        buffer_clear(line);
-        buffer_append_text(line, "KEY\t");
-        buffer_append_hex(line, static_cast<int32_t>(id.number), 6);
-        buffer_push(line, '\t');
-        out.put(line);
-        // The separator goes out even after a text that fills its whole Buffer.
-        out.put(name.get());
+void write_key_lines(ChunkWriter& out, const KeyList& keys) {
+    for (const KeyRecord& key : keys) {
+        out.put("KEY\t");
+        out.put(key_number_text(key.id.number));
         out.put("\t");
-        out.put(memo.get());
+        out.put(key.name);
         out.put("\t");
-        out.put(free_field.get());
+        out.put(key.memo);
+        out.put("\t");
+        out.put(key.free_field);
         out.put("\r\n");
     }
 }
 
 // After every key, so that a reader of the older format, which knows no VALID and passes it
 // over, still finds all the keys.
-void write_validity_lines(ChunkWriter& out, Buffer* line, const DatabaseRecord& rec) {
-    int rows = key_row_count(rec);
-    for (int row = 0; row < rows; ++row) {
-        const KeyRecord* key = key_row(rec, row);
-        if (!key->valid_from && !key->valid_until) {
+void write_validity_lines(ChunkWriter& out, const KeyList& keys) {
+    for (const KeyRecord& key : keys) {
+        if (!key.valid_from && !key.valid_until) {
             continue;
         }
-        buffer_clear(line);
-        buffer_append_text(line, "VALID\t");
-        buffer_append_hex(line, static_cast<int32_t>(key->id.number & key_number_mask), 6);
-        buffer_push(line, '\t');
-        if (key->valid_from) {
-            buffer_append_bytes(line, day_text(*key->valid_from));
+        out.put("VALID\t");
+        out.put(key_number_text(key.id.number & key_number_mask));
+        out.put("\t");
+        if (key.valid_from) {
+            out.put(day_text(*key.valid_from));
         }
-        buffer_push(line, '\t');
-        if (key->valid_until) {
-            buffer_append_bytes(line, day_text(*key->valid_until));
+        out.put("\t");
+        if (key.valid_until) {
+            out.put(day_text(*key.valid_until));
         }
-        buffer_append_text(line, "\r\n");
-        out.put(line);
+        out.put("\r\n");
     }
 }
 
@@ -739,7 +721,7 @@ IoResult write_database(const DatabaseRecord& rec, File& file, bool window_lines
     }
     put_number_line(out, line, "SCREENLOGLINES", rec.screen_log_lines);
     put_number_line(out, line, "LOGFILESIZE", rec.log_file_size);
-    write_key_lines(out, line, rec);
-    write_validity_lines(out, line, rec);
+    write_key_lines(out, rec.keys);
+    write_validity_lines(out, rec.keys);
     return out.finish();
 }

@@ -31,10 +31,7 @@ class DatabaseBackupTest : public ::testing::Test {
     // Saves the record with one more key than before, so that every saved file is told apart
     // by its key count.
     bool save_one_more(const std::string& file) {
-        auto name = make_buffer(key_text_capacity);
-        buffer_append_text(name.get(), "Holder");
-        add_key(rec, KeyId{0, static_cast<uint32_t>(key_row_count(rec) + 1), 0}, name.get(),
-                nullptr, nullptr);
+        rec.keys.add(KeyId{0, static_cast<uint32_t>(rec.keys.size() + 1), 0}, "Holder");
         return static_cast<bool>(save_database_file(rec, file));
     }
 

@@ -61,12 +61,9 @@ class DatabaseSave : public ::testing::Test {
         return b;
     }
     void add_keys(int count) {
-        auto name = make_buffer(2000);
         for (int i = 1; i <= count; ++i) {
-            buffer_clear(name.get());
-            buffer_append_text(name.get(), "Key holder with a fairly long name, number ");
-            buffer_append_decimal(name.get(), i, 0);
-            add_key(rec, KeyId{0, static_cast<uint32_t>(i), 0}, name.get(), nullptr, nullptr);
+            rec.keys.add(KeyId{0, static_cast<uint32_t>(i), 0},
+                         "Key holder with a fairly long name, number " + std::to_string(i));
         }
     }
     // A state folder for a child that runs as `user`.

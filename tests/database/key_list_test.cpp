@@ -25,39 +25,31 @@ struct RecordingObserver : KeyListObserver {
     }
 };
 
-BufferPtr text(const std::string& s, uint32_t capacity = key_text_capacity) {
-    auto b = make_buffer(capacity);
-    buffer_append_bytes(b.get(), s);
-    return b;
-}
-
 KeyId key(uint32_t number) {
     return KeyId{0, number, 0};
 }
 
 int add(DatabaseRecord& rec, uint32_t number, const std::string& name = "",
         const std::string& memo = "", const std::string& free = "") {
-    auto n = text(name), m = text(memo), f = text(free);
-    return add_key(rec, key(number), n.get(), m.get(), f.get());
+    return rec.keys.add(key(number), name, memo, free);
 }
 
 void replace(DatabaseRecord& rec, int row, uint32_t number, const std::string& name = "") {
-    auto n = text(name), m = text(""), f = text("");
-    replace_key_row(rec, row, key(number), n.get(), m.get(), f.get());
+    rec.keys.replace(row, key(number), name, "", "");
 }
 
 std::vector<std::string> names(const DatabaseRecord& rec) {
     std::vector<std::string> out;
-    for (int i = 0; i < key_row_count(rec); ++i) {
-        out.push_back(key_cell_text(rec, i, 1));
+    for (int i = 0; i < rec.keys.size(); ++i) {
+        out.push_back(rec.keys.cell_text(i, 1));
     }
     return out;
 }
 
 // The definition find_key must agree with: the lowest row whose low 24 bits match.
 int linear_find(const DatabaseRecord& rec, uint32_t number) {
-    for (int i = 0; i < key_row_count(rec); ++i) {
-        if ((key_row(rec, i)->id.number & 0xffffff) == (number & 0xffffff)) {
+    for (int i = 0; i < rec.keys.size(); ++i) {
+        if ((rec.keys.row(i)->id.number & 0xffffff) == (number & 0xffffff)) {
             return i;
         }
     }
@@ -90,8 +82,8 @@ TEST(DatabaseRecord, ResetReleasesRowsAndRestoresEveryDefault) {
 
     reset_database(rec);
 
-    EXPECT_EQ(key_row_count(rec), 0);
-    EXPECT_EQ(find_key(rec, key(1)), -1);
+    EXPECT_EQ(rec.keys.size(), 0);
+    EXPECT_EQ(rec.keys.find(key(1)), -1);
     EXPECT_EQ(rec.file_name, "");
     EXPECT_EQ(rec.file_name_offset, 0u);
     EXPECT_FALSE(rec.log_error_shown);
@@ -122,16 +114,15 @@ TEST(KeyList, AppendedRowIsEmptyAndLast) {
     DatabaseRecord rec;
     create_key_list(rec, nullptr);
     add(rec, 5, "x");
-    EXPECT_EQ(append_key_row(rec), 1);
-    KeyId id{1, 1, 1};
-    auto n = text("junk"), m = text("junk"), f = text("junk");
-    read_key_row(rec, 1, &id, n.get(), m.get(), f.get());
-    EXPECT_EQ(id, KeyId{});
-    EXPECT_EQ(buffer_string(n.get()), "");
-    EXPECT_EQ(buffer_string(m.get()), "");
-    EXPECT_EQ(buffer_string(f.get()), "");
+    EXPECT_EQ(rec.keys.append(), 1);
+    const KeyRecord* appended = rec.keys.row(1);
+    ASSERT_NE(appended, nullptr);
+    EXPECT_EQ(appended->id, KeyId{});
+    EXPECT_EQ(appended->name, "");
+    EXPECT_EQ(appended->memo, "");
+    EXPECT_EQ(appended->free_field, "");
     // Its number 0 is a number like any other.
-    EXPECT_EQ(find_key(rec, key(0)), 1);
+    EXPECT_EQ(rec.keys.find(key(0)), 1);
 }
 
 TEST(KeyList, AddKeyKeepsTheFirstKeyWithANumber) {
@@ -140,113 +131,76 @@ TEST(KeyList, AddKeyKeepsTheFirstKeyWithANumber) {
     EXPECT_EQ(add(rec, 0xa3f1, "first"), 0);
     EXPECT_EQ(add(rec, 0x104bc, "second"), 1);
     EXPECT_EQ(add(rec, 0xa3f1, "again"), -1);
-    EXPECT_EQ(key_row_count(rec), 2);
-    EXPECT_EQ(key_cell_text(rec, 0, 1), "first");
+    EXPECT_EQ(rec.keys.size(), 2);
+    EXPECT_EQ(rec.keys.cell_text(0, 1), "first");
 }
 
 TEST(KeyList, NumbersDifferingOnlyAboveBit23AreTheSameKey) {
     DatabaseRecord rec;
     create_key_list(rec, nullptr);
     EXPECT_EQ(add(rec, 0x00123456), 0);
-    EXPECT_EQ(find_key(rec, key(0x01123456)), 0);
-    EXPECT_EQ(find_key(rec, key(0xff123456)), 0);
+    EXPECT_EQ(rec.keys.find(key(0x01123456)), 0);
+    EXPECT_EQ(rec.keys.find(key(0xff123456)), 0);
     EXPECT_EQ(add(rec, 0x7f123456), -1);
-    EXPECT_EQ(key_row_count(rec), 1);
+    EXPECT_EQ(rec.keys.size(), 1);
     // The reserved words are not compared either.
-    EXPECT_EQ(find_key(rec, KeyId{9, 0x123456, 9}), 0);
-    EXPECT_EQ(find_key(rec, key(0x123457)), -1);
+    EXPECT_EQ(rec.keys.find(KeyId{9, 0x123456, 9}), 0);
+    EXPECT_EQ(rec.keys.find(key(0x123457)), -1);
 }
 
 TEST(KeyList, FindOnEmptyListGivesMinusOne) {
     DatabaseRecord rec;
     create_key_list(rec, nullptr);
-    EXPECT_EQ(find_key(rec, key(0)), -1);
+    EXPECT_EQ(rec.keys.find(key(0)), -1);
 }
 
-TEST(KeyList, ReadKeyRowOutOfRangeEmptiesOutputs) {
+TEST(KeyList, RowOutOfRangeIsNull) {
     DatabaseRecord rec;
     create_key_list(rec, nullptr);
     add(rec, 1, "n", "m", "f");
     for (int row : {-1, 1, 1000}) {
-        KeyId id{1, 2, 3};
-        auto n = text("x"), m = text("y"), f = text("z");
-        buffer_next(n.get());
-        read_key_row(rec, row, &id, n.get(), m.get(), f.get());
-        EXPECT_EQ(id, KeyId{});
-        EXPECT_EQ(n->length, 0u);
-        EXPECT_EQ(n->read_pos, 0u);
-        EXPECT_EQ(buffer_remaining(m.get()), 0u);
-        EXPECT_EQ(buffer_remaining(f.get()), 0u);
+        EXPECT_EQ(rec.keys.row(row), nullptr) << row;
     }
 }
 
-TEST(KeyList, ReadKeyRowCutsTextsAtTheOutputRoom) {
+TEST(KeyList, ReplaceTurnsTabsIntoSpaces) {
     DatabaseRecord rec;
     create_key_list(rec, nullptr);
-    auto n = text("Caretaker"), m = text("Night shift"), f = text("Room 12");
-    add_key(rec, KeyId{0, 0xa3f1, 0}, n.get(), m.get(), f.get());
-    KeyId id;
-    auto n5 = make_buffer(5), m5 = make_buffer(5), f5 = make_buffer(5);
-    read_key_row(rec, 0, &id, n5.get(), m5.get(), f5.get());
-    EXPECT_EQ(id, (KeyId{0, 0xa3f1, 0}));
-    EXPECT_EQ(buffer_string(n5.get()), "Caret");
-    EXPECT_EQ(buffer_string(m5.get()), "Night");
-    EXPECT_EQ(buffer_string(f5.get()), "Room ");
-    // Null outputs are allowed when only the identifier is wanted.
-    KeyId only;
-    read_key_row(rec, 0, &only, nullptr, nullptr, nullptr);
-    EXPECT_EQ(only.number, 0xa3f1u);
-}
-
-TEST(KeyList, ReplaceTurnsTabsIntoSpacesInRowAndCallerBuffer) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
-    append_key_row(rec);
-    auto n = text("a\tb"), m = text("\t\t"), f = text("x\ty\tz");
-    replace_key_row(rec, 0, key(7), n.get(), m.get(), f.get());
-    EXPECT_EQ(buffer_string(n.get()), "a b");
-    EXPECT_EQ(buffer_string(m.get()), "  ");
-    EXPECT_EQ(buffer_string(f.get()), "x y z");
-    EXPECT_EQ(key_cell_text(rec, 0, 1), "a b");
-    EXPECT_EQ(key_cell_text(rec, 0, 2), "  ");
-    EXPECT_EQ(key_cell_text(rec, 0, 3), "x y z");
+    rec.keys.append();
+    rec.keys.replace(0, key(7), "a\tb", "\t\t", "x\ty\tz");
+    EXPECT_EQ(rec.keys.cell_text(0, 1), "a b");
+    EXPECT_EQ(rec.keys.cell_text(0, 2), "  ");
+    EXPECT_EQ(rec.keys.cell_text(0, 3), "x y z");
 }
 
 TEST(KeyList, ReplaceTurnsLineBreaksIntoSpaces) {
     // A line break typed into a multi-line edit would otherwise end the field in the file.
     DatabaseRecord rec;
     create_key_list(rec, nullptr);
-    append_key_row(rec);
-    auto n = text("two\r\nlines"), m = text("cr\ronly"), f = text("lf\nonly\n");
-    replace_key_row(rec, 0, key(7), n.get(), m.get(), f.get());
-    EXPECT_EQ(key_cell_text(rec, 0, 1), "two  lines");
-    EXPECT_EQ(key_cell_text(rec, 0, 2), "cr only");
-    EXPECT_EQ(key_cell_text(rec, 0, 3), "lf only ");
-    EXPECT_EQ(buffer_string(n.get()), "two  lines");
+    rec.keys.append();
+    rec.keys.replace(0, key(7), "two\r\nlines", "cr\ronly", "lf\nonly\n");
+    EXPECT_EQ(rec.keys.cell_text(0, 1), "two  lines");
+    EXPECT_EQ(rec.keys.cell_text(0, 2), "cr only");
+    EXPECT_EQ(rec.keys.cell_text(0, 3), "lf only ");
 }
 
-TEST(KeyList, ReplaceUsesOnlyUnreadBytesAndKeepsOtherBytes) {
+TEST(KeyList, ReplaceKeepsOtherBytes) {
     DatabaseRecord rec;
     create_key_list(rec, nullptr);
-    append_key_row(rec);
-    auto n = text("skip\tme");
-    buffer_skip(n.get(), 2);
+    rec.keys.append();
     std::string odd("\x00\xff\x7f;#", 5);
-    auto m = text(odd);
-    replace_key_row(rec, 0, key(1), n.get(), m.get(), nullptr);
-    EXPECT_EQ(key_cell_text(rec, 0, 1), "ip me");
-    EXPECT_EQ(key_cell_text(rec, 0, 2), odd);
-    EXPECT_EQ(key_cell_text(rec, 0, 3), "");
+    rec.keys.replace(0, key(1), "ip\tme", odd, {});
+    EXPECT_EQ(rec.keys.cell_text(0, 1), "ip me");
+    EXPECT_EQ(rec.keys.cell_text(0, 2), odd);
+    EXPECT_EQ(rec.keys.cell_text(0, 3), "");
 }
 
 TEST(KeyList, ReplaceCutsTextsAtTheRecordCapacity) {
     DatabaseRecord rec;
     create_key_list(rec, nullptr);
-    append_key_row(rec);
-    auto big = make_buffer(5000);
-    buffer_append_bytes(big.get(), std::string(4999, 'q') + "!");
-    replace_key_row(rec, 0, key(1), big.get(), nullptr, nullptr);
-    EXPECT_EQ(key_cell_text(rec, 0, 1), std::string(2000, 'q'));
+    rec.keys.append();
+    rec.keys.replace(0, key(1), std::string(4999, 'q') + "!", {}, {});
+    EXPECT_EQ(rec.keys.cell_text(0, 1), std::string(2000, 'q'));
 }
 
 TEST(KeyList, ReplaceOutOfRangeDoesNothing) {
@@ -255,13 +209,11 @@ TEST(KeyList, ReplaceOutOfRangeDoesNothing) {
     create_key_list(rec, &obs);
     add(rec, 1, "keep");
     obs.events.clear();
-    auto n = text("a\tb");
-    replace_key_row(rec, 1, key(2), n.get(), nullptr, nullptr);
-    replace_key_row(rec, -1, key(2), n.get(), nullptr, nullptr);
-    EXPECT_EQ(buffer_string(n.get()), "a\tb");
-    EXPECT_EQ(key_row_count(rec), 1);
-    EXPECT_EQ(find_key(rec, key(2)), -1);
-    EXPECT_EQ(key_cell_text(rec, 0, 1), "keep");
+    rec.keys.replace(1, key(2), "a\tb", {}, {});
+    rec.keys.replace(-1, key(2), "a\tb", {}, {});
+    EXPECT_EQ(rec.keys.size(), 1);
+    EXPECT_EQ(rec.keys.find(key(2)), -1);
+    EXPECT_EQ(rec.keys.cell_text(0, 1), "keep");
     EXPECT_TRUE(obs.events.empty());
 }
 
@@ -270,17 +222,17 @@ TEST(KeyList, CellTextsComeFromTheRecord) {
     create_key_list(rec, nullptr);
     add(rec, 0xa3f1, "Caretaker", "Night shift", "Room 12");
     add(rec, 0xffffff);
-    EXPECT_EQ(key_cell_text(rec, 0, 0), "00a3f1");
-    EXPECT_EQ(key_cell_text(rec, 0, 1), "Caretaker");
-    EXPECT_EQ(key_cell_text(rec, 0, 2), "Night shift");
-    EXPECT_EQ(key_cell_text(rec, 0, 3), "Room 12");
-    EXPECT_EQ(key_cell_text(rec, 0, 4), "");
-    EXPECT_EQ(key_cell_text(rec, 1, 0), "ffffff");
-    EXPECT_EQ(key_cell_text(rec, 2, 0), "");
-    EXPECT_EQ(key_row(rec, 2), nullptr);
+    EXPECT_EQ(rec.keys.cell_text(0, 0), "00a3f1");
+    EXPECT_EQ(rec.keys.cell_text(0, 1), "Caretaker");
+    EXPECT_EQ(rec.keys.cell_text(0, 2), "Night shift");
+    EXPECT_EQ(rec.keys.cell_text(0, 3), "Room 12");
+    EXPECT_EQ(rec.keys.cell_text(0, 4), "");
+    EXPECT_EQ(rec.keys.cell_text(1, 0), "ffffff");
+    EXPECT_EQ(rec.keys.cell_text(2, 0), "");
+    EXPECT_EQ(rec.keys.row(2), nullptr);
     // A number with bits above 23 shows its low six digits.
     replace(rec, 1, 0x12abcdef);
-    EXPECT_EQ(key_cell_text(rec, 1, 0), "abcdef");
+    EXPECT_EQ(rec.keys.cell_text(1, 0), "abcdef");
 }
 
 TEST(KeyList, DeleteAndClear) {
@@ -291,23 +243,23 @@ TEST(KeyList, DeleteAndClear) {
     add(rec, 2, "b");
     add(rec, 3, "c");
     obs.events.clear();
-    delete_key_row(rec, 3);
-    delete_key_row(rec, -1);
+    rec.keys.remove(3);
+    rec.keys.remove(-1);
     EXPECT_TRUE(obs.events.empty());
-    delete_key_row(rec, 1);
+    rec.keys.remove(1);
     EXPECT_EQ(obs.events, (std::vector<std::string>{"pre-remove 1-1", "remove 1-1"}));
     EXPECT_EQ(names(rec), (std::vector<std::string>{"a", "c"}));
-    EXPECT_EQ(find_key(rec, key(2)), -1);
-    EXPECT_EQ(find_key(rec, key(3)), 1);
+    EXPECT_EQ(rec.keys.find(key(2)), -1);
+    EXPECT_EQ(rec.keys.find(key(3)), 1);
     EXPECT_EQ(add(rec, 2, "b again"), 2);
 
-    clear_key_list(rec);
-    EXPECT_EQ(key_row_count(rec), 0);
-    EXPECT_EQ(find_key(rec, key(1)), -1);
+    rec.keys.clear();
+    EXPECT_EQ(rec.keys.size(), 0);
+    EXPECT_EQ(rec.keys.find(key(1)), -1);
     EXPECT_EQ(obs.events.back(), "reset");
     // Clearing keeps the settings.
     rec.com_port = 4;
-    clear_key_list(rec);
+    rec.keys.clear();
     EXPECT_EQ(rec.com_port, 4u);
 }
 
@@ -318,13 +270,13 @@ TEST(KeyListIndex, DeletingTheFirstHolderFindsTheNextOne) {
     add(rec, 0x20, "other");
     add(rec, 0x30, "later");
     replace(rec, 2, 0x10, "later"); // two rows with one number, as only replace can make
-    EXPECT_EQ(find_key(rec, key(0x10)), 0);
-    EXPECT_EQ(find_key(rec, key(0x30)), -1);
-    delete_key_row(rec, 0);
-    EXPECT_EQ(find_key(rec, key(0x10)), 1);
+    EXPECT_EQ(rec.keys.find(key(0x10)), 0);
+    EXPECT_EQ(rec.keys.find(key(0x30)), -1);
+    rec.keys.remove(0);
+    EXPECT_EQ(rec.keys.find(key(0x10)), 1);
     EXPECT_EQ(add(rec, 0x10, "dropped"), -1);
-    delete_key_row(rec, 1);
-    EXPECT_EQ(find_key(rec, key(0x10)), -1);
+    rec.keys.remove(1);
+    EXPECT_EQ(rec.keys.find(key(0x10)), -1);
     EXPECT_EQ(add(rec, 0x10, "now"), 1);
 }
 
@@ -334,11 +286,11 @@ TEST(KeyListIndex, ReplacingANumberMovesItInTheIndex) {
     add(rec, 1);
     add(rec, 2);
     replace(rec, 0, 0x01000003); // same low bits as 3
-    EXPECT_EQ(find_key(rec, key(1)), -1);
-    EXPECT_EQ(find_key(rec, key(3)), 0);
+    EXPECT_EQ(rec.keys.find(key(1)), -1);
+    EXPECT_EQ(rec.keys.find(key(3)), 0);
     // Changing only the high bits keeps the row findable.
     replace(rec, 0, 3);
-    EXPECT_EQ(find_key(rec, key(3)), 0);
+    EXPECT_EQ(rec.keys.find(key(3)), 0);
     EXPECT_EQ(add(rec, 1), 2);
 }
 
@@ -349,13 +301,13 @@ TEST(KeyListIndex, SortingKeepsLowestRowFound) {
     add(rec, 0x10, "beta");
     add(rec, 0x20, "alpha");
     replace(rec, 0, 0x10, "zed"); // rows 0 and 1 now share 0x10
-    EXPECT_EQ(find_key(rec, key(0x10)), 0);
-    sort_key_rows(rec, 1); // alpha, beta, zed
+    EXPECT_EQ(rec.keys.find(key(0x10)), 0);
+    rec.keys.sort(1); // alpha, beta, zed
     EXPECT_EQ(names(rec), (std::vector<std::string>{"alpha", "beta", "zed"}));
-    EXPECT_EQ(find_key(rec, key(0x10)), 1);
-    EXPECT_EQ(find_key(rec, key(0x20)), 0);
-    delete_key_row(rec, 1);
-    EXPECT_EQ(find_key(rec, key(0x10)), 1);
+    EXPECT_EQ(rec.keys.find(key(0x10)), 1);
+    EXPECT_EQ(rec.keys.find(key(0x20)), 0);
+    rec.keys.remove(1);
+    EXPECT_EQ(rec.keys.find(key(0x10)), 1);
 }
 
 TEST(KeyListIndex, AgreesWithALinearScanUnderRandomChanges) {
@@ -365,7 +317,7 @@ TEST(KeyListIndex, AgreesWithALinearScanUnderRandomChanges) {
     auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
     for (int step = 0; step < 4000; ++step) {
         uint32_t number = pick(40) | (pick(3) << 24); // few numbers, so duplicates are common
-        int rows = key_row_count(rec);
+        int rows = rec.keys.size();
         switch (pick(6)) {
         case 0:
         case 1: {
@@ -381,21 +333,21 @@ TEST(KeyListIndex, AgreesWithALinearScanUnderRandomChanges) {
             break;
         case 3:
             if (rows > 0) {
-                delete_key_row(rec, static_cast<int>(pick(static_cast<uint32_t>(rows))));
+                rec.keys.remove(static_cast<int>(pick(static_cast<uint32_t>(rows))));
             }
             break;
         case 4:
             if (pick(8) == 0) {
-                sort_key_rows(rec, static_cast<int>(pick(4)));
+                rec.keys.sort(static_cast<int>(pick(4)));
             } else {
-                append_key_row(rec);
+                rec.keys.append();
             }
             break;
         default:
             break;
         }
         for (uint32_t n = 0; n < 40; n += 1 + pick(5)) {
-            ASSERT_EQ(find_key(rec, key(n)), linear_find(rec, n)) << "step " << step;
+            ASSERT_EQ(rec.keys.find(key(n)), linear_find(rec, n)) << "step " << step;
         }
     }
 }
@@ -408,11 +360,11 @@ TEST(KeyListSort, ByNumberAscending) {
     add(rec, 0x000001, "a");
     add(rec, 0x800000, "b");
     obs.events.clear();
-    sort_key_rows(rec, 0);
+    rec.keys.sort(0);
     EXPECT_EQ(names(rec), (std::vector<std::string>{"a", "b", "c"}));
     EXPECT_EQ(obs.events, (std::vector<std::string>{"pre-sort", "sort"}));
     // Always ascending: a second click gives the same order.
-    sort_key_rows(rec, 0);
+    rec.keys.sort(0);
     EXPECT_EQ(names(rec), (std::vector<std::string>{"a", "b", "c"}));
 }
 
@@ -425,7 +377,7 @@ TEST(KeyListSort, ByNameIgnoresCaseOfLettersOnly) {
     add(rec, 4, "Apple");
     add(rec, 5, "app");
     add(rec, 6, "[x"); // '[' sorts after 'Z' by value but before 'a'
-    sort_key_rows(rec, 1);
+    rec.keys.sort(1);
     EXPECT_EQ(names(rec),
               (std::vector<std::string>{"[x", "app", "apple", "Apple", "Berry", "cherry"}));
     KeyRecord a, b;
@@ -447,7 +399,7 @@ TEST(KeyListSort, ByMemoOrFreeFieldLeavesOrderAsItWas) {
     add(rec, 1, "a", "aaa", "zzz");
     add(rec, 2, "b", "mmm", "mmm");
     for (int column : {2, 3, 7, -1}) {
-        sort_key_rows(rec, column);
+        rec.keys.sort(column);
         EXPECT_EQ(names(rec), (std::vector<std::string>{"c", "a", "b"}));
     }
     KeyRecord x, y;
@@ -463,9 +415,9 @@ TEST(KeyListSort, EqualNamesKeepTheirOrder) {
     for (uint32_t i = 0; i < 50; ++i) {
         add(rec, i, (i % 2) ? "Same" : "same", std::to_string(i));
     }
-    sort_key_rows(rec, 1);
+    rec.keys.sort(1);
     for (int i = 0; i < 50; ++i) {
-        EXPECT_EQ(key_cell_text(rec, i, 2), std::to_string(i));
+        EXPECT_EQ(rec.keys.cell_text(i, 2), std::to_string(i));
     }
 }
 
@@ -482,20 +434,20 @@ TEST(KeyListSort, AgreesWithStableSortByComparison) {
         for (size_t n = random() % 17; n > 0; --n) {
             name += alphabet[random() % alphabet.size()];
         }
-        int row = append_key_row(rec);
+        int row = rec.keys.append();
         uint32_t number = random() % 4 ? static_cast<uint32_t>(random()) : random() % 8;
         replace(rec, row, number, name);
     }
     for (int column : {0, 1, 0, 1}) {
         std::vector<const KeyRecord*> expected;
-        for (int i = 0; i < key_row_count(rec); ++i) {
-            expected.push_back(key_row(rec, i));
+        for (int i = 0; i < rec.keys.size(); ++i) {
+            expected.push_back(rec.keys.row(i));
         }
         std::stable_sort(expected.begin(), expected.end(),
                          [&](auto* a, auto* b) { return compare_key_rows(*a, *b, column) < 0; });
-        sort_key_rows(rec, column);
-        for (int i = 0; i < key_row_count(rec); ++i) {
-            ASSERT_EQ(key_row(rec, i), expected[static_cast<size_t>(i)]) << column << " " << i;
+        rec.keys.sort(column);
+        for (int i = 0; i < rec.keys.size(); ++i) {
+            ASSERT_EQ(rec.keys.row(i), expected[static_cast<size_t>(i)]) << column << " " << i;
         }
     }
 }
@@ -515,8 +467,8 @@ DatabaseRecord list_of(const std::vector<KeyId>& ids) {
     DatabaseRecord rec;
     create_key_list(rec, nullptr);
     for (const KeyId& id : ids) {
-        int row = append_key_row(rec);
-        replace_key_row(rec, row, id, nullptr, nullptr, nullptr);
+        int row = rec.keys.append();
+        rec.keys.replace(row, id, {}, {}, {});
     }
     return rec;
 }
@@ -558,8 +510,8 @@ TEST(KeyListDifference, RemovesWhatBothHold) {
     DatabaseRecord a = list_of({key(1), key(2), key(3)});
     DatabaseRecord b = list_of({key(3), key(4)});
     KeyId array_a[3], array_b[2];
-    int count_a = key_row_count(a), count_b = key_row_count(b);
-    key_list_difference(a, b, array_a, array_b, &count_a, &count_b);
+    int count_a = a.keys.size(), count_b = b.keys.size();
+    key_list_difference(a.keys, b.keys, array_a, array_b, &count_a, &count_b);
     ASSERT_EQ(count_a, 2);
     ASSERT_EQ(count_b, 1);
     auto left = numbers(array_a, count_a);
@@ -573,7 +525,7 @@ TEST(KeyListDifference, ComparesAllThreeWordsAndRemovesEveryCopy) {
     DatabaseRecord b = list_of({KeyId{1, 5, 0}, key(6), key(6), KeyId{0, 5, 2}, key(6)});
     KeyId array_a[2], array_b[5];
     int count_a = 2, count_b = 5;
-    key_list_difference(a, b, array_a, array_b, &count_a, &count_b);
+    key_list_difference(a.keys, b.keys, array_a, array_b, &count_a, &count_b);
     EXPECT_EQ(count_a, 1);
     EXPECT_EQ(array_a[0], (KeyId{0, 5, 0}));
     ASSERT_EQ(count_b, 2);
@@ -587,10 +539,10 @@ TEST(KeyListDifference, EmptyLists) {
     DatabaseRecord b = list_of({key(1)});
     KeyId array_b[1];
     int count_a = 0, count_b = 1;
-    key_list_difference(a, b, nullptr, array_b, &count_a, &count_b);
+    key_list_difference(a.keys, b.keys, nullptr, array_b, &count_a, &count_b);
     EXPECT_EQ(count_a, 0);
     EXPECT_EQ(count_b, 1);
-    key_list_difference(b, a, array_b, nullptr, &count_b, &count_a);
+    key_list_difference(b.keys, a.keys, array_b, nullptr, &count_b, &count_a);
     EXPECT_EQ(count_b, 1);
     EXPECT_EQ(count_a, 0);
 }
@@ -611,7 +563,7 @@ TEST(KeyListDifference, MatchesTheNestedScanOrderExactly) {
         DatabaseRecord b = list_of(ids_b);
         std::vector<KeyId> array_a(na + 1), array_b(nb + 1);
         int count_a = static_cast<int>(na), count_b = static_cast<int>(nb);
-        key_list_difference(a, b, array_a.data(), array_b.data(), &count_a, &count_b);
+        key_list_difference(a.keys, b.keys, array_a.data(), array_b.data(), &count_a, &count_b);
         reference_difference(ids_a, ids_b);
         array_a.resize(static_cast<size_t>(count_a));
         array_b.resize(static_cast<size_t>(count_b));

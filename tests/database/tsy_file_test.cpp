@@ -75,12 +75,7 @@ class TsyFile : public ::testing::Test {
 
     void add(uint32_t number, const std::string& name, const std::string& memo,
              const std::string& free) {
-        auto n = make_buffer(key_text_capacity), m = make_buffer(key_text_capacity),
-             fr = make_buffer(key_text_capacity);
-        buffer_append_bytes(n.get(), name);
-        buffer_append_bytes(m.get(), memo);
-        buffer_append_bytes(fr.get(), free);
-        add_key(rec, KeyId{0, number, 0}, n.get(), m.get(), fr.get());
+        rec.keys.add(KeyId{0, number, 0}, name, memo, free);
     }
 
     struct Row {
@@ -92,9 +87,9 @@ class TsyFile : public ::testing::Test {
     };
     std::vector<Row> rows() const {
         std::vector<Row> out;
-        for (int i = 0; i < key_row_count(rec); ++i) {
-            out.push_back({key_cell_text(rec, i, 0), key_cell_text(rec, i, 1),
-                           key_cell_text(rec, i, 2), key_cell_text(rec, i, 3)});
+        for (int i = 0; i < rec.keys.size(); ++i) {
+            out.push_back({rec.keys.cell_text(i, 0), rec.keys.cell_text(i, 1),
+                           rec.keys.cell_text(i, 2), rec.keys.cell_text(i, 3)});
         }
         return out;
     }
@@ -147,15 +142,15 @@ TEST_F(TsyFile, KeysAreWrittenInDisplayOrder) {
     add(0x30, "c", "", "");
     add(0x10, "a", "", "");
     add(0x20, "b", "", "");
-    sort_key_rows(rec, 0);
+    rec.keys.sort(0);
     std::string out = write();
     EXPECT_NE(out.find("KEY\t000010\ta\t\t\r\nKEY\t000020\tb\t\t\r\nKEY\t000030\tc\t\t\r\n"),
               std::string::npos);
 }
 
 TEST_F(TsyFile, KeyNumberIsWrittenAsItsLowSixDigits) {
-    append_key_row(rec);
-    replace_key_row(rec, 0, KeyId{0, 0x12abcdef, 0}, nullptr, nullptr, nullptr);
+    rec.keys.append();
+    rec.keys.replace(0, KeyId{0, 0x12abcdef, 0}, {}, {}, {});
     EXPECT_NE(write().find("KEY\tabcdef\t\t\t\r\n"), std::string::npos);
 }
 
@@ -197,9 +192,9 @@ TEST_F(TsyFile, LargeDatabaseWritesCompletely) {
     create_key_list(back, nullptr);
     File f = File::open_read(path());
     read_database(back, f, false, host);
-    ASSERT_EQ(key_row_count(back), 5000);
+    ASSERT_EQ(back.keys.size(), 5000);
     for (int i = 0; i < 5000; i += 499) {
-        EXPECT_EQ(key_cell_text(back, i, 1), "name " + std::to_string(i));
+        EXPECT_EQ(back.keys.cell_text(i, 1), "name " + std::to_string(i));
     }
 }
 
@@ -223,10 +218,10 @@ TEST_F(TsyFile, ProgressIsReportedPerChunkAndCanEndTheRead) {
         if (go_on) {
             EXPECT_GT(reported.size(), 1u);
             EXPECT_EQ(reported.back(), size);
-            EXPECT_EQ(key_row_count(back), 5000);
+            EXPECT_EQ(back.keys.size(), 5000);
         } else {
             EXPECT_EQ(reported.size(), 1u);
-            EXPECT_EQ(key_row_count(back), 0);
+            EXPECT_EQ(back.keys.size(), 0);
         }
     }
 }
@@ -271,7 +266,7 @@ TEST_F(TsyFile, CommentLinesOnlyChangeNothing) {
     rec.screen_log_lines = 3;
     rec.stored_view.toolbar = false;
     read(header);
-    EXPECT_EQ(key_row_count(rec), 0);
+    EXPECT_EQ(rec.keys.size(), 0);
     EXPECT_EQ(rec.com_port, 9u);
     EXPECT_EQ(rec.screen_log_lines, 3);
     EXPECT_FALSE(rec.stored_view.toolbar);
@@ -295,7 +290,7 @@ TEST_F(TsyFile, NonHexadecimalKeyNumberSkipsTheLine) {
     // Such a line used to become key ffffff; it is passed over and reading goes on.
     read(header + "KEY\t12x456\tbad\t\t\nKEY\t-1\tbad too\t\t\nKEY\t000001\tgood\t\t\n");
     EXPECT_EQ(rows(), (std::vector<Row>{{"000001", "good", "", ""}}));
-    EXPECT_EQ(find_key(rec, KeyId{0, 0xffffff, 0}), -1);
+    EXPECT_EQ(rec.keys.find(KeyId{0, 0xffffff, 0}), -1);
 }
 
 TEST_F(TsyFile, KeyLineWithThreeFieldsBorrowsFromTheNextLine) {
@@ -312,7 +307,7 @@ TEST_F(TsyFile, ExtraFieldsAreSkipped) {
 
 TEST_F(TsyFile, KeywordsMatchAsPrefixes) {
     read(header + "KEYS\t000001\ta\tb\tc\nCOMx\t5\nBOOL1X\t00\nSCREENLOGLINESS\t7\n");
-    EXPECT_EQ(key_row_count(rec), 1);
+    EXPECT_EQ(rec.keys.size(), 1);
     EXPECT_EQ(rec.com_port, 5u);
     EXPECT_EQ(rec.stored_view, (ViewFlags{false, false, false, false}));
     EXPECT_EQ(rec.screen_log_lines, 7);
@@ -320,7 +315,7 @@ TEST_F(TsyFile, KeywordsMatchAsPrefixes) {
 
 TEST_F(TsyFile, UnknownCommentAndEmptyLinesArePassedOver) {
     read(header + "\n\nUNKNOWN\t1\t2\n;COM\t5\nkey\t000001\tx\t\t\n com\t3\nCOM\t2\n");
-    EXPECT_EQ(key_row_count(rec), 0);
+    EXPECT_EQ(rec.keys.size(), 0);
     EXPECT_EQ(rec.com_port, 2u);
 }
 
@@ -429,7 +424,7 @@ TEST_F(TsyFile, LineBreaksTypedIntoTextsSurviveASaveAndLoad) {
 
 TEST_F(TsyFile, LastLineWithoutLineFeed) {
     read(header + "KEY\t000001\ta\tb\tc\nKEY\t000002\ta\tb\tc");
-    EXPECT_EQ(key_row_count(rec), 1);
+    EXPECT_EQ(rec.keys.size(), 1);
 
     read(header + "WINDOW\t1\t2\t3\t4");
     EXPECT_FALSE(rec.rect_present);
@@ -461,10 +456,10 @@ TEST_F(TsyFile, CutOffMidRecordKeepsWhatCameBefore) {
             EXPECT_EQ(r.com_port, 1u) << cut;
         }
         if (cut >= full.find("KEY\t0104bc")) {
-            ASSERT_GE(key_row_count(r), 1) << cut;
-            EXPECT_EQ(key_cell_text(r, 0, 1), "Caretaker");
+            ASSERT_GE(r.keys.size(), 1) << cut;
+            EXPECT_EQ(r.keys.cell_text(0, 1), "Caretaker");
         }
-        EXPECT_LE(key_row_count(r), 2);
+        EXPECT_LE(r.keys.size(), 2);
     }
     EXPECT_TRUE(host.boxes.empty());
 }
@@ -482,10 +477,10 @@ TEST_F(TsyFile, LongKeywordIsCutAndTheLinePassedOver) {
 TEST_F(TsyFile, LongFieldsAreCutAt2000Bytes) {
     std::string big(5000, 'y');
     read(header + "KEY\t000001\t" + big + "\t" + big + "x\tend\nCOM\t3\n");
-    ASSERT_EQ(key_row_count(rec), 1);
-    EXPECT_EQ(key_cell_text(rec, 0, 1), std::string(2000, 'y'));
-    EXPECT_EQ(key_cell_text(rec, 0, 2), std::string(2000, 'y'));
-    EXPECT_EQ(key_cell_text(rec, 0, 3), "end");
+    ASSERT_EQ(rec.keys.size(), 1);
+    EXPECT_EQ(rec.keys.cell_text(0, 1), std::string(2000, 'y'));
+    EXPECT_EQ(rec.keys.cell_text(0, 2), std::string(2000, 'y'));
+    EXPECT_EQ(rec.keys.cell_text(0, 3), "end");
     EXPECT_EQ(rec.com_port, 3u);
 }
 
@@ -494,8 +489,8 @@ TEST_F(TsyFile, TenMegabyteLine) {
     read(header + "COM\t2\n" + line + "\nKEY\t000001\t" + line + "\t\t\n" + line + "\tCOM\t9\n" +
          "LOGFILESIZE\t5\n");
     EXPECT_EQ(rec.com_port, 2u);
-    ASSERT_EQ(key_row_count(rec), 1);
-    EXPECT_EQ(key_cell_text(rec, 0, 1).size(), 2000u);
+    ASSERT_EQ(rec.keys.size(), 1);
+    EXPECT_EQ(rec.keys.cell_text(0, 1).size(), 2000u);
     EXPECT_EQ(rec.log_file_size, 5);
 }
 
@@ -503,15 +498,15 @@ TEST_F(TsyFile, NulBytesAreOrdinaryBytes) {
     std::string nul(1, '\0');
     read(header + "KEY\t000001\ta" + nul + "b\t" + nul + "\t\n" + nul + "COM\t4\nCOM" + nul +
          "\t5\n");
-    ASSERT_EQ(key_row_count(rec), 1);
-    EXPECT_EQ(key_cell_text(rec, 0, 1), "a" + nul + "b");
-    EXPECT_EQ(key_cell_text(rec, 0, 2), nul);
+    ASSERT_EQ(rec.keys.size(), 1);
+    EXPECT_EQ(rec.keys.cell_text(0, 1), "a" + nul + "b");
+    EXPECT_EQ(rec.keys.cell_text(0, 2), nul);
     EXPECT_EQ(rec.com_port, 5u);
     // And they survive a save.
     std::string out = write();
     reset_database(rec);
     read(out);
-    EXPECT_EQ(key_cell_text(rec, 0, 1), "a" + nul + "b");
+    EXPECT_EQ(rec.keys.cell_text(0, 1), "a" + nul + "b");
 }
 
 TEST_F(TsyFile, RandomBytesNeverBreakTheReader) {
@@ -528,21 +523,21 @@ TEST_F(TsyFile, RandomBytesNeverBreakTheReader) {
         put_file(bytes);
         File f = File::open_read(path());
         read_database(rec, f, round % 2 == 1, host);
-        ASSERT_EQ(key_cell_text(rec, 0, 1), "before");
-        for (int i = 0; i < key_row_count(rec); ++i) {
+        ASSERT_EQ(rec.keys.cell_text(0, 1), "before");
+        for (int i = 0; i < rec.keys.size(); ++i) {
             for (int col = 1; col < 4; ++col) {
-                std::string t = key_cell_text(rec, i, col);
+                std::string t = rec.keys.cell_text(i, col);
                 ASSERT_LE(t.size(), 2000u);
                 ASSERT_EQ(t.find_first_of("\t\r\n"), std::string::npos);
             }
         }
-        clear_key_list(rec);
+        rec.keys.clear();
     }
 }
 
 TEST_F(TsyFile, EmptyFile) {
     read("");
-    EXPECT_EQ(key_row_count(rec), 0);
+    EXPECT_EQ(rec.keys.size(), 0);
     EXPECT_TRUE(host.boxes.empty());
 }
 
@@ -567,7 +562,7 @@ TEST_F(TsyFile, OldFormatAfterCurrentKeys) {
 TEST_F(TsyFile, OldFormatIsRecognisedBySemicolonHash) {
     read(header + ";# old\n000002\ta\tb\tc\td\n");
     expect_warning_once(host);
-    EXPECT_EQ(key_row_count(rec), 1);
+    EXPECT_EQ(rec.keys.size(), 1);
 }
 
 TEST_F(TsyFile, OldFormatIsRecognisedInImportMode) {
@@ -576,14 +571,14 @@ TEST_F(TsyFile, OldFormatIsRecognisedInImportMode) {
     expect_warning_once(host);
     EXPECT_EQ(rec.com_port, 8u);
     // In the old format "COM" is just a key number field that is not hexadecimal.
-    EXPECT_EQ(key_row_count(rec), 0);
+    EXPECT_EQ(rec.keys.size(), 0);
 }
 
 TEST_F(TsyFile, OldFormatFreeFieldIsCutAt2000Bytes) {
     std::string big(1990, 'f');
     read("#\n000001\tsecond\t" + big + "\tname\tfifth\n");
-    ASSERT_EQ(key_row_count(rec), 1);
-    EXPECT_EQ(key_cell_text(rec, 0, 3), big + "   second ");
+    ASSERT_EQ(rec.keys.size(), 1);
+    EXPECT_EQ(rec.keys.cell_text(0, 3), big + "   second ");
 }
 
 TEST_F(TsyFile, OldFormatCutShortOrBad) {
@@ -598,7 +593,7 @@ TEST_F(TsyFile, OldFormatCutShortOrBad) {
 namespace {
 
 std::string dates(const DatabaseRecord& rec, int row) {
-    const KeyRecord* k = key_row(rec, row);
+    const KeyRecord* k = rec.keys.row(row);
     return (k->valid_from ? day_text(*k->valid_from) : "") + "/" +
            (k->valid_until ? day_text(*k->valid_until) : "");
 }
@@ -628,7 +623,7 @@ TEST_F(TsyFile, ValidLinesAreSkippedByTheReadingRulesWithoutThem) {
     put_file(header + dated_keys + "KEY\t000004\tD\t\t\r\n");
     File f = File::open_read(path());
     read_database(rec, f, false, host, false);
-    ASSERT_EQ(key_row_count(rec), 4);
+    ASSERT_EQ(rec.keys.size(), 4);
     for (int row = 0; row < 4; ++row) {
         EXPECT_EQ(dates(rec, row), "/");
     }
@@ -650,7 +645,7 @@ TEST_F(TsyFile, ValidLinesForUnknownKeysOrWithBadDatesArePassedOver) {
 TEST_F(TsyFile, ImportAppliesValidLinesOnlyToTheKeysItAdds) {
     add(1, "kept", "", "");
     read(header + dated_keys, true);
-    ASSERT_EQ(key_row_count(rec), 3);
+    ASSERT_EQ(rec.keys.size(), 3);
     EXPECT_EQ(dates(rec, 0), "/");
     EXPECT_EQ(dates(rec, 2), "/2026-12-31");
 }
@@ -660,7 +655,7 @@ namespace {
 struct CountingObserver : KeyListObserver {
     int resets = 0, inserts = 0, rows_at_reset = -1;
     const DatabaseRecord* rec = nullptr;
-    void rows_about_to_be_reset() override { rows_at_reset = key_row_count(*rec); }
+    void rows_about_to_be_reset() override { rows_at_reset = rec->keys.size(); }
     void rows_reset() override { ++resets; }
     void rows_inserted(int, int) override { ++inserts; }
     void rows_removed(int, int) override {}
@@ -679,7 +674,7 @@ TEST_F(TsyFile, ALoadIsOneResetForTheViewAndAnImportInsertsRows) {
     EXPECT_EQ(observer.resets, 1);
     EXPECT_EQ(observer.rows_at_reset, 0);
     EXPECT_EQ(observer.inserts, 0);
-    EXPECT_EQ(key_row_count(rec), 2);
+    EXPECT_EQ(rec.keys.size(), 2);
     EXPECT_EQ(rec.keys.observer(), &observer);
     reset_database(rec);
     observer.resets = 0;
@@ -712,11 +707,11 @@ TEST_F(TsyFile, FilesWithoutAnyRecordAreNoDatabase) {
     };
     for (const auto& c : cases) {
         host.boxes.clear();
-        clear_key_list(rec);
+        rec.keys.clear();
         read(c.bytes);
         EXPECT_EQ(last_read.not_a_database, c.reason) << c.what;
         EXPECT_EQ(last_read.problem_count, 0) << c.what;
-        EXPECT_EQ(key_row_count(rec), 0) << c.what;
+        EXPECT_EQ(rec.keys.size(), 0) << c.what;
         EXPECT_TRUE(host.boxes.empty()) << c.what;
     }
 }

@@ -20,12 +20,7 @@ class DecoderTest : public ::testing::Test {
     }
 
     void add_db_key(uint32_t number, const char* name, const char* memo = "") {
-        BufferPtr n = make_buffer(key_text_capacity);
-        BufferPtr m = make_buffer(key_text_capacity);
-        BufferPtr f = make_buffer(key_text_capacity);
-        buffer_append_text(n.get(), name);
-        buffer_append_text(m.get(), memo);
-        ASSERT_GE(add_key(db, key(number), n.get(), m.get(), f.get()), 0);
+        ASSERT_GE(db.keys.add(key(number), name, memo), 0);
     }
 
     void decode(const EventRecord& r, KeyId k = {}, KeyId manual = {}) {
@@ -41,10 +36,8 @@ class DecoderTest : public ::testing::Test {
 
     std::vector<uint32_t> controller_numbers() {
         std::vector<uint32_t> out;
-        for (int i = 0; i < key_row_count(controller); ++i) {
-            KeyId id;
-            read_key_row(controller, i, &id, nullptr, nullptr, nullptr);
-            out.push_back(id.number);
+        for (const KeyRecord& key : controller.keys) {
+            out.push_back(key.id.number);
         }
         return out;
     }

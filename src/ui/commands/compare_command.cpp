@@ -48,7 +48,7 @@ void compare_finished(App& app, SyncResult result, const KeyDifference& diff) {
         return;
     }
     if (app.show_comparison ? app.show_comparison(app, diff) : [&] {
-            CompareDialog dialog(app.database, diff, app.window.get());
+            CompareDialog dialog(app.database.keys, diff, app.window.get());
             return dialog.exec() == QDialog::Accepted;
         }()) {
         dispatch_command(app, CmdSynchronize);

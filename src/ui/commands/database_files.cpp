@@ -117,17 +117,11 @@ bool refuse_non_database(App& app, const std::string& path) {
 
 // The keys of a database read for Import that this one lacks, with their days of validity, in
 // the file's order: what reading the file into this database would have added.
-void add_imported_keys(DatabaseRecord& db, const DatabaseRecord& imported) {
-    BufferPtr name = make_buffer(key_text_capacity);
-    BufferPtr memo = make_buffer(key_text_capacity);
-    BufferPtr free_field = make_buffer(key_text_capacity);
-    for (int row = 0; row < key_row_count(imported); ++row) {
-        KeyId id;
-        read_key_row(imported, row, &id, name.get(), memo.get(), free_field.get());
-        const int added = add_key(db, id, name.get(), memo.get(), free_field.get());
-        const KeyRecord* record = key_row(imported, row);
-        if (added >= 0 && (record->valid_from || record->valid_until)) {
-            set_key_validity(db, added, record->valid_from, record->valid_until);
+void add_imported_keys(KeyList& keys, const KeyList& imported) {
+    for (const KeyRecord& record : imported) {
+        const int added = keys.add(record.id, record.name, record.memo, record.free_field);
+        if (added >= 0 && (record.valid_from || record.valid_until)) {
+            keys.set_validity(added, record.valid_from, record.valid_until);
         }
     }
 }
@@ -270,7 +264,7 @@ void import_database(App& app) {
     }
     load_database(
         app, choice->path, true,
-        [&app](DatabaseRecord& loaded) { add_imported_keys(app.database, loaded); },
+        [&app](DatabaseRecord& loaded) { add_imported_keys(app.database.keys, loaded.keys); },
         // Even a file whose keys were all present counts as a change: the user asked for one. A
         // file that could not be read, or is no database, added nothing.
         [&app] { mark_modified(app); });

@@ -125,7 +125,7 @@ bool has_unsaved_changes(App& app) {
     differs |= widths_differ(w->key_view(), db.key_widths, 4);
     bool changes = db.modified || (differs && db.save_window_properties);
     // A database that has neither a file nor keys holds nothing worth keeping.
-    if (db.file_name.empty() && key_row_count(db) == 0) {
+    if (db.file_name.empty() && db.keys.size() == 0) {
         changes = false;
     }
     if (!changes || db.file_name.empty() || app.read_only) {

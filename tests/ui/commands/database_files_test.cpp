@@ -119,7 +119,7 @@ void DatabaseFilesTest::open_replaces_the_database_and_moves_the_log() {
     QCOMPARE(db.file_name, b);
     QCOMPARE(db.file_name_offset, uint32_t(b.rfind('/') + 1));
     QCOMPARE(db.screen_log_lines, 77);
-    QCOMPARE(key_row_count(db), 1);
+    QCOMPARE(db.keys.size(), 1);
     QCOMPARE(cell(t.window().key_view()->model(), 0, 1), std::string("Bee"));
     QVERIFY(!db.modified);
     QCOMPARE(t.window().windowTitle(), QStringLiteral("b.tsy - Tessary"));
@@ -138,7 +138,7 @@ void DatabaseFilesTest::open_asks_first_and_cancel_keeps_everything() {
     write_file(a, header + key_line("000001", "One"));
     TestApp t("\"" + a + "\"");
     t.host().clear_boxes();
-    add_key(t.app->database, KeyId{0, 2, 0}, nullptr, nullptr, nullptr);
+    t.app->database.keys.add(KeyId{0, 2, 0});
     mark_modified(*t.app);
     t.host().push_answer(MsgAnswer::Cancel);
     t.host().push_file_choice(choice_of(path("b.tsy")));
@@ -150,7 +150,7 @@ void DatabaseFilesTest::open_asks_first_and_cancel_keeps_everything() {
               MsgButtons::YesNoCancel);
     QCOMPARE(boxes[0].default_button, MsgAnswer::Yes);
     QCOMPARE(t.app->database.file_name, a);
-    QCOMPARE(key_row_count(t.app->database), 2);
+    QCOMPARE(t.app->database.keys.size(), 2);
     QVERIFY(t.app->database.modified);
     QCOMPARE(read_file(path("a.log")), log_lines({"Log started"}));
 }
@@ -165,7 +165,7 @@ void DatabaseFilesTest::open_with_the_dialog_cancelled_changes_nothing() {
     t.wait_loaded();
     QVERIFY(t.boxes().empty());
     QCOMPARE(t.app->database.file_name, a);
-    QCOMPARE(key_row_count(t.app->database), 1);
+    QCOMPARE(t.app->database.keys.size(), 1);
     QCOMPARE(read_file(path("a.log")), log_lines({"Log started"}));
 }
 
@@ -180,7 +180,7 @@ void DatabaseFilesTest::open_of_an_unreadable_file_leaves_it_reset_and_named() {
     t.wait_loaded();
     DatabaseRecord& db = t.app->database;
     QCOMPARE(db.file_name, gone);
-    QCOMPARE(key_row_count(db), 0);
+    QCOMPARE(db.keys.size(), 0);
     QCOMPARE(db.log_file_size, 710);
     QVERIFY(!db.modified);
     QCOMPARE(t.window().windowTitle(), QStringLiteral("gone.tsy - Tessary"));
@@ -207,7 +207,7 @@ void DatabaseFilesTest::a_file_that_is_no_database_is_refused_and_bad_lines_are_
     t.wait_loaded();
     // No name is kept, so that no save can write over that file.
     QVERIFY(t.app->database.file_name.empty());
-    QCOMPARE(key_row_count(t.app->database), 0);
+    QCOMPARE(t.app->database.keys.size(), 0);
     QCOMPARE(t.window().windowTitle(), QStringLiteral("None - Tessary"));
     const std::string refusal = "' is not a Tessary database: it contains binary data.";
     QCOMPARE(t.boxes().size(), size_t(1));
@@ -228,7 +228,7 @@ void DatabaseFilesTest::a_file_that_is_no_database_is_refused_and_bad_lines_are_
     open_database(*t.app);
     t.wait_loaded();
     QCOMPARE(t.app->database.file_name, bad);
-    QCOMPARE(key_row_count(t.app->database), 1);
+    QCOMPARE(t.app->database.keys.size(), 1);
     std::vector<ShownBox> boxes = t.boxes();
     QCOMPARE(boxes.size(), size_t(2));
     check_box(boxes[0], loading_caption,
@@ -281,7 +281,7 @@ void DatabaseFilesTest::import_adds_keys_keeps_settings_and_marks_modified() {
     QVERIFY(t.app->loader.loading());
     t.wait_loaded();
     DatabaseRecord& db = t.app->database;
-    QCOMPARE(key_row_count(db), 2);
+    QCOMPARE(db.keys.size(), 2);
     QCOMPARE(cell(t.window().key_view()->model(), 0, 1), std::string("One"));
     QCOMPARE(cell(t.window().key_view()->model(), 1, 1), std::string("New"));
     QCOMPARE(db.com_port, 0u);
@@ -301,7 +301,7 @@ void DatabaseFilesTest::import_of_present_keys_still_marks_modified() {
     t.host().push_file_choice(choice_of(a));
     import_database(*t.app);
     t.wait_loaded();
-    QCOMPARE(key_row_count(t.app->database), 1);
+    QCOMPARE(t.app->database.keys.size(), 1);
     QVERIFY(t.app->database.modified);
 }
 
@@ -332,7 +332,7 @@ void DatabaseFilesTest::save_writes_the_file_and_clears_the_flag() {
     write_file(a, header + "COM\t0\r\nBOOL1\t0f\r\n" + key_line("000001", "One"));
     TestApp t("\"" + a + "\"");
     t.host().clear_boxes();
-    add_key(t.app->database, KeyId{0, 0xa3f1, 0}, nullptr, nullptr, nullptr);
+    t.app->database.keys.add(KeyId{0, 0xa3f1, 0});
     mark_modified(*t.app);
     QVERIFY(t.window().action(CmdSave)->isEnabled());
     t.window().action(CmdSave)->trigger();
@@ -351,7 +351,7 @@ void DatabaseFilesTest::save_error_keeps_the_flag_and_cancels_the_prompt() {
     DatabaseRecord& db = t.app->database;
     db.file_name = path("missing-folder/a.tsy");
     db.file_name_offset = static_cast<uint32_t>(db.file_name.rfind('/') + 1);
-    add_key(db, KeyId{0, 1, 0}, nullptr, nullptr, nullptr);
+    db.keys.add(KeyId{0, 1, 0});
     mark_modified(*t.app);
     t.host().clear_boxes();
     QVERIFY(!save_database(*t.app, db.file_name));
@@ -376,7 +376,7 @@ void DatabaseFilesTest::save_failing_halfway_keeps_the_old_file() {
     TestApp t("\"" + a + "\"");
     t.host().clear_boxes();
     for (uint32_t n = 2; n < 300; ++n) {
-        add_key(t.app->database, KeyId{0, n, 0}, nullptr, nullptr, nullptr);
+        t.app->database.keys.add(KeyId{0, n, 0});
     }
     mark_modified(*t.app);
     // The process may write no file beyond 1000 bytes: the save fails after its first kilobyte.
@@ -438,7 +438,7 @@ void DatabaseFilesTest::save_as_cancelled_changes_nothing() {
 
 void DatabaseFilesTest::prompt_yes_without_a_name_goes_to_save_as() {
     TestApp t;
-    add_key(t.app->database, KeyId{0, 5, 0}, nullptr, nullptr, nullptr);
+    t.app->database.keys.add(KeyId{0, 5, 0});
     mark_modified(*t.app);
     // Save As cancelled: the prompt cancels.
     t.host().push_answer(MsgAnswer::Yes);
@@ -493,7 +493,7 @@ void DatabaseFilesTest::new_database_prompt_yes_saves_first() {
     write_file(a, header + key_line("000001", "One"));
     TestApp t("\"" + a + "\"");
     t.host().clear_boxes();
-    add_key(t.app->database, KeyId{0, 0x77, 0}, nullptr, nullptr, nullptr);
+    t.app->database.keys.add(KeyId{0, 0x77, 0});
     mark_modified(*t.app);
     t.host().push_answer(MsgAnswer::Yes);
     t.window().action(CmdNewDatabase)->trigger();
@@ -501,7 +501,7 @@ void DatabaseFilesTest::new_database_prompt_yes_saves_first() {
     check_box(t.boxes()[0], closing_caption, save_changes_text, MsgIcon::Warning,
               MsgButtons::YesNoCancel);
     QVERIFY(read_file(a).find(key_line("000077", "")) != std::string::npos);
-    QCOMPARE(key_row_count(t.app->database), 0);
+    QCOMPARE(t.app->database.keys.size(), 0);
     QVERIFY(t.app->database.file_name.empty());
 }
 
@@ -514,7 +514,7 @@ void DatabaseFilesTest::closing_prompts_only_for_a_database_worth_saving() {
     QVERIFY(ask_save_changes(*t.app));
     QVERIFY(t.boxes().empty());
     // With a key: the prompt, and Cancel keeps the window.
-    add_key(t.app->database, KeyId{0, 1, 0}, nullptr, nullptr, nullptr);
+    t.app->database.keys.add(KeyId{0, 1, 0});
     mark_modified(*t.app);
     t.host().push_answer(MsgAnswer::Cancel);
     QVERIFY(!w.close());

@@ -53,9 +53,7 @@ QProgressBar* progress_bar(MainWindow& w) {
 }
 
 void add_database_key(App& app, uint32_t number) {
-    BufferPtr name = make_buffer(key_text_capacity);
-    buffer_append_text(name.get(), "someone");
-    add_key(app.database, KeyId{0, number, 0}, name.get(), nullptr, nullptr);
+    app.database.keys.add(KeyId{0, number, 0}, "someone");
 }
 
 } // namespace
@@ -156,7 +154,7 @@ class SyncCommandTest : public QObject {
         QCOMPARE(window().status_text(), QStringLiteral("Ready"));
         QVERIFY(command_enabled());
         QVERIFY(app->database.modified);
-        QCOMPARE(key_row_count(app->database), 5);
+        QCOMPARE(app->database.keys.size(), 5);
         auto boxes = scripted_host(*app).boxes();
         QCOMPARE(boxes.size(), size_t{2});
         QCOMPARE(boxes[1].text,

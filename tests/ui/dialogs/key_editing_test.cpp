@@ -23,17 +23,11 @@ namespace {
 
 void add(DatabaseRecord& db, uint32_t number, const std::string& name, const std::string& memo = {},
          const std::string& free_field = {}) {
-    BufferPtr n = make_buffer(key_text_capacity);
-    BufferPtr m = make_buffer(key_text_capacity);
-    BufferPtr f = make_buffer(key_text_capacity);
-    buffer_append_bytes(n.get(), name);
-    buffer_append_bytes(m.get(), memo);
-    buffer_append_bytes(f.get(), free_field);
-    QVERIFY(add_key(db, KeyId{0, number, 0}, n.get(), m.get(), f.get()) >= 0);
+    QVERIFY(db.keys.add(KeyId{0, number, 0}, name, memo, free_field) >= 0);
 }
 
 const KeyRecord& key(const TestApp& t, int row) {
-    const KeyRecord* k = key_row(t.app->database, row);
+    const KeyRecord* k = t.app->database.keys.row(row);
     Q_ASSERT(k);
     return *k;
 }
@@ -218,7 +212,7 @@ void KeyEditingTest::new_key_then_cancel_changes_nothing() {
     QCOMPARE(script.shown[0].row, 1);
     QCOMPARE(script.shown[0].key, QStringLiteral("000000"));
     QCOMPARE(script.shown[0].name, QString());
-    QCOMPARE(key_row_count(t.app->database), 1);
+    QCOMPARE(t.app->database.keys.size(), 1);
     QCOMPARE(t.window().key_model()->rowCount(), 1);
     QCOMPARE(key(t, 0).name, std::string("Caretaker"));
     QVERIFY(!t.app->database.modified);
@@ -230,7 +224,7 @@ void KeyEditingTest::new_key_then_ok_adds_an_empty_key() {
     script.then(press_ok);
     t.window().action(CmdNewKey)->trigger();
     QCOMPARE(script.shown.size(), size_t(1));
-    QCOMPARE(key_row_count(t.app->database), 1);
+    QCOMPARE(t.app->database.keys.size(), 1);
     QCOMPARE(key(t, 0).id, (KeyId{0, 0, 0}));
     QCOMPARE(key(t, 0).name, std::string());
     QCOMPARE(cell(t, 0, 0), QStringLiteral("000000"));
@@ -258,7 +252,7 @@ void KeyEditingTest::key_number_field_takes_six_hex_digits() {
         t.window().action(CmdNewKey)->trigger();
     }
     QCOMPARE(script.shown.size(), size_t(4));
-    QCOMPARE(key_row_count(t.app->database), 4);
+    QCOMPARE(t.app->database.keys.size(), 4);
     QCOMPARE(key(t, 0).id, (KeyId{0, 0x1a2b, 0}));
     QCOMPARE(cell(t, 0, 0), QStringLiteral("001a2b"));
     QCOMPARE(key(t, 1).id.number, 0x123456u);
@@ -366,7 +360,7 @@ void KeyEditingTest::a_number_another_row_holds_is_accepted() {
     });
     select_rows(t.window().key_view(), {1});
     t.window().action(CmdEditKeys)->trigger();
-    QCOMPARE(key_row_count(t.app->database), 2);
+    QCOMPARE(t.app->database.keys.size(), 2);
     QCOMPARE(cell(t, 0, 0), QStringLiteral("00a3f1"));
     QCOMPARE(cell(t, 1, 0), QStringLiteral("00a3f1"));
     QCOMPARE(cell(t, 1, 1), QStringLiteral("Visitor"));
@@ -424,7 +418,7 @@ void KeyEditingTest::delete_keys_deletes_adjacent_selected_rows() {
     }
     select_rows(t.window().key_view(), {1, 2, 4});
     t.window().action(CmdDeleteKeys)->trigger();
-    QCOMPARE(key_row_count(t.app->database), 2);
+    QCOMPARE(t.app->database.keys.size(), 2);
     QCOMPARE(key(t, 0).id.number, 1u);
     QCOMPARE(key(t, 1).id.number, 4u);
     QCOMPARE(t.window().key_model()->rowCount(), 2);
@@ -433,7 +427,7 @@ void KeyEditingTest::delete_keys_deletes_adjacent_selected_rows() {
     // The Delete key in the key list does the same.
     select_rows(t.window().key_view(), {0});
     QTest::keyClick(t.window().key_view(), Qt::Key_Delete);
-    QCOMPARE(key_row_count(t.app->database), 1);
+    QCOMPARE(t.app->database.keys.size(), 1);
     QCOMPARE(key(t, 0).id.number, 4u);
 }
 
@@ -443,7 +437,7 @@ void KeyEditingTest::delete_keys_without_a_selection_does_nothing() {
     add(t.app->database, 2, "two");
     select_rows(t.window().key_view(), {});
     t.window().action(CmdDeleteKeys)->trigger();
-    QCOMPARE(key_row_count(t.app->database), 2);
+    QCOMPARE(t.app->database.keys.size(), 2);
     QVERIFY(!t.app->database.modified);
     QVERIFY(t.boxes().empty());
 }
@@ -464,7 +458,7 @@ void KeyEditingTest::copy_from_log_offers_a_key_once_it_is_committed() {
     t.window().action(CmdCopyFromLog)->trigger();
     QCOMPARE(script.shown.size(), size_t(1));
     QCOMPARE(script.unscripted, 0);
-    QCOMPARE(key_row_count(t.app->database), 1);
+    QCOMPARE(t.app->database.keys.size(), 1);
     QCOMPARE(key(t, 0).id, (KeyId{0, 0xa3f1, 0}));
     QCOMPARE(key(t, 0).name, std::string("Caretaker"));
     QVERIFY(t.app->database.modified);
@@ -486,7 +480,7 @@ void KeyEditingTest::copy_from_log_offers_a_cancelled_key_again() {
     QCOMPARE(script.shown.size(), size_t(2));
     QCOMPARE(script.shown[0].row, 0);
     QCOMPARE(script.shown[1].row, 0);
-    QCOMPARE(key_row_count(t.app->database), 1);
+    QCOMPARE(t.app->database.keys.size(), 1);
     QCOMPARE(key(t, 0).name, std::string("<No name yet>"));
     QVERIFY(t.app->database.modified);
 }
@@ -499,7 +493,7 @@ void KeyEditingTest::copy_from_log_cancelled_leaves_the_key_list() {
     script.then(press_cancel);
     t.window().action(CmdCopyFromLog)->trigger();
     QCOMPARE(script.shown.size(), size_t(1));
-    QCOMPARE(key_row_count(t.app->database), 0);
+    QCOMPARE(t.app->database.keys.size(), 0);
     QVERIFY(!t.app->database.modified);
 }
 
@@ -519,7 +513,7 @@ void KeyEditingTest::copy_from_log_skips_rows_without_a_new_key() {
     DialogScript script;
     t.window().action(CmdCopyFromLog)->trigger();
     QCOMPARE(script.shown.size(), size_t(0));
-    QCOMPARE(key_row_count(t.app->database), 1);
+    QCOMPARE(t.app->database.keys.size(), 1);
     QVERIFY(!t.app->database.modified);
     QVERIFY(t.boxes().empty());
 
@@ -530,7 +524,7 @@ void KeyEditingTest::copy_from_log_skips_rows_without_a_new_key() {
                        QPoint(log->columnViewportPosition(1) + 5,
                               log->rowViewportPosition(5) + log->rowHeight(5) / 2));
     QCOMPARE(script.shown.size(), size_t(1));
-    QCOMPARE(key_row_count(t.app->database), 2);
+    QCOMPARE(t.app->database.keys.size(), 2);
     QCOMPARE(key(t, 1).id.number, 0x777u);
 }
 

@@ -17,13 +17,7 @@ namespace {
 
 void add(DatabaseRecord& db, uint32_t number, const char* name, const char* memo = "",
          const char* free_field = "") {
-    BufferPtr n = make_buffer(key_text_capacity);
-    BufferPtr m = make_buffer(key_text_capacity);
-    BufferPtr f = make_buffer(key_text_capacity);
-    buffer_append_text(n.get(), name);
-    buffer_append_text(m.get(), memo);
-    buffer_append_text(f.get(), free_field);
-    add_key(db, KeyId{0, number, 0}, n.get(), m.get(), f.get());
+    db.keys.add(KeyId{0, number, 0}, name, memo, free_field);
 }
 
 QString cell(QAbstractItemModel* m, int row, int column) {
@@ -64,15 +58,13 @@ void ListModelsTest::key_texts_are_made_from_the_records() {
     QCOMPARE(cell(m, 1, 0), QStringLiteral("000012"));
     QCOMPARE(cell(m, 1, 2), QString());
     // A changed record shows its new texts at once.
-    BufferPtr name = make_buffer(key_text_capacity);
-    buffer_append_text(name.get(), "Guest");
-    replace_key_row(db, 1, KeyId{0, 0x13, 0}, name.get(), nullptr, nullptr);
+    db.keys.replace(1, KeyId{0, 0x13, 0}, "Guest", {}, {});
     QCOMPARE(cell(m, 1, 0), QStringLiteral("000013"));
     QCOMPARE(cell(m, 1, 1), QStringLiteral("Guest"));
-    delete_key_row(db, 0);
+    db.keys.remove(0);
     QCOMPARE(m->rowCount(), 1);
     QCOMPARE(cell(m, 0, 1), QStringLiteral("Guest"));
-    clear_key_list(db);
+    db.keys.clear();
     QCOMPARE(m->rowCount(), 0);
 }
 
@@ -237,7 +229,7 @@ void ListModelsTest::validity_shows_expired_grey_and_later_italic() {
     int row = 0;
     for (const Case& c : cases) {
         add(db, static_cast<uint32_t>(row + 1), "k");
-        set_key_validity(db, row, parse_day(c.from), parse_day(c.until));
+        db.keys.set_validity(row, parse_day(c.from), parse_day(c.until));
         ++row;
     }
     KeyListModel* m = t.window().key_model();

@@ -87,7 +87,7 @@ void DocumentTest::quoted_command_line_opens_the_file_and_starts_the_log() {
     TestApp t("  \"" + path + "\" -x");
     DatabaseRecord& db = t.app->database;
     QCOMPARE(db.file_name, path);
-    QCOMPARE(key_row_count(db), 2);
+    QCOMPARE(db.keys.size(), 2);
     // The whole path, as given, begins the title.
     QCOMPARE(t.window().windowTitle().toStdString(), path + " - Tessary");
     QVERIFY(!db.modified);

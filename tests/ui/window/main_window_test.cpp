@@ -672,7 +672,7 @@ void MainWindowTest::exit_goes_through_the_close_path() {
     TestApp t;
     MainWindow& w = t.window();
     // A key makes the new database worth saving; Cancel in the prompt keeps the program.
-    add_key(t.app->database, KeyId{0, 0xa3f1, 0}, nullptr, nullptr, nullptr);
+    t.app->database.keys.add(KeyId{0, 0xa3f1, 0});
     mark_modified(*t.app);
     t.host().push_answer(MsgAnswer::Cancel);
     w.action(CmdExit)->trigger();
@@ -692,7 +692,7 @@ void MainWindowTest::exit_goes_through_the_close_path() {
 void MainWindowTest::new_database_resets_keeps_port_and_restarts_log() {
     TestApp t;
     MainWindow& w = t.window();
-    add_key(t.app->database, KeyId{0, 0xa3f1, 0}, nullptr, nullptr, nullptr);
+    t.app->database.keys.add(KeyId{0, 0xa3f1, 0});
     t.app->database.screen_log_lines = 5;
     w.action(CmdToolbar)->trigger();
     w.resize(w.width() - 40, w.height() - 30);
@@ -700,11 +700,11 @@ void MainWindowTest::new_database_resets_keeps_port_and_restarts_log() {
     // Unsaved keys: the prompt comes first; Cancel leaves everything.
     t.host().push_answer(MsgAnswer::Cancel);
     w.action(CmdNewDatabase)->trigger();
-    QCOMPARE(key_row_count(t.app->database), 1);
+    QCOMPARE(t.app->database.keys.size(), 1);
     // No: the database is reset, the window keeps its place and size, all children show.
     t.host().push_answer(MsgAnswer::No);
     w.action(CmdNewDatabase)->trigger();
-    QCOMPARE(key_row_count(t.app->database), 0);
+    QCOMPARE(t.app->database.keys.size(), 0);
     QCOMPARE(w.key_view()->model()->rowCount(), 0);
     QCOMPARE(t.app->database.screen_log_lines, 1000);
     QVERIFY(w.tool_bar()->isVisible());
@@ -722,7 +722,7 @@ void MainWindowTest::new_database_resets_keeps_port_and_restarts_log() {
 void MainWindowTest::controller_key_list_is_never_shown() {
     TestApp t;
     QVERIFY(t.app->controller_keys.keys.observer() == nullptr);
-    add_key(t.app->controller_keys, KeyId{0, 1, 0}, nullptr, nullptr, nullptr);
+    t.app->controller_keys.keys.add(KeyId{0, 1, 0});
     QCOMPARE(t.window().key_view()->model()->rowCount(), 0);
     QCOMPARE(t.window().findChildren<RowClickView*>().size(), 2);
 }

@@ -171,7 +171,7 @@ void WindowPropertiesTest::new_database_never_counts_as_changed() {
 
 void WindowPropertiesTest::unnamed_database_with_keys_counts_but_save_stays_grey() {
     TestApp t;
-    add_key(t.app->database, KeyId{0, 0x104bc, 0}, nullptr, nullptr, nullptr);
+    t.app->database.keys.add(KeyId{0, 0x104bc, 0});
     QVERIFY(!has_unsaved_changes(*t.app));
     // Window changes count once there are keys.
     t.window().move(t.window().x() + 30, t.window().y());
