@@ -38,7 +38,7 @@ const char* const last_names[] = {"Schmidt", "müller",   "Weber",   "Fischer", 
 
 // Names drawn from small lists, so that many share long prefixes or are equal, in mixed case
 // and with some UTF-8; memo and free field as a building's staff would fill them.
-void fill(DatabaseRecord& rec, int count) {
+void fill(DatabaseContents& rec, int count) {
     std::mt19937 random(12345);
     auto name = make_buffer(key_text_capacity);
     auto memo = make_buffer(key_text_capacity);
@@ -82,7 +82,7 @@ double median(std::vector<double> runs) {
     return runs[runs.size() / 2];
 }
 
-bool bench_sort(DatabaseRecord& rec, int count) {
+bool bench_sort(DatabaseContents& rec, int count) {
     const char* const columns[] = {"Key nr.", "Name", "Memo", "Free field"};
     std::mt19937 random(777);
     const int repeats = count >= 1000000 ? 3 : 7;
@@ -112,7 +112,7 @@ bool bench_sort(DatabaseRecord& rec, int count) {
 
 // Types a query one character at a time, then erases it again, as a user at the filter field
 // would; reports the slowest keystroke.
-bool bench_filter(DatabaseRecord& rec, int count) {
+bool bench_filter(DatabaseContents& rec, int count) {
     auto start = Clock::now();
     KeyFilter filter(rec.keys);
     double attach_time = seconds_since(start);
@@ -161,8 +161,7 @@ int main(int argc, char** argv) {
     }
     bool ok = true;
     for (int count : counts) {
-        DatabaseRecord rec;
-        create_key_list(rec, nullptr);
+        DatabaseContents rec;
         fill(rec, count);
         ok = bench_sort(rec, count) && ok;
         ok = bench_filter(rec, count) && ok;

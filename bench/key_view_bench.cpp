@@ -31,7 +31,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void fill(DatabaseRecord& rec, int count) {
+void fill(DatabaseContents& rec, int count) {
     auto name = make_buffer(key_text_capacity);
     auto memo = make_buffer(key_text_capacity);
     for (int i = 0; i < count; ++i) {
@@ -111,11 +111,10 @@ int main(int argc, char** argv) {
     const fs::path dir = pattern;
     const std::string file_name = (dir / "keys.TSY").string();
     {
-        DatabaseRecord source;
-        create_key_list(source, nullptr);
+        DatabaseContents source;
         fill(source, count);
         File out = File::create(file_name);
-        if (!write_database(source, out) || !out.close()) {
+        if (!write_database(source.keys, source.log, source.layout, out) || !out.close()) {
             std::fprintf(stderr, "writing %s failed\n", file_name.c_str());
             return 1;
         }
@@ -126,17 +125,16 @@ int main(int argc, char** argv) {
     }
 
     QuietHost host;
-    DatabaseRecord bare;
-    create_key_list(bare, nullptr);
+    DatabaseContents bare;
     QElapsedTimer timer;
     timer.start();
     File in = File::open_read(file_name);
     read_database(bare, in, false, host);
     const double bare_load = static_cast<double>(timer.nsecsElapsed()) * 1e-9;
 
-    DatabaseRecord db;
+    DatabaseContents db;
     KeyListModel model(db);
-    create_key_list(db, &model);
+    db.keys.set_observer(&model);
     RowClickView view;
     view.setModel(&model);
     view.resize(800, 600);
@@ -144,7 +142,7 @@ int main(int argc, char** argv) {
     QCoreApplication::processEvents();
 
     timer.restart();
-    reset_database(db);
+    db.reset();
     File again = File::open_read(file_name);
     read_database(db, again, false, host);
     const double read_time = static_cast<double>(timer.nsecsElapsed()) * 1e-9;
@@ -157,7 +155,7 @@ int main(int argc, char** argv) {
                 count, bare_load, read_time, load_time);
 
     // An import tells the view of every row on its own, as every load did before.
-    reset_database(db);
+    db.reset();
     QCoreApplication::processEvents();
     timer.restart();
     File import = File::open_read(file_name);

@@ -136,7 +136,7 @@ bool run(SimModel model, bool tcp, int keys) {
 
     BenchLink bench(sim);
     Link& link = bench.link;
-    DatabaseRecord& db = bench.db;
+    KeyDatabase& db = bench.db;
     db.keys.add(KeyId{0, 0x800000, 0});
     // Spread over the 24-bit range, so that the commands carry all kinds of digits.
     for (int i = 1; i <= keys; ++i) {

@@ -24,7 +24,7 @@ double seconds_since(Clock::time_point start) {
 }
 
 // Texts of realistic lengths, different for every key.
-void fill(DatabaseRecord& rec, int count) {
+void fill(DatabaseContents& rec, int count) {
     auto name = make_buffer(key_text_capacity);
     auto memo = make_buffer(key_text_capacity);
     auto free_field = make_buffer(key_text_capacity);
@@ -64,14 +64,13 @@ bool run(int count, const fs::path& dir) {
     std::string second = (dir / "second.TSY").string();
     const int repeats = count >= 1000000 ? 3 : 7;
 
-    DatabaseRecord source;
-    create_key_list(source, nullptr);
-    source.com_port = 1;
+    DatabaseContents source;
+    source.log.com_port = 1;
     fill(source, count);
 
     auto start = Clock::now();
     File out = File::create(first);
-    bool ok = write_database(source, out) && out.close();
+    bool ok = write_database(source.keys, source.log, source.layout, out) && out.close();
     double write_time = seconds_since(start);
     if (!ok) {
         std::fprintf(stderr, "writing %s failed\n", first.c_str());
@@ -81,8 +80,7 @@ bool run(int count, const fs::path& dir) {
     Times load, save;
     FakeHost host;
     for (int r = 0; r < repeats; ++r) {
-        DatabaseRecord rec;
-        create_key_list(rec, nullptr);
+        DatabaseContents rec;
         start = Clock::now();
         File in = File::open_read(first);
         read_database(rec, in, false, host);
@@ -95,7 +93,7 @@ bool run(int count, const fs::path& dir) {
 
         start = Clock::now();
         File again = File::create(second);
-        ok = write_database(rec, again) && again.close();
+        ok = write_database(rec.keys, rec.log, rec.layout, again) && again.close();
         save.runs.push_back(seconds_since(start));
         if (!ok) {
             std::fprintf(stderr, "saving %s failed\n", second.c_str());
@@ -110,8 +108,7 @@ bool run(int count, const fs::path& dir) {
 
     // Synchronization compares the database with a controller list of the same size of which
     // half the keys differ.
-    DatabaseRecord other;
-    create_key_list(other, nullptr);
+    DatabaseContents other;
     for (int i = 0; i < count; ++i) {
         KeyId id;
         id = source.keys.row(i)->id;

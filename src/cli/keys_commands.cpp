@@ -21,7 +21,7 @@ std::string json_day(const std::optional<Day>& day) {
 
 // One line per key; control characters are escaped, so the columns stay apart and a name cannot
 // steer the terminal.
-void write_text_list(const DatabaseRecord& db, std::ostream& out) {
+void write_text_list(const DatabaseContents& db, std::ostream& out) {
     for (int row = 0; row < db.keys.size(); ++row) {
         const KeyRecord* k = db.keys.row(row);
         out << db.keys.cell_text(row, 0) << '\t' << terminal_text(utf8_from_key_text(k->name))
@@ -31,7 +31,7 @@ void write_text_list(const DatabaseRecord& db, std::ostream& out) {
     }
 }
 
-void write_json_list(const DatabaseRecord& db, std::ostream& out) {
+void write_json_list(const DatabaseContents& db, std::ostream& out) {
     out << "[";
     for (int row = 0; row < db.keys.size(); ++row) {
         const KeyRecord* k = db.keys.row(row);
@@ -45,7 +45,7 @@ void write_json_list(const DatabaseRecord& db, std::ostream& out) {
     out << (db.keys.size() == 0 ? "]\n" : "\n]\n");
 }
 
-int import_keys(const CliRequest& req, DatabaseRecord& db, std::ostream& out, std::ostream& err) {
+int import_keys(const CliRequest& req, DatabaseContents& db, std::ostream& out, std::ostream& err) {
     std::string text;
     if (int status = read_input_file(req.input, text, err)) {
         return status;
@@ -78,7 +78,7 @@ int import_keys(const CliRequest& req, DatabaseRecord& db, std::ostream& out, st
         return ExitOk;
     }
     // No window here: the window lines stay as the file had them.
-    const SaveResult saved = save_database_file(db, req.database, true);
+    const SaveResult saved = save_database_file(db.keys, db.log, db.layout, req.database, true);
     if (std::optional<BackupResult> failed = take_backup_failure()) {
         err << "tessary-cli: " << req.database
             << ": no backup copy of the old file could be made: " << failed->reason << "\n";
@@ -104,8 +104,7 @@ int run_keys_command(const CliRequest& req, std::ostream& out, std::ostream& err
             << "; close it there first. Nothing was imported.\n";
         return ExitTempFail;
     }
-    DatabaseRecord db;
-    create_key_list(db, nullptr);
+    DatabaseContents db;
     if (int status = load_database_file(db, req.database, err)) {
         return status;
     }

@@ -122,21 +122,18 @@ void on_interrupt(int) {
 // Everything one run talks to the controller with. The link goes first at the end, so that the
 // comm thread is gone before the decoder, the logger and the lists it uses.
 struct Session {
-    Session(DatabaseRecord* database, std::ostream& out, std::ostream& err)
+    Session(KeyDatabase* database, std::ostream& out, std::ostream& err)
         : host(out, err), db(database ? *database : own_db),
-          logger(db, screen, host, system_clock()) {
-        create_key_list(own_db, nullptr);
-        create_key_list(controller, nullptr);
-    }
+          logger(db, screen, host, system_clock()) {}
     ~Session() {
         link.shut_down();
         logger.end_log();
     }
 
     CliHost host;
-    DatabaseRecord own_db;
-    DatabaseRecord& db;
-    DatabaseRecord controller;
+    KeyDatabase own_db;
+    KeyDatabase& db;
+    KeyList controller;
     ScreenLog screen;
     Logger logger;
     DecoderContext decoder{host, system_clock(), logger, db, controller};
@@ -147,13 +144,13 @@ std::string key_number(const KeyId& id) {
     return key_number_text(id.number & key_number_mask);
 }
 
-std::string name_of(const DatabaseRecord& db, const KeyId& id) {
+std::string name_of(const KeyDatabase& db, const KeyId& id) {
     const KeyRecord* k = db.keys.row(db.keys.find(id));
     return k ? utf8_from_key_text(k->name) : std::string();
 }
 
 void print_keys(std::ostream& out, const char* what, const std::vector<KeyId>& keys,
-                const DatabaseRecord& db, const KeyId& master) {
+                const KeyDatabase& db, const KeyId& master) {
     for (const KeyId& k : keys) {
         std::string name = name_of(db, k);
         if (name.empty() && k == master) {
@@ -242,7 +239,7 @@ bool await_answer(Link& link, uint32_t bytes_before, uint32_t timeout_ms) {
 
 class Runner {
   public:
-    Runner(const CliRequest& req, DatabaseRecord* database, std::ostream& out, std::ostream& err)
+    Runner(const CliRequest& req, KeyDatabase* database, std::ostream& out, std::ostream& err)
         : req_(req), database_(database), out_(out), err_(err) {}
     ~Runner() {
         // "Log ended" goes to the file, not to the events printed.
@@ -316,7 +313,7 @@ class Runner {
             name_ = device_;
             return ExitOk;
         }
-        port_ = req_.port ? *req_.port : (database_ ? database_->com_port : 0);
+        port_ = req_.port ? *req_.port : (database_ ? database_->log.com_port : 0);
         if (port_ == 0) {
             err_ << "tessary-cli: " << req_.database
                  << " names no COM port; give --port N or --device PATH\n";
@@ -416,7 +413,7 @@ class Runner {
         if (int status = compare(d, ExitTrouble)) {
             return status;
         }
-        const DatabaseRecord& db = session_->db;
+        const KeyDatabase& db = session_->db;
         print_keys(out_, "add", d.to_add, db, d.master);
         print_keys(out_, "extra", d.extra, db, d.master);
         print_keys(out_, "expired", d.expired, db, d.master);
@@ -430,7 +427,7 @@ class Runner {
 
     // What a run would send, in the order it would send it.
     void print_plan(const KeyDifference& d) {
-        const DatabaseRecord& db = session_->db;
+        const KeyDatabase& db = session_->db;
         print_keys(out_, "delete", d.expired, db, d.master);
         if (req_.delete_extras) {
             print_keys(out_, "delete", d.extra, db, d.master);
@@ -516,7 +513,7 @@ class Runner {
     }
 
     const CliRequest& req_;
-    DatabaseRecord* database_;
+    KeyDatabase* database_;
     std::ostream& out_;
     std::ostream& err_;
     FileLock lock_;
@@ -529,7 +526,7 @@ class Runner {
 
 } // namespace
 
-int LinkedController::run(const CliRequest& request, DatabaseRecord* database, std::ostream& out,
+int LinkedController::run(const CliRequest& request, KeyDatabase* database, std::ostream& out,
                           std::ostream& err) {
     return Runner(request, database, out, err).run();
 }

@@ -499,28 +499,3 @@ void key_list_difference(const KeyList& list_a, const KeyList& list_b, KeyId* ar
     *count_a = na;
     *count_b = nb;
 }
-
-// The record as a whole.
-
-void adopt_database(DatabaseRecord& rec, DatabaseRecord& from) {
-    KeyListBulkChange bulk(rec.keys);
-    DatabaseSettings kept = rec;
-    static_cast<DatabaseSettings&>(rec) = from;
-    rec.file_name = std::move(kept.file_name);
-    rec.file_name_offset = kept.file_name_offset;
-    rec.modified = kept.modified;
-    rec.log_error_shown = kept.log_error_shown;
-    rec.keys.swap_rows(from.keys);
-}
-
-void create_key_list(DatabaseRecord& rec, KeyListObserver* observer) {
-    rec.keys.set_observer(observer);
-    reset_database(rec);
-}
-
-void reset_database(DatabaseRecord& rec) {
-    rec.keys.clear();
-    KeyList keys = std::move(rec.keys);
-    rec = DatabaseRecord{};
-    rec.keys = std::move(keys);
-}

@@ -1,5 +1,4 @@
-// The key database: key records held as the rows of a key list, in display order, and the
-// database record that carries the settings a .TSY file stores.
+// Key records held as the rows of a key list, in display order, with an index by key number.
 #pragma once
 
 #include "core/day.h"
@@ -174,48 +173,6 @@ std::string key_number_text(uint32_t number);
 // is 0), or -1 when one of them is no hexadecimal digit.
 int32_t parse_key_number(std::string_view text);
 
-constexpr int default_log_widths[3] = {55, 450, 110};
-constexpr int default_key_widths[4] = {55, 150, 205, 205};
-
-struct WindowRect {
-    int32_t left = 0, top = 0, right = 0, bottom = 0;
-    friend bool operator==(const WindowRect&, const WindowRect&) = default;
-};
-
-// View flags in the order toolbar, status bar, log window, key list.
-struct ViewFlags {
-    bool toolbar = true;
-    bool status_bar = true;
-    bool log_window = true;
-    bool key_list = true;
-    friend bool operator==(const ViewFlags&, const ViewFlags&) = default;
-};
-
-// Everything of a database but its keys: what a load on another thread starts from and hands
-// back with the keys.
-struct DatabaseSettings {
-    std::string file_name;         // empty: the database has no file yet
-    uint32_t file_name_offset = 0; // where the bare file name begins in file_name
-    bool log_error_shown = false;
-    bool modified = false;
-    bool rect_present = false;
-    bool log_widths_present = false;
-    bool key_widths_present = false;
-    ViewFlags stored_view;
-    bool save_window_properties = true;
-    WindowRect window_rect;
-    int32_t log_widths[3] = {55, 450, 110};
-    int32_t key_widths[4] = {55, 150, 205, 205};
-    uint32_t com_port = 0;
-    int32_t screen_log_lines = 1000;
-    int32_t log_file_size = 710;
-    bool rename_full_logs = false;
-};
-
-struct DatabaseRecord : DatabaseSettings {
-    KeyList keys;
-};
-
 // Makes a bulk change (a whole database read in) one reset for the list's observer, told before
 // and after, instead of a pair of calls per row that a view would follow one at a time. The
 // observer hears nothing in between.
@@ -231,14 +188,6 @@ class KeyListBulkChange {
     KeyListObserver* observer_;
 };
 
-// Takes the keys and the settings of a database read into `from` (a record without observer,
-// read on another thread from a copy of rec's settings) as one reset for rec's observer. rec's
-// file name, modified flag and log error state stay rec's; `from` keeps rec's former rows.
-void adopt_database(DatabaseRecord& rec, DatabaseRecord& from);
-// Attaches the observer (may be null) and resets the record.
-void create_key_list(DatabaseRecord& rec, KeyListObserver* observer);
-// Releases every row and puts every setting back to its default; the observer stays.
-void reset_database(DatabaseRecord& rec);
 // A key opens on `day` unless it falls before its first or after its last day of validity.
 bool key_valid_on(const KeyRecord& record, Day day);
 // Negative, zero or positive for the order of a before b: column 0 by key number, column 1 by

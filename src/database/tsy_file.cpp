@@ -205,10 +205,10 @@ constexpr NumberSetting number_settings[] = {
 
 const char* const left_out = "; the line is left out.";
 
-// Reads a .TSY file into a record, noting every line it cannot take as it stands.
+// Reads a .TSY file into its contents, noting every line it cannot take as it stands.
 class TsyReader {
   public:
-    TsyReader(DatabaseRecord& rec, File& file, bool import_only, Host& host,
+    TsyReader(DatabaseContents& rec, File& file, bool import_only, Host& host,
               bool read_validity_lines, const ReadProgress& progress)
         : rec_(rec), import_only_(import_only), read_validity_lines_(read_validity_lines),
           host_(host),
@@ -394,11 +394,11 @@ class TsyReader {
                 }
                 const int64_t value = setting_number(v, s);
                 if (matches("COM")) {
-                    rec_.com_port = static_cast<uint32_t>(value);
+                    rec_.log.com_port = static_cast<uint32_t>(value);
                 } else if (matches("SCREENLOGLINES")) {
-                    rec_.screen_log_lines = static_cast<int32_t>(value);
+                    rec_.log.screen_log_lines = static_cast<int32_t>(value);
                 } else {
-                    rec_.log_file_size = static_cast<int32_t>(value);
+                    rec_.log.log_file_size = static_cast<int32_t>(value);
                 }
                 return true;
             }
@@ -408,12 +408,12 @@ class TsyReader {
                 return false;
             }
             uint32_t flags = static_cast<uint32_t>(buffer_parse_hex(v, 2));
-            rec_.stored_view.toolbar = flags & 1;
-            rec_.stored_view.status_bar = flags & 2;
-            rec_.stored_view.log_window = flags & 4;
-            rec_.stored_view.key_list = flags & 8;
-            rec_.save_window_properties = flags & 16;
-            rec_.rename_full_logs = flags & 32;
+            rec_.layout.stored_view.toolbar = flags & 1;
+            rec_.layout.stored_view.status_bar = flags & 2;
+            rec_.layout.stored_view.log_window = flags & 4;
+            rec_.layout.stored_view.key_list = flags & 8;
+            rec_.layout.save_window_properties = flags & 16;
+            rec_.log.rename_full_logs = flags & 32;
             return true;
         }
         if (matches("WINDOW")) {
@@ -421,17 +421,17 @@ class TsyReader {
             if (!read_fields(4)) {
                 return false;
             }
-            rec_.window_rect.left = parse_signed_decimal(f_[0].get());
-            rec_.window_rect.top = parse_signed_decimal(f_[1].get());
-            rec_.window_rect.right = parse_signed_decimal(f_[2].get());
-            rec_.window_rect.bottom = parse_signed_decimal(f_[3].get());
-            rec_.rect_present = true;
+            rec_.layout.window_rect.left = parse_signed_decimal(f_[0].get());
+            rec_.layout.window_rect.top = parse_signed_decimal(f_[1].get());
+            rec_.layout.window_rect.right = parse_signed_decimal(f_[2].get());
+            rec_.layout.window_rect.bottom = parse_signed_decimal(f_[3].get());
+            rec_.layout.rect_present = true;
             return true;
         }
         const bool log = matches("COLUMNSLOG");
-        const bool whole =
-            log ? read_widths(in_, v, rec_.log_widths) : read_widths(in_, v, rec_.key_widths);
-        (log ? rec_.log_widths_present : rec_.key_widths_present) = true;
+        const bool whole = log ? read_widths(in_, v, rec_.layout.log_widths)
+                               : read_widths(in_, v, rec_.layout.key_widths);
+        (log ? rec_.layout.log_widths_present : rec_.layout.key_widths_present) = true;
         if (!whole) {
             problem("the line is cut short by the end of the file; the widths it lacks stay as "
                     "they were.");
@@ -521,7 +521,7 @@ class TsyReader {
         add_new_key(number, f_[3].get(), memo.get(), free_field);
     }
 
-    DatabaseRecord& rec_;
+    DatabaseContents& rec_;
     const bool import_only_;
     const bool read_validity_lines_;
     Host& host_;
@@ -539,7 +539,7 @@ class TsyReader {
 
 } // namespace
 
-ReadResult read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host,
+ReadResult read_database(DatabaseContents& rec, File& file, bool import_only, Host& host,
                          bool read_validity_lines, const ReadProgress& progress) {
     return TsyReader(rec, file, import_only, host, read_validity_lines, progress).read();
 }
@@ -621,16 +621,18 @@ void put_number_line(ChunkWriter& out, Buffer* line, const char* keyword, int32_
     out.put(line);
 }
 
-void write_settings(ChunkWriter& out, Buffer* line, const DatabaseRecord& rec) {
+void write_settings(ChunkWriter& out, Buffer* line, const LogSettings& log,
+                    const WindowLayout& layout) {
     out.put(";              === Tessary 2.0 key list ===\r\n"
             ";   === It is not recommended to edit this file manually! ===\r\n"
             ";\r\n");
 
-    put_number_line(out, line, "COM", static_cast<int32_t>(rec.com_port));
+    put_number_line(out, line, "COM", static_cast<int32_t>(log.com_port));
 
-    uint32_t flags = (rec.stored_view.toolbar ? 1u : 0u) | (rec.stored_view.status_bar ? 2u : 0u) |
-                     (rec.stored_view.log_window ? 4u : 0u) | (rec.stored_view.key_list ? 8u : 0u) |
-                     (rec.save_window_properties ? 16u : 0u) | (rec.rename_full_logs ? 32u : 0u);
+    const ViewFlags& view = layout.stored_view;
+    uint32_t flags = (view.toolbar ? 1u : 0u) | (view.status_bar ? 2u : 0u) |
+                     (view.log_window ? 4u : 0u) | (view.key_list ? 8u : 0u) |
+                     (layout.save_window_properties ? 16u : 0u) | (log.rename_full_logs ? 32u : 0u);
     buffer_clear(line);
     buffer_append_text(line, "BOOL1\t");
     buffer_append_hex(line, static_cast<int32_t>(flags), 2);
@@ -654,7 +656,7 @@ void put_widths_line(ChunkWriter& out, Buffer* line, const char* keyword,
 }
 
 // With window_lines_as_read, only the window lines the file had when it was read go back out.
-void write_window_lines(ChunkWriter& out, Buffer* line, const DatabaseRecord& rec,
+void write_window_lines(ChunkWriter& out, Buffer* line, const WindowLayout& rec,
                         bool window_lines_as_read) {
     buffer_clear(line);
     buffer_append_text(line, "WINDOW");
@@ -710,18 +712,19 @@ void write_validity_lines(ChunkWriter& out, const KeyList& keys) {
 
 } // namespace
 
-IoResult write_database(const DatabaseRecord& rec, File& file, bool window_lines_as_read) {
+IoResult write_database(const KeyList& keys, const LogSettings& log, const WindowLayout& layout,
+                        File& file, bool window_lines_as_read) {
     ChunkWriter out(file);
     auto buffer = make_buffer(line_capacity);
     Buffer* line = buffer.get();
 
-    write_settings(out, line, rec);
-    if (rec.save_window_properties) {
-        write_window_lines(out, line, rec, window_lines_as_read);
+    write_settings(out, line, log, layout);
+    if (layout.save_window_properties) {
+        write_window_lines(out, line, layout, window_lines_as_read);
     }
-    put_number_line(out, line, "SCREENLOGLINES", rec.screen_log_lines);
-    put_number_line(out, line, "LOGFILESIZE", rec.log_file_size);
-    write_key_lines(out, rec.keys);
-    write_validity_lines(out, rec.keys);
+    put_number_line(out, line, "SCREENLOGLINES", log.screen_log_lines);
+    put_number_line(out, line, "LOGFILESIZE", log.log_file_size);
+    write_key_lines(out, keys);
+    write_validity_lines(out, keys);
     return out.finish();
 }

@@ -181,11 +181,11 @@ void collect_readout(DecoderContext& ctx, const EventRecord& rec, const KeyId& k
     }
     if (rec.readout_key) {
         if (!st.readout_collecting) {
-            ctx.controller_keys.keys.clear();
+            ctx.controller_keys.clear();
             st.readout_collecting = true;
             st.readout_failed.store(false, std::memory_order_release);
         }
-        ctx.controller_keys.keys.add(key);
+        ctx.controller_keys.add(key);
     }
     if (rec.readout_incomplete) {
         st.readout_failed.store(true, std::memory_order_release);

@@ -100,7 +100,7 @@ void apply_validity(const SyncContext& ctx, KeyDifference& c, Day today) {
         if (key_valid_on(*k, today)) {
             continue;
         }
-        const KeyRecord* held = ctx.controller_keys.keys.row(ctx.controller_keys.keys.find(k->id));
+        const KeyRecord* held = ctx.controller_keys.row(ctx.controller_keys.find(k->id));
         if (held && held->id == k->id) {
             c.expired.push_back(held->id);
         }
@@ -114,13 +114,13 @@ KeyDifference compare_lists(SyncContext& ctx) {
     KeyDifference c;
     Day today = sync_day(ctx);
     on_ui(ctx, [&] {
-        const KeyRecord* master = ctx.controller_keys.keys.row(0);
+        const KeyRecord* master = ctx.controller_keys.row(0);
         c.master = master ? master->id : KeyId{};
         int count_a = ctx.key_database.keys.size();
-        int count_b = ctx.controller_keys.keys.size();
+        int count_b = ctx.controller_keys.size();
         c.to_add.resize(static_cast<size_t>(count_a));
         c.extra.resize(static_cast<size_t>(count_b));
-        key_list_difference(ctx.key_database.keys, ctx.controller_keys.keys, c.to_add.data(),
+        key_list_difference(ctx.key_database.keys, ctx.controller_keys, c.to_add.data(),
                             c.extra.data(), &count_a, &count_b);
         c.to_add.resize(static_cast<size_t>(count_a));
         c.extra.resize(static_cast<size_t>(count_b));

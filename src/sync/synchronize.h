@@ -89,8 +89,8 @@ struct SyncContext {
     Host& host;
     Clock& clock;
     DecoderState& decoder_state;
-    DatabaseRecord& key_database;
-    DatabaseRecord& controller_keys;
+    KeyDatabase& key_database;
+    KeyList& controller_keys;
     std::function<void()> mark_modified;
     // The day against which keys' days of validity are checked; empty: today by the clock.
     std::function<Day()> today;

@@ -459,7 +459,7 @@ TEST_F(LinkStepsTest, PInAKeyReportRaisesMasterProgrammingAtOnce) {
 TEST_F(LinkStepsTest, ReadOutLinesAndItsEnd) {
     feed("0000aa\r0000BB\rzzzzzz\r0000cc\r");
     EXPECT_TRUE(link.comm.readout_active);
-    EXPECT_EQ(controller.keys.size(), 3); // the non-hex line is ignored
+    EXPECT_EQ(controller.size(), 3); // the non-hex line is ignored
     EXPECT_EQ(link.comm.readout_key_id, (KeyId{0, 0xcc, 0}));
     EXPECT_FALSE(decoder.state.readout_done.load());
     feed("\r");

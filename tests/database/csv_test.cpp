@@ -1,5 +1,7 @@
 #include "database/csv.h"
 
+#include "database/key_database.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,10 +10,7 @@ using ::testing::ElementsAre;
 namespace {
 
 struct CsvTest : ::testing::Test {
-    CsvTest() {
-        create_key_list(db, nullptr);
-        create_key_list(back, nullptr);
-    }
+    CsvTest() {}
     int add(uint32_t number, const std::string& name, const std::string& memo = "",
             const std::string& free = "") {
         return db.keys.add(KeyId{0, number, 0}, name, memo, free);
@@ -23,8 +22,8 @@ struct CsvTest : ::testing::Test {
         }
         return out;
     }
-    DatabaseRecord db;
-    DatabaseRecord back;
+    DatabaseContents db;
+    DatabaseContents back;
 };
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "database/key_filter.h"
 
+#include "database/key_database.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -8,15 +10,14 @@
 
 namespace {
 
-int add(DatabaseRecord& rec, uint32_t number, const std::string& name, const std::string& memo = "",
-        const std::string& free = "") {
+int add(DatabaseContents& rec, uint32_t number, const std::string& name,
+        const std::string& memo = "", const std::string& free = "") {
     return rec.keys.add(KeyId{0, number, 0}, name, memo, free);
 }
 
 class KeyFilterTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        create_key_list(rec, nullptr);
         add(rec, 0x00abcd, "Anna M\xc3\xbcller", "Day shift", "Room 12"); // 0, UTF-8
         add(rec, 0x123456,
             "J\xdcRGEN STRA\xdf"
@@ -25,7 +26,7 @@ class KeyFilterTest : public ::testing::Test {
         add(rec, 0x0000ff, "\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd", "NIGHT SHIFT");    // 2, Cyrillic
         add(rec, 0x00cdef, "\xc5\x93uvre \xc5\xa0imon", "", "\xc3\xa9t\xc3\xa9"); // 3
     }
-    DatabaseRecord rec;
+    DatabaseContents rec;
 };
 
 TEST_F(KeyFilterTest, MatchesTextsAsShownIgnoringCase) {
@@ -140,8 +141,7 @@ TEST_F(KeyFilterTest, ExpiringFilterKeepsKeysWhoseLastDayIsWithinFourteenDays) {
         std::optional<int32_t> last_day; // days after today; none: no last day
         bool expiring;
     } cases[] = {{-1, false}, {0, true}, {13, true}, {14, false}, {std::nullopt, false}};
-    DatabaseRecord keys;
-    create_key_list(keys, nullptr);
+    DatabaseContents keys;
     for (const auto& c : cases) {
         const int row = add(keys, static_cast<uint32_t>(keys.keys.size() + 1), "Tenant");
         if (c.last_day) {

@@ -1,3 +1,4 @@
+#include "database/key_database.h"
 #include "database/key_list.h"
 
 #include <gtest/gtest.h>
@@ -29,16 +30,16 @@ KeyId key(uint32_t number) {
     return KeyId{0, number, 0};
 }
 
-int add(DatabaseRecord& rec, uint32_t number, const std::string& name = "",
+int add(DatabaseContents& rec, uint32_t number, const std::string& name = "",
         const std::string& memo = "", const std::string& free = "") {
     return rec.keys.add(key(number), name, memo, free);
 }
 
-void replace(DatabaseRecord& rec, int row, uint32_t number, const std::string& name = "") {
+void replace(DatabaseContents& rec, int row, uint32_t number, const std::string& name = "") {
     rec.keys.replace(row, key(number), name, "", "");
 }
 
-std::vector<std::string> names(const DatabaseRecord& rec) {
+std::vector<std::string> names(const DatabaseContents& rec) {
     std::vector<std::string> out;
     for (int i = 0; i < rec.keys.size(); ++i) {
         out.push_back(rec.keys.cell_text(i, 1));
@@ -47,7 +48,7 @@ std::vector<std::string> names(const DatabaseRecord& rec) {
 }
 
 // The definition find_key must agree with: the lowest row whose low 24 bits match.
-int linear_find(const DatabaseRecord& rec, uint32_t number) {
+int linear_find(const DatabaseContents& rec, uint32_t number) {
     for (int i = 0; i < rec.keys.size(); ++i) {
         if ((rec.keys.row(i)->id.number & 0xffffff) == (number & 0xffffff)) {
             return i;
@@ -58,50 +59,42 @@ int linear_find(const DatabaseRecord& rec, uint32_t number) {
 
 } // namespace
 
-TEST(DatabaseRecord, ResetReleasesRowsAndRestoresEveryDefault) {
+TEST(DatabaseContents, ResetReleasesRowsAndRestoresEveryDefault) {
     RecordingObserver obs;
-    DatabaseRecord rec;
-    create_key_list(rec, &obs);
+    DatabaseContents rec;
+    rec.keys.set_observer(&obs);
     add(rec, 1, "a");
     add(rec, 2, "b");
-    rec.file_name = "/tmp/x.TSY";
-    rec.file_name_offset = 5;
-    rec.log_error_shown = true;
-    rec.modified = true;
-    rec.rect_present = rec.log_widths_present = rec.key_widths_present = true;
-    rec.stored_view = ViewFlags{false, false, false, false};
-    rec.save_window_properties = false;
-    rec.window_rect = WindowRect{-8, -8, 100, 100};
-    rec.log_widths[1] = 3;
-    rec.key_widths[3] = 4;
-    rec.com_port = 7;
-    rec.screen_log_lines = 5;
-    rec.log_file_size = 6;
-    rec.rename_full_logs = true;
+    rec.layout.rect_present = rec.layout.log_widths_present = rec.layout.key_widths_present = true;
+    rec.layout.stored_view = ViewFlags{false, false, false, false};
+    rec.layout.save_window_properties = false;
+    rec.layout.window_rect = WindowRect{-8, -8, 100, 100};
+    rec.layout.log_widths[1] = 3;
+    rec.layout.key_widths[3] = 4;
+    rec.log.com_port = 7;
+    rec.log.screen_log_lines = 5;
+    rec.log.log_file_size = 6;
+    rec.log.rename_full_logs = true;
     obs.events.clear();
 
-    reset_database(rec);
+    rec.reset();
 
     EXPECT_EQ(rec.keys.size(), 0);
     EXPECT_EQ(rec.keys.find(key(1)), -1);
-    EXPECT_EQ(rec.file_name, "");
-    EXPECT_EQ(rec.file_name_offset, 0u);
-    EXPECT_FALSE(rec.log_error_shown);
-    EXPECT_FALSE(rec.modified);
-    EXPECT_FALSE(rec.rect_present);
-    EXPECT_FALSE(rec.log_widths_present);
-    EXPECT_FALSE(rec.key_widths_present);
-    EXPECT_EQ(rec.stored_view, (ViewFlags{true, true, true, true}));
-    EXPECT_TRUE(rec.save_window_properties);
-    EXPECT_EQ(rec.window_rect, (WindowRect{0, 0, 0, 0}));
-    EXPECT_EQ(std::vector<int>(rec.log_widths, rec.log_widths + 3),
+    EXPECT_FALSE(rec.layout.rect_present);
+    EXPECT_FALSE(rec.layout.log_widths_present);
+    EXPECT_FALSE(rec.layout.key_widths_present);
+    EXPECT_EQ(rec.layout.stored_view, (ViewFlags{true, true, true, true}));
+    EXPECT_TRUE(rec.layout.save_window_properties);
+    EXPECT_EQ(rec.layout.window_rect, (WindowRect{0, 0, 0, 0}));
+    EXPECT_EQ(std::vector<int>(rec.layout.log_widths, rec.layout.log_widths + 3),
               (std::vector<int>{55, 450, 110}));
-    EXPECT_EQ(std::vector<int>(rec.key_widths, rec.key_widths + 4),
+    EXPECT_EQ(std::vector<int>(rec.layout.key_widths, rec.layout.key_widths + 4),
               (std::vector<int>{55, 150, 205, 205}));
-    EXPECT_EQ(rec.com_port, 0u);
-    EXPECT_EQ(rec.screen_log_lines, 1000);
-    EXPECT_EQ(rec.log_file_size, 710);
-    EXPECT_FALSE(rec.rename_full_logs);
+    EXPECT_EQ(rec.log.com_port, 0u);
+    EXPECT_EQ(rec.log.screen_log_lines, 1000);
+    EXPECT_EQ(rec.log.log_file_size, 710);
+    EXPECT_FALSE(rec.log.rename_full_logs);
     EXPECT_EQ(obs.events, (std::vector<std::string>{"pre-reset", "reset"}));
 
     // The observer survives the reset and hears later changes.
@@ -110,9 +103,21 @@ TEST(DatabaseRecord, ResetReleasesRowsAndRestoresEveryDefault) {
     EXPECT_EQ(obs.events, (std::vector<std::string>{"pre-insert 0-0", "insert 0-0", "change 0"}));
 }
 
+TEST(KeyDatabase, ResetForgetsTheFileNameKeysAndSettings) {
+    KeyDatabase db;
+    db.keys.add(key(1));
+    db.file_name = "/tmp/x.TSY";
+    db.file_name_offset = 5;
+    db.log.com_port = 7;
+    db.reset();
+    EXPECT_EQ(db.keys.size(), 0);
+    EXPECT_EQ(db.file_name, "");
+    EXPECT_EQ(db.file_name_offset, 0u);
+    EXPECT_EQ(db.log.com_port, 0u);
+}
+
 TEST(KeyList, AppendedRowIsEmptyAndLast) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     add(rec, 5, "x");
     EXPECT_EQ(rec.keys.append(), 1);
     const KeyRecord* appended = rec.keys.row(1);
@@ -126,8 +131,7 @@ TEST(KeyList, AppendedRowIsEmptyAndLast) {
 }
 
 TEST(KeyList, AddKeyKeepsTheFirstKeyWithANumber) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     EXPECT_EQ(add(rec, 0xa3f1, "first"), 0);
     EXPECT_EQ(add(rec, 0x104bc, "second"), 1);
     EXPECT_EQ(add(rec, 0xa3f1, "again"), -1);
@@ -136,8 +140,7 @@ TEST(KeyList, AddKeyKeepsTheFirstKeyWithANumber) {
 }
 
 TEST(KeyList, NumbersDifferingOnlyAboveBit23AreTheSameKey) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     EXPECT_EQ(add(rec, 0x00123456), 0);
     EXPECT_EQ(rec.keys.find(key(0x01123456)), 0);
     EXPECT_EQ(rec.keys.find(key(0xff123456)), 0);
@@ -149,14 +152,12 @@ TEST(KeyList, NumbersDifferingOnlyAboveBit23AreTheSameKey) {
 }
 
 TEST(KeyList, FindOnEmptyListGivesMinusOne) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     EXPECT_EQ(rec.keys.find(key(0)), -1);
 }
 
 TEST(KeyList, RowOutOfRangeIsNull) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     add(rec, 1, "n", "m", "f");
     for (int row : {-1, 1, 1000}) {
         EXPECT_EQ(rec.keys.row(row), nullptr) << row;
@@ -164,8 +165,7 @@ TEST(KeyList, RowOutOfRangeIsNull) {
 }
 
 TEST(KeyList, ReplaceTurnsTabsIntoSpaces) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     rec.keys.append();
     rec.keys.replace(0, key(7), "a\tb", "\t\t", "x\ty\tz");
     EXPECT_EQ(rec.keys.cell_text(0, 1), "a b");
@@ -175,8 +175,7 @@ TEST(KeyList, ReplaceTurnsTabsIntoSpaces) {
 
 TEST(KeyList, ReplaceTurnsLineBreaksIntoSpaces) {
     // A line break typed into a multi-line edit would otherwise end the field in the file.
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     rec.keys.append();
     rec.keys.replace(0, key(7), "two\r\nlines", "cr\ronly", "lf\nonly\n");
     EXPECT_EQ(rec.keys.cell_text(0, 1), "two  lines");
@@ -185,8 +184,7 @@ TEST(KeyList, ReplaceTurnsLineBreaksIntoSpaces) {
 }
 
 TEST(KeyList, ReplaceKeepsOtherBytes) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     rec.keys.append();
     std::string odd("\x00\xff\x7f;#", 5);
     rec.keys.replace(0, key(1), "ip\tme", odd, {});
@@ -196,8 +194,7 @@ TEST(KeyList, ReplaceKeepsOtherBytes) {
 }
 
 TEST(KeyList, ReplaceCutsTextsAtTheRecordCapacity) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     rec.keys.append();
     rec.keys.replace(0, key(1), std::string(4999, 'q') + "!", {}, {});
     EXPECT_EQ(rec.keys.cell_text(0, 1), std::string(2000, 'q'));
@@ -205,8 +202,8 @@ TEST(KeyList, ReplaceCutsTextsAtTheRecordCapacity) {
 
 TEST(KeyList, ReplaceOutOfRangeDoesNothing) {
     RecordingObserver obs;
-    DatabaseRecord rec;
-    create_key_list(rec, &obs);
+    DatabaseContents rec;
+    rec.keys.set_observer(&obs);
     add(rec, 1, "keep");
     obs.events.clear();
     rec.keys.replace(1, key(2), "a\tb", {}, {});
@@ -218,8 +215,7 @@ TEST(KeyList, ReplaceOutOfRangeDoesNothing) {
 }
 
 TEST(KeyList, CellTextsComeFromTheRecord) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     add(rec, 0xa3f1, "Caretaker", "Night shift", "Room 12");
     add(rec, 0xffffff);
     EXPECT_EQ(rec.keys.cell_text(0, 0), "00a3f1");
@@ -237,8 +233,8 @@ TEST(KeyList, CellTextsComeFromTheRecord) {
 
 TEST(KeyList, DeleteAndClear) {
     RecordingObserver obs;
-    DatabaseRecord rec;
-    create_key_list(rec, &obs);
+    DatabaseContents rec;
+    rec.keys.set_observer(&obs);
     add(rec, 1, "a");
     add(rec, 2, "b");
     add(rec, 3, "c");
@@ -258,14 +254,13 @@ TEST(KeyList, DeleteAndClear) {
     EXPECT_EQ(rec.keys.find(key(1)), -1);
     EXPECT_EQ(obs.events.back(), "reset");
     // Clearing keeps the settings.
-    rec.com_port = 4;
+    rec.log.com_port = 4;
     rec.keys.clear();
-    EXPECT_EQ(rec.com_port, 4u);
+    EXPECT_EQ(rec.log.com_port, 4u);
 }
 
 TEST(KeyListIndex, DeletingTheFirstHolderFindsTheNextOne) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     add(rec, 0x10, "first");
     add(rec, 0x20, "other");
     add(rec, 0x30, "later");
@@ -281,8 +276,7 @@ TEST(KeyListIndex, DeletingTheFirstHolderFindsTheNextOne) {
 }
 
 TEST(KeyListIndex, ReplacingANumberMovesItInTheIndex) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     add(rec, 1);
     add(rec, 2);
     replace(rec, 0, 0x01000003); // same low bits as 3
@@ -295,8 +289,7 @@ TEST(KeyListIndex, ReplacingANumberMovesItInTheIndex) {
 }
 
 TEST(KeyListIndex, SortingKeepsLowestRowFound) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     add(rec, 0x30, "zed");
     add(rec, 0x10, "beta");
     add(rec, 0x20, "alpha");
@@ -312,8 +305,7 @@ TEST(KeyListIndex, SortingKeepsLowestRowFound) {
 
 TEST(KeyListIndex, AgreesWithALinearScanUnderRandomChanges) {
     std::mt19937 rng(12345);
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
     for (int step = 0; step < 4000; ++step) {
         uint32_t number = pick(40) | (pick(3) << 24); // few numbers, so duplicates are common
@@ -354,8 +346,8 @@ TEST(KeyListIndex, AgreesWithALinearScanUnderRandomChanges) {
 
 TEST(KeyListSort, ByNumberAscending) {
     RecordingObserver obs;
-    DatabaseRecord rec;
-    create_key_list(rec, &obs);
+    DatabaseContents rec;
+    rec.keys.set_observer(&obs);
     add(rec, 0xffffff, "c");
     add(rec, 0x000001, "a");
     add(rec, 0x800000, "b");
@@ -369,8 +361,7 @@ TEST(KeyListSort, ByNumberAscending) {
 }
 
 TEST(KeyListSort, ByNameIgnoresCaseOfLettersOnly) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     add(rec, 1, "cherry");
     add(rec, 2, "apple");
     add(rec, 3, "Berry");
@@ -393,8 +384,7 @@ TEST(KeyListSort, ByNameIgnoresCaseOfLettersOnly) {
 }
 
 TEST(KeyListSort, ByMemoOrFreeFieldLeavesOrderAsItWas) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     add(rec, 3, "c", "zzz", "aaa");
     add(rec, 1, "a", "aaa", "zzz");
     add(rec, 2, "b", "mmm", "mmm");
@@ -410,8 +400,7 @@ TEST(KeyListSort, ByMemoOrFreeFieldLeavesOrderAsItWas) {
 }
 
 TEST(KeyListSort, EqualNamesKeepTheirOrder) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     for (uint32_t i = 0; i < 50; ++i) {
         add(rec, i, (i % 2) ? "Same" : "same", std::to_string(i));
     }
@@ -427,8 +416,7 @@ TEST(KeyListSort, EqualNamesKeepTheirOrder) {
 TEST(KeyListSort, AgreesWithStableSortByComparison) {
     std::mt19937 random(5);
     const std::string alphabet("aA[\0\xe9 ", 6);
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     for (uint32_t i = 0; i < 3000; ++i) {
         std::string name(random() % 3 * 7, 'x'); // shared prefixes of whole words
         for (size_t n = random() % 17; n > 0; --n) {
@@ -463,9 +451,8 @@ TEST(KeyListSort, CompareByNumberIsConsistentForWideNumbers) {
 
 namespace {
 
-DatabaseRecord list_of(const std::vector<KeyId>& ids) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+DatabaseContents list_of(const std::vector<KeyId>& ids) {
+    DatabaseContents rec;
     for (const KeyId& id : ids) {
         int row = rec.keys.append();
         rec.keys.replace(row, id, {}, {}, {});
@@ -507,8 +494,8 @@ std::vector<uint32_t> numbers(const KeyId* ids, int n) {
 } // namespace
 
 TEST(KeyListDifference, RemovesWhatBothHold) {
-    DatabaseRecord a = list_of({key(1), key(2), key(3)});
-    DatabaseRecord b = list_of({key(3), key(4)});
+    DatabaseContents a = list_of({key(1), key(2), key(3)});
+    DatabaseContents b = list_of({key(3), key(4)});
     KeyId array_a[3], array_b[2];
     int count_a = a.keys.size(), count_b = b.keys.size();
     key_list_difference(a.keys, b.keys, array_a, array_b, &count_a, &count_b);
@@ -521,8 +508,8 @@ TEST(KeyListDifference, RemovesWhatBothHold) {
 }
 
 TEST(KeyListDifference, ComparesAllThreeWordsAndRemovesEveryCopy) {
-    DatabaseRecord a = list_of({KeyId{0, 5, 0}, key(6)});
-    DatabaseRecord b = list_of({KeyId{1, 5, 0}, key(6), key(6), KeyId{0, 5, 2}, key(6)});
+    DatabaseContents a = list_of({KeyId{0, 5, 0}, key(6)});
+    DatabaseContents b = list_of({KeyId{1, 5, 0}, key(6), key(6), KeyId{0, 5, 2}, key(6)});
     KeyId array_a[2], array_b[5];
     int count_a = 2, count_b = 5;
     key_list_difference(a.keys, b.keys, array_a, array_b, &count_a, &count_b);
@@ -535,8 +522,8 @@ TEST(KeyListDifference, ComparesAllThreeWordsAndRemovesEveryCopy) {
 }
 
 TEST(KeyListDifference, EmptyLists) {
-    DatabaseRecord a = list_of({});
-    DatabaseRecord b = list_of({key(1)});
+    DatabaseContents a = list_of({});
+    DatabaseContents b = list_of({key(1)});
     KeyId array_b[1];
     int count_a = 0, count_b = 1;
     key_list_difference(a.keys, b.keys, nullptr, array_b, &count_a, &count_b);
@@ -559,8 +546,8 @@ TEST(KeyListDifference, MatchesTheNestedScanOrderExactly) {
         for (size_t i = 0; i < nb; ++i) {
             ids_b.push_back(KeyId{rng() % 2 ? 0u : 1u, static_cast<uint32_t>(rng() % range), 0});
         }
-        DatabaseRecord a = list_of(ids_a);
-        DatabaseRecord b = list_of(ids_b);
+        DatabaseContents a = list_of(ids_a);
+        DatabaseContents b = list_of(ids_b);
         std::vector<KeyId> array_a(na + 1), array_b(nb + 1);
         int count_a = static_cast<int>(na), count_b = static_cast<int>(nb);
         key_list_difference(a.keys, b.keys, array_a.data(), array_b.data(), &count_a, &count_b);

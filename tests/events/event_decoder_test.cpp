@@ -14,10 +14,7 @@ KeyId key(uint32_t number, uint32_t first = 0, uint32_t last = 0) {
 
 class DecoderTest : public ::testing::Test {
   protected:
-    DecoderTest() {
-        create_key_list(db, nullptr);
-        create_key_list(controller, nullptr);
-    }
+    DecoderTest() {}
 
     void add_db_key(uint32_t number, const char* name, const char* memo = "") {
         ASSERT_GE(db.keys.add(key(number), name, memo), 0);
@@ -36,7 +33,7 @@ class DecoderTest : public ::testing::Test {
 
     std::vector<uint32_t> controller_numbers() {
         std::vector<uint32_t> out;
-        for (const KeyRecord& key : controller.keys) {
+        for (const KeyRecord& key : controller) {
             out.push_back(key.id.number);
         }
         return out;
@@ -45,8 +42,8 @@ class DecoderTest : public ::testing::Test {
     FakeHost host;
     FakeClock clock;
     RecordingLog log;
-    DatabaseRecord db;
-    DatabaseRecord controller;
+    KeyDatabase db;
+    KeyList controller;
     DecoderContext ctx{host, clock, log, db, controller};
 };
 

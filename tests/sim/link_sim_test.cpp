@@ -69,7 +69,7 @@ struct Rig : LinkFixture<FakeHost> {
     std::vector<uint32_t> controller_numbers() {
         std::vector<uint32_t> out;
         host.run_on_ui([&] {
-            for (const KeyRecord& key : controller.keys) {
+            for (const KeyRecord& key : controller) {
                 out.push_back(key.id.number);
             }
         });

@@ -16,6 +16,7 @@
 #include "ui/dialogs/csv_import_dialog.h"
 #include "ui/host/qt_host.h"
 #include "ui/window/database_loader.h"
+#include "ui/window/document.h"
 
 #include <QUrl>
 
@@ -39,8 +40,8 @@ struct App {
     Clock& clock;
     std::unique_ptr<QtHost> owned_host;
     QtHost& host;
-    DatabaseRecord database;        // the key database, shown as the key list
-    DatabaseRecord controller_keys; // keys read back from the controller; never shown
+    KeyDatabase database;    // the key database, shown as the key list
+    KeyList controller_keys; // keys read back from the controller; never shown
     ScreenLog screen_log;
     Logger logger{database, screen_log, host, clock};
     DecoderContext decoder{host, clock, logger, database, controller_keys};
@@ -55,10 +56,8 @@ struct App {
     // itself puts in its own.
     std::function<File(const std::string& path)> open_for_loading = File::open_database;
 
-    // The lock of the open database; not held while it is open read-only, when Save is greyed
-    // and the title says so.
-    FileLock lock;
-    bool read_only = false;
+    // The open database's layout, modified flag, lock and read-only state.
+    Document document;
     // A backup copy that could not be made is told once in a session: every save after it
     // would fail the same way.
     bool backup_failure_shown = false;

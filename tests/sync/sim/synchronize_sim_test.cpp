@@ -219,8 +219,8 @@ class SimSyncTest : public ::testing::TestWithParam<SimModel> {
     LinkFixture<TraceHost> fixture{clock};
     TraceHost& host = fixture.host;
     RecordingLog& log = fixture.log;
-    DatabaseRecord& controller = fixture.controller;
-    DatabaseRecord& db = fixture.db;
+    KeyList& controller = fixture.controller;
+    KeyDatabase& db = fixture.db;
     Link* const link = &fixture.link;
     std::unique_ptr<SyncContext> ctx;
     std::unique_ptr<SimController> sim;
@@ -355,7 +355,7 @@ TEST_P(ExtraKeysSimTest, CompareFindsBothDirectionsAndSendsOnlyTheReadOut) {
     EXPECT_THAT(boxes(), IsEmpty());
     EXPECT_THAT(host.trace_snapshot(), IsEmpty());
     EXPECT_EQ(db.keys.size(), 3);
-    EXPECT_EQ(controller.keys.size(), 4);
+    EXPECT_EQ(controller.size(), 4);
     EXPECT_EQ(modified_calls, 0);
     // Nothing was synchronized, and the log must not say so.
     EXPECT_EQ(log_count(log, "Compared the keys with RD-unit."), 1u);

@@ -84,14 +84,14 @@ class KeyExchangeTest : public QObject {
         };
         dispatch_command(*t.app, CmdImportKeysCsv);
         QCOMPARE(t.app->database.keys.size(), 1);
-        QVERIFY(!t.app->database.modified);
+        QVERIFY(!t.app->document.modified);
         answer.import = true;
         dispatch_command(*t.app, CmdImportKeysCsv);
         QCOMPARE(previews, 2);
         QCOMPARE(t.app->database.keys.size(), 2);
         QCOMPARE(t.app->database.keys.cell_text(t.app->database.keys.find(KeyId{0, 0xc3d4, 0}), 1),
                  std::string("Carl"));
-        QVERIFY(t.app->database.modified);
+        QVERIFY(t.app->document.modified);
     }
 
     // Export of the selection takes the rows shown and selected, in the view's order.
@@ -130,7 +130,7 @@ class KeyExchangeTest : public QObject {
         QVERIFY(save_database(*t.app, path)); // keeps the one-key file
         t.app->database.file_name = path;
         t.app->database.file_name_offset = path.rfind('/') + 1;
-        QVERIFY(t.app->lock.acquire(path) == FileLock::Outcome::Locked);
+        QVERIFY(t.app->document.lock.acquire(path) == FileLock::Outcome::Locked);
         std::vector<DatabaseBackup> shown;
         t.app->choose_backup = [&](App&, const std::vector<DatabaseBackup>& backups) {
             shown = backups;
@@ -147,11 +147,11 @@ class KeyExchangeTest : public QObject {
         QCOMPARE(t.app->database.keys.size(), 1);
         QCOMPARE(t.app->database.keys.cell_text(0, 1), std::string("First"));
         QVERIFY(t.app->database.file_name.empty());
-        QVERIFY(t.app->database.modified);
+        QVERIFY(t.app->document.modified);
         QCOMPARE(t.window().windowTitle(), QStringLiteral("None - Tessary"));
         // The database it came from is as it was, and free for others to edit.
         QVERIFY(read_file(path).find("Second") != std::string::npos);
-        QVERIFY(!t.app->lock.held());
+        QVERIFY(!t.app->document.lock.held());
         QVERIFY(!QFile::exists(QString::fromStdString(lock_file_path(path))));
     }
 

@@ -16,8 +16,7 @@ class CompareDialogTest : public QObject {
 };
 
 void CompareDialogTest::showsCountsAndNamedKeysPerGroup() {
-    DatabaseRecord db;
-    create_key_list(db, nullptr);
+    DatabaseContents db;
     for (auto [number, name] : {std::pair{0x12u, "Anna"}, {0x13u, "Ben"}, {0x44u, "Old tenant"}}) {
         db.keys.add(KeyId{0, number, 0}, name);
     }
@@ -53,8 +52,7 @@ void CompareDialogTest::showsCountsAndNamedKeysPerGroup() {
 }
 
 void CompareDialogTest::sameKeysOfferNoSynchronize() {
-    DatabaseRecord db;
-    create_key_list(db, nullptr);
+    DatabaseContents db;
     KeyDifference diff;
     diff.readout_incomplete = true;
     CompareDialog dialog(db.keys, diff);

@@ -21,7 +21,7 @@
 
 namespace {
 
-void add(DatabaseRecord& db, uint32_t number, const std::string& name, const std::string& memo = {},
+void add(KeyDatabase& db, uint32_t number, const std::string& name, const std::string& memo = {},
          const std::string& free_field = {}) {
     QVERIFY(db.keys.add(KeyId{0, number, 0}, name, memo, free_field) >= 0);
 }
@@ -215,7 +215,7 @@ void KeyEditingTest::new_key_then_cancel_changes_nothing() {
     QCOMPARE(t.app->database.keys.size(), 1);
     QCOMPARE(t.window().key_model()->rowCount(), 1);
     QCOMPARE(key(t, 0).name, std::string("Caretaker"));
-    QVERIFY(!t.app->database.modified);
+    QVERIFY(!t.app->document.modified);
 }
 
 void KeyEditingTest::new_key_then_ok_adds_an_empty_key() {
@@ -228,7 +228,7 @@ void KeyEditingTest::new_key_then_ok_adds_an_empty_key() {
     QCOMPARE(key(t, 0).id, (KeyId{0, 0, 0}));
     QCOMPARE(key(t, 0).name, std::string());
     QCOMPARE(cell(t, 0, 0), QStringLiteral("000000"));
-    QVERIFY(t.app->database.modified);
+    QVERIFY(t.app->document.modified);
 }
 
 void KeyEditingTest::key_number_field_takes_six_hex_digits() {
@@ -291,7 +291,7 @@ void KeyEditingTest::tabs_are_stored_as_spaces() {
     QCOMPARE(key(t, 0).memo, std::string("c d"));
     QCOMPARE(key(t, 0).free_field, std::string(" e "));
     QCOMPARE(key(t, 0).id.number, 5u);
-    QVERIFY(t.app->database.modified);
+    QVERIFY(t.app->document.modified);
 }
 
 void KeyEditingTest::enter_presses_ok_and_ctrl_enter_starts_a_line() {
@@ -343,10 +343,10 @@ void KeyEditingTest::escape_cancels() {
     });
     QCOMPARE(edit_key_dialog(*t.app, 0), 0);
     QCOMPARE(key(t, 0).name, std::string("x"));
-    QVERIFY(!t.app->database.modified);
+    QVERIFY(!t.app->document.modified);
     script.then(press_ok);
     QCOMPARE(edit_key_dialog(*t.app, 0), 1);
-    QVERIFY(t.app->database.modified);
+    QVERIFY(t.app->document.modified);
 }
 
 void KeyEditingTest::a_number_another_row_holds_is_accepted() {
@@ -387,7 +387,7 @@ void KeyEditingTest::edit_keys_opens_one_dialog_per_selected_row_in_order() {
     QCOMPARE(key(t, 2).name, std::string("key 3"));
     QCOMPARE(key(t, 3).name, std::string("third"));
     QCOMPARE(cell(t, 3, 1), QStringLiteral("third"));
-    QVERIFY(t.app->database.modified);
+    QVERIFY(t.app->document.modified);
 
     // No row selected: no dialog.
     select_rows(t.window().key_view(), {});
@@ -408,7 +408,7 @@ void KeyEditingTest::double_click_edits_the_focused_row() {
     QCOMPARE(script.shown.size(), size_t(1));
     QCOMPARE(script.shown[0].row, 1);
     QCOMPARE(key(t, 1).name, std::string("second key"));
-    QVERIFY(t.app->database.modified);
+    QVERIFY(t.app->document.modified);
 }
 
 void KeyEditingTest::delete_keys_deletes_adjacent_selected_rows() {
@@ -423,7 +423,7 @@ void KeyEditingTest::delete_keys_deletes_adjacent_selected_rows() {
     QCOMPARE(key(t, 1).id.number, 4u);
     QCOMPARE(t.window().key_model()->rowCount(), 2);
     QCOMPARE(cell(t, 1, 1), QStringLiteral("key 4"));
-    QVERIFY(t.app->database.modified);
+    QVERIFY(t.app->document.modified);
     // The Delete key in the key list does the same.
     select_rows(t.window().key_view(), {0});
     QTest::keyClick(t.window().key_view(), Qt::Key_Delete);
@@ -438,7 +438,7 @@ void KeyEditingTest::delete_keys_without_a_selection_does_nothing() {
     select_rows(t.window().key_view(), {});
     t.window().action(CmdDeleteKeys)->trigger();
     QCOMPARE(t.app->database.keys.size(), 2);
-    QVERIFY(!t.app->database.modified);
+    QVERIFY(!t.app->document.modified);
     QVERIFY(t.boxes().empty());
 }
 
@@ -461,7 +461,7 @@ void KeyEditingTest::copy_from_log_offers_a_key_once_it_is_committed() {
     QCOMPARE(t.app->database.keys.size(), 1);
     QCOMPARE(key(t, 0).id, (KeyId{0, 0xa3f1, 0}));
     QCOMPARE(key(t, 0).name, std::string("Caretaker"));
-    QVERIFY(t.app->database.modified);
+    QVERIFY(t.app->document.modified);
     // The screen log is left as it was; no controller request was posted.
     QCOMPARE(screen_log_row_count(t.app->screen_log), 3);
     QCOMPARE(t.app->link.pending_requests(), 0u);
@@ -482,7 +482,7 @@ void KeyEditingTest::copy_from_log_offers_a_cancelled_key_again() {
     QCOMPARE(script.shown[1].row, 0);
     QCOMPARE(t.app->database.keys.size(), 1);
     QCOMPARE(key(t, 0).name, std::string("<No name yet>"));
-    QVERIFY(t.app->database.modified);
+    QVERIFY(t.app->document.modified);
 }
 
 void KeyEditingTest::copy_from_log_cancelled_leaves_the_key_list() {
@@ -494,7 +494,7 @@ void KeyEditingTest::copy_from_log_cancelled_leaves_the_key_list() {
     t.window().action(CmdCopyFromLog)->trigger();
     QCOMPARE(script.shown.size(), size_t(1));
     QCOMPARE(t.app->database.keys.size(), 0);
-    QVERIFY(!t.app->database.modified);
+    QVERIFY(!t.app->document.modified);
 }
 
 void KeyEditingTest::copy_from_log_skips_rows_without_a_new_key() {
@@ -514,7 +514,7 @@ void KeyEditingTest::copy_from_log_skips_rows_without_a_new_key() {
     t.window().action(CmdCopyFromLog)->trigger();
     QCOMPARE(script.shown.size(), size_t(0));
     QCOMPARE(t.app->database.keys.size(), 1);
-    QVERIFY(!t.app->database.modified);
+    QVERIFY(!t.app->document.modified);
     QVERIFY(t.boxes().empty());
 
     // A double-click in the screen log copies the row it selects.

@@ -522,7 +522,7 @@ void MainWindowTest::panes_are_never_both_hidden() {
     QCOMPARE(w.log_view()->geometry(),
              QRect(0, 0, w.pane_area()->width(), w.pane_area()->height()));
     // Flags that arrive with both panes off come up with the key list shown.
-    t.app->database.stored_view = ViewFlags{true, true, false, false};
+    t.app->document.layout.stored_view = ViewFlags{true, true, false, false};
     apply_window_properties(*t.app);
     QVERIFY(t.app->view.key_list);
     QVERIFY(w.key_view()->isVisible());
@@ -693,7 +693,7 @@ void MainWindowTest::new_database_resets_keeps_port_and_restarts_log() {
     TestApp t;
     MainWindow& w = t.window();
     t.app->database.keys.add(KeyId{0, 0xa3f1, 0});
-    t.app->database.screen_log_lines = 5;
+    t.app->database.log.screen_log_lines = 5;
     w.action(CmdToolbar)->trigger();
     w.resize(w.width() - 40, w.height() - 30);
     const QRect geometry = w.geometry();
@@ -706,23 +706,23 @@ void MainWindowTest::new_database_resets_keeps_port_and_restarts_log() {
     w.action(CmdNewDatabase)->trigger();
     QCOMPARE(t.app->database.keys.size(), 0);
     QCOMPARE(w.key_view()->model()->rowCount(), 0);
-    QCOMPARE(t.app->database.screen_log_lines, 1000);
+    QCOMPARE(t.app->database.log.screen_log_lines, 1000);
     QVERIFY(w.tool_bar()->isVisible());
     QCOMPARE(w.geometry(), geometry);
     QCOMPARE(w.windowTitle(), QStringLiteral("None - Tessary"));
-    QVERIFY(!t.app->database.modified);
+    QVERIFY(!t.app->document.modified);
     // A new log: only "Log started" is on screen.
     QCOMPARE(w.log_view()->model()->rowCount(), 1);
     QCOMPARE(w.log_view()->model()->index(0, 1).data().toString(), QStringLiteral("Log started"));
     // The COM port survives New database; with a port of 0 no thread starts and nothing is said.
-    QCOMPARE(t.app->database.com_port, 0u);
+    QCOMPARE(t.app->database.log.com_port, 0u);
     QCOMPARE(t.boxes().size(), size_t(2));
 }
 
 void MainWindowTest::controller_key_list_is_never_shown() {
     TestApp t;
-    QVERIFY(t.app->controller_keys.keys.observer() == nullptr);
-    t.app->controller_keys.keys.add(KeyId{0, 1, 0});
+    QVERIFY(t.app->controller_keys.observer() == nullptr);
+    t.app->controller_keys.add(KeyId{0, 1, 0});
     QCOMPARE(t.window().key_view()->model()->rowCount(), 0);
     QCOMPARE(t.window().findChildren<RowClickView*>().size(), 2);
 }
