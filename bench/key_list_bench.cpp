@@ -2,6 +2,7 @@
 // order each time), and the find filter's work per keystroke as a query is typed and erased.
 // Usage: key_list_bench [key count ...]   (default: 100000 1000000)
 #include "core/buffer.h"
+#include "database/key_database.h"
 #include "database/key_filter.h"
 #include "database/key_list.h"
 

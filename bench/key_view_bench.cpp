@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
     const double bare_load = static_cast<double>(timer.nsecsElapsed()) * 1e-9;
 
     DatabaseContents db;
-    KeyListModel model(db);
+    KeyListModel model(db.keys);
     db.keys.set_observer(&model);
     RowClickView view;
     view.setModel(&model);
