@@ -1,6 +1,8 @@
 // The key list at scale: the column-click sort of N keys by every column (from a shuffled
 // order each time), and the find filter's work per keystroke as a query is typed and erased.
 // Usage: key_list_bench [key count ...]   (default: 100000 1000000)
+#include "core/buffer.h"
+#include "database/key_database.h"
 #include "database/key_filter.h"
 #include "database/key_list.h"
 
@@ -9,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -36,7 +39,7 @@ const char* const last_names[] = {"Schmidt", "müller",   "Weber",   "Fischer", 
 
 // Names drawn from small lists, so that many share long prefixes or are equal, in mixed case
 // and with some UTF-8; memo and free field as a building's staff would fill them.
-void fill(DatabaseRecord& rec, int count) {
+void fill(DatabaseContents& rec, int count) {
     std::mt19937 random(12345);
     auto name = make_buffer(key_text_capacity);
     auto memo = make_buffer(key_text_capacity);
@@ -54,15 +57,25 @@ void fill(DatabaseRecord& rec, int count) {
         buffer_append_text(free_field.get(), "Room ");
         buffer_append_decimal(free_field.get(), i % 997, 0);
         uint32_t number = (static_cast<uint32_t>(i) * 2654435761u) & key_number_mask;
-        while (add_key(rec, KeyId{0, number, 0}, name.get(), memo.get(), free_field.get()) < 0) {
+        while (rec.keys.add(KeyId{0, number, 0}, buffer_view(name.get()), buffer_view(memo.get()),
+                            buffer_view(free_field.get())) < 0) {
             number = (number + 1) & key_number_mask;
         }
     }
 }
 
-void shuffle_rows(DatabaseRecord& rec, std::mt19937& random) {
-    std::shuffle(rec.keys.rows.begin(), rec.keys.rows.end(), random);
-    rec.keys.stale_from = 0;
+// Rebuilt in a random order, so that every sort starts from the records scattered in memory.
+void shuffle_rows(KeyList& keys, std::mt19937& random) {
+    std::vector<int> order(static_cast<size_t>(keys.size()));
+    std::iota(order.begin(), order.end(), 0);
+    std::shuffle(order.begin(), order.end(), random);
+    KeyList shuffled;
+    shuffled.reserve(order.size());
+    for (int row : order) {
+        const KeyRecord* key = keys.row(row);
+        shuffled.replace(shuffled.append(), key->id, key->name, key->memo, key->free_field);
+    }
+    keys = std::move(shuffled);
 }
 
 double median(std::vector<double> runs) {
@@ -70,7 +83,7 @@ double median(std::vector<double> runs) {
     return runs[runs.size() / 2];
 }
 
-bool bench_sort(DatabaseRecord& rec, int count) {
+bool bench_sort(DatabaseContents& rec, int count) {
     const char* const columns[] = {"Key nr.", "Name", "Memo", "Free field"};
     std::mt19937 random(777);
     const int repeats = count >= 1000000 ? 3 : 7;
@@ -78,15 +91,15 @@ bool bench_sort(DatabaseRecord& rec, int count) {
     for (int column = 0; column < 4; ++column) {
         std::vector<double> runs, cpu_runs;
         for (int r = 0; r < repeats; ++r) {
-            shuffle_rows(rec, random);
+            shuffle_rows(rec.keys, random);
             auto start = Clock::now();
             double cpu_start = cpu_seconds();
-            sort_key_rows(rec, column);
+            rec.keys.sort(column);
             cpu_runs.push_back(cpu_seconds() - cpu_start);
             runs.push_back(seconds_since(start));
         }
         for (int row = 1; row < count; ++row) {
-            if (compare_key_rows(*key_row(rec, row - 1), *key_row(rec, row), column) > 0) {
+            if (compare_key_rows(*rec.keys.row(row - 1), *rec.keys.row(row), column) > 0) {
                 std::fprintf(stderr, "column %d: rows %d and %d out of order\n", column, row - 1,
                              row);
                 return false;
@@ -100,9 +113,9 @@ bool bench_sort(DatabaseRecord& rec, int count) {
 
 // Types a query one character at a time, then erases it again, as a user at the filter field
 // would; reports the slowest keystroke.
-bool bench_filter(DatabaseRecord& rec, int count) {
+bool bench_filter(DatabaseContents& rec, int count) {
     auto start = Clock::now();
-    KeyFilter filter(rec);
+    KeyFilter filter(rec.keys);
     double attach_time = seconds_since(start);
     // The first query folds every row's texts.
     start = Clock::now();
@@ -149,8 +162,7 @@ int main(int argc, char** argv) {
     }
     bool ok = true;
     for (int count : counts) {
-        DatabaseRecord rec;
-        create_key_list(rec, nullptr);
+        DatabaseContents rec;
         fill(rec, count);
         ok = bench_sort(rec, count) && ok;
         ok = bench_filter(rec, count) && ok;

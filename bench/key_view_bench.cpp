@@ -6,6 +6,7 @@
 // user-interface thread during the load (the longest freeze the user could see). Runs on the
 // offscreen platform unless QT_QPA_PLATFORM says otherwise.
 // Usage: key_view_bench [key count]   (default: 1000000)
+#include "core/buffer.h"
 #include "database/tsy_file.h"
 #include "ui/models/key_list_model.h"
 #include "ui/models/row_click_view.h"
@@ -30,7 +31,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void fill(DatabaseRecord& rec, int count) {
+void fill(DatabaseContents& rec, int count) {
     auto name = make_buffer(key_text_capacity);
     auto memo = make_buffer(key_text_capacity);
     for (int i = 0; i < count; ++i) {
@@ -40,7 +41,8 @@ void fill(DatabaseRecord& rec, int count) {
         buffer_clear(memo.get());
         buffer_append_text(memo.get(), i % 3 ? "Day shift" : "Night shift, building B");
         uint32_t number = (static_cast<uint32_t>(i) * 2654435761u) & key_number_mask;
-        while (add_key(rec, KeyId{0, number, 0}, name.get(), memo.get(), nullptr) < 0) {
+        while (rec.keys.add(KeyId{0, number, 0}, buffer_view(name.get()), buffer_view(memo.get()),
+                            {}) < 0) {
             number = (number + 1) & key_number_mask;
         }
     }
@@ -109,11 +111,10 @@ int main(int argc, char** argv) {
     const fs::path dir = pattern;
     const std::string file_name = (dir / "keys.TSY").string();
     {
-        DatabaseRecord source;
-        create_key_list(source, nullptr);
+        DatabaseContents source;
         fill(source, count);
         File out = File::create(file_name);
-        if (!write_database(source, out) || !out.close()) {
+        if (!write_database(source.keys, source.log, source.layout, out) || !out.close()) {
             std::fprintf(stderr, "writing %s failed\n", file_name.c_str());
             return 1;
         }
@@ -124,17 +125,16 @@ int main(int argc, char** argv) {
     }
 
     QuietHost host;
-    DatabaseRecord bare;
-    create_key_list(bare, nullptr);
+    DatabaseContents bare;
     QElapsedTimer timer;
     timer.start();
     File in = File::open_read(file_name);
     read_database(bare, in, false, host);
     const double bare_load = static_cast<double>(timer.nsecsElapsed()) * 1e-9;
 
-    DatabaseRecord db;
-    KeyListModel model(db);
-    create_key_list(db, &model);
+    DatabaseContents db;
+    KeyListModel model(db.keys);
+    db.keys.set_observer(&model);
     RowClickView view;
     view.setModel(&model);
     view.resize(800, 600);
@@ -142,20 +142,20 @@ int main(int argc, char** argv) {
     QCoreApplication::processEvents();
 
     timer.restart();
-    reset_database(db);
+    db.reset();
     File again = File::open_read(file_name);
     read_database(db, again, false, host);
     const double read_time = static_cast<double>(timer.nsecsElapsed()) * 1e-9;
     const double load_time = settle(timer);
-    if (key_row_count(db) != count || model.rowCount() != count) {
-        std::fprintf(stderr, "loaded %d keys of %d\n", key_row_count(db), count);
+    if (db.keys.size() != count || model.rowCount() != count) {
+        std::fprintf(stderr, "loaded %d keys of %d\n", db.keys.size(), count);
         return 1;
     }
     std::printf("%d keys: read without a view %.3f s; with the view: read %.3f s, settled %.3f s\n",
                 count, bare_load, read_time, load_time);
 
     // An import tells the view of every row on its own, as every load did before.
-    reset_database(db);
+    db.reset();
     QCoreApplication::processEvents();
     timer.restart();
     File import = File::open_read(file_name);
@@ -167,7 +167,7 @@ int main(int argc, char** argv) {
     view.selectRow(count / 2);
     for (int column : {1, 0, 1}) {
         timer.restart();
-        sort_key_rows(db, column);
+        db.keys.sort(column);
         const double sort_time = static_cast<double>(timer.nsecsElapsed()) * 1e-9;
         std::printf("  sort by column %d with a row selected: sort %.3f s, settled %.3f s\n",
                     column, sort_time, settle(timer));

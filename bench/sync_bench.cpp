@@ -136,16 +136,16 @@ bool run(SimModel model, bool tcp, int keys) {
 
     BenchLink bench(sim);
     Link& link = bench.link;
-    DatabaseRecord& db = bench.db;
-    add_key(db, KeyId{0, 0x800000, 0}, nullptr, nullptr, nullptr);
+    KeyDatabase& db = bench.db;
+    db.keys.add(KeyId{0, 0x800000, 0});
     // Spread over the 24-bit range, so that the commands carry all kinds of digits.
     for (int i = 1; i <= keys; ++i) {
         uint32_t number = (static_cast<uint32_t>(i) * 2654435761u) & key_number_mask;
-        if (add_key(db, KeyId{0, number, 0}, nullptr, nullptr, nullptr) < 0) {
-            add_key(db, KeyId{0, static_cast<uint32_t>(i), 0}, nullptr, nullptr, nullptr);
+        if (db.keys.add(KeyId{0, number, 0}) < 0) {
+            db.keys.add(KeyId{0, static_cast<uint32_t>(i), 0});
         }
     }
-    int to_add = key_row_count(db) - 1;
+    int to_add = db.keys.size() - 1;
 
     if (!bench.connect(sim)) {
         std::fprintf(stderr, "%s: the unit did not take the reset\n", name);

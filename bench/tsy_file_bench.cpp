@@ -1,6 +1,7 @@
 // Loading and saving large key databases: writes a file of N keys, then loads it into a fresh
 // database record and saves that record again, several times each, and prints the times.
 // Usage: tsy_file_bench [key count ...]   (default: 100000 1000000)
+#include "core/buffer.h"
 #include "database/tsy_file.h"
 
 #include "support/fake_host.h"
@@ -23,7 +24,7 @@ double seconds_since(Clock::time_point start) {
 }
 
 // Texts of realistic lengths, different for every key.
-void fill(DatabaseRecord& rec, int count) {
+void fill(DatabaseContents& rec, int count) {
     auto name = make_buffer(key_text_capacity);
     auto memo = make_buffer(key_text_capacity);
     auto free_field = make_buffer(key_text_capacity);
@@ -38,10 +39,11 @@ void fill(DatabaseRecord& rec, int count) {
         buffer_append_decimal(free_field.get(), i % 997, 0);
         // Spread the numbers over the 24-bit range so that the index sees realistic keys.
         uint32_t number = (static_cast<uint32_t>(i) * 2654435761u) & key_number_mask;
-        if (add_key(rec, KeyId{0, number, 0}, name.get(), memo.get(), free_field.get()) < 0) {
+        if (rec.keys.add(KeyId{0, number, 0}, buffer_view(name.get()), buffer_view(memo.get()),
+                         buffer_view(free_field.get())) < 0) {
             // A collision of the spread: take the next free number.
-            while (add_key(rec, KeyId{0, ++number & key_number_mask, 0}, name.get(), memo.get(),
-                           free_field.get()) < 0) {
+            while (rec.keys.add(KeyId{0, ++number & key_number_mask, 0}, buffer_view(name.get()),
+                                buffer_view(memo.get()), buffer_view(free_field.get())) < 0) {
             }
         }
     }
@@ -62,14 +64,13 @@ bool run(int count, const fs::path& dir) {
     std::string second = (dir / "second.TSY").string();
     const int repeats = count >= 1000000 ? 3 : 7;
 
-    DatabaseRecord source;
-    create_key_list(source, nullptr);
-    source.com_port = 1;
+    DatabaseContents source;
+    source.log.com_port = 1;
     fill(source, count);
 
     auto start = Clock::now();
     File out = File::create(first);
-    bool ok = write_database(source, out) && out.close();
+    bool ok = write_database(source.keys, source.log, source.layout, out) && out.close();
     double write_time = seconds_since(start);
     if (!ok) {
         std::fprintf(stderr, "writing %s failed\n", first.c_str());
@@ -79,21 +80,20 @@ bool run(int count, const fs::path& dir) {
     Times load, save;
     FakeHost host;
     for (int r = 0; r < repeats; ++r) {
-        DatabaseRecord rec;
-        create_key_list(rec, nullptr);
+        DatabaseContents rec;
         start = Clock::now();
         File in = File::open_read(first);
         read_database(rec, in, false, host);
         in.close();
         load.runs.push_back(seconds_since(start));
-        if (key_row_count(rec) != count) {
-            std::fprintf(stderr, "loaded %d keys of %d\n", key_row_count(rec), count);
+        if (rec.keys.size() != count) {
+            std::fprintf(stderr, "loaded %d keys of %d\n", rec.keys.size(), count);
             return false;
         }
 
         start = Clock::now();
         File again = File::create(second);
-        ok = write_database(rec, again) && again.close();
+        ok = write_database(rec.keys, rec.log, rec.layout, again) && again.close();
         save.runs.push_back(seconds_since(start));
         if (!ok) {
             std::fprintf(stderr, "saving %s failed\n", second.c_str());
@@ -108,21 +108,21 @@ bool run(int count, const fs::path& dir) {
 
     // Synchronization compares the database with a controller list of the same size of which
     // half the keys differ.
-    DatabaseRecord other;
-    create_key_list(other, nullptr);
+    DatabaseContents other;
     for (int i = 0; i < count; ++i) {
         KeyId id;
-        read_key_row(source, i, &id, nullptr, nullptr, nullptr);
+        id = source.keys.row(i)->id;
         if (i % 2) {
             id.number ^= 0x1000000; // same low bits, another identifier
         }
-        int row = append_key_row(other);
-        replace_key_row(other, row, id, nullptr, nullptr, nullptr);
+        int row = other.keys.append();
+        other.keys.replace(row, id, {}, {}, {});
     }
     std::vector<KeyId> array_a(static_cast<size_t>(count)), array_b(static_cast<size_t>(count));
     int count_a = count, count_b = count;
     start = Clock::now();
-    key_list_difference(source, other, array_a.data(), array_b.data(), &count_a, &count_b);
+    key_list_difference(source.keys, other.keys, array_a.data(), array_b.data(), &count_a,
+                        &count_b);
     double difference_time = seconds_since(start);
     if (count_a != count / 2 || count_b != count / 2) {
         std::fprintf(stderr, "difference left %d and %d keys\n", count_a, count_b);

@@ -35,16 +35,16 @@ struct MemFile {
     }
 };
 
-std::string save(const DatabaseRecord& rec, MemFile& mem) {
+std::string save(const DatabaseContents& rec, MemFile& mem) {
     File out = File::create(mem.path);
-    if (!out.is_open() || !write_database(rec, out)) {
+    if (!out.is_open() || !write_database(rec.keys, rec.log, rec.layout, out)) {
         std::abort();
     }
     out.close();
     return mem.get();
 }
 
-void load(DatabaseRecord& rec, MemFile& mem, bool import_only) {
+void load(DatabaseContents& rec, MemFile& mem, bool import_only) {
     static QuietHost host;
     File in = File::open_read(mem.path);
     if (!in.is_open()) {
@@ -62,20 +62,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     mem.set(data, size);
 
-    DatabaseRecord imported;
-    create_key_list(imported, nullptr);
+    DatabaseContents imported;
     load(imported, mem, true);
 
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     load(rec, mem, false);
 
     std::string first = save(rec, mem);
-    DatabaseRecord back;
-    create_key_list(back, nullptr);
+    DatabaseContents back;
     load(back, mem, false);
     std::string second = save(back, mem);
-    if (first != second || key_row_count(back) != key_row_count(rec)) {
+    if (first != second || back.keys.size() != rec.keys.size()) {
         std::fprintf(stderr, "save, load, save changed the file (%zu -> %zu bytes)\n", first.size(),
                      second.size());
         std::abort();

@@ -37,10 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QuietHost host;
     StepClock clock;
     CountingLog log;
-    DatabaseRecord db;
-    DatabaseRecord controller;
-    create_key_list(db, nullptr);
-    create_key_list(controller, nullptr);
+    KeyDatabase db;
+    KeyList controller;
     DecoderContext decoder(host, clock, log, db, controller);
     Link link(host, clock, decoder);
     NullPort port;

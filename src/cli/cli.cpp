@@ -34,12 +34,14 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     // The controller subcommands: the database (when given) is loaded here, so that a missing
     // or unusable file is reported the same way for every subcommand.
-    DatabaseRecord db;
-    create_key_list(db, nullptr);
+    KeyDatabase db;
     if (!req.database.empty()) {
-        if (int status = load_database_file(db, req.database, err)) {
+        DatabaseContents contents;
+        if (int status = load_database_file(contents, req.database, err)) {
             return status;
         }
+        db.keys = std::move(contents.keys);
+        db.log = contents.log;
     }
     return controller.run(req, req.database.empty() ? nullptr : &db, out, err);
 }

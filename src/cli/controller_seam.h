@@ -4,7 +4,7 @@
 #pragma once
 
 #include "cli/command_line.h"
-#include "database/key_list.h"
+#include "database/key_database.h"
 
 #include <ostream>
 
@@ -13,6 +13,6 @@ struct ControllerSeam {
     // Runs one controller subcommand. `database` is the loaded FILE.tsy (its COM port, its keys;
     // the log file goes beside request.database), or null when none was given and the port
     // comes from --port or --device. Data to out, diagnostics to err; returns the exit status.
-    virtual int run(const CliRequest& request, DatabaseRecord* database, std::ostream& out,
+    virtual int run(const CliRequest& request, KeyDatabase* database, std::ostream& out,
                     std::ostream& err) = 0;
 };

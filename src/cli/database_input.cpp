@@ -50,13 +50,13 @@ int open_failure(const std::string& path, const File& file, std::ostream& err) {
 
 } // namespace
 
-int load_database_file(DatabaseRecord& rec, const std::string& path, std::ostream& err) {
+int load_database_file(DatabaseContents& rec, const std::string& path, std::ostream& err) {
     File file = File::open_database(path);
     if (!file.is_open()) {
         return open_failure(path, file, err);
     }
     remove_save_leftovers(path);
-    reset_database(rec);
+    rec.reset();
     StderrHost host(err, "tessary-cli: " + path + ": ");
     const ReadResult read = read_database(rec, file, false, host);
     if (!read.is_database()) {

@@ -133,8 +133,7 @@ int list_events(const CliRequest& req, std::ostream& out, std::ostream& err) {
 }
 
 int last_use(const CliRequest& req, std::ostream& out, std::ostream& err) {
-    DatabaseRecord db;
-    create_key_list(db, nullptr);
+    DatabaseContents db;
     if (int status = load_database_file(db, req.database, err)) {
         return status;
     }
@@ -145,8 +144,8 @@ int last_use(const CliRequest& req, std::ostream& out, std::ostream& err) {
     if (req.csv) {
         out << "key,name,last_use,door,uses\r\n";
     }
-    for (int row = 0; row < key_row_count(db); ++row) {
-        const KeyRecord* k = key_row(db, row);
+    for (const KeyRecord& record : db.keys) {
+        const KeyRecord* k = &record;
         const uint32_t number = k->id.number & key_number_mask;
         auto u = std::find_if(usage.begin(), usage.end(),
                               [&](const KeyUsage& x) { return x.key == number; });
@@ -176,8 +175,7 @@ int last_use(const CliRequest& req, std::ostream& out, std::ostream& err) {
 }
 
 int import_logs(const CliRequest& req, std::ostream& out, std::ostream& err) {
-    DatabaseRecord db;
-    create_key_list(db, nullptr);
+    DatabaseContents db;
     if (int status = load_database_file(db, req.database, err)) {
         return status;
     }
@@ -190,7 +188,7 @@ int import_logs(const CliRequest& req, std::ostream& out, std::ostream& err) {
         return store ? ExitDataError : ExitIoError;
     }
     const LogImportResult r = import_log_files(*store, req.database, [&db](uint32_t key) {
-        const KeyRecord* k = key_row(db, find_key(db, KeyId{0, key, 0}));
+        const KeyRecord* k = db.keys.row(db.keys.find(KeyId{0, key, 0}));
         return k ? std::pair(k->name, k->memo) : std::pair<std::string, std::string>();
     });
     out << r.imported << " events imported from " << r.files << " log file"

@@ -21,37 +21,37 @@ std::string json_day(const std::optional<Day>& day) {
 
 // One line per key; control characters are escaped, so the columns stay apart and a name cannot
 // steer the terminal.
-void write_text_list(const DatabaseRecord& db, std::ostream& out) {
-    for (int row = 0; row < key_row_count(db); ++row) {
-        const KeyRecord* k = key_row(db, row);
-        out << key_cell_text(db, row, 0) << '\t' << terminal_text(utf8_from_key_text(k->name))
+void write_text_list(const DatabaseContents& db, std::ostream& out) {
+    for (int row = 0; row < db.keys.size(); ++row) {
+        const KeyRecord* k = db.keys.row(row);
+        out << db.keys.cell_text(row, 0) << '\t' << terminal_text(utf8_from_key_text(k->name))
             << '\t' << terminal_text(utf8_from_key_text(k->memo)) << '\t'
             << terminal_text(utf8_from_key_text(k->free_field)) << '\t'
             << day_or_empty(k->valid_from) << '\t' << day_or_empty(k->valid_until) << '\n';
     }
 }
 
-void write_json_list(const DatabaseRecord& db, std::ostream& out) {
+void write_json_list(const DatabaseContents& db, std::ostream& out) {
     out << "[";
-    for (int row = 0; row < key_row_count(db); ++row) {
-        const KeyRecord* k = key_row(db, row);
-        out << (row == 0 ? "\n" : ",\n") << "  {\"key\": " << json_string(key_cell_text(db, row, 0))
+    for (int row = 0; row < db.keys.size(); ++row) {
+        const KeyRecord* k = db.keys.row(row);
+        out << (row == 0 ? "\n" : ",\n") << "  {\"key\": " << json_string(db.keys.cell_text(row, 0))
             << ", \"name\": " << json_string(utf8_from_key_text(k->name))
             << ", \"memo\": " << json_string(utf8_from_key_text(k->memo))
             << ", \"free\": " << json_string(utf8_from_key_text(k->free_field))
             << ", \"valid_from\": " << json_day(k->valid_from)
             << ", \"valid_until\": " << json_day(k->valid_until) << "}";
     }
-    out << (key_row_count(db) == 0 ? "]\n" : "\n]\n");
+    out << (db.keys.size() == 0 ? "]\n" : "\n]\n");
 }
 
-int import_keys(const CliRequest& req, DatabaseRecord& db, std::ostream& out, std::ostream& err) {
+int import_keys(const CliRequest& req, DatabaseContents& db, std::ostream& out, std::ostream& err) {
     std::string text;
     if (int status = read_input_file(req.input, text, err)) {
         return status;
     }
     const std::string& name = req.input == "-" ? std::string("standard input") : req.input;
-    CsvImportPlan plan = plan_csv_import(text, db);
+    CsvImportPlan plan = plan_csv_import(text, db.keys);
     if (!plan.header_error.empty()) {
         err << "tessary-cli: " << name << ": " << plan.header_error << "\n";
         return ExitDataError;
@@ -74,11 +74,11 @@ int import_keys(const CliRequest& req, DatabaseRecord& db, std::ostream& out, st
     out << plan.new_keys << " new, " << plan.existing_keys << " already in the database ("
         << (req.update ? "updated" : "kept") << "), " << plan.bad_rows.size()
         << " bad row(s) left out" << (req.dry_run ? "; nothing saved (--dry-run)" : "") << "\n";
-    if (req.dry_run || apply_csv_import(db, plan, req.update) == 0) {
+    if (req.dry_run || apply_csv_import(db.keys, plan, req.update) == 0) {
         return ExitOk;
     }
     // No window here: the window lines stay as the file had them.
-    const SaveResult saved = save_database_file(db, req.database, true);
+    const SaveResult saved = save_database_file(db.keys, db.log, db.layout, req.database, true);
     if (std::optional<BackupResult> failed = take_backup_failure()) {
         err << "tessary-cli: " << req.database
             << ": no backup copy of the old file could be made: " << failed->reason << "\n";
@@ -104,15 +104,14 @@ int run_keys_command(const CliRequest& req, std::ostream& out, std::ostream& err
             << "; close it there first. Nothing was imported.\n";
         return ExitTempFail;
     }
-    DatabaseRecord db;
-    create_key_list(db, nullptr);
+    DatabaseContents db;
     if (int status = load_database_file(db, req.database, err)) {
         return status;
     }
     switch (req.command) {
     case CliCommand::KeysList:
         if (req.csv) {
-            out << keys_to_csv(db);
+            out << keys_to_csv(db.keys);
         } else if (req.json) {
             write_json_list(db, out);
         } else {
@@ -123,7 +122,7 @@ int run_keys_command(const CliRequest& req, std::ostream& out, std::ostream& err
         if (req.json) {
             write_json_list(db, out);
         } else {
-            out << keys_to_csv(db);
+            out << keys_to_csv(db.keys);
         }
         return ExitOk;
     case CliCommand::KeysImport:

@@ -134,7 +134,7 @@ class ListenSignals {
 // Everything one run talks to the controller with: the controller session, holding the
 // database loaded for the run, and the host that turns its boxes into lines.
 struct Session {
-    Session(DatabaseRecord* database, std::ostream& out, std::ostream& err)
+    Session(KeyDatabase* database, std::ostream& out, std::ostream& err)
         : host(out, err), core(host, system_clock()) {
         if (database) {
             core.database() = std::move(*database);
@@ -156,18 +156,16 @@ void wait_link(Link& link, uint64_t seen, uint32_t ms) {
 }
 
 std::string key_number(const KeyId& id) {
-    BufferPtr b = make_buffer(16);
-    buffer_append_hex(b.get(), static_cast<int32_t>(id.number & key_number_mask), 6);
-    return buffer_string(b.get());
+    return key_number_text(id.number & key_number_mask);
 }
 
-std::string name_of(const DatabaseRecord& db, const KeyId& id) {
-    const KeyRecord* k = key_row(db, find_key(db, id));
+std::string name_of(const KeyDatabase& db, const KeyId& id) {
+    const KeyRecord* k = db.keys.row(db.keys.find(id));
     return k ? utf8_from_key_text(k->name) : std::string();
 }
 
 void print_keys(std::ostream& out, const char* what, const std::vector<KeyId>& keys,
-                const DatabaseRecord& db, const KeyId& master) {
+                const KeyDatabase& db, const KeyId& master) {
     for (const KeyId& k : keys) {
         std::string name = name_of(db, k);
         if (name.empty() && k == master) {
@@ -268,7 +266,7 @@ bool await_answer(Link& link, uint32_t bytes_before, uint32_t timeout_ms) {
 
 class Runner {
   public:
-    Runner(const CliRequest& req, DatabaseRecord* database, std::ostream& out, std::ostream& err)
+    Runner(const CliRequest& req, KeyDatabase* database, std::ostream& out, std::ostream& err)
         : req_(req), database_(database), out_(out), err_(err) {}
     ~Runner() {
         // "Log ended" goes to the file, not to the events printed.
@@ -345,7 +343,7 @@ class Runner {
             name_ = device_;
             return ExitOk;
         }
-        port_ = req_.port ? *req_.port : (database_ ? database_->com_port : 0);
+        port_ = req_.port ? *req_.port : (database_ ? database_->log.com_port : 0);
         if (port_ == 0) {
             err_ << "tessary-cli: " << req_.database
                  << " names no COM port; give --port N or --device PATH\n";
@@ -451,7 +449,7 @@ class Runner {
         if (int status = compare(d, ExitTrouble)) {
             return status;
         }
-        const DatabaseRecord& db = session_->core.database();
+        const KeyDatabase& db = session_->core.database();
         print_keys(out_, "add", d.to_add, db, d.master);
         print_keys(out_, "extra", d.extra, db, d.master);
         print_keys(out_, "expired", d.expired, db, d.master);
@@ -465,7 +463,7 @@ class Runner {
 
     // What a run would send, in the order it would send it.
     void print_plan(const KeyDifference& d) {
-        const DatabaseRecord& db = session_->core.database();
+        const KeyDatabase& db = session_->core.database();
         print_keys(out_, "delete", d.expired, db, d.master);
         if (req_.delete_extras) {
             print_keys(out_, "delete", d.extra, db, d.master);
@@ -549,7 +547,7 @@ class Runner {
     }
 
     const CliRequest& req_;
-    DatabaseRecord* database_;
+    KeyDatabase* database_;
     std::ostream& out_;
     std::ostream& err_;
     FileLock lock_;
@@ -563,7 +561,7 @@ class Runner {
 
 } // namespace
 
-int LinkedController::run(const CliRequest& request, DatabaseRecord* database, std::ostream& out,
+int LinkedController::run(const CliRequest& request, KeyDatabase* database, std::ostream& out,
                           std::ostream& err) {
     return Runner(request, database, out, err).run();
 }

@@ -7,6 +7,6 @@
 #include "cli/controller_seam.h"
 
 struct LinkedController final : ControllerSeam {
-    int run(const CliRequest& request, DatabaseRecord* database, std::ostream& out,
+    int run(const CliRequest& request, KeyDatabase* database, std::ostream& out,
             std::ostream& err) override;
 };

@@ -1,11 +1,14 @@
 // Calendar days without a time of day or a zone: the unit a key's validity is kept in.
 #pragma once
 
-#include <compare>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+
+// After the library headers above: Qt's moc parses headers as C++17 and fails on <compare> when
+// it comes first in a header it reads.
+#include <compare>
 
 // Days since 1970-01-01 in the proleptic Gregorian calendar.
 struct Day {

@@ -274,7 +274,7 @@ bool parse_csv_key(std::string_view field, uint32_t* number, CsvBadReason* reaso
 
 } // namespace
 
-CsvImportPlan plan_csv_import(std::string_view text, const DatabaseRecord& existing) {
+CsvImportPlan plan_csv_import(std::string_view text, const KeyList& existing) {
     CsvImportPlan plan;
     std::vector<CsvRecord> records = csv_parse(text);
     if (records.empty()) {
@@ -339,55 +339,45 @@ CsvImportPlan plan_csv_import(std::string_view text, const DatabaseRecord& exist
             bad(CsvBadReason::RepeatedKey);
             continue;
         }
-        row.exists = find_key(existing, row.id) >= 0;
+        row.exists = existing.find(row.id) >= 0;
         ++(row.exists ? plan.existing_keys : plan.new_keys);
         plan.rows.push_back(std::move(row));
     }
     return plan;
 }
 
-int apply_csv_import(DatabaseRecord& rec, const CsvImportPlan& plan, bool update_existing) {
-    BufferPtr name = make_buffer(key_text_capacity);
-    BufferPtr memo = make_buffer(key_text_capacity);
-    BufferPtr free_field = make_buffer(key_text_capacity);
+int apply_csv_import(KeyList& keys, const CsvImportPlan& plan, bool update_existing) {
     int changed = 0;
     for (const CsvKeyRow& row : plan.rows) {
-        int at = find_key(rec, row.id);
+        int at = keys.find(row.id);
         if (at >= 0 && !update_existing) {
             continue;
         }
-        for (auto [b, text] : {std::pair{name.get(), &row.name}, std::pair{memo.get(), &row.memo},
-                               std::pair{free_field.get(), &row.free_field}}) {
-            buffer_clear(b);
-            buffer_append_bytes(b, *text);
-        }
+        // Through the list's own storing, so that tabs become spaces as for typed texts.
         if (at >= 0) {
-            KeyId id = key_row(rec, at)->id;
-            replace_key_row(rec, at, id, name.get(), memo.get(), free_field.get());
+            keys.replace(at, keys.row(at)->id, row.name, row.memo, row.free_field);
         } else {
-            // Through replace_key_row too, so that tabs become spaces as for typed texts.
-            at = add_key(rec, row.id, nullptr, nullptr, nullptr);
-            replace_key_row(rec, at, row.id, name.get(), memo.get(), free_field.get());
+            at = keys.add(row.id, row.name, row.memo, row.free_field);
         }
         if (row.has_dates) {
-            set_key_validity(rec, at, row.valid_from, row.valid_until);
+            keys.set_validity(at, row.valid_from, row.valid_until);
         }
         ++changed;
     }
     return changed;
 }
 
-std::string keys_to_csv(const DatabaseRecord& rec, const std::vector<int>* rows) {
+std::string keys_to_csv(const KeyList& keys, const std::vector<int>* rows) {
     std::string out = csv_line({"key", "name", "memo", "free", "valid_from", "valid_until"});
     auto day_cell = [](const std::optional<Day>& day) {
         return day ? day_text(*day) : std::string();
     };
     auto one = [&](int row) {
-        const KeyRecord* k = key_row(rec, row);
+        const KeyRecord* k = keys.row(row);
         if (!k) {
             return;
         }
-        out += csv_line({key_cell_text(rec, row, 0), utf8_from_key_text(k->name),
+        out += csv_line({keys.cell_text(row, 0), utf8_from_key_text(k->name),
                          utf8_from_key_text(k->memo), utf8_from_key_text(k->free_field),
                          day_cell(k->valid_from), day_cell(k->valid_until)});
     };
@@ -396,7 +386,7 @@ std::string keys_to_csv(const DatabaseRecord& rec, const std::vector<int>* rows)
             one(row);
         }
     } else {
-        for (int row = 0; row < key_row_count(rec); ++row) {
+        for (int row = 0; row < keys.size(); ++row) {
             one(row);
         }
     }

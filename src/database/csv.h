@@ -74,14 +74,14 @@ struct CsvImportPlan {
 };
 
 // Reads the text against `existing` (which keys it already holds) without changing anything.
-CsvImportPlan plan_csv_import(std::string_view text, const DatabaseRecord& existing);
+CsvImportPlan plan_csv_import(std::string_view text, const KeyList& existing);
 // Adds the plan's new keys; with update_existing, also replaces the texts of the keys the list
 // already holds (their dates too where the file has date columns). The bad rows are never imported:
 // a caller that must refuse them does so before. Returns how many rows were added or changed.
-int apply_csv_import(DatabaseRecord& rec, const CsvImportPlan& plan, bool update_existing);
+int apply_csv_import(KeyList& keys, const CsvImportPlan& plan, bool update_existing);
 
 // ---- Export -------------------------------------------------------------------------------
 
 // The header row and one row per key (the given rows in their order, or all rows when `rows`
 // is null), key texts in UTF-8 whatever they were stored as, then the days of validity.
-std::string keys_to_csv(const DatabaseRecord& rec, const std::vector<int>* rows = nullptr);
+std::string keys_to_csv(const KeyList& keys, const std::vector<int>* rows = nullptr);

@@ -28,10 +28,21 @@ IoResult first_failure(IoResult a, IoResult b) {
 
 // Before the first old byte changes, the old content is kept elsewhere and the new length's
 // room is set aside: a full disk or a missing copy refuses the save with the file as it was.
-SaveResult write_in_place(const DatabaseRecord& rec, File& file, const std::string& target,
+// What a save writes, as write_database takes it.
+struct Written {
+    const KeyList& keys;
+    const LogSettings& log;
+    const WindowLayout& layout;
+};
+
+IoResult write_contents(const Written& rec, File& file, bool window_lines_as_read) {
+    return write_database(rec.keys, rec.log, rec.layout, file, window_lines_as_read);
+}
+
+SaveResult write_in_place(const Written& rec, File& file, const std::string& target,
                           bool window_lines_as_read) {
     File fresh = File::create_in_memory();
-    IoResult result = fresh.is_open() ? write_database(rec, fresh, window_lines_as_read)
+    IoResult result = fresh.is_open() ? write_contents(rec, fresh, window_lines_as_read)
                                       : IoResult(fresh.open_error());
     if (!result) {
         return result;
@@ -86,8 +97,10 @@ void remove_save_leftovers(const std::string& path) {
     remove_leftovers(folder_of(target), temporary_prefix(target));
 }
 
-SaveResult save_database_file(const DatabaseRecord& rec, const std::string& path,
+SaveResult save_database_file(const KeyList& keys, const LogSettings& log,
+                              const WindowLayout& layout, const std::string& path,
                               bool window_lines_as_read) {
+    const Written rec{keys, log, layout};
     if (path.empty()) {
         return IoResult::from_errno(ENOENT);
     }
@@ -132,7 +145,7 @@ SaveResult save_database_file(const DatabaseRecord& rec, const std::string& path
         return write_in_place(rec, old_file, target, window_lines_as_read);
     }
     old_file.close();
-    IoResult result = write_database(rec, temp, window_lines_as_read);
+    IoResult result = write_contents(rec, temp, window_lines_as_read);
     if (result) {
         result = temp.set_mode(mode);
     }

@@ -1,7 +1,7 @@
 // Writing a database file so that a failed or interrupted save never costs the old one.
 #pragma once
 
-#include "database/key_list.h"
+#include "database/key_database.h"
 #include "platform/file.h"
 
 #include <string>
@@ -24,7 +24,8 @@ struct SaveResult : IoResult {
 // On failure the result names the cause; a failed replacing save leaves the old file untouched
 // and no new file behind. Leftovers of saves cut short are removed first. window_lines_as_read:
 // as for write_database.
-SaveResult save_database_file(const DatabaseRecord& rec, const std::string& path,
+SaveResult save_database_file(const KeyList& keys, const LogSettings& log,
+                              const WindowLayout& layout, const std::string& path,
                               bool window_lines_as_read = false);
 
 // Removes what saves of the database at `path` that were cut short left beside it: their

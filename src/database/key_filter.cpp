@@ -79,7 +79,7 @@ bool expires_within_window(const KeyRecord& record, Day today) {
            record.valid_until->number - today.number < expiry_window_days;
 }
 
-KeyFilter::KeyFilter(const DatabaseRecord& rec, KeyListObserver* next) : rec_(rec), next_(next) {
+KeyFilter::KeyFilter(const KeyList& keys, KeyListObserver* next) : keys_(keys), next_(next) {
     index_all_rows();
 }
 
@@ -176,7 +176,7 @@ void KeyFilter::set_match(size_t row, bool match) {
 }
 
 void KeyFilter::index_row(int row) {
-    const KeyRecord* record = key_row(rec_, row);
+    const KeyRecord* record = keys_.row(row);
     const auto r = static_cast<size_t>(row);
     records_[r] = record;
     if (indexed_) {
@@ -195,7 +195,7 @@ void KeyFilter::fold_row(const KeyRecord& record, int row, std::string& text) co
             text += digits[(record.id.number >> shift) & 0xf];
         }
     } else {
-        append_folded(text, key_cell_text(rec_, row, 0));
+        append_folded(text, keys_.cell_text(row, 0));
     }
     for (const std::string* field : {&record.name, &record.memo, &record.free_field}) {
         text += '\n';
@@ -263,7 +263,7 @@ void KeyFilter::rows_reordered() {
     std::vector<std::string> texts(texts_.size());
     std::vector<char> matches(matches_.size());
     for (size_t old_row = 0; old_row < records_.size(); ++old_row) {
-        const auto row = static_cast<size_t>(key_record_row(rec_, records_[old_row]));
+        const auto row = static_cast<size_t>(keys_.record_row(records_[old_row]));
         records[row] = records_[old_row];
         texts[row] = std::move(texts_[old_row]);
         matches[row] = matches_[old_row];
@@ -291,7 +291,7 @@ void KeyFilter::rows_reset() {
 }
 
 void KeyFilter::index_all_rows() {
-    const auto count = static_cast<size_t>(key_row_count(rec_));
+    const auto count = static_cast<size_t>(keys_.size());
     records_.assign(count, nullptr);
     texts_.assign(count, std::string());
     matches_.assign(count, 0);

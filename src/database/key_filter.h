@@ -33,7 +33,7 @@ bool expires_within_window(const KeyRecord& record, Day today);
 // from the model's own. An empty query matches every row.
 class KeyFilter final : public KeyListObserver {
   public:
-    explicit KeyFilter(const DatabaseRecord& rec, KeyListObserver* next = nullptr);
+    explicit KeyFilter(const KeyList& keys, KeyListObserver* next = nullptr);
 
     // The text the user typed (UTF-8). The first query folds every row's texts; a query that
     // extends the previous one (contains it) only looks again at the rows that matched that one. A
@@ -72,7 +72,7 @@ class KeyFilter final : public KeyListObserver {
     bool row_passes(size_t row) const;
     void set_match(size_t row, bool match);
 
-    const DatabaseRecord& rec_;
+    const KeyList& keys_;
     KeyListObserver* next_;
     std::string query_;
     std::string folded_query_;

@@ -8,178 +8,156 @@ uint32_t low_bits(uint32_t number) {
     return number & key_number_mask;
 }
 
-void index_insert(KeyList& list, KeyRecord* rec) {
-    auto [it, inserted] = list.by_number.try_emplace(low_bits(rec->id.number), rec);
-    if (!inserted) {
-        rec->next_same = it->second;
-        it->second->prev_same = rec;
-        it->second = rec;
-    }
-}
-
-// Must run while rec->id still holds the number it was indexed under.
-void index_remove(KeyList& list, KeyRecord* rec) {
-    if (rec->prev_same) {
-        rec->prev_same->next_same = rec->next_same;
-    } else if (rec->next_same) {
-        list.by_number[low_bits(rec->id.number)] = rec->next_same;
-    } else {
-        list.by_number.erase(low_bits(rec->id.number));
-    }
-    if (rec->next_same) {
-        rec->next_same->prev_same = rec->prev_same;
-    }
-    rec->prev_same = nullptr;
-    rec->next_same = nullptr;
-}
-
-// Brings every cached_row up to date; rows below stale_from are already right.
-void renumber(const KeyList& list) {
-    for (size_t i = list.stale_from; i < list.rows.size(); ++i) {
-        list.rows[i]->cached_row = static_cast<uint32_t>(i);
-    }
-    list.stale_from = static_cast<uint32_t>(list.rows.size());
-}
-
-void mark_moved_from(KeyList& list, size_t row) {
-    if (row < list.stale_from) {
-        list.stale_from = static_cast<uint32_t>(row);
-    }
-}
-
-bool valid_row(const DatabaseRecord& rec, int row) {
-    return row >= 0 && static_cast<size_t>(row) < rec.keys.rows.size();
-}
-
 // Tabs, CRs and LFs would end a field or a line of the saved file and garble this key and
 // the next one when it is read back, so they are stored as spaces.
-void blank_separators(Buffer* text) {
-    if (!text) {
-        return;
-    }
-    uint32_t n = buffer_remaining(text);
-    for (uint32_t i = 0; i < n; ++i) {
-        int32_t byte = buffer_peek_at(text, i);
-        if (byte == '\t' || byte == '\r' || byte == '\n') {
-            buffer_poke_at(text, i, ' ');
-        }
-    }
-}
-
-void store_text(std::string& dst, const Buffer* src) {
-    if (!src) {
-        dst.clear();
-        return;
-    }
-    std::string_view bytes = buffer_view(src);
-    dst.assign(bytes.substr(0, std::min<size_t>(bytes.size(), key_text_capacity)));
-}
-
-void copy_text_out(Buffer* dst, const std::string& src) {
-    if (dst) {
-        buffer_append_bytes(dst, src);
-    }
-}
-
-void clear_rows(DatabaseRecord& rec) {
-    KeyList& list = rec.keys;
-    if (list.observer) {
-        list.observer->rows_about_to_be_reset();
-    }
-    list.by_number.clear();
-    list.rows.clear();
-    list.stale_from = 0;
-    if (list.observer) {
-        list.observer->rows_reset();
-    }
+void store_text(std::string& dst, std::string_view src) {
+    dst.assign(src.substr(0, std::min<size_t>(src.size(), key_text_capacity)));
+    std::replace_if(
+        dst.begin(), dst.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; }, ' ');
 }
 
 } // namespace
 
-KeyListBulkChange::KeyListBulkChange(DatabaseRecord& rec)
-    : list_(rec.keys), observer_(rec.keys.observer) {
-    if (observer_) {
-        observer_->rows_about_to_be_reset();
-        list_.observer = nullptr;
+std::string key_number_text(uint32_t number) {
+    // As the lists always showed it: the number taken as signed, its magnitude's low six digits.
+    uint32_t magnitude = static_cast<int32_t>(number) < 0 ? 0u - number : number;
+    static const char digits[] = "0123456789abcdef";
+    std::string text(6, '0');
+    for (size_t i = text.size(); i > 0; --i) {
+        text[i - 1] = digits[magnitude % 16];
+        magnitude /= 16;
+    }
+    return text;
+}
+
+int32_t parse_key_number(std::string_view text) {
+    int32_t value = 0;
+    for (char c : text.substr(0, 6)) {
+        const int lower = c | 0x20;
+        const int digit = c >= '0' && c <= '9'           ? c - '0'
+                          : lower >= 'a' && lower <= 'f' ? lower - 'a' + 10
+                                                         : -1;
+        if (digit < 0) {
+            return -1;
+        }
+        value = value * 16 + digit;
+    }
+    return value;
+}
+
+KeyList::KeyList(KeyList&& other) noexcept
+    : rows_(std::move(other.rows_)), by_number_(std::move(other.by_number_)),
+      stale_from_(other.stale_from_), observer_(other.observer_) {
+    other.rows_.clear();
+    other.by_number_.clear();
+    other.stale_from_ = 0;
+    other.observer_ = nullptr;
+}
+
+KeyList& KeyList::operator=(KeyList&& other) noexcept {
+    if (this != &other) {
+        rows_ = std::move(other.rows_);
+        by_number_ = std::move(other.by_number_);
+        stale_from_ = other.stale_from_;
+        observer_ = other.observer_;
+        other.rows_.clear();
+        other.by_number_.clear();
+        other.stale_from_ = 0;
+        other.observer_ = nullptr;
+    }
+    return *this;
+}
+
+void KeyList::index_insert(KeyRecord* record) {
+    auto [it, inserted] = by_number_.try_emplace(low_bits(record->id.number), record);
+    if (!inserted) {
+        record->next_same = it->second;
+        it->second->prev_same = record;
+        it->second = record;
     }
 }
 
-KeyListBulkChange::~KeyListBulkChange() {
-    if (observer_) {
-        list_.observer = observer_;
-        observer_->rows_reset();
+// Must run while record->id still holds the number it was indexed under.
+void KeyList::index_remove(KeyRecord* record) {
+    if (record->prev_same) {
+        record->prev_same->next_same = record->next_same;
+    } else if (record->next_same) {
+        by_number_[low_bits(record->id.number)] = record->next_same;
+    } else {
+        by_number_.erase(low_bits(record->id.number));
+    }
+    if (record->next_same) {
+        record->next_same->prev_same = record->prev_same;
+    }
+    record->prev_same = nullptr;
+    record->next_same = nullptr;
+}
+
+// Brings every cached_row up to date; rows below stale_from_ are already right.
+void KeyList::renumber() const {
+    for (size_t i = stale_from_; i < rows_.size(); ++i) {
+        rows_[i]->cached_row = static_cast<uint32_t>(i);
+    }
+    stale_from_ = static_cast<uint32_t>(rows_.size());
+}
+
+void KeyList::mark_moved_from(size_t row) {
+    if (row < stale_from_) {
+        stale_from_ = static_cast<uint32_t>(row);
     }
 }
 
-void adopt_database(DatabaseRecord& rec, DatabaseRecord& from) {
-    KeyListBulkChange bulk(rec);
-    DatabaseSettings kept = rec;
-    static_cast<DatabaseSettings&>(rec) = from;
-    rec.file_name = std::move(kept.file_name);
-    rec.file_name_offset = kept.file_name_offset;
-    rec.modified = kept.modified;
-    rec.log_error_shown = kept.log_error_shown;
-    std::swap(rec.keys.rows, from.keys.rows);
-    std::swap(rec.keys.by_number, from.keys.by_number);
-    std::swap(rec.keys.stale_from, from.keys.stale_from);
+void KeyList::swap_rows(KeyList& other) noexcept {
+    std::swap(rows_, other.rows_);
+    std::swap(by_number_, other.by_number_);
+    std::swap(stale_from_, other.stale_from_);
 }
 
-void create_key_list(DatabaseRecord& rec, KeyListObserver* observer) {
-    rec.keys.observer = observer;
-    reset_database(rec);
+void KeyList::reserve(size_t rows) {
+    rows_.reserve(rows);
+    by_number_.reserve(rows);
 }
 
-void reset_database(DatabaseRecord& rec) {
-    clear_rows(rec);
-    KeyListObserver* observer = rec.keys.observer;
-    KeyList keys = std::move(rec.keys);
-    rec = DatabaseRecord{};
-    rec.keys = std::move(keys);
-    rec.keys.observer = observer;
-}
-
-void reserve_key_rows(DatabaseRecord& rec, size_t rows) {
-    rec.keys.rows.reserve(rows);
-    rec.keys.by_number.reserve(rows);
-}
-
-int append_key_row(DatabaseRecord& rec) {
-    KeyList& list = rec.keys;
-    int row = static_cast<int>(list.rows.size());
+int KeyList::append() {
+    int row = static_cast<int>(rows_.size());
     auto record = std::make_unique<KeyRecord>();
     record->cached_row = static_cast<uint32_t>(row);
-    if (list.observer) {
-        list.observer->rows_about_to_be_inserted(row, row);
+    if (observer_) {
+        observer_->rows_about_to_be_inserted(row, row);
     }
-    index_insert(list, record.get());
-    list.rows.push_back(std::move(record));
-    if (list.stale_from == static_cast<uint32_t>(row)) {
-        list.stale_from = static_cast<uint32_t>(row) + 1;
+    index_insert(record.get());
+    rows_.push_back(std::move(record));
+    if (stale_from_ == static_cast<uint32_t>(row)) {
+        stale_from_ = static_cast<uint32_t>(row) + 1;
     }
-    if (list.observer) {
-        list.observer->rows_inserted(row, row);
+    if (observer_) {
+        observer_->rows_inserted(row, row);
     }
     return row;
 }
 
-int add_key(DatabaseRecord& rec, const KeyId& id, Buffer* name, Buffer* memo, Buffer* free_field) {
-    // Whether any row holds the number, not which: no renumbering needed.
-    if (rec.keys.by_number.count(low_bits(id.number)) != 0) {
+int KeyList::add(const KeyId& id, std::string_view name, std::string_view memo,
+                 std::string_view free_field) {
+    if (contains(id)) {
         return -1;
     }
-    int row = append_key_row(rec);
-    replace_key_row(rec, row, id, name, memo, free_field);
+    int row = append();
+    replace(row, id, name, memo, free_field);
     return row;
 }
 
-int find_key(const DatabaseRecord& rec, const KeyId& id) {
-    const KeyList& list = rec.keys;
-    auto it = list.by_number.find(low_bits(id.number));
-    if (it == list.by_number.end()) {
+// Whether any row holds the number, not which: no renumbering needed.
+bool KeyList::contains(const KeyId& id) const {
+    return by_number_.count(low_bits(id.number)) != 0;
+}
+
+int KeyList::find(const KeyId& id) const {
+    auto it = by_number_.find(low_bits(id.number));
+    if (it == by_number_.end()) {
         return -1;
     }
-    if (list.stale_from < list.rows.size()) {
-        renumber(list);
+    if (stale_from_ < rows_.size()) {
+        renumber();
     }
     uint32_t best = UINT32_MAX;
     for (const KeyRecord* r = it->second; r; r = r->next_same) {
@@ -188,62 +166,35 @@ int find_key(const DatabaseRecord& rec, const KeyId& id) {
     return static_cast<int>(best);
 }
 
-void read_key_row(const DatabaseRecord& rec, int row, KeyId* id, Buffer* name, Buffer* memo,
-                  Buffer* free_field) {
-    for (Buffer* b : {name, memo, free_field}) {
-        if (b) {
-            buffer_clear(b);
-        }
-    }
-    if (id) {
-        *id = KeyId{};
-    }
-    if (!valid_row(rec, row)) {
+void KeyList::replace(int row, const KeyId& id, std::string_view name, std::string_view memo,
+                      std::string_view free_field) {
+    if (!valid_row(row)) {
         return;
     }
-    const KeyRecord& key = *rec.keys.rows[static_cast<size_t>(row)];
-    if (id) {
-        *id = key.id;
-    }
-    copy_text_out(name, key.name);
-    copy_text_out(memo, key.memo);
-    copy_text_out(free_field, key.free_field);
-}
-
-void replace_key_row(DatabaseRecord& rec, int row, const KeyId& id, Buffer* name, Buffer* memo,
-                     Buffer* free_field) {
-    if (!valid_row(rec, row)) {
-        return;
-    }
-    KeyList& list = rec.keys;
-    KeyRecord& key = *list.rows[static_cast<size_t>(row)];
-    blank_separators(name);
-    blank_separators(memo);
-    blank_separators(free_field);
+    KeyRecord& key = *rows_[static_cast<size_t>(row)];
     if (low_bits(key.id.number) != low_bits(id.number)) {
-        index_remove(list, &key);
+        index_remove(&key);
         key.id = id;
-        index_insert(list, &key);
+        index_insert(&key);
     }
     key.id = id;
     store_text(key.name, name);
     store_text(key.memo, memo);
     store_text(key.free_field, free_field);
-    if (list.observer) {
-        list.observer->row_changed(row);
+    if (observer_) {
+        observer_->row_changed(row);
     }
 }
 
-void set_key_validity(DatabaseRecord& rec, int row, std::optional<Day> from,
-                      std::optional<Day> until) {
-    if (!valid_row(rec, row)) {
+void KeyList::set_validity(int row, std::optional<Day> from, std::optional<Day> until) {
+    if (!valid_row(row)) {
         return;
     }
-    KeyRecord& key = *rec.keys.rows[static_cast<size_t>(row)];
+    KeyRecord& key = *rows_[static_cast<size_t>(row)];
     key.valid_from = from;
     key.valid_until = until;
-    if (rec.keys.observer) {
-        rec.keys.observer->row_changed(row);
+    if (observer_) {
+        observer_->row_changed(row);
     }
 }
 
@@ -252,57 +203,56 @@ bool key_valid_on(const KeyRecord& record, Day day) {
            !(record.valid_until && day > *record.valid_until);
 }
 
-void delete_key_row(DatabaseRecord& rec, int row) {
-    if (!valid_row(rec, row)) {
+void KeyList::remove(int row) {
+    if (!valid_row(row)) {
         return;
     }
-    KeyList& list = rec.keys;
-    if (list.observer) {
-        list.observer->rows_about_to_be_removed(row, row);
+    if (observer_) {
+        observer_->rows_about_to_be_removed(row, row);
     }
-    index_remove(list, list.rows[static_cast<size_t>(row)].get());
-    list.rows.erase(list.rows.begin() + row);
-    mark_moved_from(list, static_cast<size_t>(row));
-    if (list.observer) {
-        list.observer->rows_removed(row, row);
+    index_remove(rows_[static_cast<size_t>(row)].get());
+    rows_.erase(rows_.begin() + row);
+    mark_moved_from(static_cast<size_t>(row));
+    if (observer_) {
+        observer_->rows_removed(row, row);
     }
 }
 
-void clear_key_list(DatabaseRecord& rec) {
-    clear_rows(rec);
+void KeyList::clear() {
+    if (observer_) {
+        observer_->rows_about_to_be_reset();
+    }
+    by_number_.clear();
+    rows_.clear();
+    stale_from_ = 0;
+    if (observer_) {
+        observer_->rows_reset();
+    }
 }
 
-int key_row_count(const DatabaseRecord& rec) {
-    return static_cast<int>(rec.keys.rows.size());
+const KeyRecord* KeyList::row(int index) const {
+    return valid_row(index) ? rows_[static_cast<size_t>(index)].get() : nullptr;
 }
 
-const KeyRecord* key_row(const DatabaseRecord& rec, int row) {
-    return valid_row(rec, row) ? rec.keys.rows[static_cast<size_t>(row)].get() : nullptr;
-}
-
-int key_record_row(const DatabaseRecord& rec, const KeyRecord* record) {
-    const KeyList& list = rec.keys;
+int KeyList::record_row(const KeyRecord* record) const {
     if (!record) {
         return -1;
     }
-    if (list.stale_from < list.rows.size()) {
-        renumber(list);
+    if (stale_from_ < rows_.size()) {
+        renumber();
     }
     const size_t row = record->cached_row;
-    return row < list.rows.size() && list.rows[row].get() == record ? static_cast<int>(row) : -1;
+    return row < rows_.size() && rows_[row].get() == record ? static_cast<int>(row) : -1;
 }
 
-std::string key_cell_text(const DatabaseRecord& rec, int row, int column) {
-    const KeyRecord* key = key_row(rec, row);
+std::string KeyList::cell_text(int row, int column) const {
+    const KeyRecord* key = this->row(row);
     if (!key) {
         return {};
     }
     switch (column) {
-    case 0: {
-        auto text = make_buffer(100);
-        buffer_append_hex(text.get(), static_cast<int32_t>(key->id.number), 6);
-        return buffer_string(text.get());
-    }
+    case 0:
+        return key_number_text(key->id.number);
     case 1:
         return key->name;
     case 2:
@@ -311,6 +261,20 @@ std::string key_cell_text(const DatabaseRecord& rec, int row, int column) {
         return key->free_field;
     default:
         return {};
+    }
+}
+
+KeyListBulkChange::KeyListBulkChange(KeyList& list) : list_(list), observer_(list.observer()) {
+    if (observer_) {
+        observer_->rows_about_to_be_reset();
+        list_.set_observer(nullptr);
+    }
+}
+
+KeyListBulkChange::~KeyListBulkChange() {
+    if (observer_) {
+        list_.set_observer(observer_);
+        observer_->rows_reset();
     }
 }
 
@@ -387,17 +351,18 @@ constexpr size_t prefetch_distance = 16;
 
 // Sorts by the first seven bytes, then every run of entries that agree on seven full bytes by
 // the next seven, and so on: most names are told apart by their first word or two.
-void sort_by_name(const KeyList& list, std::vector<SortEntry>& entries) {
-    const size_t count = list.rows.size();
+void sort_by_name(const std::vector<std::unique_ptr<KeyRecord>>& rows,
+                  std::vector<SortEntry>& entries) {
+    const size_t count = rows.size();
     std::vector<uint64_t> words(count * gathered_words);
     for (size_t i = 0; i < count; ++i) {
         if (i + prefetch_distance < count) {
-            __builtin_prefetch(list.rows[i + prefetch_distance].get());
+            __builtin_prefetch(rows[i + prefetch_distance].get());
         }
         if (i + prefetch_distance / 2 < count) {
-            __builtin_prefetch(list.rows[i + prefetch_distance / 2]->name.data());
+            __builtin_prefetch(rows[i + prefetch_distance / 2]->name.data());
         }
-        const std::string& name = list.rows[i]->name;
+        const std::string& name = rows[i]->name;
         for (size_t w = 0; w < gathered_words; ++w) {
             words[i * gathered_words + w] = name_word(name, w * 7);
         }
@@ -414,9 +379,8 @@ void sort_by_name(const KeyList& list, std::vector<SortEntry>& entries) {
         auto end = entries.begin() + static_cast<std::ptrdiff_t>(run.last);
         if (run.depth > 0) {
             for (auto e = begin; e != end; ++e) {
-                e->word = run.depth < gathered_words
-                              ? words[e->row * gathered_words + run.depth]
-                              : name_word(list.rows[e->row]->name, run.depth * 7);
+                e->word = run.depth < gathered_words ? words[e->row * gathered_words + run.depth]
+                                                     : name_word(rows[e->row]->name, run.depth * 7);
             }
         }
         sort_entries(begin, end);
@@ -435,37 +399,36 @@ void sort_by_name(const KeyList& list, std::vector<SortEntry>& entries) {
 
 } // namespace
 
-void sort_key_rows(DatabaseRecord& rec, int column) {
-    KeyList& list = rec.keys;
-    if (list.observer) {
-        list.observer->rows_about_to_be_reordered();
+void KeyList::sort(int column) {
+    if (observer_) {
+        observer_->rows_about_to_be_reordered();
     }
     // Columns that compare every pair equal leave the order as it is; skip the work.
     if (column == 0 || column == 1) {
-        std::vector<SortEntry> entries(list.rows.size());
+        std::vector<SortEntry> entries(rows_.size());
         for (size_t i = 0; i < entries.size(); ++i) {
             entries[i].row = static_cast<uint32_t>(i);
         }
         if (column == 0) {
             for (size_t i = 0; i < entries.size(); ++i) {
                 if (i + prefetch_distance < entries.size()) {
-                    __builtin_prefetch(list.rows[i + prefetch_distance].get());
+                    __builtin_prefetch(rows_[i + prefetch_distance].get());
                 }
-                entries[i].word = list.rows[i]->id.number;
+                entries[i].word = rows_[i]->id.number;
             }
             sort_entries(entries.begin(), entries.end());
         } else {
-            sort_by_name(list, entries);
+            sort_by_name(rows_, entries);
         }
-        std::vector<std::unique_ptr<KeyRecord>> sorted(list.rows.size());
+        Rows sorted(rows_.size());
         for (size_t i = 0; i < entries.size(); ++i) {
-            sorted[i] = std::move(list.rows[entries[i].row]);
+            sorted[i] = std::move(rows_[entries[i].row]);
         }
-        list.rows = std::move(sorted);
-        mark_moved_from(list, 0);
+        rows_ = std::move(sorted);
+        mark_moved_from(0);
     }
-    if (list.observer) {
-        list.observer->rows_reordered();
+    if (observer_) {
+        observer_->rows_reordered();
     }
 }
 
@@ -487,15 +450,15 @@ struct KeyIdHash {
 // gap; then remove a the same way), since synchronization transfers keys in that order. The
 // scan is quadratic; this keeps, for every identifier still in B, the set of its positions so
 // that each removal costs constant time on average.
-void key_list_difference(const DatabaseRecord& list_a, const DatabaseRecord& list_b, KeyId* array_a,
+void key_list_difference(const KeyList& list_a, const KeyList& list_b, KeyId* array_a,
                          KeyId* array_b, int* count_a, int* count_b) {
     int na = std::max(*count_a, 0);
     int nb = std::max(*count_b, 0);
     for (int i = 0; i < na; ++i) {
-        read_key_row(list_a, i, &array_a[i], nullptr, nullptr, nullptr);
+        array_a[i] = list_a.row(i) ? list_a.row(i)->id : KeyId{};
     }
     for (int j = 0; j < nb; ++j) {
-        read_key_row(list_b, j, &array_b[j], nullptr, nullptr, nullptr);
+        array_b[j] = list_b.row(j) ? list_b.row(j)->id : KeyId{};
     }
 
     // Positions of every identifier in B; almost always one, so a small vector is enough.

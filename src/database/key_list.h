@@ -1,14 +1,14 @@
-// The key database: key records held as the rows of a key list, in display order, and the
-// database record that carries the settings a .TSY file stores.
+// Key records held as the rows of a key list, in display order, with an index by key number.
 #pragma once
 
-#include "core/buffer.h"
 #include "core/day.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -27,10 +27,9 @@ constexpr uint32_t key_number_mask = 0xffffff;
 // A key text never holds more than this many bytes; longer texts are cut.
 constexpr uint32_t key_text_capacity = 2000;
 
-// The key record owned by one row. The texts behave as Buffers of capacity key_text_capacity
-// (what does not fit is cut) but take only the memory they use, so that a list of a million
-// keys does not reserve gigabytes. Once stored through replace_key_row they hold no tab, CR or
-// LF: those are the file's separators.
+// The key record owned by one row. The texts hold at most key_text_capacity bytes but take only
+// the memory they use, so that a list of a million keys does not reserve gigabytes. Stored
+// through the list, they hold no tab, CR or LF: those are the file's separators.
 struct KeyRecord {
     KeyId id;
     std::string name;
@@ -42,7 +41,7 @@ struct KeyRecord {
     std::optional<Day> valid_until;
 
     // Maintained by the key list, not by its users. The row this record had when the list last
-    // numbered its rows (trusted only below KeyList::stale_from), and the other records whose
+    // numbered its rows (trusted only below the list's stale mark), and the other records whose
     // key numbers share the same low 24 bits.
     mutable uint32_t cached_row = 0;
     KeyRecord* prev_same = nullptr;
@@ -69,62 +68,117 @@ struct KeyListObserver {
 // lookups constant-time: it maps the low 24 bits of a key number to a chain of the records
 // holding it (almost always one), each of which can leave its chain in constant time. Every
 // record caches its own row, renumbered lazily from the first row that a deletion or a sort
-// may have moved, so that find_key can return the lowest row of a chain.
-struct KeyList {
-    std::vector<std::unique_ptr<KeyRecord>> rows;
-    std::unordered_map<uint32_t, KeyRecord*> by_number; // chain heads
-    mutable uint32_t stale_from = 0; // rows below this index hold a correct cached_row
-    KeyListObserver* observer = nullptr;
+// may have moved, so that find can return the lowest row of a chain.
+//
+// Texts given to add and replace are cut at key_text_capacity bytes, and every tab, CR and LF
+// in them is stored as a space: those are the file's separators.
+class KeyList {
+    using Rows = std::vector<std::unique_ptr<KeyRecord>>;
+
+  public:
+    // Walks the rows in display order.
+    class const_iterator {
+      public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = KeyRecord;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const KeyRecord*;
+        using reference = const KeyRecord&;
+
+        const_iterator() = default;
+        explicit const_iterator(Rows::const_iterator at) : at_(at) {}
+        const KeyRecord& operator*() const { return **at_; }
+        const KeyRecord* operator->() const { return at_->get(); }
+        const_iterator& operator++() {
+            ++at_;
+            return *this;
+        }
+        const_iterator operator++(int) {
+            const_iterator was = *this;
+            ++at_;
+            return was;
+        }
+        friend bool operator==(const const_iterator&, const const_iterator&) = default;
+
+      private:
+        Rows::const_iterator at_;
+    };
+
+    KeyList() = default;
+    // A moved list takes the rows and the observer; the source is left empty, unobserved.
+    KeyList(KeyList&& other) noexcept;
+    KeyList& operator=(KeyList&& other) noexcept;
+    KeyList(const KeyList&) = delete;
+    KeyList& operator=(const KeyList&) = delete;
+
+    // Appends an empty key (identifier 0, 0, 0; empty texts); returns its row.
+    int append();
+    // Appends the key unless a row already holds its number (low 24 bits): then -1, no change.
+    int add(const KeyId& id, std::string_view name = {}, std::string_view memo = {},
+            std::string_view free_field = {});
+    // The lowest row whose key number equals id's in the low 24 bits, or -1.
+    int find(const KeyId& id) const;
+    // Whether any row holds id's number (low 24 bits); cheaper than find after a sort.
+    bool contains(const KeyId& id) const;
+    // Out of range: nothing. Otherwise stores identifier and texts in the row.
+    void replace(int row, const KeyId& id, std::string_view name, std::string_view memo,
+                 std::string_view free_field);
+    // Out of range: nothing. Otherwise sets the row's days of validity and announces the change.
+    void set_validity(int row, std::optional<Day> from, std::optional<Day> until);
+    // Out of range: nothing.
+    void remove(int row);
+    void clear();
+    // Stable, always ascending (the column-click sort); see compare_key_rows.
+    void sort(int column);
+
+    int size() const { return static_cast<int>(rows_.size()); }
+    bool empty() const { return rows_.empty(); }
+    // The record of a row, or null when out of range (the row keeps ownership).
+    const KeyRecord* row(int index) const;
+    // The row of a record the list still holds (-1 for null). Constant time but for a lazy
+    // renumbering after a sort or a deletion; lets a view follow its records across a sort
+    // without a map of its own.
+    int record_row(const KeyRecord* record) const;
+    // The on-demand display text of one cell: column 0 key number, 1 name, 2 memo, 3 free field.
+    std::string cell_text(int row, int column) const;
+    const_iterator begin() const { return const_iterator(rows_.begin()); }
+    const_iterator end() const { return const_iterator(rows_.end()); }
+
+    // Makes room for this many rows in all, so that a load does not regrow the rows and the
+    // index as it goes. Changes nothing a user of the list can see.
+    void reserve(size_t rows);
+    // Told of every change from now on; null: nobody.
+    KeyListObserver* observer() const { return observer_; }
+    void set_observer(KeyListObserver* observer) { observer_ = observer; }
+    // Exchanges the rows with other's, telling neither observer: for a bulk change that
+    // announces itself (KeyListBulkChange).
+    void swap_rows(KeyList& other) noexcept;
+
+  private:
+    void index_insert(KeyRecord* record);
+    void index_remove(KeyRecord* record);
+    void renumber() const;
+    void mark_moved_from(size_t row);
+    bool valid_row(int row) const { return row >= 0 && static_cast<size_t>(row) < rows_.size(); }
+
+    Rows rows_;
+    std::unordered_map<uint32_t, KeyRecord*> by_number_; // chain heads
+    mutable uint32_t stale_from_ = 0; // rows below this index hold a correct cached_row
+    KeyListObserver* observer_ = nullptr;
 };
 
-constexpr int default_log_widths[3] = {55, 450, 110};
-constexpr int default_key_widths[4] = {55, 150, 205, 205};
-
-struct WindowRect {
-    int32_t left = 0, top = 0, right = 0, bottom = 0;
-    friend bool operator==(const WindowRect&, const WindowRect&) = default;
-};
-
-// View flags in the order toolbar, status bar, log window, key list.
-struct ViewFlags {
-    bool toolbar = true;
-    bool status_bar = true;
-    bool log_window = true;
-    bool key_list = true;
-    friend bool operator==(const ViewFlags&, const ViewFlags&) = default;
-};
-
-// Everything of a database but its keys: what a load on another thread starts from and hands
-// back with the keys.
-struct DatabaseSettings {
-    std::string file_name;         // empty: the database has no file yet
-    uint32_t file_name_offset = 0; // where the bare file name begins in file_name
-    bool log_error_shown = false;
-    bool modified = false;
-    bool rect_present = false;
-    bool log_widths_present = false;
-    bool key_widths_present = false;
-    ViewFlags stored_view;
-    bool save_window_properties = true;
-    WindowRect window_rect;
-    int32_t log_widths[3] = {55, 450, 110};
-    int32_t key_widths[4] = {55, 150, 205, 205};
-    uint32_t com_port = 0;
-    int32_t screen_log_lines = 1000;
-    int32_t log_file_size = 710;
-    bool rename_full_logs = false;
-};
-
-struct DatabaseRecord : DatabaseSettings {
-    KeyList keys;
-};
+// A key number as the lists show it: six hexadecimal digits, lower case.
+std::string key_number_text(uint32_t number);
+// The key number written in the first six bytes of text (all of it when shorter; an empty text
+// is 0), or -1 when one of them is no hexadecimal digit.
+int32_t parse_key_number(std::string_view text);
 
 // Makes a bulk change (a whole database read in) one reset for the list's observer, told before
 // and after, instead of a pair of calls per row that a view would follow one at a time. The
 // observer hears nothing in between.
 class KeyListBulkChange {
   public:
-    explicit KeyListBulkChange(DatabaseRecord& rec);
+    explicit KeyListBulkChange(KeyList& list);
     ~KeyListBulkChange();
     KeyListBulkChange(const KeyListBulkChange&) = delete;
     KeyListBulkChange& operator=(const KeyListBulkChange&) = delete;
@@ -134,56 +188,14 @@ class KeyListBulkChange {
     KeyListObserver* observer_;
 };
 
-// Takes the keys and the settings of a database read into `from` (a record without observer,
-// read on another thread from a copy of rec's settings) as one reset for rec's observer. rec's
-// file name, modified flag and log error state stay rec's; `from` keeps rec's former rows.
-void adopt_database(DatabaseRecord& rec, DatabaseRecord& from);
-// Attaches the observer (may be null) and resets the record.
-void create_key_list(DatabaseRecord& rec, KeyListObserver* observer);
-// Releases every row and puts every setting back to its default; the observer stays.
-void reset_database(DatabaseRecord& rec);
-// Makes room for this many rows in all, so that a load does not regrow the rows and the index
-// as it goes. Changes nothing a user of the list can see.
-void reserve_key_rows(DatabaseRecord& rec, size_t rows);
-// Appends an empty key (identifier 0, 0, 0; empty texts); returns its row.
-int append_key_row(DatabaseRecord& rec);
-// Appends the key unless a row already holds its number (low 24 bits): then -1, no change.
-// Null text Buffers count as empty.
-int add_key(DatabaseRecord& rec, const KeyId& id, Buffer* name, Buffer* memo, Buffer* free_field);
-// The lowest row whose key number equals id's in the low 24 bits, or -1.
-int find_key(const DatabaseRecord& rec, const KeyId& id);
-// Clears the outputs and sets *id to 0, 0, 0, then, if the row exists, copies its identifier
-// and appends its texts (cut at each Buffer's room). Any output may be null.
-void read_key_row(const DatabaseRecord& rec, int row, KeyId* id, Buffer* name, Buffer* memo,
-                  Buffer* free_field);
-// Out of range: nothing. Otherwise turns every tab, CR and LF of the given texts into a space,
-// in the caller's Buffers too, and stores identifier and texts in the row.
-void replace_key_row(DatabaseRecord& rec, int row, const KeyId& id, Buffer* name, Buffer* memo,
-                     Buffer* free_field);
-// Out of range: nothing. Otherwise sets the row's days of validity and announces the change.
-void set_key_validity(DatabaseRecord& rec, int row, std::optional<Day> from,
-                      std::optional<Day> until);
 // A key opens on `day` unless it falls before its first or after its last day of validity.
 bool key_valid_on(const KeyRecord& record, Day day);
-void delete_key_row(DatabaseRecord& rec, int row);
-void clear_key_list(DatabaseRecord& rec);
-int key_row_count(const DatabaseRecord& rec);
-// The record of a row, or null when out of range (for views; the row keeps ownership).
-const KeyRecord* key_row(const DatabaseRecord& rec, int row);
-// The row of a record the list still holds (-1 for null). Constant time but for a lazy
-// renumbering after a sort or a deletion; lets a view follow its records across a sort
-// without a map of its own.
-int key_record_row(const DatabaseRecord& rec, const KeyRecord* record);
-// The on-demand display text of one cell: column 0 key number, 1 name, 2 memo, 3 free field.
-std::string key_cell_text(const DatabaseRecord& rec, int row, int column);
 // Negative, zero or positive for the order of a before b: column 0 by key number, column 1 by
 // name ignoring the case of A-Z; every other column compares all rows equal.
 int compare_key_rows(const KeyRecord& a, const KeyRecord& b, int column);
-// Stable, always ascending (the column-click sort).
-void sort_key_rows(DatabaseRecord& rec, int column);
 // Fills array_a and array_b with the identifiers of the first *count_a rows of list_a and
 // *count_b rows of list_b, then removes from both every identifier that the other holds (all
 // three words compared), moving the last entry into each gap. On return the counts say how
 // many entries remain.
-void key_list_difference(const DatabaseRecord& list_a, const DatabaseRecord& list_b, KeyId* array_a,
+void key_list_difference(const KeyList& list_a, const KeyList& list_b, KeyId* array_a,
                          KeyId* array_b, int* count_a, int* count_b);

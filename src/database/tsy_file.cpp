@@ -1,5 +1,6 @@
 #include "database/tsy_file.h"
 
+#include "core/buffer.h"
 #include "platform/host.h"
 
 #include <algorithm>
@@ -188,12 +189,6 @@ std::string shown(std::string_view text) {
     return text.size() > longest ? out + "..." : out;
 }
 
-std::string key_number_text(uint32_t number) {
-    auto text = make_buffer(8);
-    buffer_append_hex(text.get(), static_cast<int32_t>(number & key_number_mask), 6);
-    return buffer_string(text.get());
-}
-
 // The settings that are numbers with a documented range. Above it a COM port names no port the
 // program can use, and the sizes would turn negative in the record, which switches them off.
 struct NumberSetting {
@@ -210,14 +205,14 @@ constexpr NumberSetting number_settings[] = {
 
 const char* const left_out = "; the line is left out.";
 
-// Reads a .TSY file into a record, noting every line it cannot take as it stands.
+// Reads a .TSY file into its contents, noting every line it cannot take as it stands.
 class TsyReader {
   public:
-    TsyReader(DatabaseRecord& rec, File& file, bool import_only, Host& host,
+    TsyReader(DatabaseContents& rec, File& file, bool import_only, Host& host,
               bool read_validity_lines, const ReadProgress& progress)
         : rec_(rec), import_only_(import_only), read_validity_lines_(read_validity_lines),
           host_(host),
-          first_new_row_(key_row_count(rec)), in_{ByteReader(file, progress, file.size())} {
+          first_new_row_(rec.keys.size()), in_{ByteReader(file, progress, file.size())} {
         for (auto& b : f_) {
             b = make_buffer(field_capacity);
         }
@@ -225,13 +220,12 @@ class TsyReader {
         // hold a million keys: one reset for the view. An import adds to rows the user may have
         // selected.
         if (!import_only) {
-            bulk_.emplace(rec);
+            bulk_.emplace(rec.keys);
         }
         // A key line takes some 40 bytes or more; a guess on the high side costs little.
         const int64_t size = file.size();
         if (size > 0) {
-            reserve_key_rows(rec, static_cast<size_t>(key_row_count(rec)) +
-                                      static_cast<size_t>(size / 32));
+            rec.keys.reserve(static_cast<size_t>(rec.keys.size()) + static_cast<size_t>(size / 32));
         }
     }
 
@@ -348,8 +342,9 @@ class TsyReader {
     // that an import finds already there is simply kept.
     void add_new_key(uint32_t number, Buffer* name, Buffer* memo, Buffer* free_field) {
         const KeyId id{0, number, 0};
-        if (add_key(rec_, id, name, memo, free_field) < 0 && find_key(rec_, id) >= first_new_row_) {
-            problem("key " + key_number_text(number) +
+        if (rec_.keys.add(id, buffer_view(name), buffer_view(memo), buffer_view(free_field)) < 0 &&
+            rec_.keys.find(id) >= first_new_row_) {
+            problem("key " + key_number_text(number & key_number_mask) +
                     " is also on an earlier line; this one is left out.");
         }
     }
@@ -365,7 +360,7 @@ class TsyReader {
             problem("key number '" + shown(text) + "' is not six hexadecimal digits" + left_out);
             return true;
         }
-        const int row = find_key(rec_, KeyId{0, number, 0});
+        const int row = rec_.keys.find(KeyId{0, number, 0});
         if (row < 0) {
             problem("there is no key " + shown(text) + " for these days" + left_out);
             return true;
@@ -386,7 +381,7 @@ class TsyReader {
                     day_text(*days[1]) + left_out);
             return true;
         }
-        set_key_validity(rec_, row, days[0], days[1]);
+        rec_.keys.set_validity(row, days[0], days[1]);
         return true;
     }
 
@@ -399,11 +394,11 @@ class TsyReader {
                 }
                 const int64_t value = setting_number(v, s);
                 if (matches("COM")) {
-                    rec_.com_port = static_cast<uint32_t>(value);
+                    rec_.log.com_port = static_cast<uint32_t>(value);
                 } else if (matches("SCREENLOGLINES")) {
-                    rec_.screen_log_lines = static_cast<int32_t>(value);
+                    rec_.log.screen_log_lines = static_cast<int32_t>(value);
                 } else {
-                    rec_.log_file_size = static_cast<int32_t>(value);
+                    rec_.log.log_file_size = static_cast<int32_t>(value);
                 }
                 return true;
             }
@@ -413,12 +408,12 @@ class TsyReader {
                 return false;
             }
             uint32_t flags = static_cast<uint32_t>(buffer_parse_hex(v, 2));
-            rec_.stored_view.toolbar = flags & 1;
-            rec_.stored_view.status_bar = flags & 2;
-            rec_.stored_view.log_window = flags & 4;
-            rec_.stored_view.key_list = flags & 8;
-            rec_.save_window_properties = flags & 16;
-            rec_.rename_full_logs = flags & 32;
+            rec_.layout.stored_view.toolbar = flags & 1;
+            rec_.layout.stored_view.status_bar = flags & 2;
+            rec_.layout.stored_view.log_window = flags & 4;
+            rec_.layout.stored_view.key_list = flags & 8;
+            rec_.layout.save_window_properties = flags & 16;
+            rec_.log.rename_full_logs = flags & 32;
             return true;
         }
         if (matches("WINDOW")) {
@@ -426,17 +421,17 @@ class TsyReader {
             if (!read_fields(4)) {
                 return false;
             }
-            rec_.window_rect.left = parse_signed_decimal(f_[0].get());
-            rec_.window_rect.top = parse_signed_decimal(f_[1].get());
-            rec_.window_rect.right = parse_signed_decimal(f_[2].get());
-            rec_.window_rect.bottom = parse_signed_decimal(f_[3].get());
-            rec_.rect_present = true;
+            rec_.layout.window_rect.left = parse_signed_decimal(f_[0].get());
+            rec_.layout.window_rect.top = parse_signed_decimal(f_[1].get());
+            rec_.layout.window_rect.right = parse_signed_decimal(f_[2].get());
+            rec_.layout.window_rect.bottom = parse_signed_decimal(f_[3].get());
+            rec_.layout.rect_present = true;
             return true;
         }
         const bool log = matches("COLUMNSLOG");
-        const bool whole =
-            log ? read_widths(in_, v, rec_.log_widths) : read_widths(in_, v, rec_.key_widths);
-        (log ? rec_.log_widths_present : rec_.key_widths_present) = true;
+        const bool whole = log ? read_widths(in_, v, rec_.layout.log_widths)
+                               : read_widths(in_, v, rec_.layout.key_widths);
+        (log ? rec_.layout.log_widths_present : rec_.layout.key_widths_present) = true;
         if (!whole) {
             problem("the line is cut short by the end of the file; the widths it lacks stay as "
                     "they were.");
@@ -526,7 +521,7 @@ class TsyReader {
         add_new_key(number, f_[3].get(), memo.get(), free_field);
     }
 
-    DatabaseRecord& rec_;
+    DatabaseContents& rec_;
     const bool import_only_;
     const bool read_validity_lines_;
     Host& host_;
@@ -544,7 +539,7 @@ class TsyReader {
 
 } // namespace
 
-ReadResult read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host,
+ReadResult read_database(DatabaseContents& rec, File& file, bool import_only, Host& host,
                          bool read_validity_lines, const ReadProgress& progress) {
     return TsyReader(rec, file, import_only, host, read_validity_lines, progress).read();
 }
@@ -626,16 +621,18 @@ void put_number_line(ChunkWriter& out, Buffer* line, const char* keyword, int32_
     out.put(line);
 }
 
-void write_settings(ChunkWriter& out, Buffer* line, const DatabaseRecord& rec) {
+void write_settings(ChunkWriter& out, Buffer* line, const LogSettings& log,
+                    const WindowLayout& layout) {
     out.put(";              === Tessary 2.0 key list ===\r\n"
             ";   === It is not recommended to edit this file manually! ===\r\n"
             ";\r\n");
 
-    put_number_line(out, line, "COM", static_cast<int32_t>(rec.com_port));
+    put_number_line(out, line, "COM", static_cast<int32_t>(log.com_port));
 
-    uint32_t flags = (rec.stored_view.toolbar ? 1u : 0u) | (rec.stored_view.status_bar ? 2u : 0u) |
-                     (rec.stored_view.log_window ? 4u : 0u) | (rec.stored_view.key_list ? 8u : 0u) |
-                     (rec.save_window_properties ? 16u : 0u) | (rec.rename_full_logs ? 32u : 0u);
+    const ViewFlags& view = layout.stored_view;
+    uint32_t flags = (view.toolbar ? 1u : 0u) | (view.status_bar ? 2u : 0u) |
+                     (view.log_window ? 4u : 0u) | (view.key_list ? 8u : 0u) |
+                     (layout.save_window_properties ? 16u : 0u) | (log.rename_full_logs ? 32u : 0u);
     buffer_clear(line);
     buffer_append_text(line, "BOOL1\t");
     buffer_append_hex(line, static_cast<int32_t>(flags), 2);
@@ -659,7 +656,7 @@ void put_widths_line(ChunkWriter& out, Buffer* line, const char* keyword,
 }
 
 // With window_lines_as_read, only the window lines the file had when it was read go back out.
-void write_window_lines(ChunkWriter& out, Buffer* line, const DatabaseRecord& rec,
+void write_window_lines(ChunkWriter& out, Buffer* line, const WindowLayout& rec,
                         bool window_lines_as_read) {
     buffer_clear(line);
     buffer_append_text(line, "WINDOW");
@@ -678,68 +675,56 @@ void write_window_lines(ChunkWriter& out, Buffer* line, const DatabaseRecord& re
                     !window_lines_as_read || rec.key_widths_present);
 }
 
-void write_key_lines(ChunkWriter& out, Buffer* line, const DatabaseRecord& rec) {
-    auto name = make_buffer(field_capacity);
-    auto memo = make_buffer(field_capacity);
-    auto free_field = make_buffer(field_capacity);
-    int rows = key_row_count(rec);
-    for (int row = 0; row < rows; ++row) {
-        KeyId id;
-        read_key_row(rec, row, &id, name.get(), memo.get(), free_field.get());
-        buffer_clear(line);
-        buffer_append_text(line, "KEY\t");
-        buffer_append_hex(line, static_cast<int32_t>(id.number), 6);
-        buffer_push(line, '\t');
-        out.put(line);
-        // The separator goes out even after a text that fills its whole Buffer.
-        out.put(name.get());
+void write_key_lines(ChunkWriter& out, const KeyList& keys) {
+    for (const KeyRecord& key : keys) {
+        out.put("KEY\t");
+        out.put(key_number_text(key.id.number));
         out.put("\t");
-        out.put(memo.get());
+        out.put(key.name);
         out.put("\t");
-        out.put(free_field.get());
+        out.put(key.memo);
+        out.put("\t");
+        out.put(key.free_field);
         out.put("\r\n");
     }
 }
 
 // After every key, so that a reader of the older format, which knows no VALID and passes it
 // over, still finds all the keys.
-void write_validity_lines(ChunkWriter& out, Buffer* line, const DatabaseRecord& rec) {
-    int rows = key_row_count(rec);
-    for (int row = 0; row < rows; ++row) {
-        const KeyRecord* key = key_row(rec, row);
-        if (!key->valid_from && !key->valid_until) {
+void write_validity_lines(ChunkWriter& out, const KeyList& keys) {
+    for (const KeyRecord& key : keys) {
+        if (!key.valid_from && !key.valid_until) {
             continue;
         }
-        buffer_clear(line);
-        buffer_append_text(line, "VALID\t");
-        buffer_append_hex(line, static_cast<int32_t>(key->id.number & key_number_mask), 6);
-        buffer_push(line, '\t');
-        if (key->valid_from) {
-            buffer_append_bytes(line, day_text(*key->valid_from));
+        out.put("VALID\t");
+        out.put(key_number_text(key.id.number & key_number_mask));
+        out.put("\t");
+        if (key.valid_from) {
+            out.put(day_text(*key.valid_from));
         }
-        buffer_push(line, '\t');
-        if (key->valid_until) {
-            buffer_append_bytes(line, day_text(*key->valid_until));
+        out.put("\t");
+        if (key.valid_until) {
+            out.put(day_text(*key.valid_until));
         }
-        buffer_append_text(line, "\r\n");
-        out.put(line);
+        out.put("\r\n");
     }
 }
 
 } // namespace
 
-IoResult write_database(const DatabaseRecord& rec, File& file, bool window_lines_as_read) {
+IoResult write_database(const KeyList& keys, const LogSettings& log, const WindowLayout& layout,
+                        File& file, bool window_lines_as_read) {
     ChunkWriter out(file);
     auto buffer = make_buffer(line_capacity);
     Buffer* line = buffer.get();
 
-    write_settings(out, line, rec);
-    if (rec.save_window_properties) {
-        write_window_lines(out, line, rec, window_lines_as_read);
+    write_settings(out, line, log, layout);
+    if (layout.save_window_properties) {
+        write_window_lines(out, line, layout, window_lines_as_read);
     }
-    put_number_line(out, line, "SCREENLOGLINES", rec.screen_log_lines);
-    put_number_line(out, line, "LOGFILESIZE", rec.log_file_size);
-    write_key_lines(out, line, rec);
-    write_validity_lines(out, line, rec);
+    put_number_line(out, line, "SCREENLOGLINES", log.screen_log_lines);
+    put_number_line(out, line, "LOGFILESIZE", log.log_file_size);
+    write_key_lines(out, keys);
+    write_validity_lines(out, keys);
     return out.finish();
 }

@@ -1,8 +1,9 @@
-// The .TSY database file: tab-separated lines led by a keyword, read into and written from a
-// database record. Opening, creating and replacing the file is the caller's business.
+// The .TSY database file: tab-separated lines led by a keyword, read into and written from its
+// contents (keys, log settings, window layout). Opening, creating and replacing the file is the
+// caller's business.
 #pragma once
 
-#include "database/key_list.h"
+#include "database/key_database.h"
 #include "platform/file.h"
 
 #include <cstdint>
@@ -28,7 +29,7 @@ struct ReadProblem {
 // What a read found besides the database itself.
 struct ReadResult {
     // Empty for a database. Otherwise why the file is none at all ("it contains binary data"):
-    // none of its lines is a key or a setting. What such a read put into the record is to be
+    // none of its lines is a key or a setting. What such a read put into the contents is to be
     // thrown away.
     std::string not_a_database;
     // The lines read otherwise than they stand, in file order: left out, or a number taken
@@ -42,13 +43,13 @@ struct ReadResult {
 // Enough for any list shown to the user; a file of nothing but bad lines must not fill memory.
 constexpr size_t max_listed_problems = 1000;
 
-// Reads from the file's current position to its end into rec. With import_only, only KEY lines
+// Reads from the file's current position to its end into `into`. With import_only, only KEY lines
 // (and the VALID lines of the keys they add) are taken and every setting stays as it was.
 // Without read_validity_lines, VALID lines are passed over as a reader that predates them did.
 // A file of the older format is announced with a warning box through host and then read as
 // such. A bad line is left out and a number out of its range is brought within it, each noted
-// in the result; a file cut short ends reading. What was read before stays in rec.
-ReadResult read_database(DatabaseRecord& rec, File& file, bool import_only, Host& host,
+// in the result; a file cut short ends reading. What was read before stays in `into`.
+ReadResult read_database(DatabaseContents& into, File& file, bool import_only, Host& host,
                          bool read_validity_lines = true, const ReadProgress& progress = {});
 
 // The warning about a read's problems, one line each (the first ten, then "and N more"), with
@@ -60,4 +61,5 @@ std::string read_problems_text(const ReadResult& result, bool import_only);
 // the rest from being attempted. With window_lines_as_read (a save without a window, which has
 // no window to measure), the WINDOW, COLUMNSLOG and COLUMNSKEY lines are written only where the
 // file read held them, so that no made-up rectangle reaches the window that opens the file next.
-IoResult write_database(const DatabaseRecord& rec, File& file, bool window_lines_as_read = false);
+IoResult write_database(const KeyList& keys, const LogSettings& log, const WindowLayout& layout,
+                        File& file, bool window_lines_as_read = false);

@@ -24,14 +24,11 @@ bool is_key_repeat(const DecoderState& st, const KeyId& key, uint32_t now) {
 // Appends ": " and the name when the key database knows the key, and hands back its memo for
 // the memo line.
 void append_known_name(DecoderContext& ctx, const KeyId& key, Buffer* event_text, Buffer* memo) {
-    int row = find_key(ctx.key_database, key);
-    if (row >= 0) {
-        BufferPtr name = make_buffer(key_text_capacity);
-        BufferPtr free_field = make_buffer(key_text_capacity);
-        KeyId found;
-        read_key_row(ctx.key_database, row, &found, name.get(), memo, free_field.get());
+    const KeyList& keys = ctx.key_database.keys;
+    if (const KeyRecord* known = keys.row(keys.find(key))) {
+        buffer_append_bytes(memo, known->memo);
         buffer_append_text(event_text, ": ");
-        buffer_append(event_text, name.get());
+        buffer_append_bytes(event_text, known->name);
     }
 }
 
@@ -184,14 +181,11 @@ void collect_readout(DecoderContext& ctx, const EventRecord& rec, const KeyId& k
     }
     if (rec.readout_key) {
         if (!st.readout_collecting) {
-            clear_key_list(ctx.controller_keys);
+            ctx.controller_keys.clear();
             st.readout_collecting = true;
             st.readout_failed.store(false, std::memory_order_release);
         }
-        BufferPtr empty_name = make_buffer(key_text_capacity);
-        BufferPtr empty_memo = make_buffer(key_text_capacity);
-        BufferPtr empty_free = make_buffer(key_text_capacity);
-        add_key(ctx.controller_keys, key, empty_name.get(), empty_memo.get(), empty_free.get());
+        ctx.controller_keys.add(key);
     }
     if (rec.readout_incomplete) {
         st.readout_failed.store(true, std::memory_order_release);

@@ -2,7 +2,7 @@
 // read-out into the controller key list and raises the signals the synchronize thread polls.
 #pragma once
 
-#include "database/key_list.h"
+#include "database/key_database.h"
 #include "events/event_record.h"
 #include "events/log_sink.h"
 #include "platform/clock.h"
@@ -42,8 +42,8 @@ struct DecoderState {
 // Everything the decoder reaches. The key lists and the log belong to the user-interface
 // thread; the decoder reaches them through host.run_on_ui.
 struct DecoderContext {
-    DecoderContext(Host& host, Clock& clock, LogSink& log, DatabaseRecord& key_database,
-                   DatabaseRecord& controller_keys)
+    DecoderContext(Host& host, Clock& clock, LogSink& log, KeyDatabase& key_database,
+                   KeyList& controller_keys)
         : host(host), clock(clock), log(log), key_database(key_database),
           controller_keys(controller_keys) {}
     DecoderContext(const DecoderContext&) = delete;
@@ -52,8 +52,8 @@ struct DecoderContext {
     Host& host;
     Clock& clock;
     LogSink& log;
-    DatabaseRecord& key_database;
-    DatabaseRecord& controller_keys;
+    KeyDatabase& key_database;
+    KeyList& controller_keys;
     DecoderState state;
 };
 

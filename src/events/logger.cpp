@@ -15,7 +15,7 @@ const char* const log_write_error_text =
     "A line couldn't be written to the logfile. Tessary will function as normal,\n"
     "but events may be missing from the log on disk.\n\n";
 
-Logger::Logger(DatabaseRecord& database, ScreenLog& screen, Host& host, Clock& clock,
+Logger::Logger(KeyDatabase& database, ScreenLog& screen, Host& host, Clock& clock,
                std::chrono::milliseconds flush_interval)
     : db_(database), screen_(screen), host_(host), clock_(clock), flusher_(flush_interval) {}
 
@@ -48,11 +48,11 @@ void Logger::close_log_file() {
 }
 
 void Logger::report_once(const char* caption, const std::string& text) {
-    if (db_.log_error_shown) {
+    if (error_shown_) {
         return;
     }
     // Set before the box: the box serves other threads' lines, which must not ask again.
-    db_.log_error_shown = true;
+    error_shown_ = true;
     host_.message_box(caption, text, MsgIcon::Error);
 }
 
@@ -69,16 +69,16 @@ void Logger::ensure_log_file() {
         close_log_file();
     }
     // 64-bit: a limit near the top of its 32-bit range must not wrap into "always full".
-    const int64_t limit = static_cast<int64_t>(db_.log_file_size) * 1024;
+    const int64_t limit = static_cast<int64_t>(db_.log.log_file_size) * 1024;
     if (file_ && file_->size() + log_line_reserve >= limit) {
         close_log_file();
-        if (db_.rename_full_logs) {
+        if (db_.log.rename_full_logs) {
             move_full_log(name);
         } else {
             remove_file(name);
         }
     }
-    if (!file_ && db_.log_file_size > 0) {
+    if (!file_ && db_.log.log_file_size > 0) {
         // Not through a link planted under the log's name, and no wider open than the database.
         File opened =
             File::open_beside(name, O_WRONLY | O_CREAT | O_APPEND, mode_beside(db_.file_name));
@@ -145,7 +145,7 @@ void Logger::add_line_on_ui(std::string_view key_text, std::string_view event_te
     event_text = event_text.substr(0, log_event_text_capacity);
     // A limit of 0 or below still keeps the newest line.
     if (screen_log_row_count(screen_) > 0 &&
-        screen_log_row_count(screen_) >= db_.screen_log_lines) {
+        screen_log_row_count(screen_) >= db_.log.screen_log_lines) {
         screen_log_remove_first(screen_);
     }
     ensure_log_file();

@@ -4,7 +4,7 @@
 // of two lines can never mix and no lock is held while a message box is up.
 #pragma once
 
-#include "database/key_list.h"
+#include "database/key_database.h"
 #include "events/log_flusher.h"
 #include "events/log_sink.h"
 #include "events/screen_log.h"
@@ -23,7 +23,7 @@ constexpr size_t log_event_text_capacity = 2100;
 
 class Logger final : public LogSink {
   public:
-    Logger(DatabaseRecord& database, ScreenLog& screen, Host& host, Clock& clock,
+    Logger(KeyDatabase& database, ScreenLog& screen, Host& host, Clock& clock,
            std::chrono::milliseconds flush_interval = std::chrono::seconds(1));
     Logger(const Logger&) = delete;
     Logger& operator=(const Logger&) = delete;
@@ -38,6 +38,10 @@ class Logger final : public LogSink {
     void ensure_log_file();
 
     bool log_file_open() const { return file_ != nullptr; }
+    // Whether a log file error was told since the last rearm_error_report; a new database
+    // (New, Open) arms the report again.
+    bool error_shown() const { return error_shown_; }
+    void rearm_error_report() { error_shown_ = false; }
 
     // Told every line the screen log takes, on the user-interface thread, after the log file
     // has it: for owners that pass the lines on (a session's observers).
@@ -52,7 +56,9 @@ class Logger final : public LogSink {
     void move_full_log(const std::string& name);
     void report_once(const char* caption, const std::string& text);
 
-    DatabaseRecord& db_;
+    KeyDatabase& db_;
+    // A log file that cannot be opened or written is told once per database, not at every line.
+    bool error_shown_ = false;
     ScreenLog& screen_;
     Host& host_;
     Clock& clock_;

@@ -20,8 +20,6 @@ ControllerSession::ControllerSession(Host& host, Clock& clock)
     : host_(host), clock_(clock), logger_(database_, screen_log_, host, clock),
       decoder_(host, clock, logger_, database_, controller_keys_), link_(host, clock, decoder_),
       sync_(link_, database_, controller_keys_, this) {
-    create_key_list(database_, nullptr);
-    create_key_list(controller_keys_, nullptr);
     logger_.on_line = [this](const LogRow& row) {
         look_at_link();
         tell([&row](SessionObserver& o) { o.report(row); });
@@ -50,7 +48,7 @@ void ControllerSession::keep_history(bool on) {
         [this] { return database_.file_name; },
         [this](uint32_t key) {
             KeyTexts texts;
-            if (const KeyRecord* k = key_row(database_, find_key(database_, KeyId{0, key, 0}))) {
+            if (const KeyRecord* k = database_.keys.row(database_.keys.find(KeyId{0, key, 0}))) {
                 texts.name = k->name;
                 texts.memo = k->memo;
             }

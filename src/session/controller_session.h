@@ -36,9 +36,9 @@ class ControllerSession final : public ControllerAccess, private SyncObserver {
     Clock& clock() { return clock_; }
     // The database being served. Its keys are what Synchronize makes the controller hold; its
     // file name is what the log file follows.
-    DatabaseRecord& database() { return database_; }
+    KeyDatabase& database() { return database_; }
     // The keys the last read-out found in the controller.
-    DatabaseRecord& controller_keys() { return controller_keys_; }
+    KeyList& controller_keys() { return controller_keys_; }
     ScreenLog& screen_log() { return screen_log_; }
     Logger& logger() { return logger_; }
     DecoderContext& decoder() { return decoder_; }
@@ -80,8 +80,8 @@ class ControllerSession final : public ControllerAccess, private SyncObserver {
 
     Host& host_;
     Clock& clock_;
-    DatabaseRecord database_;
-    DatabaseRecord controller_keys_;
+    KeyDatabase database_;
+    KeyList controller_keys_;
     ScreenLog screen_log_;
     Logger logger_;
     DecoderContext decoder_;

@@ -1,6 +1,6 @@
 #include "sync/sync_thread.h"
 
-SyncThread::SyncThread(Link& link, DatabaseRecord& key_database, DatabaseRecord& controller_keys,
+SyncThread::SyncThread(Link& link, KeyDatabase& key_database, KeyList& controller_keys,
                        SyncObserver* observer)
     : ctx_(link, key_database, controller_keys, observer) {}
 

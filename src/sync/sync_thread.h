@@ -11,7 +11,7 @@
 
 class SyncThread {
   public:
-    SyncThread(Link& link, DatabaseRecord& key_database, DatabaseRecord& controller_keys,
+    SyncThread(Link& link, KeyDatabase& key_database, KeyList& controller_keys,
                SyncObserver* observer);
     // Calls shut_down. Owners whose window dies before this object must call it themselves
     // while the window still exists.

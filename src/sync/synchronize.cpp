@@ -97,20 +97,18 @@ Day sync_day(SyncContext& ctx) {
 // controller holds it.
 void apply_validity(const SyncContext& ctx, KeyDifference& c, Day today) {
     auto invalid = [&](const KeyId& id) {
-        const KeyRecord* k = key_row(ctx.key_database, find_key(ctx.key_database, id));
+        const KeyRecord* k = ctx.key_database.keys.row(ctx.key_database.keys.find(id));
         return k && !key_valid_on(*k, today);
     };
     std::erase_if(c.to_add, invalid);
-    for (int row = 0; row < key_row_count(ctx.key_database); ++row) {
-        const KeyRecord* k = key_row(ctx.key_database, row);
+    for (int row = 0; row < ctx.key_database.keys.size(); ++row) {
+        const KeyRecord* k = ctx.key_database.keys.row(row);
         if (key_valid_on(*k, today)) {
             continue;
         }
-        int held_row = find_key(ctx.controller_keys, k->id);
-        KeyId held;
-        read_key_row(ctx.controller_keys, held_row, &held, nullptr, nullptr, nullptr);
-        if (held_row >= 0 && held == k->id) {
-            c.expired.push_back(held);
+        const KeyRecord* held = ctx.controller_keys.row(ctx.controller_keys.find(k->id));
+        if (held && held->id == k->id) {
+            c.expired.push_back(held->id);
         }
     }
 }
@@ -122,13 +120,14 @@ KeyDifference compare_lists(SyncContext& ctx) {
     KeyDifference c;
     Day today = sync_day(ctx);
     on_ui(ctx, [&] {
-        read_key_row(ctx.controller_keys, 0, &c.master, nullptr, nullptr, nullptr);
-        int count_a = key_row_count(ctx.key_database);
-        int count_b = key_row_count(ctx.controller_keys);
+        const KeyRecord* master = ctx.controller_keys.row(0);
+        c.master = master ? master->id : KeyId{};
+        int count_a = ctx.key_database.keys.size();
+        int count_b = ctx.controller_keys.size();
         c.to_add.resize(static_cast<size_t>(count_a));
         c.extra.resize(static_cast<size_t>(count_b));
-        key_list_difference(ctx.key_database, ctx.controller_keys, c.to_add.data(), c.extra.data(),
-                            &count_a, &count_b);
+        key_list_difference(ctx.key_database.keys, ctx.controller_keys, c.to_add.data(),
+                            c.extra.data(), &count_a, &count_b);
         c.to_add.resize(static_cast<size_t>(count_a));
         c.extra.resize(static_cast<size_t>(count_b));
         apply_validity(ctx, c, today);
@@ -141,17 +140,10 @@ KeyDifference compare_lists(SyncContext& ctx) {
 void keep_extra_keys(SyncContext& ctx, const KeyDifference& c) {
     std::string when = log_time_text(ctx.clock.local_time());
     on_ui(ctx, [&] {
-        BufferPtr name = make_buffer(key_text_capacity);
-        BufferPtr memo = make_buffer(key_text_capacity);
-        BufferPtr free_field = make_buffer(key_text_capacity);
         for (const KeyId& key : c.extra) {
-            buffer_clear(name.get());
-            buffer_clear(free_field.get());
-            buffer_append_text(name.get(), sync_kept_key_name);
-            buffer_append_text(free_field.get(),
-                               key == c.master ? sync_kept_master_text : sync_kept_key_text);
-            buffer_append_bytes(free_field.get(), when);
-            add_key(ctx.key_database, key, name.get(), memo.get(), free_field.get());
+            ctx.key_database.keys.add(
+                key, sync_kept_key_name, {},
+                (key == c.master ? sync_kept_master_text : sync_kept_key_text) + when);
         }
         if (ctx.observer) {
             ctx.observer->keys_kept();
@@ -211,13 +203,10 @@ void append_keys(std::string& text, const char* heading, const std::vector<KeyId
     }
     text += "\n\n";
     text += heading;
-    BufferPtr number = make_buffer(16);
     size_t listed = std::min(keys.size(), sync_verify_listed_keys);
     for (size_t i = 0; i < listed; ++i) {
-        buffer_clear(number.get());
-        buffer_append_hex(number.get(), static_cast<int32_t>(keys[i].number & key_number_mask), 6);
         text += i % 10 == 0 ? "\n" : " ";
-        text += buffer_string(number.get());
+        text += key_number_text(keys[i].number & key_number_mask);
     }
     if (keys.size() > listed) {
         text += " and " + std::to_string(keys.size() - listed) + " more";

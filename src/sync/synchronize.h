@@ -91,7 +91,7 @@ struct SyncObserver {
 struct SyncContext {
     // The host and the clock are the link's; the key lists are those of the session that runs
     // Synchronize. The observer, when there is one, outlives the context.
-    SyncContext(Link& link, DatabaseRecord& key_database, DatabaseRecord& controller_keys,
+    SyncContext(Link& link, KeyDatabase& key_database, KeyList& controller_keys,
                 SyncObserver* observer = nullptr)
         : link(link), host(link.host), clock(link.clock), decoder_state(link.decoder.state),
           key_database(key_database), controller_keys(controller_keys), observer(observer) {}
@@ -102,8 +102,8 @@ struct SyncContext {
     Host& host;
     Clock& clock;
     DecoderState& decoder_state;
-    DatabaseRecord& key_database;
-    DatabaseRecord& controller_keys;
+    KeyDatabase& key_database;
+    KeyList& controller_keys;
     SyncObserver* observer;
     // The day against which keys' days of validity are checked; empty: today by the clock.
     std::function<Day()> today;

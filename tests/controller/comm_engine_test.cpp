@@ -461,7 +461,7 @@ TEST_F(CommEngineTest, PInAKeyReportRaisesMasterProgrammingAtOnce) {
 TEST_F(CommEngineTest, ReadOutLinesAndItsEnd) {
     feed("0000aa\r0000BB\rzzzzzz\r0000cc\r");
     EXPECT_TRUE(comm.readout_active);
-    EXPECT_EQ(key_row_count(controller), 3); // the non-hex line is ignored
+    EXPECT_EQ(controller.size(), 3); // the non-hex line is ignored
     EXPECT_EQ(comm.readout_key_id, (KeyId{0, 0xcc, 0}));
     EXPECT_FALSE(decoder.state.readout_done.load());
     feed("\r");

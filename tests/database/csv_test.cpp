@@ -1,5 +1,7 @@
 #include "database/csv.h"
 
+#include "database/key_database.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,20 +10,10 @@ using ::testing::ElementsAre;
 namespace {
 
 struct CsvTest : ::testing::Test {
-    CsvTest() {
-        create_key_list(db, nullptr);
-        create_key_list(back, nullptr);
-    }
+    CsvTest() {}
     int add(uint32_t number, const std::string& name, const std::string& memo = "",
             const std::string& free = "") {
-        int row = add_key(db, KeyId{0, number, 0}, nullptr, nullptr, nullptr);
-        BufferPtr b[3] = {make_buffer(key_text_capacity), make_buffer(key_text_capacity),
-                          make_buffer(key_text_capacity)};
-        buffer_append_bytes(b[0].get(), name);
-        buffer_append_bytes(b[1].get(), memo);
-        buffer_append_bytes(b[2].get(), free);
-        replace_key_row(db, row, KeyId{0, number, 0}, b[0].get(), b[1].get(), b[2].get());
-        return row;
+        return db.keys.add(KeyId{0, number, 0}, name, memo, free);
     }
     std::vector<std::string> bad_rows(const CsvImportPlan& plan) {
         std::vector<std::string> out;
@@ -30,8 +22,8 @@ struct CsvTest : ::testing::Test {
         }
         return out;
     }
-    DatabaseRecord db;
-    DatabaseRecord back;
+    DatabaseContents db;
+    DatabaseContents back;
 };
 
 } // namespace
@@ -55,24 +47,24 @@ TEST_F(CsvTest, AwkwardTextsAndDaysSurviveExportAndImport) {
     for (const Case& c : cases) {
         add(number++, c.stored, c.stored, c.stored);
     }
-    set_key_validity(db, 1, parse_day("2026-03-01"), parse_day("2026-03-14"));
-    CsvImportPlan plan = plan_csv_import(keys_to_csv(db), back);
+    db.keys.set_validity(1, parse_day("2026-03-01"), parse_day("2026-03-14"));
+    CsvImportPlan plan = plan_csv_import(keys_to_csv(db.keys), back.keys);
     EXPECT_TRUE(plan.bad_rows.empty());
-    ASSERT_EQ(apply_csv_import(back, plan, false), static_cast<int>(std::size(cases)));
-    for (int row = 0; row < key_row_count(back); ++row) {
+    ASSERT_EQ(apply_csv_import(back.keys, plan, false), static_cast<int>(std::size(cases)));
+    for (int row = 0; row < back.keys.size(); ++row) {
         for (int column = 1; column <= 3; ++column) {
-            EXPECT_EQ(key_cell_text(back, row, column), cases[row].imported) << row;
+            EXPECT_EQ(back.keys.cell_text(row, column), cases[row].imported) << row;
         }
-        EXPECT_EQ(key_row(back, row)->valid_from, key_row(db, row)->valid_from) << row;
-        EXPECT_EQ(key_row(back, row)->valid_until, key_row(db, row)->valid_until) << row;
+        EXPECT_EQ(back.keys.row(row)->valid_from, db.keys.row(row)->valid_from) << row;
+        EXPECT_EQ(back.keys.row(row)->valid_until, db.keys.row(row)->valid_until) << row;
     }
 }
 
 TEST_F(CsvTest, ExportQuotesOnlyWhatNeedsIt) {
     add(0xa3f1, "Smith, \"J\"", "", "x");
     std::vector<int> rows = {0};
-    EXPECT_EQ(keys_to_csv(db, &rows), "key,name,memo,free,valid_from,valid_until\r\n"
-                                      "00a3f1,\"Smith, \"\"J\"\"\",,x,,\r\n");
+    EXPECT_EQ(keys_to_csv(db.keys, &rows), "key,name,memo,free,valid_from,valid_until\r\n"
+                                           "00a3f1,\"Smith, \"\"J\"\"\",,x,,\r\n");
 }
 
 // A spreadsheet shows the text rather than running it; import takes off only the apostrophe
@@ -90,7 +82,7 @@ TEST_F(CsvTest, FormulaCellsGoOutBehindAnApostrophe) {
         if (c.text.find('\r') != std::string::npos) {
             continue; // only the screen log's texts can hold one; key texts cannot
         }
-        CsvImportPlan plan = plan_csv_import("key,name\n1," + c.field + "\n", back);
+        CsvImportPlan plan = plan_csv_import("key,name\n1," + c.field + "\n", back.keys);
         ASSERT_EQ(plan.rows.size(), 1u) << c.field;
         EXPECT_EQ(plan.rows[0].name, c.text) << c.field;
     }
@@ -101,7 +93,7 @@ TEST_F(CsvTest, FormulaCellsGoOutBehindAnApostrophe) {
 TEST_F(CsvTest, HeaderOrderAndByteOrderMark) {
     for (std::string bom : {std::string(), std::string(utf8_bom)}) {
         CsvImportPlan plan =
-            plan_csv_import(bom + "Free,room,KEY,name\r\nf,12,00A3F1,Caretaker\n", back);
+            plan_csv_import(bom + "Free,room,KEY,name\r\nf,12,00A3F1,Caretaker\n", back.keys);
         ASSERT_EQ(plan.header_error, "");
         EXPECT_THAT(plan.extra_columns, ElementsAre("room"));
         ASSERT_EQ(plan.rows.size(), 1u);
@@ -110,7 +102,7 @@ TEST_F(CsvTest, HeaderOrderAndByteOrderMark) {
         EXPECT_EQ(plan.rows[0].memo, "");
         EXPECT_EQ(plan.rows[0].free_field, "f");
     }
-    EXPECT_EQ(plan_csv_import("name,memo\r\nx,y\r\n", back).header_error,
+    EXPECT_EQ(plan_csv_import("name,memo\r\nx,y\r\n", back.keys).header_error,
               "The header row has no column named key.");
 }
 
@@ -130,7 +122,7 @@ TEST_F(CsvTest, EveryBadRowIsReportedWithItsLine) {
                                              "\n"
                                              "5,\"open\n"
                                              "6,after\n",
-                                         back);
+                                         back.keys);
     EXPECT_THAT(bad_rows(plan),
                 ElementsAre("3: the key number is not hexadecimal",
                             "4: the key number is not hexadecimal",
@@ -146,30 +138,30 @@ TEST_F(CsvTest, EveryBadRowIsReportedWithItsLine) {
 
 TEST_F(CsvTest, ExistingKeysAreKeptOrUpdatedWhenAsked) {
     add(1, "old");
-    set_key_validity(db, 0, parse_day("2026-01-01"), std::nullopt);
+    db.keys.set_validity(0, parse_day("2026-01-01"), std::nullopt);
     const std::string csv = "key,name\n000001,new\n000002,other\n";
     for (bool update : {false, true}) {
-        CsvImportPlan plan = plan_csv_import(csv, db);
+        CsvImportPlan plan = plan_csv_import(csv, db.keys);
         EXPECT_EQ(plan.new_keys, update ? 0 : 1);
         EXPECT_EQ(plan.existing_keys, update ? 2 : 1);
-        EXPECT_EQ(apply_csv_import(db, plan, update), update ? 2 : 1);
-        EXPECT_EQ(key_cell_text(db, 0, 1), update ? "new" : "old");
+        EXPECT_EQ(apply_csv_import(db.keys, plan, update), update ? 2 : 1);
+        EXPECT_EQ(db.keys.cell_text(0, 1), update ? "new" : "old");
     }
-    EXPECT_EQ(key_row_count(db), 2);
-    EXPECT_TRUE(key_row(db, 0)->valid_from);
+    EXPECT_EQ(db.keys.size(), 2);
+    EXPECT_TRUE(db.keys.row(0)->valid_from);
 }
 
 TEST_F(CsvTest, DateColumnsSetTheDaysOfValidity) {
     add(2, "dated");
-    set_key_validity(db, 0, parse_day("2026-01-01"), std::nullopt);
+    db.keys.set_validity(0, parse_day("2026-01-01"), std::nullopt);
     CsvImportPlan plan = plan_csv_import("key,valid_until,valid_from\n"
                                          "1,2026-03-14,2026-03-01\n"
                                          "2,,\n"
                                          "3,14.03.2026,\n",
-                                         db);
+                                         db.keys);
     EXPECT_THAT(bad_rows(plan), ElementsAre("4: a date is not YYYY-MM-DD"));
-    apply_csv_import(db, plan, true);
-    EXPECT_EQ(key_row(db, 0)->valid_from, std::nullopt);
-    EXPECT_EQ(key_row(db, 1)->valid_from, parse_day("2026-03-01"));
-    EXPECT_EQ(key_row(db, 1)->valid_until, parse_day("2026-03-14"));
+    apply_csv_import(db.keys, plan, true);
+    EXPECT_EQ(db.keys.row(0)->valid_from, std::nullopt);
+    EXPECT_EQ(db.keys.row(1)->valid_from, parse_day("2026-03-01"));
+    EXPECT_EQ(db.keys.row(1)->valid_until, parse_day("2026-03-14"));
 }

@@ -20,7 +20,6 @@ class DatabaseBackupTest : public ::testing::Test {
         std::string pattern = (fs::temp_directory_path() / "backup_test_XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;
-        create_key_list(rec, nullptr);
         take_backup_failure();
     }
     void TearDown() override { fs::remove_all(dir_); }
@@ -31,15 +30,12 @@ class DatabaseBackupTest : public ::testing::Test {
     // Saves the record with one more key than before, so that every saved file is told apart
     // by its key count.
     bool save_one_more(const std::string& file) {
-        auto name = make_buffer(key_text_capacity);
-        buffer_append_text(name.get(), "Holder");
-        add_key(rec, KeyId{0, static_cast<uint32_t>(key_row_count(rec) + 1), 0}, name.get(),
-                nullptr, nullptr);
-        return static_cast<bool>(save_database_file(rec, file));
+        rec.keys.add(KeyId{0, static_cast<uint32_t>(rec.keys.size() + 1), 0}, "Holder");
+        return static_cast<bool>(save_database_file(rec.keys, rec.log, rec.layout, file));
     }
 
     fs::path dir_;
-    DatabaseRecord rec;
+    DatabaseContents rec;
 };
 
 // 21 saves over an existing file: every save keeps the file it replaces, the 21st copy drops

@@ -35,7 +35,6 @@ class DatabaseSave : public ::testing::Test {
         std::string pattern = (fs::temp_directory_path() / "save_test_XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;
-        create_key_list(rec, nullptr);
     }
     void TearDown() override { fs::remove_all(dir_); }
 
@@ -54,19 +53,16 @@ class DatabaseSave : public ::testing::Test {
     std::string expected_bytes() {
         const std::string p = path("expected.out");
         File f = File::create(p);
-        EXPECT_TRUE(write_database(rec, f));
+        EXPECT_TRUE(write_database(rec.keys, rec.log, rec.layout, f));
         f.close();
         std::string b = bytes_of(p);
         fs::remove(p);
         return b;
     }
     void add_keys(int count) {
-        auto name = make_buffer(2000);
         for (int i = 1; i <= count; ++i) {
-            buffer_clear(name.get());
-            buffer_append_text(name.get(), "Key holder with a fairly long name, number ");
-            buffer_append_decimal(name.get(), i, 0);
-            add_key(rec, KeyId{0, static_cast<uint32_t>(i), 0}, name.get(), nullptr, nullptr);
+            rec.keys.add(KeyId{0, static_cast<uint32_t>(i), 0},
+                         "Key holder with a fairly long name, number " + std::to_string(i));
         }
     }
     // A state folder for a child that runs as `user`.
@@ -85,13 +81,13 @@ class DatabaseSave : public ::testing::Test {
     }
 
     fs::path dir_;
-    DatabaseRecord rec;
+    DatabaseContents rec;
 };
 
 TEST_F(DatabaseSave, WritesTheWholeDatabaseAndLeavesNoOtherFile) {
     add_keys(3);
     const std::string expected = expected_bytes();
-    ASSERT_TRUE(save_database_file(rec, path()));
+    ASSERT_TRUE(save_database_file(rec.keys, rec.log, rec.layout, path()));
     EXPECT_EQ(bytes_of(path()), expected);
     EXPECT_EQ(entries(), 1u);
 }
@@ -100,7 +96,7 @@ TEST_F(DatabaseSave, ReplacesAnOldFileKeepingItsPermissions) {
     put(path(), old_bytes);
     ASSERT_EQ(chmod(path().c_str(), 0640), 0);
     add_keys(2);
-    ASSERT_TRUE(save_database_file(rec, path()));
+    ASSERT_TRUE(save_database_file(rec.keys, rec.log, rec.layout, path()));
     EXPECT_EQ(bytes_of(path()), expected_bytes());
     struct stat st {};
     ASSERT_EQ(stat(path().c_str(), &st), 0);
@@ -109,7 +105,7 @@ TEST_F(DatabaseSave, ReplacesAnOldFileKeepingItsPermissions) {
 }
 
 TEST_F(DatabaseSave, NewFileGetsOrdinaryPermissions) {
-    ASSERT_TRUE(save_database_file(rec, path()));
+    ASSERT_TRUE(save_database_file(rec.keys, rec.log, rec.layout, path()));
     struct stat st {};
     ASSERT_EQ(stat(path().c_str(), &st), 0);
     // Not the private mode of the temporary file it was written as.
@@ -122,19 +118,19 @@ TEST_F(DatabaseSave, ThroughASymbolicLinkTheLinkStaysAndItsFileIsReplaced) {
     put(real, old_bytes);
     fs::create_symlink(real, path("link.tsy"));
     add_keys(1);
-    ASSERT_TRUE(save_database_file(rec, path("link.tsy")));
+    ASSERT_TRUE(save_database_file(rec.keys, rec.log, rec.layout, path("link.tsy")));
     EXPECT_TRUE(fs::is_symlink(path("link.tsy")));
     EXPECT_EQ(bytes_of(real), expected_bytes());
 }
 
 TEST_F(DatabaseSave, AFolderThatDoesNotExistFailsAndCreatesNothing) {
-    EXPECT_FALSE(save_database_file(rec, path("missing/keys.tsy")));
+    EXPECT_FALSE(save_database_file(rec.keys, rec.log, rec.layout, path("missing/keys.tsy")));
     EXPECT_EQ(entries(), 0u);
 }
 
 TEST_F(DatabaseSave, AFolderInThePlaceOfTheFileFailsAndStays) {
     fs::create_directory(path());
-    EXPECT_FALSE(save_database_file(rec, path()));
+    EXPECT_FALSE(save_database_file(rec.keys, rec.log, rec.layout, path()));
     EXPECT_TRUE(fs::is_directory(path()));
     EXPECT_EQ(entries(), 1u);
 }
@@ -153,7 +149,7 @@ TEST_F(DatabaseSave, AWriteThatFailsHalfwayLeavesTheOldFileByteForByte) {
     struct rlimit small = old_limit;
     small.rlim_cur = 1000;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const IoResult saved = save_database_file(rec, path());
+    const IoResult saved = save_database_file(rec.keys, rec.log, rec.layout, path());
     setrlimit(RLIMIT_FSIZE, &old_limit);
     std::signal(SIGXFSZ, old_handler);
 
@@ -166,14 +162,14 @@ TEST_F(DatabaseSave, AWriteThatFailsHalfwayLeavesTheOldFileByteForByte) {
 // The tests run as root, who may write any file: the cases of an ordinary user are run in a
 // child that has taken on such a user's identity. Its exit status is 0 for a successful save,
 // else the cause's errno value. A save in place keeps its copy in the `state` folder given.
-int save_as_user(const DatabaseRecord& rec, const std::string& path, const std::string& state) {
+int save_as_user(const DatabaseContents& rec, const std::string& path, const std::string& state) {
     pid_t pid = fork();
     if (pid == 0) {
         if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0 ||
             setenv("XDG_STATE_HOME", state.c_str(), 1) != 0) {
             _exit(255);
         }
-        IoResult saved = save_database_file(rec, path);
+        IoResult saved = save_database_file(rec.keys, rec.log, rec.layout, path);
         _exit(saved ? 0 : saved.error().value());
     }
     int status = 0;
@@ -235,7 +231,7 @@ TEST_F(DatabaseSave, RootKeepsTheOwnerAndGroupOfTheFileItReplaces) {
     ASSERT_EQ(chown(path().c_str(), user, other_user), 0);
     ASSERT_EQ(chmod(path().c_str(), 0640), 0);
     add_keys(1);
-    ASSERT_TRUE(save_database_file(rec, path()));
+    ASSERT_TRUE(save_database_file(rec.keys, rec.log, rec.layout, path()));
     EXPECT_EQ(bytes_of(path()), expected_bytes());
     struct stat st {};
     ASSERT_EQ(stat(path().c_str(), &st), 0);

@@ -1,5 +1,7 @@
 #include "database/key_filter.h"
 
+#include "database/key_database.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -8,20 +10,14 @@
 
 namespace {
 
-int add(DatabaseRecord& rec, uint32_t number, const std::string& name, const std::string& memo = "",
-        const std::string& free = "") {
-    auto n = make_buffer(key_text_capacity), m = make_buffer(key_text_capacity),
-         f = make_buffer(key_text_capacity);
-    buffer_append_bytes(n.get(), name);
-    buffer_append_bytes(m.get(), memo);
-    buffer_append_bytes(f.get(), free);
-    return add_key(rec, KeyId{0, number, 0}, n.get(), m.get(), f.get());
+int add(DatabaseContents& rec, uint32_t number, const std::string& name,
+        const std::string& memo = "", const std::string& free = "") {
+    return rec.keys.add(KeyId{0, number, 0}, name, memo, free);
 }
 
 class KeyFilterTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        create_key_list(rec, nullptr);
         add(rec, 0x00abcd, "Anna M\xc3\xbcller", "Day shift", "Room 12"); // 0, UTF-8
         add(rec, 0x123456,
             "J\xdcRGEN STRA\xdf"
@@ -30,7 +26,7 @@ class KeyFilterTest : public ::testing::Test {
         add(rec, 0x0000ff, "\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd", "NIGHT SHIFT");    // 2, Cyrillic
         add(rec, 0x00cdef, "\xc5\x93uvre \xc5\xa0imon", "", "\xc3\xa9t\xc3\xa9"); // 3
     }
-    DatabaseRecord rec;
+    DatabaseContents rec;
 };
 
 TEST_F(KeyFilterTest, MatchesTextsAsShownIgnoringCase) {
@@ -55,7 +51,7 @@ TEST_F(KeyFilterTest, MatchesTextsAsShownIgnoringCase) {
         {"12\nday", {}},                // nor spans two fields
         {"zebra", {}},
     };
-    KeyFilter filter(rec);
+    KeyFilter filter(rec.keys);
     for (const auto& c : cases) {
         filter.set_query(c.query);
         EXPECT_EQ(filter.matching_rows(), c.rows) << c.query;
@@ -83,45 +79,43 @@ struct Recorder : KeyListObserver {
 // a query typed and erased, always agreeing with one built afresh.
 TEST_F(KeyFilterTest, FollowsEveryChangeOfTheList) {
     Recorder next;
-    KeyFilter filter(rec, &next);
+    KeyFilter filter(rec.keys, &next);
     next.filter = &filter;
-    rec.keys.observer = &filter;
+    rec.keys.set_observer(&filter);
     std::mt19937 random(3);
     const std::string query = "ann";
     const char* const names[] = {"Anna", "hANNes", "Bob", "joANN", "Zed"};
     for (int step = 0; step < 400; ++step) {
-        const int rows = key_row_count(rec);
+        const int rows = rec.keys.size();
         switch (random() % 6) {
         case 0:
             add(rec, static_cast<uint32_t>(random()), names[random() % 5]);
             break;
         case 1:
             if (rows > 0) {
-                auto n = make_buffer(key_text_capacity);
-                buffer_append_text(n.get(), names[random() % 5]);
                 const int row = static_cast<int>(random() % static_cast<uint32_t>(rows));
-                replace_key_row(rec, row, key_row(rec, row)->id, n.get(), nullptr, nullptr);
+                rec.keys.replace(row, rec.keys.row(row)->id, names[random() % 5], {}, {});
             }
             break;
         case 2:
-            delete_key_row(rec, rows > 0 ? static_cast<int>(random() % rows) : 0);
+            rec.keys.remove(rows > 0 ? static_cast<int>(random() % rows) : 0);
             break;
         case 3:
-            sort_key_rows(rec, static_cast<int>(random() % 2));
+            rec.keys.sort(static_cast<int>(random() % 2));
             break;
         case 4:
             filter.set_query(query.substr(0, random() % (query.size() + 1)));
             break;
         default:
             if (random() % 20 == 0) {
-                clear_key_list(rec);
+                rec.keys.clear();
             }
             break;
         }
-        KeyFilter fresh(rec);
+        KeyFilter fresh(rec.keys);
         fresh.set_query(filter.query());
         ASSERT_EQ(filter.matching_rows(), fresh.matching_rows()) << "step " << step;
-        for (int row = 0; row < key_row_count(rec); ++row) {
+        for (int row = 0; row < rec.keys.size(); ++row) {
             ASSERT_EQ(filter.row_matches(row), fresh.row_matches(row));
         }
     }
@@ -133,7 +127,7 @@ TEST_F(KeyFilterTest, FollowsEveryChangeOfTheList) {
     EXPECT_EQ(next.events,
               (std::vector<std::string>{"insert " + row + " " + std::to_string(before),
                                         "change " + row + " " + std::to_string(before + 1)}));
-    rec.keys.observer = nullptr;
+    rec.keys.set_observer(nullptr);
 }
 
 } // namespace
@@ -147,26 +141,25 @@ TEST_F(KeyFilterTest, ExpiringFilterKeepsKeysWhoseLastDayIsWithinFourteenDays) {
         std::optional<int32_t> last_day; // days after today; none: no last day
         bool expiring;
     } cases[] = {{-1, false}, {0, true}, {13, true}, {14, false}, {std::nullopt, false}};
-    DatabaseRecord keys;
-    create_key_list(keys, nullptr);
+    DatabaseContents keys;
     for (const auto& c : cases) {
-        const int row = add(keys, static_cast<uint32_t>(key_row_count(keys) + 1), "Tenant");
+        const int row = add(keys, static_cast<uint32_t>(keys.keys.size() + 1), "Tenant");
         if (c.last_day) {
-            set_key_validity(keys, row, std::nullopt, Day{today.number + *c.last_day});
+            keys.keys.set_validity(row, std::nullopt, Day{today.number + *c.last_day});
         }
-        EXPECT_EQ(expires_within_window(*key_row(keys, row), today), c.expiring) << row;
+        EXPECT_EQ(expires_within_window(*keys.keys.row(row), today), c.expiring) << row;
     }
     add(keys, 0x0000aa, "Contractor");
-    set_key_validity(keys, key_row_count(keys) - 1, today, today);
+    keys.keys.set_validity(keys.keys.size() - 1, today, today);
 
-    KeyFilter filter(keys);
+    KeyFilter filter(keys.keys);
     filter.set_expiring_from(today);
     EXPECT_EQ(filter.matching_rows(), (std::vector<int>{1, 2, 5}));
     EXPECT_TRUE(filter.active());
     filter.set_query("tenant");
     EXPECT_EQ(filter.matching_rows(), (std::vector<int>{1, 2}));
     // A last day moved out of the window takes the key out at once.
-    set_key_validity(keys, 1, std::nullopt, Day{today.number + 20});
+    keys.keys.set_validity(1, std::nullopt, Day{today.number + 20});
     filter.row_changed(1);
     EXPECT_EQ(filter.matching_rows(), (std::vector<int>{2}));
     filter.set_expiring_from(std::nullopt);

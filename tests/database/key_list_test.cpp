@@ -1,3 +1,4 @@
+#include "database/key_database.h"
 #include "database/key_list.h"
 
 #include <gtest/gtest.h>
@@ -25,39 +26,31 @@ struct RecordingObserver : KeyListObserver {
     }
 };
 
-BufferPtr text(const std::string& s, uint32_t capacity = key_text_capacity) {
-    auto b = make_buffer(capacity);
-    buffer_append_bytes(b.get(), s);
-    return b;
-}
-
 KeyId key(uint32_t number) {
     return KeyId{0, number, 0};
 }
 
-int add(DatabaseRecord& rec, uint32_t number, const std::string& name = "",
+int add(DatabaseContents& rec, uint32_t number, const std::string& name = "",
         const std::string& memo = "", const std::string& free = "") {
-    auto n = text(name), m = text(memo), f = text(free);
-    return add_key(rec, key(number), n.get(), m.get(), f.get());
+    return rec.keys.add(key(number), name, memo, free);
 }
 
-void replace(DatabaseRecord& rec, int row, uint32_t number, const std::string& name = "") {
-    auto n = text(name), m = text(""), f = text("");
-    replace_key_row(rec, row, key(number), n.get(), m.get(), f.get());
+void replace(DatabaseContents& rec, int row, uint32_t number, const std::string& name = "") {
+    rec.keys.replace(row, key(number), name, "", "");
 }
 
-std::vector<std::string> names(const DatabaseRecord& rec) {
+std::vector<std::string> names(const DatabaseContents& rec) {
     std::vector<std::string> out;
-    for (int i = 0; i < key_row_count(rec); ++i) {
-        out.push_back(key_cell_text(rec, i, 1));
+    for (int i = 0; i < rec.keys.size(); ++i) {
+        out.push_back(rec.keys.cell_text(i, 1));
     }
     return out;
 }
 
 // The definition find_key must agree with: the lowest row whose low 24 bits match.
-int linear_find(const DatabaseRecord& rec, uint32_t number) {
-    for (int i = 0; i < key_row_count(rec); ++i) {
-        if ((key_row(rec, i)->id.number & 0xffffff) == (number & 0xffffff)) {
+int linear_find(const DatabaseContents& rec, uint32_t number) {
+    for (int i = 0; i < rec.keys.size(); ++i) {
+        if ((rec.keys.row(i)->id.number & 0xffffff) == (number & 0xffffff)) {
             return i;
         }
     }
@@ -66,50 +59,42 @@ int linear_find(const DatabaseRecord& rec, uint32_t number) {
 
 } // namespace
 
-TEST(DatabaseRecord, ResetReleasesRowsAndRestoresEveryDefault) {
+TEST(DatabaseContents, ResetReleasesRowsAndRestoresEveryDefault) {
     RecordingObserver obs;
-    DatabaseRecord rec;
-    create_key_list(rec, &obs);
+    DatabaseContents rec;
+    rec.keys.set_observer(&obs);
     add(rec, 1, "a");
     add(rec, 2, "b");
-    rec.file_name = "/tmp/x.TSY";
-    rec.file_name_offset = 5;
-    rec.log_error_shown = true;
-    rec.modified = true;
-    rec.rect_present = rec.log_widths_present = rec.key_widths_present = true;
-    rec.stored_view = ViewFlags{false, false, false, false};
-    rec.save_window_properties = false;
-    rec.window_rect = WindowRect{-8, -8, 100, 100};
-    rec.log_widths[1] = 3;
-    rec.key_widths[3] = 4;
-    rec.com_port = 7;
-    rec.screen_log_lines = 5;
-    rec.log_file_size = 6;
-    rec.rename_full_logs = true;
+    rec.layout.rect_present = rec.layout.log_widths_present = rec.layout.key_widths_present = true;
+    rec.layout.stored_view = ViewFlags{false, false, false, false};
+    rec.layout.save_window_properties = false;
+    rec.layout.window_rect = WindowRect{-8, -8, 100, 100};
+    rec.layout.log_widths[1] = 3;
+    rec.layout.key_widths[3] = 4;
+    rec.log.com_port = 7;
+    rec.log.screen_log_lines = 5;
+    rec.log.log_file_size = 6;
+    rec.log.rename_full_logs = true;
     obs.events.clear();
 
-    reset_database(rec);
+    rec.reset();
 
-    EXPECT_EQ(key_row_count(rec), 0);
-    EXPECT_EQ(find_key(rec, key(1)), -1);
-    EXPECT_EQ(rec.file_name, "");
-    EXPECT_EQ(rec.file_name_offset, 0u);
-    EXPECT_FALSE(rec.log_error_shown);
-    EXPECT_FALSE(rec.modified);
-    EXPECT_FALSE(rec.rect_present);
-    EXPECT_FALSE(rec.log_widths_present);
-    EXPECT_FALSE(rec.key_widths_present);
-    EXPECT_EQ(rec.stored_view, (ViewFlags{true, true, true, true}));
-    EXPECT_TRUE(rec.save_window_properties);
-    EXPECT_EQ(rec.window_rect, (WindowRect{0, 0, 0, 0}));
-    EXPECT_EQ(std::vector<int>(rec.log_widths, rec.log_widths + 3),
+    EXPECT_EQ(rec.keys.size(), 0);
+    EXPECT_EQ(rec.keys.find(key(1)), -1);
+    EXPECT_FALSE(rec.layout.rect_present);
+    EXPECT_FALSE(rec.layout.log_widths_present);
+    EXPECT_FALSE(rec.layout.key_widths_present);
+    EXPECT_EQ(rec.layout.stored_view, (ViewFlags{true, true, true, true}));
+    EXPECT_TRUE(rec.layout.save_window_properties);
+    EXPECT_EQ(rec.layout.window_rect, (WindowRect{0, 0, 0, 0}));
+    EXPECT_EQ(std::vector<int>(rec.layout.log_widths, rec.layout.log_widths + 3),
               (std::vector<int>{55, 450, 110}));
-    EXPECT_EQ(std::vector<int>(rec.key_widths, rec.key_widths + 4),
+    EXPECT_EQ(std::vector<int>(rec.layout.key_widths, rec.layout.key_widths + 4),
               (std::vector<int>{55, 150, 205, 205}));
-    EXPECT_EQ(rec.com_port, 0u);
-    EXPECT_EQ(rec.screen_log_lines, 1000);
-    EXPECT_EQ(rec.log_file_size, 710);
-    EXPECT_FALSE(rec.rename_full_logs);
+    EXPECT_EQ(rec.log.com_port, 0u);
+    EXPECT_EQ(rec.log.screen_log_lines, 1000);
+    EXPECT_EQ(rec.log.log_file_size, 710);
+    EXPECT_FALSE(rec.log.rename_full_logs);
     EXPECT_EQ(obs.events, (std::vector<std::string>{"pre-reset", "reset"}));
 
     // The observer survives the reset and hears later changes.
@@ -118,254 +103,213 @@ TEST(DatabaseRecord, ResetReleasesRowsAndRestoresEveryDefault) {
     EXPECT_EQ(obs.events, (std::vector<std::string>{"pre-insert 0-0", "insert 0-0", "change 0"}));
 }
 
+TEST(KeyDatabase, ResetForgetsTheFileNameKeysAndSettings) {
+    KeyDatabase db;
+    db.keys.add(key(1));
+    db.file_name = "/tmp/x.TSY";
+    db.file_name_offset = 5;
+    db.log.com_port = 7;
+    db.reset();
+    EXPECT_EQ(db.keys.size(), 0);
+    EXPECT_EQ(db.file_name, "");
+    EXPECT_EQ(db.file_name_offset, 0u);
+    EXPECT_EQ(db.log.com_port, 0u);
+}
+
 TEST(KeyList, AppendedRowIsEmptyAndLast) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     add(rec, 5, "x");
-    EXPECT_EQ(append_key_row(rec), 1);
-    KeyId id{1, 1, 1};
-    auto n = text("junk"), m = text("junk"), f = text("junk");
-    read_key_row(rec, 1, &id, n.get(), m.get(), f.get());
-    EXPECT_EQ(id, KeyId{});
-    EXPECT_EQ(buffer_string(n.get()), "");
-    EXPECT_EQ(buffer_string(m.get()), "");
-    EXPECT_EQ(buffer_string(f.get()), "");
+    EXPECT_EQ(rec.keys.append(), 1);
+    const KeyRecord* appended = rec.keys.row(1);
+    ASSERT_NE(appended, nullptr);
+    EXPECT_EQ(appended->id, KeyId{});
+    EXPECT_EQ(appended->name, "");
+    EXPECT_EQ(appended->memo, "");
+    EXPECT_EQ(appended->free_field, "");
     // Its number 0 is a number like any other.
-    EXPECT_EQ(find_key(rec, key(0)), 1);
+    EXPECT_EQ(rec.keys.find(key(0)), 1);
 }
 
 TEST(KeyList, AddKeyKeepsTheFirstKeyWithANumber) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     EXPECT_EQ(add(rec, 0xa3f1, "first"), 0);
     EXPECT_EQ(add(rec, 0x104bc, "second"), 1);
     EXPECT_EQ(add(rec, 0xa3f1, "again"), -1);
-    EXPECT_EQ(key_row_count(rec), 2);
-    EXPECT_EQ(key_cell_text(rec, 0, 1), "first");
+    EXPECT_EQ(rec.keys.size(), 2);
+    EXPECT_EQ(rec.keys.cell_text(0, 1), "first");
 }
 
 TEST(KeyList, NumbersDifferingOnlyAboveBit23AreTheSameKey) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     EXPECT_EQ(add(rec, 0x00123456), 0);
-    EXPECT_EQ(find_key(rec, key(0x01123456)), 0);
-    EXPECT_EQ(find_key(rec, key(0xff123456)), 0);
+    EXPECT_EQ(rec.keys.find(key(0x01123456)), 0);
+    EXPECT_EQ(rec.keys.find(key(0xff123456)), 0);
     EXPECT_EQ(add(rec, 0x7f123456), -1);
-    EXPECT_EQ(key_row_count(rec), 1);
+    EXPECT_EQ(rec.keys.size(), 1);
     // The reserved words are not compared either.
-    EXPECT_EQ(find_key(rec, KeyId{9, 0x123456, 9}), 0);
-    EXPECT_EQ(find_key(rec, key(0x123457)), -1);
+    EXPECT_EQ(rec.keys.find(KeyId{9, 0x123456, 9}), 0);
+    EXPECT_EQ(rec.keys.find(key(0x123457)), -1);
 }
 
 TEST(KeyList, FindOnEmptyListGivesMinusOne) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
-    EXPECT_EQ(find_key(rec, key(0)), -1);
+    DatabaseContents rec;
+    EXPECT_EQ(rec.keys.find(key(0)), -1);
 }
 
-TEST(KeyList, ReadKeyRowOutOfRangeEmptiesOutputs) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+TEST(KeyList, RowOutOfRangeIsNull) {
+    DatabaseContents rec;
     add(rec, 1, "n", "m", "f");
     for (int row : {-1, 1, 1000}) {
-        KeyId id{1, 2, 3};
-        auto n = text("x"), m = text("y"), f = text("z");
-        buffer_next(n.get());
-        read_key_row(rec, row, &id, n.get(), m.get(), f.get());
-        EXPECT_EQ(id, KeyId{});
-        EXPECT_EQ(n->length, 0u);
-        EXPECT_EQ(n->read_pos, 0u);
-        EXPECT_EQ(buffer_remaining(m.get()), 0u);
-        EXPECT_EQ(buffer_remaining(f.get()), 0u);
+        EXPECT_EQ(rec.keys.row(row), nullptr) << row;
     }
 }
 
-TEST(KeyList, ReadKeyRowCutsTextsAtTheOutputRoom) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
-    auto n = text("Caretaker"), m = text("Night shift"), f = text("Room 12");
-    add_key(rec, KeyId{0, 0xa3f1, 0}, n.get(), m.get(), f.get());
-    KeyId id;
-    auto n5 = make_buffer(5), m5 = make_buffer(5), f5 = make_buffer(5);
-    read_key_row(rec, 0, &id, n5.get(), m5.get(), f5.get());
-    EXPECT_EQ(id, (KeyId{0, 0xa3f1, 0}));
-    EXPECT_EQ(buffer_string(n5.get()), "Caret");
-    EXPECT_EQ(buffer_string(m5.get()), "Night");
-    EXPECT_EQ(buffer_string(f5.get()), "Room ");
-    // Null outputs are allowed when only the identifier is wanted.
-    KeyId only;
-    read_key_row(rec, 0, &only, nullptr, nullptr, nullptr);
-    EXPECT_EQ(only.number, 0xa3f1u);
-}
-
-TEST(KeyList, ReplaceTurnsTabsIntoSpacesInRowAndCallerBuffer) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
-    append_key_row(rec);
-    auto n = text("a\tb"), m = text("\t\t"), f = text("x\ty\tz");
-    replace_key_row(rec, 0, key(7), n.get(), m.get(), f.get());
-    EXPECT_EQ(buffer_string(n.get()), "a b");
-    EXPECT_EQ(buffer_string(m.get()), "  ");
-    EXPECT_EQ(buffer_string(f.get()), "x y z");
-    EXPECT_EQ(key_cell_text(rec, 0, 1), "a b");
-    EXPECT_EQ(key_cell_text(rec, 0, 2), "  ");
-    EXPECT_EQ(key_cell_text(rec, 0, 3), "x y z");
+TEST(KeyList, ReplaceTurnsTabsIntoSpaces) {
+    DatabaseContents rec;
+    rec.keys.append();
+    rec.keys.replace(0, key(7), "a\tb", "\t\t", "x\ty\tz");
+    EXPECT_EQ(rec.keys.cell_text(0, 1), "a b");
+    EXPECT_EQ(rec.keys.cell_text(0, 2), "  ");
+    EXPECT_EQ(rec.keys.cell_text(0, 3), "x y z");
 }
 
 TEST(KeyList, ReplaceTurnsLineBreaksIntoSpaces) {
     // A line break typed into a multi-line edit would otherwise end the field in the file.
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
-    append_key_row(rec);
-    auto n = text("two\r\nlines"), m = text("cr\ronly"), f = text("lf\nonly\n");
-    replace_key_row(rec, 0, key(7), n.get(), m.get(), f.get());
-    EXPECT_EQ(key_cell_text(rec, 0, 1), "two  lines");
-    EXPECT_EQ(key_cell_text(rec, 0, 2), "cr only");
-    EXPECT_EQ(key_cell_text(rec, 0, 3), "lf only ");
-    EXPECT_EQ(buffer_string(n.get()), "two  lines");
+    DatabaseContents rec;
+    rec.keys.append();
+    rec.keys.replace(0, key(7), "two\r\nlines", "cr\ronly", "lf\nonly\n");
+    EXPECT_EQ(rec.keys.cell_text(0, 1), "two  lines");
+    EXPECT_EQ(rec.keys.cell_text(0, 2), "cr only");
+    EXPECT_EQ(rec.keys.cell_text(0, 3), "lf only ");
 }
 
-TEST(KeyList, ReplaceUsesOnlyUnreadBytesAndKeepsOtherBytes) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
-    append_key_row(rec);
-    auto n = text("skip\tme");
-    buffer_skip(n.get(), 2);
+TEST(KeyList, ReplaceKeepsOtherBytes) {
+    DatabaseContents rec;
+    rec.keys.append();
     std::string odd("\x00\xff\x7f;#", 5);
-    auto m = text(odd);
-    replace_key_row(rec, 0, key(1), n.get(), m.get(), nullptr);
-    EXPECT_EQ(key_cell_text(rec, 0, 1), "ip me");
-    EXPECT_EQ(key_cell_text(rec, 0, 2), odd);
-    EXPECT_EQ(key_cell_text(rec, 0, 3), "");
+    rec.keys.replace(0, key(1), "ip\tme", odd, {});
+    EXPECT_EQ(rec.keys.cell_text(0, 1), "ip me");
+    EXPECT_EQ(rec.keys.cell_text(0, 2), odd);
+    EXPECT_EQ(rec.keys.cell_text(0, 3), "");
 }
 
 TEST(KeyList, ReplaceCutsTextsAtTheRecordCapacity) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
-    append_key_row(rec);
-    auto big = make_buffer(5000);
-    buffer_append_bytes(big.get(), std::string(4999, 'q') + "!");
-    replace_key_row(rec, 0, key(1), big.get(), nullptr, nullptr);
-    EXPECT_EQ(key_cell_text(rec, 0, 1), std::string(2000, 'q'));
+    DatabaseContents rec;
+    rec.keys.append();
+    rec.keys.replace(0, key(1), std::string(4999, 'q') + "!", {}, {});
+    EXPECT_EQ(rec.keys.cell_text(0, 1), std::string(2000, 'q'));
 }
 
 TEST(KeyList, ReplaceOutOfRangeDoesNothing) {
     RecordingObserver obs;
-    DatabaseRecord rec;
-    create_key_list(rec, &obs);
+    DatabaseContents rec;
+    rec.keys.set_observer(&obs);
     add(rec, 1, "keep");
     obs.events.clear();
-    auto n = text("a\tb");
-    replace_key_row(rec, 1, key(2), n.get(), nullptr, nullptr);
-    replace_key_row(rec, -1, key(2), n.get(), nullptr, nullptr);
-    EXPECT_EQ(buffer_string(n.get()), "a\tb");
-    EXPECT_EQ(key_row_count(rec), 1);
-    EXPECT_EQ(find_key(rec, key(2)), -1);
-    EXPECT_EQ(key_cell_text(rec, 0, 1), "keep");
+    rec.keys.replace(1, key(2), "a\tb", {}, {});
+    rec.keys.replace(-1, key(2), "a\tb", {}, {});
+    EXPECT_EQ(rec.keys.size(), 1);
+    EXPECT_EQ(rec.keys.find(key(2)), -1);
+    EXPECT_EQ(rec.keys.cell_text(0, 1), "keep");
     EXPECT_TRUE(obs.events.empty());
 }
 
 TEST(KeyList, CellTextsComeFromTheRecord) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     add(rec, 0xa3f1, "Caretaker", "Night shift", "Room 12");
     add(rec, 0xffffff);
-    EXPECT_EQ(key_cell_text(rec, 0, 0), "00a3f1");
-    EXPECT_EQ(key_cell_text(rec, 0, 1), "Caretaker");
-    EXPECT_EQ(key_cell_text(rec, 0, 2), "Night shift");
-    EXPECT_EQ(key_cell_text(rec, 0, 3), "Room 12");
-    EXPECT_EQ(key_cell_text(rec, 0, 4), "");
-    EXPECT_EQ(key_cell_text(rec, 1, 0), "ffffff");
-    EXPECT_EQ(key_cell_text(rec, 2, 0), "");
-    EXPECT_EQ(key_row(rec, 2), nullptr);
+    EXPECT_EQ(rec.keys.cell_text(0, 0), "00a3f1");
+    EXPECT_EQ(rec.keys.cell_text(0, 1), "Caretaker");
+    EXPECT_EQ(rec.keys.cell_text(0, 2), "Night shift");
+    EXPECT_EQ(rec.keys.cell_text(0, 3), "Room 12");
+    EXPECT_EQ(rec.keys.cell_text(0, 4), "");
+    EXPECT_EQ(rec.keys.cell_text(1, 0), "ffffff");
+    EXPECT_EQ(rec.keys.cell_text(2, 0), "");
+    EXPECT_EQ(rec.keys.row(2), nullptr);
     // A number with bits above 23 shows its low six digits.
     replace(rec, 1, 0x12abcdef);
-    EXPECT_EQ(key_cell_text(rec, 1, 0), "abcdef");
+    EXPECT_EQ(rec.keys.cell_text(1, 0), "abcdef");
 }
 
 TEST(KeyList, DeleteAndClear) {
     RecordingObserver obs;
-    DatabaseRecord rec;
-    create_key_list(rec, &obs);
+    DatabaseContents rec;
+    rec.keys.set_observer(&obs);
     add(rec, 1, "a");
     add(rec, 2, "b");
     add(rec, 3, "c");
     obs.events.clear();
-    delete_key_row(rec, 3);
-    delete_key_row(rec, -1);
+    rec.keys.remove(3);
+    rec.keys.remove(-1);
     EXPECT_TRUE(obs.events.empty());
-    delete_key_row(rec, 1);
+    rec.keys.remove(1);
     EXPECT_EQ(obs.events, (std::vector<std::string>{"pre-remove 1-1", "remove 1-1"}));
     EXPECT_EQ(names(rec), (std::vector<std::string>{"a", "c"}));
-    EXPECT_EQ(find_key(rec, key(2)), -1);
-    EXPECT_EQ(find_key(rec, key(3)), 1);
+    EXPECT_EQ(rec.keys.find(key(2)), -1);
+    EXPECT_EQ(rec.keys.find(key(3)), 1);
     EXPECT_EQ(add(rec, 2, "b again"), 2);
 
-    clear_key_list(rec);
-    EXPECT_EQ(key_row_count(rec), 0);
-    EXPECT_EQ(find_key(rec, key(1)), -1);
+    rec.keys.clear();
+    EXPECT_EQ(rec.keys.size(), 0);
+    EXPECT_EQ(rec.keys.find(key(1)), -1);
     EXPECT_EQ(obs.events.back(), "reset");
     // Clearing keeps the settings.
-    rec.com_port = 4;
-    clear_key_list(rec);
-    EXPECT_EQ(rec.com_port, 4u);
+    rec.log.com_port = 4;
+    rec.keys.clear();
+    EXPECT_EQ(rec.log.com_port, 4u);
 }
 
 TEST(KeyListIndex, DeletingTheFirstHolderFindsTheNextOne) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     add(rec, 0x10, "first");
     add(rec, 0x20, "other");
     add(rec, 0x30, "later");
     replace(rec, 2, 0x10, "later"); // two rows with one number, as only replace can make
-    EXPECT_EQ(find_key(rec, key(0x10)), 0);
-    EXPECT_EQ(find_key(rec, key(0x30)), -1);
-    delete_key_row(rec, 0);
-    EXPECT_EQ(find_key(rec, key(0x10)), 1);
+    EXPECT_EQ(rec.keys.find(key(0x10)), 0);
+    EXPECT_EQ(rec.keys.find(key(0x30)), -1);
+    rec.keys.remove(0);
+    EXPECT_EQ(rec.keys.find(key(0x10)), 1);
     EXPECT_EQ(add(rec, 0x10, "dropped"), -1);
-    delete_key_row(rec, 1);
-    EXPECT_EQ(find_key(rec, key(0x10)), -1);
+    rec.keys.remove(1);
+    EXPECT_EQ(rec.keys.find(key(0x10)), -1);
     EXPECT_EQ(add(rec, 0x10, "now"), 1);
 }
 
 TEST(KeyListIndex, ReplacingANumberMovesItInTheIndex) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     add(rec, 1);
     add(rec, 2);
     replace(rec, 0, 0x01000003); // same low bits as 3
-    EXPECT_EQ(find_key(rec, key(1)), -1);
-    EXPECT_EQ(find_key(rec, key(3)), 0);
+    EXPECT_EQ(rec.keys.find(key(1)), -1);
+    EXPECT_EQ(rec.keys.find(key(3)), 0);
     // Changing only the high bits keeps the row findable.
     replace(rec, 0, 3);
-    EXPECT_EQ(find_key(rec, key(3)), 0);
+    EXPECT_EQ(rec.keys.find(key(3)), 0);
     EXPECT_EQ(add(rec, 1), 2);
 }
 
 TEST(KeyListIndex, SortingKeepsLowestRowFound) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     add(rec, 0x30, "zed");
     add(rec, 0x10, "beta");
     add(rec, 0x20, "alpha");
     replace(rec, 0, 0x10, "zed"); // rows 0 and 1 now share 0x10
-    EXPECT_EQ(find_key(rec, key(0x10)), 0);
-    sort_key_rows(rec, 1); // alpha, beta, zed
+    EXPECT_EQ(rec.keys.find(key(0x10)), 0);
+    rec.keys.sort(1); // alpha, beta, zed
     EXPECT_EQ(names(rec), (std::vector<std::string>{"alpha", "beta", "zed"}));
-    EXPECT_EQ(find_key(rec, key(0x10)), 1);
-    EXPECT_EQ(find_key(rec, key(0x20)), 0);
-    delete_key_row(rec, 1);
-    EXPECT_EQ(find_key(rec, key(0x10)), 1);
+    EXPECT_EQ(rec.keys.find(key(0x10)), 1);
+    EXPECT_EQ(rec.keys.find(key(0x20)), 0);
+    rec.keys.remove(1);
+    EXPECT_EQ(rec.keys.find(key(0x10)), 1);
 }
 
 TEST(KeyListIndex, AgreesWithALinearScanUnderRandomChanges) {
     std::mt19937 rng(12345);
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
     for (int step = 0; step < 4000; ++step) {
         uint32_t number = pick(40) | (pick(3) << 24); // few numbers, so duplicates are common
-        int rows = key_row_count(rec);
+        int rows = rec.keys.size();
         switch (pick(6)) {
         case 0:
         case 1: {
@@ -381,51 +325,50 @@ TEST(KeyListIndex, AgreesWithALinearScanUnderRandomChanges) {
             break;
         case 3:
             if (rows > 0) {
-                delete_key_row(rec, static_cast<int>(pick(static_cast<uint32_t>(rows))));
+                rec.keys.remove(static_cast<int>(pick(static_cast<uint32_t>(rows))));
             }
             break;
         case 4:
             if (pick(8) == 0) {
-                sort_key_rows(rec, static_cast<int>(pick(4)));
+                rec.keys.sort(static_cast<int>(pick(4)));
             } else {
-                append_key_row(rec);
+                rec.keys.append();
             }
             break;
         default:
             break;
         }
         for (uint32_t n = 0; n < 40; n += 1 + pick(5)) {
-            ASSERT_EQ(find_key(rec, key(n)), linear_find(rec, n)) << "step " << step;
+            ASSERT_EQ(rec.keys.find(key(n)), linear_find(rec, n)) << "step " << step;
         }
     }
 }
 
 TEST(KeyListSort, ByNumberAscending) {
     RecordingObserver obs;
-    DatabaseRecord rec;
-    create_key_list(rec, &obs);
+    DatabaseContents rec;
+    rec.keys.set_observer(&obs);
     add(rec, 0xffffff, "c");
     add(rec, 0x000001, "a");
     add(rec, 0x800000, "b");
     obs.events.clear();
-    sort_key_rows(rec, 0);
+    rec.keys.sort(0);
     EXPECT_EQ(names(rec), (std::vector<std::string>{"a", "b", "c"}));
     EXPECT_EQ(obs.events, (std::vector<std::string>{"pre-sort", "sort"}));
     // Always ascending: a second click gives the same order.
-    sort_key_rows(rec, 0);
+    rec.keys.sort(0);
     EXPECT_EQ(names(rec), (std::vector<std::string>{"a", "b", "c"}));
 }
 
 TEST(KeyListSort, ByNameIgnoresCaseOfLettersOnly) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     add(rec, 1, "cherry");
     add(rec, 2, "apple");
     add(rec, 3, "Berry");
     add(rec, 4, "Apple");
     add(rec, 5, "app");
     add(rec, 6, "[x"); // '[' sorts after 'Z' by value but before 'a'
-    sort_key_rows(rec, 1);
+    rec.keys.sort(1);
     EXPECT_EQ(names(rec),
               (std::vector<std::string>{"[x", "app", "apple", "Apple", "Berry", "cherry"}));
     KeyRecord a, b;
@@ -441,13 +384,12 @@ TEST(KeyListSort, ByNameIgnoresCaseOfLettersOnly) {
 }
 
 TEST(KeyListSort, ByMemoOrFreeFieldLeavesOrderAsItWas) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     add(rec, 3, "c", "zzz", "aaa");
     add(rec, 1, "a", "aaa", "zzz");
     add(rec, 2, "b", "mmm", "mmm");
     for (int column : {2, 3, 7, -1}) {
-        sort_key_rows(rec, column);
+        rec.keys.sort(column);
         EXPECT_EQ(names(rec), (std::vector<std::string>{"c", "a", "b"}));
     }
     KeyRecord x, y;
@@ -458,14 +400,13 @@ TEST(KeyListSort, ByMemoOrFreeFieldLeavesOrderAsItWas) {
 }
 
 TEST(KeyListSort, EqualNamesKeepTheirOrder) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     for (uint32_t i = 0; i < 50; ++i) {
         add(rec, i, (i % 2) ? "Same" : "same", std::to_string(i));
     }
-    sort_key_rows(rec, 1);
+    rec.keys.sort(1);
     for (int i = 0; i < 50; ++i) {
-        EXPECT_EQ(key_cell_text(rec, i, 2), std::to_string(i));
+        EXPECT_EQ(rec.keys.cell_text(i, 2), std::to_string(i));
     }
 }
 
@@ -475,27 +416,26 @@ TEST(KeyListSort, EqualNamesKeepTheirOrder) {
 TEST(KeyListSort, AgreesWithStableSortByComparison) {
     std::mt19937 random(5);
     const std::string alphabet("aA[\0\xe9 ", 6);
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+    DatabaseContents rec;
     for (uint32_t i = 0; i < 3000; ++i) {
         std::string name(random() % 3 * 7, 'x'); // shared prefixes of whole words
         for (size_t n = random() % 17; n > 0; --n) {
             name += alphabet[random() % alphabet.size()];
         }
-        int row = append_key_row(rec);
+        int row = rec.keys.append();
         uint32_t number = random() % 4 ? static_cast<uint32_t>(random()) : random() % 8;
         replace(rec, row, number, name);
     }
     for (int column : {0, 1, 0, 1}) {
         std::vector<const KeyRecord*> expected;
-        for (int i = 0; i < key_row_count(rec); ++i) {
-            expected.push_back(key_row(rec, i));
+        for (int i = 0; i < rec.keys.size(); ++i) {
+            expected.push_back(rec.keys.row(i));
         }
         std::stable_sort(expected.begin(), expected.end(),
                          [&](auto* a, auto* b) { return compare_key_rows(*a, *b, column) < 0; });
-        sort_key_rows(rec, column);
-        for (int i = 0; i < key_row_count(rec); ++i) {
-            ASSERT_EQ(key_row(rec, i), expected[static_cast<size_t>(i)]) << column << " " << i;
+        rec.keys.sort(column);
+        for (int i = 0; i < rec.keys.size(); ++i) {
+            ASSERT_EQ(rec.keys.row(i), expected[static_cast<size_t>(i)]) << column << " " << i;
         }
     }
 }
@@ -511,12 +451,11 @@ TEST(KeyListSort, CompareByNumberIsConsistentForWideNumbers) {
 
 namespace {
 
-DatabaseRecord list_of(const std::vector<KeyId>& ids) {
-    DatabaseRecord rec;
-    create_key_list(rec, nullptr);
+DatabaseContents list_of(const std::vector<KeyId>& ids) {
+    DatabaseContents rec;
     for (const KeyId& id : ids) {
-        int row = append_key_row(rec);
-        replace_key_row(rec, row, id, nullptr, nullptr, nullptr);
+        int row = rec.keys.append();
+        rec.keys.replace(row, id, {}, {}, {});
     }
     return rec;
 }
@@ -555,11 +494,11 @@ std::vector<uint32_t> numbers(const KeyId* ids, int n) {
 } // namespace
 
 TEST(KeyListDifference, RemovesWhatBothHold) {
-    DatabaseRecord a = list_of({key(1), key(2), key(3)});
-    DatabaseRecord b = list_of({key(3), key(4)});
+    DatabaseContents a = list_of({key(1), key(2), key(3)});
+    DatabaseContents b = list_of({key(3), key(4)});
     KeyId array_a[3], array_b[2];
-    int count_a = key_row_count(a), count_b = key_row_count(b);
-    key_list_difference(a, b, array_a, array_b, &count_a, &count_b);
+    int count_a = a.keys.size(), count_b = b.keys.size();
+    key_list_difference(a.keys, b.keys, array_a, array_b, &count_a, &count_b);
     ASSERT_EQ(count_a, 2);
     ASSERT_EQ(count_b, 1);
     auto left = numbers(array_a, count_a);
@@ -569,11 +508,11 @@ TEST(KeyListDifference, RemovesWhatBothHold) {
 }
 
 TEST(KeyListDifference, ComparesAllThreeWordsAndRemovesEveryCopy) {
-    DatabaseRecord a = list_of({KeyId{0, 5, 0}, key(6)});
-    DatabaseRecord b = list_of({KeyId{1, 5, 0}, key(6), key(6), KeyId{0, 5, 2}, key(6)});
+    DatabaseContents a = list_of({KeyId{0, 5, 0}, key(6)});
+    DatabaseContents b = list_of({KeyId{1, 5, 0}, key(6), key(6), KeyId{0, 5, 2}, key(6)});
     KeyId array_a[2], array_b[5];
     int count_a = 2, count_b = 5;
-    key_list_difference(a, b, array_a, array_b, &count_a, &count_b);
+    key_list_difference(a.keys, b.keys, array_a, array_b, &count_a, &count_b);
     EXPECT_EQ(count_a, 1);
     EXPECT_EQ(array_a[0], (KeyId{0, 5, 0}));
     ASSERT_EQ(count_b, 2);
@@ -583,14 +522,14 @@ TEST(KeyListDifference, ComparesAllThreeWordsAndRemovesEveryCopy) {
 }
 
 TEST(KeyListDifference, EmptyLists) {
-    DatabaseRecord a = list_of({});
-    DatabaseRecord b = list_of({key(1)});
+    DatabaseContents a = list_of({});
+    DatabaseContents b = list_of({key(1)});
     KeyId array_b[1];
     int count_a = 0, count_b = 1;
-    key_list_difference(a, b, nullptr, array_b, &count_a, &count_b);
+    key_list_difference(a.keys, b.keys, nullptr, array_b, &count_a, &count_b);
     EXPECT_EQ(count_a, 0);
     EXPECT_EQ(count_b, 1);
-    key_list_difference(b, a, array_b, nullptr, &count_b, &count_a);
+    key_list_difference(b.keys, a.keys, array_b, nullptr, &count_b, &count_a);
     EXPECT_EQ(count_b, 1);
     EXPECT_EQ(count_a, 0);
 }
@@ -607,11 +546,11 @@ TEST(KeyListDifference, MatchesTheNestedScanOrderExactly) {
         for (size_t i = 0; i < nb; ++i) {
             ids_b.push_back(KeyId{rng() % 2 ? 0u : 1u, static_cast<uint32_t>(rng() % range), 0});
         }
-        DatabaseRecord a = list_of(ids_a);
-        DatabaseRecord b = list_of(ids_b);
+        DatabaseContents a = list_of(ids_a);
+        DatabaseContents b = list_of(ids_b);
         std::vector<KeyId> array_a(na + 1), array_b(nb + 1);
         int count_a = static_cast<int>(na), count_b = static_cast<int>(nb);
-        key_list_difference(a, b, array_a.data(), array_b.data(), &count_a, &count_b);
+        key_list_difference(a.keys, b.keys, array_a.data(), array_b.data(), &count_a, &count_b);
         reference_difference(ids_a, ids_b);
         array_a.resize(static_cast<size_t>(count_a));
         array_b.resize(static_cast<size_t>(count_b));

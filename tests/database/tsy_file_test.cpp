@@ -43,7 +43,6 @@ class TsyFile : public ::testing::Test {
         std::string pattern = (fs::temp_directory_path() / "tsy_test_XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;
-        create_key_list(rec, nullptr);
     }
     void TearDown() override { fs::remove_all(dir_); }
 
@@ -68,19 +67,14 @@ class TsyFile : public ::testing::Test {
     std::string write() {
         File f = File::create(path());
         EXPECT_TRUE(f.is_open());
-        EXPECT_TRUE(write_database(rec, f));
+        EXPECT_TRUE(write_database(rec.keys, rec.log, rec.layout, f));
         f.close();
         return file_bytes();
     }
 
     void add(uint32_t number, const std::string& name, const std::string& memo,
              const std::string& free) {
-        auto n = make_buffer(key_text_capacity), m = make_buffer(key_text_capacity),
-             fr = make_buffer(key_text_capacity);
-        buffer_append_bytes(n.get(), name);
-        buffer_append_bytes(m.get(), memo);
-        buffer_append_bytes(fr.get(), free);
-        add_key(rec, KeyId{0, number, 0}, n.get(), m.get(), fr.get());
+        rec.keys.add(KeyId{0, number, 0}, name, memo, free);
     }
 
     struct Row {
@@ -92,15 +86,15 @@ class TsyFile : public ::testing::Test {
     };
     std::vector<Row> rows() const {
         std::vector<Row> out;
-        for (int i = 0; i < key_row_count(rec); ++i) {
-            out.push_back({key_cell_text(rec, i, 0), key_cell_text(rec, i, 1),
-                           key_cell_text(rec, i, 2), key_cell_text(rec, i, 3)});
+        for (int i = 0; i < rec.keys.size(); ++i) {
+            out.push_back({rec.keys.cell_text(i, 0), rec.keys.cell_text(i, 1),
+                           rec.keys.cell_text(i, 2), rec.keys.cell_text(i, 3)});
         }
         return out;
     }
 
     fs::path dir_;
-    DatabaseRecord rec;
+    DatabaseContents rec;
     FakeHost host;
     ReadResult last_read;
 };
@@ -118,44 +112,44 @@ void expect_warning_once(const FakeHost& host) {
 // ---- Writing ------------------------------------------------------------------------------
 
 TEST_F(TsyFile, WorkedExampleIsWrittenByteForByte) {
-    rec.com_port = 1;
-    rec.window_rect = WindowRect{120, 80, 920, 680};
+    rec.log.com_port = 1;
+    rec.layout.window_rect = WindowRect{120, 80, 920, 680};
     add(0xa3f1, "Caretaker", "Night shift", "Room 12");
     add(0x104bc, "Visitor", "", "");
     EXPECT_EQ(write(), worked_example);
 }
 
 TEST_F(TsyFile, WindowPropertiesAreLeftOutWhenNotSaved) {
-    rec.save_window_properties = false;
-    rec.window_rect = WindowRect{1, 2, 3, 4};
-    rec.log_widths[0] = 99;
+    rec.layout.save_window_properties = false;
+    rec.layout.window_rect = WindowRect{1, 2, 3, 4};
+    rec.layout.log_widths[0] = 99;
     EXPECT_EQ(write(),
               header + "COM\t0\r\nBOOL1\t0f\r\nSCREENLOGLINES\t1000\r\nLOGFILESIZE\t710\r\n");
 
     // Read back into a reset record: the rectangle and widths keep their defaults.
-    reset_database(rec);
+    rec.reset();
     read(file_bytes());
-    EXPECT_FALSE(rec.save_window_properties);
-    EXPECT_FALSE(rec.rect_present);
-    EXPECT_FALSE(rec.log_widths_present);
-    EXPECT_FALSE(rec.key_widths_present);
-    EXPECT_EQ(rec.window_rect, WindowRect{});
-    EXPECT_EQ(rec.log_widths[0], 55);
+    EXPECT_FALSE(rec.layout.save_window_properties);
+    EXPECT_FALSE(rec.layout.rect_present);
+    EXPECT_FALSE(rec.layout.log_widths_present);
+    EXPECT_FALSE(rec.layout.key_widths_present);
+    EXPECT_EQ(rec.layout.window_rect, WindowRect{});
+    EXPECT_EQ(rec.layout.log_widths[0], 55);
 }
 
 TEST_F(TsyFile, KeysAreWrittenInDisplayOrder) {
     add(0x30, "c", "", "");
     add(0x10, "a", "", "");
     add(0x20, "b", "", "");
-    sort_key_rows(rec, 0);
+    rec.keys.sort(0);
     std::string out = write();
     EXPECT_NE(out.find("KEY\t000010\ta\t\t\r\nKEY\t000020\tb\t\t\r\nKEY\t000030\tc\t\t\r\n"),
               std::string::npos);
 }
 
 TEST_F(TsyFile, KeyNumberIsWrittenAsItsLowSixDigits) {
-    append_key_row(rec);
-    replace_key_row(rec, 0, KeyId{0, 0x12abcdef, 0}, nullptr, nullptr, nullptr);
+    rec.keys.append();
+    rec.keys.replace(0, KeyId{0, 0x12abcdef, 0}, {}, {}, {});
     EXPECT_NE(write().find("KEY\tabcdef\t\t\t\r\n"), std::string::npos);
 }
 
@@ -165,7 +159,7 @@ TEST_F(TsyFile, FullLengthTextsKeepTheirSeparators) {
     std::string out = write();
     EXPECT_NE(out.find("KEY\t000001\t" + longest + "\t" + longest + "\t" + longest + "\r\n"),
               std::string::npos);
-    reset_database(rec);
+    rec.reset();
     read(out);
     ASSERT_EQ(rows().size(), 1u);
     EXPECT_EQ(rows()[0], (Row{"000001", longest, longest, longest}));
@@ -176,15 +170,15 @@ TEST_F(TsyFile, FailedWritesAreReported) {
     // A disk that is full from the first byte on.
     File full = File::create("/dev/full");
     if (full.is_open()) {
-        EXPECT_FALSE(write_database(rec, full));
+        EXPECT_FALSE(write_database(rec.keys, rec.log, rec.layout, full));
     }
     // A file opened only for reading refuses every write.
     put_file("");
     File read_only = File::open_read(path());
     ASSERT_TRUE(read_only.is_open());
-    EXPECT_FALSE(write_database(rec, read_only));
+    EXPECT_FALSE(write_database(rec.keys, rec.log, rec.layout, read_only));
     File closed;
-    EXPECT_FALSE(write_database(rec, closed));
+    EXPECT_FALSE(write_database(rec.keys, rec.log, rec.layout, closed));
 }
 
 TEST_F(TsyFile, LargeDatabaseWritesCompletely) {
@@ -193,13 +187,12 @@ TEST_F(TsyFile, LargeDatabaseWritesCompletely) {
         add(i, "name " + std::to_string(i), "memo", "free");
     }
     std::string out = write();
-    DatabaseRecord back;
-    create_key_list(back, nullptr);
+    DatabaseContents back;
     File f = File::open_read(path());
     read_database(back, f, false, host);
-    ASSERT_EQ(key_row_count(back), 5000);
+    ASSERT_EQ(back.keys.size(), 5000);
     for (int i = 0; i < 5000; i += 499) {
-        EXPECT_EQ(key_cell_text(back, i, 1), "name " + std::to_string(i));
+        EXPECT_EQ(back.keys.cell_text(i, 1), "name " + std::to_string(i));
     }
 }
 
@@ -211,8 +204,7 @@ TEST_F(TsyFile, ProgressIsReportedPerChunkAndCanEndTheRead) {
     }
     const int64_t size = static_cast<int64_t>(write().size());
     for (bool go_on : {true, false}) {
-        DatabaseRecord back;
-        create_key_list(back, nullptr);
+        DatabaseContents back;
         File f = File::open_read(path());
         std::vector<int64_t> reported;
         read_database(back, f, false, host, true, [&](int64_t done, int64_t total) {
@@ -223,10 +215,10 @@ TEST_F(TsyFile, ProgressIsReportedPerChunkAndCanEndTheRead) {
         if (go_on) {
             EXPECT_GT(reported.size(), 1u);
             EXPECT_EQ(reported.back(), size);
-            EXPECT_EQ(key_row_count(back), 5000);
+            EXPECT_EQ(back.keys.size(), 5000);
         } else {
             EXPECT_EQ(reported.size(), 1u);
-            EXPECT_EQ(key_row_count(back), 0);
+            EXPECT_EQ(back.keys.size(), 0);
         }
     }
 }
@@ -235,16 +227,16 @@ TEST_F(TsyFile, ProgressIsReportedPerChunkAndCanEndTheRead) {
 
 TEST_F(TsyFile, WorkedExampleReadsBackAndWritesAgainUnchanged) {
     read(worked_example);
-    EXPECT_EQ(rec.com_port, 1u);
-    EXPECT_EQ(rec.stored_view, (ViewFlags{true, true, true, true}));
-    EXPECT_TRUE(rec.save_window_properties);
-    EXPECT_FALSE(rec.rename_full_logs);
-    EXPECT_EQ(rec.window_rect, (WindowRect{120, 80, 920, 680}));
-    EXPECT_TRUE(rec.rect_present);
-    EXPECT_TRUE(rec.log_widths_present);
-    EXPECT_TRUE(rec.key_widths_present);
-    EXPECT_EQ(rec.screen_log_lines, 1000);
-    EXPECT_EQ(rec.log_file_size, 710);
+    EXPECT_EQ(rec.log.com_port, 1u);
+    EXPECT_EQ(rec.layout.stored_view, (ViewFlags{true, true, true, true}));
+    EXPECT_TRUE(rec.layout.save_window_properties);
+    EXPECT_FALSE(rec.log.rename_full_logs);
+    EXPECT_EQ(rec.layout.window_rect, (WindowRect{120, 80, 920, 680}));
+    EXPECT_TRUE(rec.layout.rect_present);
+    EXPECT_TRUE(rec.layout.log_widths_present);
+    EXPECT_TRUE(rec.layout.key_widths_present);
+    EXPECT_EQ(rec.log.screen_log_lines, 1000);
+    EXPECT_EQ(rec.log.log_file_size, 710);
     EXPECT_EQ(rows(), (std::vector<Row>{{"00a3f1", "Caretaker", "Night shift", "Room 12"},
                                         {"0104bc", "Visitor", "", ""}}));
     EXPECT_TRUE(host.boxes.empty());
@@ -254,28 +246,29 @@ TEST_F(TsyFile, WorkedExampleReadsBackAndWritesAgainUnchanged) {
 TEST_F(TsyFile, EverySettingIsRead) {
     read(header + "COM\t12\nBOOL1\t2a\nWINDOW\t1\t2\t3\t4\nCOLUMNSLOG\t5\t6\t7\n"
                   "COLUMNSKEY\t8\t9\t10\t11\nSCREENLOGLINES\t250\nLOGFILESIZE\t64\n");
-    EXPECT_EQ(rec.com_port, 12u);
-    EXPECT_EQ(rec.stored_view, (ViewFlags{false, true, false, true}));
-    EXPECT_FALSE(rec.save_window_properties);
-    EXPECT_TRUE(rec.rename_full_logs);
-    EXPECT_EQ(rec.window_rect, (WindowRect{1, 2, 3, 4}));
-    EXPECT_EQ(std::vector<int>(rec.log_widths, rec.log_widths + 3), (std::vector<int>{5, 6, 7}));
-    EXPECT_EQ(std::vector<int>(rec.key_widths, rec.key_widths + 4),
+    EXPECT_EQ(rec.log.com_port, 12u);
+    EXPECT_EQ(rec.layout.stored_view, (ViewFlags{false, true, false, true}));
+    EXPECT_FALSE(rec.layout.save_window_properties);
+    EXPECT_TRUE(rec.log.rename_full_logs);
+    EXPECT_EQ(rec.layout.window_rect, (WindowRect{1, 2, 3, 4}));
+    EXPECT_EQ(std::vector<int>(rec.layout.log_widths, rec.layout.log_widths + 3),
+              (std::vector<int>{5, 6, 7}));
+    EXPECT_EQ(std::vector<int>(rec.layout.key_widths, rec.layout.key_widths + 4),
               (std::vector<int>{8, 9, 10, 11}));
-    EXPECT_EQ(rec.screen_log_lines, 250);
-    EXPECT_EQ(rec.log_file_size, 64);
+    EXPECT_EQ(rec.log.screen_log_lines, 250);
+    EXPECT_EQ(rec.log.log_file_size, 64);
 }
 
 TEST_F(TsyFile, CommentLinesOnlyChangeNothing) {
-    rec.com_port = 9;
-    rec.screen_log_lines = 3;
-    rec.stored_view.toolbar = false;
+    rec.log.com_port = 9;
+    rec.log.screen_log_lines = 3;
+    rec.layout.stored_view.toolbar = false;
     read(header);
-    EXPECT_EQ(key_row_count(rec), 0);
-    EXPECT_EQ(rec.com_port, 9u);
-    EXPECT_EQ(rec.screen_log_lines, 3);
-    EXPECT_FALSE(rec.stored_view.toolbar);
-    EXPECT_FALSE(rec.rect_present);
+    EXPECT_EQ(rec.keys.size(), 0);
+    EXPECT_EQ(rec.log.com_port, 9u);
+    EXPECT_EQ(rec.log.screen_log_lines, 3);
+    EXPECT_FALSE(rec.layout.stored_view.toolbar);
+    EXPECT_FALSE(rec.layout.rect_present);
     EXPECT_TRUE(host.boxes.empty());
 }
 
@@ -295,7 +288,7 @@ TEST_F(TsyFile, NonHexadecimalKeyNumberSkipsTheLine) {
     // Such a line used to become key ffffff; it is passed over and reading goes on.
     read(header + "KEY\t12x456\tbad\t\t\nKEY\t-1\tbad too\t\t\nKEY\t000001\tgood\t\t\n");
     EXPECT_EQ(rows(), (std::vector<Row>{{"000001", "good", "", ""}}));
-    EXPECT_EQ(find_key(rec, KeyId{0, 0xffffff, 0}), -1);
+    EXPECT_EQ(rec.keys.find(KeyId{0, 0xffffff, 0}), -1);
 }
 
 TEST_F(TsyFile, KeyLineWithThreeFieldsBorrowsFromTheNextLine) {
@@ -307,21 +300,21 @@ TEST_F(TsyFile, KeyLineWithThreeFieldsBorrowsFromTheNextLine) {
 TEST_F(TsyFile, ExtraFieldsAreSkipped) {
     read(header + "KEY\t000001\ta\tb\tc\textra\tmore\nCOM\t4\textra\n");
     EXPECT_EQ(rows(), (std::vector<Row>{{"000001", "a", "b", "c"}}));
-    EXPECT_EQ(rec.com_port, 4u);
+    EXPECT_EQ(rec.log.com_port, 4u);
 }
 
 TEST_F(TsyFile, KeywordsMatchAsPrefixes) {
     read(header + "KEYS\t000001\ta\tb\tc\nCOMx\t5\nBOOL1X\t00\nSCREENLOGLINESS\t7\n");
-    EXPECT_EQ(key_row_count(rec), 1);
-    EXPECT_EQ(rec.com_port, 5u);
-    EXPECT_EQ(rec.stored_view, (ViewFlags{false, false, false, false}));
-    EXPECT_EQ(rec.screen_log_lines, 7);
+    EXPECT_EQ(rec.keys.size(), 1);
+    EXPECT_EQ(rec.log.com_port, 5u);
+    EXPECT_EQ(rec.layout.stored_view, (ViewFlags{false, false, false, false}));
+    EXPECT_EQ(rec.log.screen_log_lines, 7);
 }
 
 TEST_F(TsyFile, UnknownCommentAndEmptyLinesArePassedOver) {
     read(header + "\n\nUNKNOWN\t1\t2\n;COM\t5\nkey\t000001\tx\t\t\n com\t3\nCOM\t2\n");
-    EXPECT_EQ(key_row_count(rec), 0);
-    EXPECT_EQ(rec.com_port, 2u);
+    EXPECT_EQ(rec.keys.size(), 0);
+    EXPECT_EQ(rec.log.com_port, 2u);
 }
 
 TEST_F(TsyFile, SameKeyNumberTwiceKeepsTheFirst) {
@@ -332,74 +325,74 @@ TEST_F(TsyFile, SameKeyNumberTwiceKeepsTheFirst) {
 TEST_F(TsyFile, CarriageReturnsAreIgnoredAnywhere) {
     read(header + "KEY\t00\r00\r01\tna\rme\tmemo\r\r\tfree\r\n\rCOM\t\r7\r\n");
     EXPECT_EQ(rows(), (std::vector<Row>{{"000001", "name", "memo", "free"}}));
-    EXPECT_EQ(rec.com_port, 7u);
+    EXPECT_EQ(rec.log.com_port, 7u);
 }
 
 TEST_F(TsyFile, Bool1Fifteen) {
     read(header + "BOOL1\t15\n");
-    EXPECT_EQ(rec.stored_view, (ViewFlags{true, false, true, false}));
-    EXPECT_TRUE(rec.save_window_properties);
-    EXPECT_FALSE(rec.rename_full_logs);
+    EXPECT_EQ(rec.layout.stored_view, (ViewFlags{true, false, true, false}));
+    EXPECT_TRUE(rec.layout.save_window_properties);
+    EXPECT_FALSE(rec.log.rename_full_logs);
     EXPECT_NE(write().find("BOOL1\t15\r\n"), std::string::npos);
 }
 
 TEST_F(TsyFile, Bool1Variants) {
-    rec.stored_view = ViewFlags{false, false, false, false};
-    rec.save_window_properties = false;
+    rec.layout.stored_view = ViewFlags{false, false, false, false};
+    rec.layout.save_window_properties = false;
     read(header + "BOOL1\tzz\n"); // not hexadecimal: all bits set
-    EXPECT_EQ(rec.stored_view, (ViewFlags{true, true, true, true}));
-    EXPECT_TRUE(rec.save_window_properties);
-    EXPECT_TRUE(rec.rename_full_logs);
+    EXPECT_EQ(rec.layout.stored_view, (ViewFlags{true, true, true, true}));
+    EXPECT_TRUE(rec.layout.save_window_properties);
+    EXPECT_TRUE(rec.log.rename_full_logs);
     read(header + "BOOL1\t1\n"); // short field: toolbar only
-    EXPECT_EQ(rec.stored_view, (ViewFlags{true, false, false, false}));
-    EXPECT_FALSE(rec.save_window_properties);
-    EXPECT_FALSE(rec.rename_full_logs);
+    EXPECT_EQ(rec.layout.stored_view, (ViewFlags{true, false, false, false}));
+    EXPECT_FALSE(rec.layout.save_window_properties);
+    EXPECT_FALSE(rec.log.rename_full_logs);
     read(header + "BOOL1\tff\n"); // bits 6 and 7 are ignored, and written back as 0
     EXPECT_NE(write().find("BOOL1\t3f\r\n"), std::string::npos);
     read(header + "BOOL1\t\n"); // empty field: all off
-    EXPECT_EQ(rec.stored_view, (ViewFlags{false, false, false, false}));
+    EXPECT_EQ(rec.layout.stored_view, (ViewFlags{false, false, false, false}));
 }
 
 TEST_F(TsyFile, DecimalFieldsStopAtTheFirstNonDigit) {
     read(header + "SCREENLOGLINES\t12abc\nLOGFILESIZE\t-5\nCOM\tx9\n");
-    EXPECT_EQ(rec.screen_log_lines, 12);
-    EXPECT_EQ(rec.log_file_size, 0);
-    EXPECT_EQ(rec.com_port, 0u);
+    EXPECT_EQ(rec.log.screen_log_lines, 12);
+    EXPECT_EQ(rec.log.log_file_size, 0);
+    EXPECT_EQ(rec.log.com_port, 0u);
 }
 
 TEST_F(TsyFile, WindowEdgesKeepTheirSign) {
-    rec.window_rect = WindowRect{-8, -2147483647 - 1, 2147483647, 0};
+    rec.layout.window_rect = WindowRect{-8, -2147483647 - 1, 2147483647, 0};
     std::string out = write();
     EXPECT_NE(out.find("WINDOW\t-8\t-2147483648\t2147483647\t0\r\n"), std::string::npos);
-    reset_database(rec);
+    rec.reset();
     read(out);
-    EXPECT_EQ(rec.window_rect, (WindowRect{-8, -2147483647 - 1, 2147483647, 0}));
+    EXPECT_EQ(rec.layout.window_rect, (WindowRect{-8, -2147483647 - 1, 2147483647, 0}));
 }
 
 TEST_F(TsyFile, WindowEdgesWithoutSignReadAsBefore) {
     read(header + "WINDOW\t8\t-\t-x\t7y\n");
-    EXPECT_EQ(rec.window_rect, (WindowRect{8, 0, 0, 7}));
-    EXPECT_TRUE(rec.rect_present);
+    EXPECT_EQ(rec.layout.window_rect, (WindowRect{8, 0, 0, 7}));
+    EXPECT_TRUE(rec.layout.rect_present);
 }
 
 TEST_F(TsyFile, ImportTakesOnlyKeys) {
-    rec.com_port = 1;
+    rec.log.com_port = 1;
     add(0x10, "already", "", "");
     read(header + "COM\t3\nBOOL1\t00\nWINDOW\t1\t2\t3\t4\nCOLUMNSLOG\t1\t1\t1\n"
                   "COLUMNSKEY\t1\t1\t1\t1\nSCREENLOGLINES\t1\nLOGFILESIZE\t1\n"
                   "KEY\t000010\tdup\t\t\nKEY\t000011\tnew\t\t\n",
          true);
-    EXPECT_EQ(rec.com_port, 1u);
-    EXPECT_EQ(rec.stored_view, (ViewFlags{true, true, true, true}));
-    EXPECT_TRUE(rec.save_window_properties);
-    EXPECT_FALSE(rec.rect_present);
-    EXPECT_FALSE(rec.log_widths_present);
-    EXPECT_FALSE(rec.key_widths_present);
-    EXPECT_EQ(rec.window_rect, WindowRect{});
-    EXPECT_EQ(rec.log_widths[0], 55);
-    EXPECT_EQ(rec.key_widths[0], 55);
-    EXPECT_EQ(rec.screen_log_lines, 1000);
-    EXPECT_EQ(rec.log_file_size, 710);
+    EXPECT_EQ(rec.log.com_port, 1u);
+    EXPECT_EQ(rec.layout.stored_view, (ViewFlags{true, true, true, true}));
+    EXPECT_TRUE(rec.layout.save_window_properties);
+    EXPECT_FALSE(rec.layout.rect_present);
+    EXPECT_FALSE(rec.layout.log_widths_present);
+    EXPECT_FALSE(rec.layout.key_widths_present);
+    EXPECT_EQ(rec.layout.window_rect, WindowRect{});
+    EXPECT_EQ(rec.layout.log_widths[0], 55);
+    EXPECT_EQ(rec.layout.key_widths[0], 55);
+    EXPECT_EQ(rec.log.screen_log_lines, 1000);
+    EXPECT_EQ(rec.log.log_file_size, 710);
     EXPECT_EQ(rows(), (std::vector<Row>{{"000010", "already", "", ""}, {"000011", "new", "", ""}}));
 }
 
@@ -419,7 +412,7 @@ TEST_F(TsyFile, LineBreaksTypedIntoTextsSurviveASaveAndLoad) {
     add(1, "first\r\nline", "memo\nwith\nbreaks", "free\rfield");
     add(2, "next", "key", "intact");
     std::string out = write();
-    reset_database(rec);
+    rec.reset();
     read(out);
     EXPECT_EQ(rows(), (std::vector<Row>{{"000001", "first  line", "memo with breaks", "free field"},
                                         {"000002", "next", "key", "intact"}}));
@@ -429,22 +422,23 @@ TEST_F(TsyFile, LineBreaksTypedIntoTextsSurviveASaveAndLoad) {
 
 TEST_F(TsyFile, LastLineWithoutLineFeed) {
     read(header + "KEY\t000001\ta\tb\tc\nKEY\t000002\ta\tb\tc");
-    EXPECT_EQ(key_row_count(rec), 1);
+    EXPECT_EQ(rec.keys.size(), 1);
 
     read(header + "WINDOW\t1\t2\t3\t4");
-    EXPECT_FALSE(rec.rect_present);
-    EXPECT_EQ(rec.window_rect, WindowRect{});
+    EXPECT_FALSE(rec.layout.rect_present);
+    EXPECT_EQ(rec.layout.window_rect, WindowRect{});
 
     read(header + "SCREENLOGLINES\t5");
-    EXPECT_EQ(rec.screen_log_lines, 1000);
+    EXPECT_EQ(rec.log.screen_log_lines, 1000);
 
     read(header + "COLUMNSLOG\t1\t2\t3");
-    EXPECT_TRUE(rec.log_widths_present);
-    EXPECT_EQ(std::vector<int>(rec.log_widths, rec.log_widths + 3), (std::vector<int>{1, 2, 110}));
+    EXPECT_TRUE(rec.layout.log_widths_present);
+    EXPECT_EQ(std::vector<int>(rec.layout.log_widths, rec.layout.log_widths + 3),
+              (std::vector<int>{1, 2, 110}));
 
     read(header + "COLUMNSKEY\t9");
-    EXPECT_TRUE(rec.key_widths_present);
-    EXPECT_EQ(std::vector<int>(rec.key_widths, rec.key_widths + 4),
+    EXPECT_TRUE(rec.layout.key_widths_present);
+    EXPECT_EQ(std::vector<int>(rec.layout.key_widths, rec.layout.key_widths + 4),
               (std::vector<int>{55, 150, 205, 205}));
 }
 
@@ -452,19 +446,18 @@ TEST_F(TsyFile, CutOffMidRecordKeepsWhatCameBefore) {
     std::string full = worked_example;
     // Every cut point: no crash, settings and keys before the cut stay.
     for (size_t cut = 0; cut <= full.size(); ++cut) {
-        DatabaseRecord r;
-        create_key_list(r, nullptr);
+        DatabaseContents r;
         put_file(full.substr(0, cut));
         File f = File::open_read(path());
         read_database(r, f, false, host);
         if (cut >= full.find("BOOL1")) {
-            EXPECT_EQ(r.com_port, 1u) << cut;
+            EXPECT_EQ(r.log.com_port, 1u) << cut;
         }
         if (cut >= full.find("KEY\t0104bc")) {
-            ASSERT_GE(key_row_count(r), 1) << cut;
-            EXPECT_EQ(key_cell_text(r, 0, 1), "Caretaker");
+            ASSERT_GE(r.keys.size(), 1) << cut;
+            EXPECT_EQ(r.keys.cell_text(0, 1), "Caretaker");
         }
-        EXPECT_LE(key_row_count(r), 2);
+        EXPECT_LE(r.keys.size(), 2);
     }
     EXPECT_TRUE(host.boxes.empty());
 }
@@ -474,7 +467,7 @@ TEST_F(TsyFile, CutOffMidRecordKeepsWhatCameBefore) {
 TEST_F(TsyFile, LongKeywordIsCutAndTheLinePassedOver) {
     read(header + std::string(600, 'K') + "\t1\t2\nCOM\t6\n" + "KEY" + std::string(597, 'x') +
          "\t000001\ta\tb\tc\n");
-    EXPECT_EQ(rec.com_port, 6u);
+    EXPECT_EQ(rec.log.com_port, 6u);
     // The keyword still begins with KEY after being cut at 500 bytes.
     EXPECT_EQ(rows(), (std::vector<Row>{{"000001", "a", "b", "c"}}));
 }
@@ -482,36 +475,36 @@ TEST_F(TsyFile, LongKeywordIsCutAndTheLinePassedOver) {
 TEST_F(TsyFile, LongFieldsAreCutAt2000Bytes) {
     std::string big(5000, 'y');
     read(header + "KEY\t000001\t" + big + "\t" + big + "x\tend\nCOM\t3\n");
-    ASSERT_EQ(key_row_count(rec), 1);
-    EXPECT_EQ(key_cell_text(rec, 0, 1), std::string(2000, 'y'));
-    EXPECT_EQ(key_cell_text(rec, 0, 2), std::string(2000, 'y'));
-    EXPECT_EQ(key_cell_text(rec, 0, 3), "end");
-    EXPECT_EQ(rec.com_port, 3u);
+    ASSERT_EQ(rec.keys.size(), 1);
+    EXPECT_EQ(rec.keys.cell_text(0, 1), std::string(2000, 'y'));
+    EXPECT_EQ(rec.keys.cell_text(0, 2), std::string(2000, 'y'));
+    EXPECT_EQ(rec.keys.cell_text(0, 3), "end");
+    EXPECT_EQ(rec.log.com_port, 3u);
 }
 
 TEST_F(TsyFile, TenMegabyteLine) {
     std::string line(10 * 1024 * 1024, 'z');
     read(header + "COM\t2\n" + line + "\nKEY\t000001\t" + line + "\t\t\n" + line + "\tCOM\t9\n" +
          "LOGFILESIZE\t5\n");
-    EXPECT_EQ(rec.com_port, 2u);
-    ASSERT_EQ(key_row_count(rec), 1);
-    EXPECT_EQ(key_cell_text(rec, 0, 1).size(), 2000u);
-    EXPECT_EQ(rec.log_file_size, 5);
+    EXPECT_EQ(rec.log.com_port, 2u);
+    ASSERT_EQ(rec.keys.size(), 1);
+    EXPECT_EQ(rec.keys.cell_text(0, 1).size(), 2000u);
+    EXPECT_EQ(rec.log.log_file_size, 5);
 }
 
 TEST_F(TsyFile, NulBytesAreOrdinaryBytes) {
     std::string nul(1, '\0');
     read(header + "KEY\t000001\ta" + nul + "b\t" + nul + "\t\n" + nul + "COM\t4\nCOM" + nul +
          "\t5\n");
-    ASSERT_EQ(key_row_count(rec), 1);
-    EXPECT_EQ(key_cell_text(rec, 0, 1), "a" + nul + "b");
-    EXPECT_EQ(key_cell_text(rec, 0, 2), nul);
-    EXPECT_EQ(rec.com_port, 5u);
+    ASSERT_EQ(rec.keys.size(), 1);
+    EXPECT_EQ(rec.keys.cell_text(0, 1), "a" + nul + "b");
+    EXPECT_EQ(rec.keys.cell_text(0, 2), nul);
+    EXPECT_EQ(rec.log.com_port, 5u);
     // And they survive a save.
     std::string out = write();
-    reset_database(rec);
+    rec.reset();
     read(out);
-    EXPECT_EQ(key_cell_text(rec, 0, 1), "a" + nul + "b");
+    EXPECT_EQ(rec.keys.cell_text(0, 1), "a" + nul + "b");
 }
 
 TEST_F(TsyFile, RandomBytesNeverBreakTheReader) {
@@ -528,21 +521,21 @@ TEST_F(TsyFile, RandomBytesNeverBreakTheReader) {
         put_file(bytes);
         File f = File::open_read(path());
         read_database(rec, f, round % 2 == 1, host);
-        ASSERT_EQ(key_cell_text(rec, 0, 1), "before");
-        for (int i = 0; i < key_row_count(rec); ++i) {
+        ASSERT_EQ(rec.keys.cell_text(0, 1), "before");
+        for (int i = 0; i < rec.keys.size(); ++i) {
             for (int col = 1; col < 4; ++col) {
-                std::string t = key_cell_text(rec, i, col);
+                std::string t = rec.keys.cell_text(i, col);
                 ASSERT_LE(t.size(), 2000u);
                 ASSERT_EQ(t.find_first_of("\t\r\n"), std::string::npos);
             }
         }
-        clear_key_list(rec);
+        rec.keys.clear();
     }
 }
 
 TEST_F(TsyFile, EmptyFile) {
     read("");
-    EXPECT_EQ(key_row_count(rec), 0);
+    EXPECT_EQ(rec.keys.size(), 0);
     EXPECT_TRUE(host.boxes.empty());
 }
 
@@ -558,7 +551,7 @@ TEST_F(TsyFile, OldFormatAfterCurrentKeys) {
     read(header + "COM\t2\nKEY\t000001\tnew\t\t\n#old\n;comment\n\n#another\n"
                   "000002\ta\tb\tc\td\n000003\te\tf\tg\th\n");
     expect_warning_once(host);
-    EXPECT_EQ(rec.com_port, 2u);
+    EXPECT_EQ(rec.log.com_port, 2u);
     EXPECT_EQ(rows(), (std::vector<Row>{{"000001", "new", "", ""},
                                         {"000002", "c", "", "b   a   d"},
                                         {"000003", "g", "", "f   e   h"}}));
@@ -567,23 +560,23 @@ TEST_F(TsyFile, OldFormatAfterCurrentKeys) {
 TEST_F(TsyFile, OldFormatIsRecognisedBySemicolonHash) {
     read(header + ";# old\n000002\ta\tb\tc\td\n");
     expect_warning_once(host);
-    EXPECT_EQ(key_row_count(rec), 1);
+    EXPECT_EQ(rec.keys.size(), 1);
 }
 
 TEST_F(TsyFile, OldFormatIsRecognisedInImportMode) {
-    rec.com_port = 8;
+    rec.log.com_port = 8;
     read(header + "#\nCOM\t3\tx\ty\tz\n", true);
     expect_warning_once(host);
-    EXPECT_EQ(rec.com_port, 8u);
+    EXPECT_EQ(rec.log.com_port, 8u);
     // In the old format "COM" is just a key number field that is not hexadecimal.
-    EXPECT_EQ(key_row_count(rec), 0);
+    EXPECT_EQ(rec.keys.size(), 0);
 }
 
 TEST_F(TsyFile, OldFormatFreeFieldIsCutAt2000Bytes) {
     std::string big(1990, 'f');
     read("#\n000001\tsecond\t" + big + "\tname\tfifth\n");
-    ASSERT_EQ(key_row_count(rec), 1);
-    EXPECT_EQ(key_cell_text(rec, 0, 3), big + "   second ");
+    ASSERT_EQ(rec.keys.size(), 1);
+    EXPECT_EQ(rec.keys.cell_text(0, 3), big + "   second ");
 }
 
 TEST_F(TsyFile, OldFormatCutShortOrBad) {
@@ -597,8 +590,8 @@ TEST_F(TsyFile, OldFormatCutShortOrBad) {
 
 namespace {
 
-std::string dates(const DatabaseRecord& rec, int row) {
-    const KeyRecord* k = key_row(rec, row);
+std::string dates(const DatabaseContents& rec, int row) {
+    const KeyRecord* k = rec.keys.row(row);
     return (k->valid_from ? day_text(*k->valid_from) : "") + "/" +
            (k->valid_until ? day_text(*k->valid_until) : "");
 }
@@ -615,7 +608,7 @@ TEST_F(TsyFile, ValidLinesFollowTheKeysAndReadBack) {
     read(header + dated_keys);
     std::string written = write();
     EXPECT_NE(written.find("LOGFILESIZE\t710\r\n" + dated_keys), std::string::npos) << written;
-    reset_database(rec);
+    rec.reset();
     read(written);
     EXPECT_EQ(dates(rec, 0), "2026-03-01/2026-03-14");
     EXPECT_EQ(dates(rec, 1), "/");
@@ -628,7 +621,7 @@ TEST_F(TsyFile, ValidLinesAreSkippedByTheReadingRulesWithoutThem) {
     put_file(header + dated_keys + "KEY\t000004\tD\t\t\r\n");
     File f = File::open_read(path());
     read_database(rec, f, false, host, false);
-    ASSERT_EQ(key_row_count(rec), 4);
+    ASSERT_EQ(rec.keys.size(), 4);
     for (int row = 0; row < 4; ++row) {
         EXPECT_EQ(dates(rec, row), "/");
     }
@@ -650,7 +643,7 @@ TEST_F(TsyFile, ValidLinesForUnknownKeysOrWithBadDatesArePassedOver) {
 TEST_F(TsyFile, ImportAppliesValidLinesOnlyToTheKeysItAdds) {
     add(1, "kept", "", "");
     read(header + dated_keys, true);
-    ASSERT_EQ(key_row_count(rec), 3);
+    ASSERT_EQ(rec.keys.size(), 3);
     EXPECT_EQ(dates(rec, 0), "/");
     EXPECT_EQ(dates(rec, 2), "/2026-12-31");
 }
@@ -659,8 +652,8 @@ namespace {
 
 struct CountingObserver : KeyListObserver {
     int resets = 0, inserts = 0, rows_at_reset = -1;
-    const DatabaseRecord* rec = nullptr;
-    void rows_about_to_be_reset() override { rows_at_reset = key_row_count(*rec); }
+    const DatabaseContents* rec = nullptr;
+    void rows_about_to_be_reset() override { rows_at_reset = rec->keys.size(); }
     void rows_reset() override { ++resets; }
     void rows_inserted(int, int) override { ++inserts; }
     void rows_removed(int, int) override {}
@@ -673,20 +666,20 @@ struct CountingObserver : KeyListObserver {
 TEST_F(TsyFile, ALoadIsOneResetForTheViewAndAnImportInsertsRows) {
     CountingObserver observer;
     observer.rec = &rec;
-    create_key_list(rec, &observer);
+    rec.keys.set_observer(&observer);
     observer.resets = 0;
     read(worked_example);
     EXPECT_EQ(observer.resets, 1);
     EXPECT_EQ(observer.rows_at_reset, 0);
     EXPECT_EQ(observer.inserts, 0);
-    EXPECT_EQ(key_row_count(rec), 2);
-    EXPECT_EQ(rec.keys.observer, &observer);
-    reset_database(rec);
+    EXPECT_EQ(rec.keys.size(), 2);
+    EXPECT_EQ(rec.keys.observer(), &observer);
+    rec.reset();
     observer.resets = 0;
     read(worked_example, true);
     EXPECT_EQ(observer.resets, 0);
     EXPECT_EQ(observer.inserts, 2);
-    rec.keys.observer = nullptr;
+    rec.keys.set_observer(nullptr);
 }
 
 } // namespace
@@ -712,11 +705,11 @@ TEST_F(TsyFile, FilesWithoutAnyRecordAreNoDatabase) {
     };
     for (const auto& c : cases) {
         host.boxes.clear();
-        clear_key_list(rec);
+        rec.keys.clear();
         read(c.bytes);
         EXPECT_EQ(last_read.not_a_database, c.reason) << c.what;
         EXPECT_EQ(last_read.problem_count, 0) << c.what;
-        EXPECT_EQ(key_row_count(rec), 0) << c.what;
+        EXPECT_EQ(rec.keys.size(), 0) << c.what;
         EXPECT_TRUE(host.boxes.empty()) << c.what;
     }
 }
@@ -761,9 +754,9 @@ TEST_F(TsyFile, BadLinesAreLeftOutAndNumbersKeptInRange) {
     }
     EXPECT_EQ(rows(), (std::vector<Row>{{"000001", "good", "", ""}}));
     EXPECT_EQ(dates(rec, 0), "/");
-    EXPECT_EQ(rec.com_port, 255u);
-    EXPECT_EQ(rec.log_file_size, 2147483647);
-    EXPECT_EQ(rec.screen_log_lines, 12);
+    EXPECT_EQ(rec.log.com_port, 255u);
+    EXPECT_EQ(rec.log.log_file_size, 2147483647);
+    EXPECT_EQ(rec.log.screen_log_lines, 12);
 }
 
 TEST_F(TsyFile, ProblemsAreListedTenAtMostWithWhatASaveDoes) {

@@ -14,18 +14,10 @@ KeyId key(uint32_t number, uint32_t first = 0, uint32_t last = 0) {
 
 class DecoderTest : public ::testing::Test {
   protected:
-    DecoderTest() {
-        create_key_list(db, nullptr);
-        create_key_list(controller, nullptr);
-    }
+    DecoderTest() {}
 
     void add_db_key(uint32_t number, const char* name, const char* memo = "") {
-        BufferPtr n = make_buffer(key_text_capacity);
-        BufferPtr m = make_buffer(key_text_capacity);
-        BufferPtr f = make_buffer(key_text_capacity);
-        buffer_append_text(n.get(), name);
-        buffer_append_text(m.get(), memo);
-        ASSERT_GE(add_key(db, key(number), n.get(), m.get(), f.get()), 0);
+        ASSERT_GE(db.keys.add(key(number), name, memo), 0);
     }
 
     void decode(const EventRecord& r, KeyId k = {}, KeyId manual = {}) {
@@ -41,10 +33,8 @@ class DecoderTest : public ::testing::Test {
 
     std::vector<uint32_t> controller_numbers() {
         std::vector<uint32_t> out;
-        for (int i = 0; i < key_row_count(controller); ++i) {
-            KeyId id;
-            read_key_row(controller, i, &id, nullptr, nullptr, nullptr);
-            out.push_back(id.number);
+        for (const KeyRecord& key : controller) {
+            out.push_back(key.id.number);
         }
         return out;
     }
@@ -52,8 +42,8 @@ class DecoderTest : public ::testing::Test {
     FakeHost host;
     FakeClock clock;
     RecordingLog log;
-    DatabaseRecord db;
-    DatabaseRecord controller;
+    KeyDatabase db;
+    KeyList controller;
     DecoderContext ctx{host, clock, log, db, controller};
 };
 

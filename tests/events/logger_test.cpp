@@ -57,7 +57,7 @@ class LoggerTest : public ::testing::Test {
     }
 
     fs::path dir;
-    DatabaseRecord db;
+    KeyDatabase db;
     ScreenLog screen;
     FakeHost host;
     TestClock clock;
@@ -134,7 +134,7 @@ TEST_F(LoggerTest, LoweringTheLimitDoesNotShrinkTheLog) {
     for (int i = 0; i < 5; ++i) {
         logger.add_log_line("k", std::to_string(i), false);
     }
-    db.screen_log_lines = 2;
+    db.log.screen_log_lines = 2;
     logger.add_log_line("k", "5", false);
     ASSERT_EQ(screen_log_row_count(screen), 5);
     EXPECT_EQ(screen_log_row(screen, 0)->event_text, "1");
@@ -143,7 +143,7 @@ TEST_F(LoggerTest, LoweringTheLimitDoesNotShrinkTheLog) {
 
 TEST_F(LoggerTest, LimitOfZeroKeepsTheNewestRow) {
     db.file_name.clear();
-    db.screen_log_lines = 0;
+    db.log.screen_log_lines = 0;
     logger.add_log_line("k", "a", false);
     logger.add_log_line("k", "b", false);
     ASSERT_EQ(screen_log_row_count(screen), 1);
@@ -167,7 +167,7 @@ TEST_F(LoggerTest, FileBecomesFullAtTheLimitLessOneLine) {
 }
 
 TEST_F(LoggerTest, FullFileIsDeletedWhenRenamingIsOff) {
-    db.log_file_size = 1;
+    db.log.log_file_size = 1;
     write_bytes(log_path(), 1024 - 82);
     logger.start_log();
     // "Log started" went to a fresh file: the full one was opened, found full and deleted.
@@ -177,8 +177,8 @@ TEST_F(LoggerTest, FullFileIsDeletedWhenRenamingIsOff) {
 }
 
 TEST_F(LoggerTest, FullFileIsMovedToTheRotatedNameWhenRenamingIsOn) {
-    db.log_file_size = 1;
-    db.rename_full_logs = true;
+    db.log.log_file_size = 1;
+    db.log.rename_full_logs = true;
     logger.start_log();
     // 81-byte lines: the 12th line finds 891 + 82 < 1024; the 13th finds 972 + 82 >= 1024.
     for (int i = 1; i < 12; ++i) {
@@ -193,8 +193,8 @@ TEST_F(LoggerTest, FullFileIsMovedToTheRotatedNameWhenRenamingIsOn) {
 }
 
 TEST_F(LoggerTest, LaterRotationsInTheSameMinuteTakeNumberedNamesAndKeepTheLimit) {
-    db.log_file_size = 1;
-    db.rename_full_logs = true;
+    db.log.log_file_size = 1;
+    db.log.rename_full_logs = true;
     const std::string stem = (dir / "Office-upto-20030704-").string();
     write_bytes(stem + "9h05-2.log", 5); // a name taken by someone else is passed over
     logger.start_log();
@@ -212,16 +212,16 @@ TEST_F(LoggerTest, LaterRotationsInTheSameMinuteTakeNumberedNamesAndKeepTheLimit
 }
 
 TEST_F(LoggerTest, SizeZeroOpensNoFileAndRetiresAnOpenOne) {
-    db.log_file_size = 0;
+    db.log.log_file_size = 0;
     logger.start_log();
     EXPECT_FALSE(logger.log_file_open());
     EXPECT_FALSE(fs::exists(log_path()));
 
-    db.log_file_size = 710;
+    db.log.log_file_size = 710;
     logger.add_log_line("k", "e", false);
     ASSERT_TRUE(logger.log_file_open());
-    db.log_file_size = 0;
-    db.rename_full_logs = true;
+    db.log.log_file_size = 0;
+    db.log.rename_full_logs = true;
     logger.add_log_line("k", "f", false);
     EXPECT_FALSE(logger.log_file_open());
     EXPECT_EQ(read_all(rotated_path()), line("k", "e"));
@@ -233,7 +233,7 @@ TEST_F(LoggerTest, SizeZeroOpensNoFileAndRetiresAnOpenOne) {
 }
 
 TEST_F(LoggerTest, LargeSizeLimitDoesNotWrap) {
-    db.log_file_size = 0x7fffffff;
+    db.log.log_file_size = 0x7fffffff;
     logger.start_log();
     logger.add_log_line("k", "e", false);
     EXPECT_EQ(fs::file_size(log_path()), 2u * 81u);
@@ -254,11 +254,11 @@ TEST_F(LoggerTest, UnopenableFileIsReportedOncePerDatabase) {
                   log_path().string() + "\nReason: Is a directory");
     EXPECT_EQ(host.boxes[0].icon, MsgIcon::Error);
     EXPECT_EQ(host.boxes[0].buttons, MsgButtons::Ok);
-    EXPECT_TRUE(db.log_error_shown);
+    EXPECT_TRUE(logger.error_shown());
     EXPECT_EQ(screen_log_row_count(screen), 6);
 
     // A reset of the record (New database, Open) arms the message again.
-    db.log_error_shown = false;
+    logger.rearm_error_report();
     logger.add_log_line("k", "e", false);
     EXPECT_EQ(host.boxes.size(), 2u);
 

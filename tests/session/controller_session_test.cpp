@@ -69,7 +69,7 @@ struct SessionTest : ::testing::Test {
         ASSERT_TRUE(sim->wait_idle(10000));
     }
     void database_key(uint32_t number) {
-        ASSERT_GE(add_key(session.database(), KeyId{0, number, 0}, nullptr, nullptr, nullptr), 0);
+        ASSERT_GE(session.database().keys.add(KeyId{0, number, 0}), 0);
     }
 
     FakeHost host;
@@ -112,7 +112,7 @@ TEST_F(SessionTest, SynchronizeOnItsThreadTellsItsRunAndEndKeepingTheControllers
     EXPECT_LT(at("database changed"), at("progress 0/1"));
     EXPECT_LT(at("progress over"), at("not running"));
     EXPECT_LT(at("not running"), at("finished 8"));
-    EXPECT_EQ(key_row_count(session.database()), 3) << "the database gained the master and 0x20";
+    EXPECT_EQ(session.database().keys.size(), 3) << "the database gained the master and 0x20";
 
     ASSERT_TRUE(session.compare());
     EXPECT_TRUE(

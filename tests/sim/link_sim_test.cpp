@@ -69,21 +69,14 @@ struct Rig : LinkFixture<FakeHost> {
     std::vector<uint32_t> controller_numbers() {
         std::vector<uint32_t> out;
         host.run_on_ui([&] {
-            for (int i = 0; i < key_row_count(controller); ++i) {
-                KeyId id;
-                read_key_row(controller, i, &id, nullptr, nullptr, nullptr);
-                out.push_back(id.number);
+            for (const KeyRecord& key : controller) {
+                out.push_back(key.id.number);
             }
         });
         return out;
     }
     void add_db_key(uint32_t number, const char* name, const char* memo = "") {
-        BufferPtr n = make_buffer(key_text_capacity);
-        BufferPtr m = make_buffer(key_text_capacity);
-        BufferPtr f = make_buffer(key_text_capacity);
-        buffer_append_text(n.get(), name);
-        buffer_append_text(m.get(), memo);
-        host.run_on_ui([&] { add_key(db, KeyId{0, number, 0}, n.get(), m.get(), f.get()); });
+        host.run_on_ui([&] { db.keys.add(KeyId{0, number, 0}, name, memo); });
     }
 
     SimController sim;

@@ -11,8 +11,8 @@ template <class HostT> struct LinkFixture {
     explicit LinkFixture(Clock& clock = system_clock(), KeyListObserver* db_observer = nullptr,
                          KeyListObserver* controller_observer = nullptr)
         : clock(clock) {
-        create_key_list(db, db_observer);
-        create_key_list(controller, controller_observer);
+        db.keys.set_observer(db_observer);
+        controller.set_observer(controller_observer);
     }
     ~LinkFixture() { link.stop(); }
     LinkFixture(const LinkFixture&) = delete;
@@ -21,8 +21,8 @@ template <class HostT> struct LinkFixture {
     HostT host;
     Clock& clock;
     RecordingLog log;
-    DatabaseRecord db;
-    DatabaseRecord controller;
+    KeyDatabase db;
+    KeyList controller;
     DecoderContext decoder{host, clock, log, db, controller};
     Link link{host, clock, decoder};
 };

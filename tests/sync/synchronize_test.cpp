@@ -60,9 +60,7 @@ class SyncTest : public ::testing::Test, protected SyncTestParts, protected Link
 
     void database_keys(std::initializer_list<uint32_t> keys) {
         for (uint32_t k : keys) {
-            BufferPtr name = make_buffer(key_text_capacity);
-            buffer_append_text(name.get(), ("key " + std::to_string(k)).c_str());
-            ASSERT_GE(add_key(db, KeyId{0, k, 0}, name.get(), nullptr, nullptr), 0);
+            ASSERT_GE(db.keys.add(KeyId{0, k, 0}, "key " + std::to_string(k)), 0);
         }
     }
     SyncResult run() {
@@ -123,15 +121,9 @@ class SyncTest : public ::testing::Test, protected SyncTestParts, protected Link
         EXPECT_EQ(boxes[1].buttons, MsgButtons::Ok);
     }
     std::string free_field(int row) {
-        BufferPtr b = make_buffer(key_text_capacity);
-        read_key_row(db, row, nullptr, nullptr, nullptr, b.get());
-        return buffer_string(b.get());
+        return db.keys.row(row) ? db.keys.row(row)->free_field : std::string();
     }
-    std::string name(int row) {
-        BufferPtr b = make_buffer(key_text_capacity);
-        read_key_row(db, row, nullptr, b.get(), nullptr, nullptr);
-        return buffer_string(b.get());
-    }
+    std::string name(int row) { return db.keys.row(row) ? db.keys.row(row)->name : std::string(); }
 
     FakeClock& clock = fake_clock;
     ScriptedComm comm{link};
@@ -180,15 +172,13 @@ TEST_F(ExtraKeysTest, YesKeepsTheExtraKeysInTheDatabaseAndAddsTheMissingOnes) {
     expect_bracketed_by_disable_and_enable();
 
     // Three new rows after the database's own, the master's with its own note.
-    ASSERT_EQ(key_row_count(db), 6);
+    ASSERT_EQ(db.keys.size(), 6);
     std::vector<uint32_t> added;
     for (int row = 3; row < 6; ++row) {
-        KeyId id;
-        BufferPtr memo = make_buffer(key_text_capacity);
-        read_key_row(db, row, &id, nullptr, memo.get(), nullptr);
+        const KeyId id = db.keys.row(row)->id;
         added.push_back(id.number);
         EXPECT_EQ(name(row), "<No name yet>");
-        EXPECT_EQ(buffer_string(memo.get()), "");
+        EXPECT_EQ(db.keys.row(row)->memo, "");
         if (id.number == 0x100) {
             EXPECT_EQ(free_field(row),
                       "This is the master key, according to the synchronize operation on "
@@ -230,7 +220,7 @@ TEST_F(ExtraKeysTest, NoDeletesAllThreeExtrasMasterIncludedBeforeAnyAdd) {
     EXPECT_THAT(deletes, ElementsAre("d000100", "d000101", "d000102"));
     EXPECT_THAT(adds, ElementsAre("n0000b1", "n0000b2"));
 
-    EXPECT_EQ(key_row_count(db), 3);
+    EXPECT_EQ(db.keys.size(), 3);
     EXPECT_EQ(modified_calls, 0);
 
     std::vector<std::string> t = host.trace_snapshot();
@@ -246,7 +236,7 @@ TEST_F(ExtraKeysTest, CancelSendsNothingAfterTheReadOutAndChangesNothing) {
     EXPECT_EQ(run(), SyncResult::Cancelled);
     EXPECT_THAT(comm.sent(), ElementsAre("s"));
     EXPECT_EQ(host.boxes_snapshot().size(), 1u);
-    EXPECT_EQ(key_row_count(db), 3);
+    EXPECT_EQ(db.keys.size(), 3);
     EXPECT_EQ(modified_calls, 0);
     expect_bracketed_by_disable_and_enable();
     EXPECT_THAT(host.progress, IsEmpty());
@@ -255,7 +245,7 @@ TEST_F(ExtraKeysTest, CancelSendsNothingAfterTheReadOutAndChangesNothing) {
 TEST_F(ExtraKeysTest, AnUnscriptedAnswerTakesNoTheDefault) {
     EXPECT_EQ(run(), SyncResult::Done);
     EXPECT_EQ(sent_after_readout().size(), 5u);
-    EXPECT_EQ(key_row_count(db), 3);
+    EXPECT_EQ(db.keys.size(), 3);
 }
 
 TEST_F(ExtraKeysTest, AnyOtherAnswerCountsAsCancel) {
@@ -552,7 +542,7 @@ class ValidityTest : public SyncTest {
   protected:
     ValidityTest() {
         database_keys({0x100, 0x5});
-        set_key_validity(db, 1, first, Day{first.number + 1});
+        db.keys.set_validity(1, first, Day{first.number + 1});
     }
     SyncResult run_on(Day day, bool controller_holds_key) {
         ctx.today = [day] { return day; };

@@ -47,7 +47,7 @@ void write_csv(App& app, const std::string& text) {
 } // namespace
 
 void export_keys_csv(App& app) {
-    write_csv(app, keys_to_csv(app.database));
+    write_csv(app, keys_to_csv(app.database.keys));
 }
 
 void export_selected_csv(App& app) {
@@ -67,7 +67,7 @@ void export_selected_csv(App& app) {
                              MsgIcon::Information);
         return;
     }
-    write_csv(app, keys_to_csv(app.database, &rows));
+    write_csv(app, keys_to_csv(app.database.keys, &rows));
 }
 
 void export_log_csv(App& app) {
@@ -89,7 +89,7 @@ void import_keys_csv(App& app) {
                              MsgIcon::Error);
         return;
     }
-    const CsvImportPlan plan = plan_csv_import(text.str(), app.database);
+    const CsvImportPlan plan = plan_csv_import(text.str(), app.database.keys);
     if (!plan.header_error.empty()) {
         app.host.message_box(import_caption, "The file cannot be imported.\n\n" + plan.header_error,
                              MsgIcon::Error);
@@ -99,7 +99,7 @@ void import_keys_csv(App& app) {
     if (!choice.import) {
         return;
     }
-    apply_csv_import(app.database, plan, choice.update_existing);
+    apply_csv_import(app.database.keys, plan, choice.update_existing);
     // Like Import database: the user asked for a change even when every key was there.
     mark_modified(app);
 }

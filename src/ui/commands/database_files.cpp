@@ -30,20 +30,20 @@ QString qt_path(const std::string& path) {
 }
 
 std::string held_by(const App& app) {
-    return describe_holder(app.lock.holder());
+    return describe_holder(app.document.lock.holder());
 }
 
 // Takes the lock of a database about to be opened. When another program holds it the user may
 // open it read-only; false when they would rather leave it closed.
 bool claim_for_opening(App& app, const std::string& path, bool& read_only) {
     read_only = false;
-    switch (app.lock.acquire(path)) {
+    switch (app.document.lock.acquire(path)) {
     case FileLock::Outcome::Locked:
         return true;
     case FileLock::Outcome::Unavailable:
         // Where neither a lock file nor the database can be locked nobody can hold the lock:
         // the database opens as it always did. The database being closed gives up its own.
-        app.lock.release();
+        app.document.lock.release();
         return true;
     case FileLock::Outcome::HeldElsewhere:
         break;
@@ -54,7 +54,7 @@ bool claim_for_opening(App& app, const std::string& path, bool& read_only) {
                              MsgAnswer::Ok) != MsgAnswer::Ok) {
         return false;
     }
-    app.lock.release();
+    app.document.lock.release();
     read_only = true;
     return true;
 }
@@ -66,7 +66,7 @@ void remember_recent(App& app, const std::string& path) {
 }
 
 void take_file_name(App& app, const FileChoice& choice) {
-    DatabaseRecord& db = app.database;
+    KeyDatabase& db = app.database;
     db.file_name = choice.path.substr(0, max_file_name);
     db.file_name_offset = static_cast<uint32_t>(std::min(choice.name_offset, db.file_name.size()));
 }
@@ -82,8 +82,8 @@ void finish_opening(App& app) {
 void forget_file(App& app) {
     app.database.file_name.clear();
     app.database.file_name_offset = 0;
-    app.lock.release();
-    app.read_only = false;
+    app.document.lock.release();
+    app.document.read_only = false;
     clear_modified(app);
     app.logger.start_log();
 }
@@ -117,17 +117,11 @@ bool refuse_non_database(App& app, const std::string& path) {
 
 // The keys of a database read for Import that this one lacks, with their days of validity, in
 // the file's order: what reading the file into this database would have added.
-void add_imported_keys(DatabaseRecord& db, const DatabaseRecord& imported) {
-    BufferPtr name = make_buffer(key_text_capacity);
-    BufferPtr memo = make_buffer(key_text_capacity);
-    BufferPtr free_field = make_buffer(key_text_capacity);
-    for (int row = 0; row < key_row_count(imported); ++row) {
-        KeyId id;
-        read_key_row(imported, row, &id, name.get(), memo.get(), free_field.get());
-        const int added = add_key(db, id, name.get(), memo.get(), free_field.get());
-        const KeyRecord* record = key_row(imported, row);
-        if (added >= 0 && (record->valid_from || record->valid_until)) {
-            set_key_validity(db, added, record->valid_from, record->valid_until);
+void add_imported_keys(KeyList& keys, const KeyList& imported) {
+    for (const KeyRecord& record : imported) {
+        const int added = keys.add(record.id, record.name, record.memo, record.free_field);
+        if (added >= 0 && (record.valid_from || record.valid_until)) {
+            keys.set_validity(added, record.valid_from, record.valid_until);
         }
     }
 }
@@ -137,7 +131,8 @@ void add_imported_keys(DatabaseRecord& db, const DatabaseRecord& imported) {
 bool save_database(App& app, const std::string& path) {
     capture_window_properties(app);
     // Written beside the old file and renamed over it: a failure part way leaves the old one.
-    IoResult saved = save_database_file(app.database, path);
+    IoResult saved =
+        save_database_file(app.database.keys, app.database.log, app.document.layout, path);
     // A save goes on without its backup copy; the user hears of it once, not at every save.
     std::optional<BackupResult> failed = take_backup_failure();
     if (failed && !std::exchange(app.backup_failure_shown, true)) {
@@ -163,11 +158,11 @@ bool save_database_as(App& app) {
         return false;
     }
     // The lock moves to the new name; a file that another program holds is not written over.
-    switch (app.lock.acquire(choice->path)) {
+    switch (app.document.lock.acquire(choice->path)) {
     case FileLock::Outcome::Locked:
         break;
     case FileLock::Outcome::Unavailable:
-        app.lock.release();
+        app.document.lock.release();
         break;
     case FileLock::Outcome::HeldElsewhere:
         app.host.message_box(saving_caption,
@@ -177,7 +172,7 @@ bool save_database_as(App& app) {
                              MsgIcon::Error);
         return false;
     }
-    app.read_only = false;
+    app.document.read_only = false;
     // The log follows the database: the old log gets its last line before the name changes.
     app.logger.end_log();
     take_file_name(app, *choice);
@@ -196,7 +191,7 @@ void open_database(App& app) {
 }
 
 bool load_database(App& app, const std::string& path, bool import,
-                   std::function<void(DatabaseRecord& loaded)> take, std::function<void()> then,
+                   std::function<void(DatabaseContents& loaded)> take, std::function<void()> then,
                    std::function<void()> refused) {
     File file = app.dialogs->open_for_loading(path);
     if (!file.is_open()) {
@@ -206,10 +201,10 @@ bool load_database(App& app, const std::string& path, bool import,
     // The window stays usable while a large file is read; the rest follows once the keys are in.
     set_loading(app, true);
     app.loader.start(
-        std::move(file), app.database,
+        std::move(file), app.database.log, app.document.layout,
         [&app](int64_t done, int64_t total) { show_load_progress(app, done, total); },
         [&app, path, import, take = std::move(take), then = std::move(then),
-         refused = std::move(refused)](DatabaseRecord& loaded, const ReadResult& read) {
+         refused = std::move(refused)](DatabaseContents& loaded, const ReadResult& read) {
             if (!read.is_database()) {
                 set_loading(app, false);
                 report_read(app, path, read, import);
@@ -240,15 +235,15 @@ bool open_database_file(App& app, const FileChoice& choice, bool replacing) {
         // nor look keys up in a list being replaced.
         stop_link(app);
         app.logger.end_log();
-        reset_database(app.database);
+        reset_database(app);
     }
-    app.read_only = read_only;
+    app.document.read_only = read_only;
     take_file_name(app, choice);
     remove_save_leftovers(app.database.file_name);
     const bool loading = load_database(
         app, app.database.file_name, false,
-        [&app](DatabaseRecord& loaded) {
-            adopt_database(app.database, loaded);
+        [&app](DatabaseContents& loaded) {
+            adopt_database(app, loaded);
             apply_window_properties(app);
         },
         [&app] {
@@ -270,7 +265,7 @@ void import_database(App& app) {
     }
     load_database(
         app, choice->path, true,
-        [&app](DatabaseRecord& loaded) { add_imported_keys(app.database, loaded); },
+        [&app](DatabaseContents& loaded) { add_imported_keys(app.database.keys, loaded.keys); },
         // Even a file whose keys were all present counts as a change: the user asked for one. A
         // file that could not be read, or is no database, added nothing.
         [&app] { mark_modified(app); });

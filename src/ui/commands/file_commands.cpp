@@ -9,7 +9,7 @@
 #include <QTimer>
 
 void new_database(App& app) {
-    const uint32_t port = app.database.com_port;
+    const uint32_t port = app.database.log.com_port;
     if (!ask_save_changes(app)) {
         return;
     }
@@ -17,11 +17,11 @@ void new_database(App& app) {
     // after its "Log ended".
     stop_link(app);
     app.logger.end_log();
-    app.lock.release();
-    app.read_only = false;
-    reset_database(app.database);
+    app.document.lock.release();
+    app.document.read_only = false;
+    reset_database(app);
     // A new database talks to the same controller as the one it replaces.
-    app.database.com_port = port;
+    app.database.log.com_port = port;
     // With no stored rectangle or widths the window keeps its place, size and columns.
     apply_window_properties(app);
     clear_modified(app);
@@ -46,7 +46,7 @@ void open_recent(App& app, const std::string& path) {
 
 void save_command(App& app) {
     // Save is greyed while the database is open read-only; its file is another window's.
-    if (app.read_only) {
+    if (app.document.read_only) {
         return;
     }
     if (app.database.file_name.empty()) {

@@ -16,10 +16,6 @@
 
 namespace {
 
-// A screen log row's key text is read into a Buffer of this size (one byte for a terminator).
-constexpr uint32_t log_key_buffer = 100;
-constexpr uint32_t key_digits = 6;
-
 bool row_selected(RowClickView* view, int row) {
     QItemSelectionModel* selection = view ? view->selectionModel() : nullptr;
     return selection && selection->isRowSelected(row, QModelIndex());
@@ -44,14 +40,14 @@ void edit_new_row(App& app, int row) {
     if (app.dialogs->edit_key(app, row)) {
         mark_modified(app);
     } else {
-        delete_key_row(app.database, row);
+        app.database.keys.remove(row);
     }
 }
 
 } // namespace
 
 void new_key(App& app) {
-    const int row = append_key_row(app.database);
+    const int row = app.database.keys.append();
     if (row < 0) {
         return;
     }
@@ -59,7 +55,7 @@ void new_key(App& app) {
 }
 
 void edit_keys(App& app) {
-    const int count = key_row_count(app.database);
+    const int count = app.database.keys.size();
     for (int i = 0; i < count; ++i) {
         if (key_row_selected(app, i)) {
             // Each dialog commits or cancels its own row only; the next one follows either way.
@@ -69,11 +65,11 @@ void edit_keys(App& app) {
 }
 
 void delete_keys(App& app) {
-    const int count = key_row_count(app.database);
+    const int count = app.database.keys.size();
     int i = 0;
     while (i < count) {
         if (key_row_selected(app, i)) {
-            delete_key_row(app.database, i);
+            app.database.keys.remove(i);
             mark_modified(app);
             // The next row has moved up into this index, with its selection.
             continue;
@@ -93,23 +89,18 @@ void copy_from_log(App& app) {
         if (!log_row) {
             continue;
         }
-        BufferPtr text = make_buffer(log_key_buffer);
-        buffer_append_bytes(text.get(),
-                            std::string_view(log_row->key_text).substr(0, log_key_buffer - 1));
         // Door, contact and memo lines carry no key at all; an empty text would otherwise parse
         // as key 000000.
-        if (buffer_remaining(text.get()) == 0) {
+        if (log_row->key_text.empty()) {
             continue;
         }
         // " - " and every other text that is not a key number parse as -1.
-        const int32_t number = buffer_parse_hex(text.get(), key_digits);
+        const int32_t number = parse_key_number(log_row->key_text);
         if (number < 0) {
             continue;
         }
-        BufferPtr name = make_buffer(key_text_capacity);
-        buffer_append_text(name.get(), "<No name yet>");
-        const int row = add_key(app.database, KeyId{0, static_cast<uint32_t>(number), 0},
-                                name.get(), nullptr, nullptr);
+        const int row =
+            app.database.keys.add(KeyId{0, static_cast<uint32_t>(number), 0}, "<No name yet>");
         if (row < 0) {
             continue; // already in the key list
         }

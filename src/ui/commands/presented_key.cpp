@@ -43,9 +43,7 @@ int32_t log_row_key(const LogRow& row) {
     if (row.key_text.empty() || row.key_text.size() > digits) {
         return -1;
     }
-    BufferPtr text = make_buffer(digits + 1);
-    buffer_append_bytes(text.get(), row.key_text);
-    return buffer_parse_hex(text.get(), digits);
+    return parse_key_number(row.key_text);
 }
 
 void select_presented_key(App& app, int log_row) {
@@ -57,7 +55,7 @@ void select_presented_key(App& app, int log_row) {
     const int32_t number = log_row_key(*row);
     // An unknown key has no row: its log line stays red, for Copy from log.
     const int store_row =
-        number < 0 ? -1 : find_key(app.database, KeyId{0, static_cast<uint32_t>(number), 0});
+        number < 0 ? -1 : app.database.keys.find(KeyId{0, static_cast<uint32_t>(number), 0});
     const int view_row = store_row < 0 ? -1 : w->key_filter()->view_row(store_row);
     if (view_row < 0) {
         return;

@@ -35,9 +35,9 @@ void restore_backup(App& app) {
     app.logger.end_log();
     // No file name: Save asks for one, and the database it came from stays as it is, free for
     // another window to edit.
-    reset_database(app.database);
-    app.lock.release();
-    app.read_only = false;
+    reset_database(app);
+    app.document.lock.release();
+    app.document.read_only = false;
     const auto opened = [&app] {
         mark_modified(app);
         app.logger.start_log();
@@ -45,8 +45,8 @@ void restore_backup(App& app) {
     };
     if (!load_database(
             app, backups[*chosen].path, false,
-            [&app](DatabaseRecord& loaded) {
-                adopt_database(app.database, loaded);
+            [&app](DatabaseContents& loaded) {
+                adopt_database(app, loaded);
                 apply_window_properties(app);
             },
             opened, opened)) {

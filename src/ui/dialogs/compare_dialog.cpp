@@ -21,7 +21,7 @@ QString key_number_text(const KeyId& id) {
 
 } // namespace
 
-CompareDialog::CompareDialog(const DatabaseRecord& db, const KeyDifference& diff, QWidget* parent)
+CompareDialog::CompareDialog(const KeyList& keys, const KeyDifference& diff, QWidget* parent)
     : QDialog(parent) {
     setWindowTitle(QString::fromLatin1(compare_caption));
     auto* layout = new QVBoxLayout(this);
@@ -57,7 +57,7 @@ CompareDialog::CompareDialog(const DatabaseRecord& db, const KeyDifference& diff
                                                 QStringLiteral(" (%1)").arg(g.keys->size())});
         top->setFirstColumnSpanned(true);
         for (const KeyId& id : *g.keys) {
-            const KeyRecord* row = key_row(db, find_key(db, id));
+            const KeyRecord* row = keys.row(keys.find(id));
             QString name = row ? display_text(row->name) : QString();
             if (!row && id == diff.master) {
                 name = QString::fromLatin1(compare_text_master);

@@ -26,7 +26,7 @@ constexpr const char* compare_text_incomplete =
 class CompareDialog final : public QDialog {
     Q_OBJECT
   public:
-    CompareDialog(const DatabaseRecord& db, const KeyDifference& diff, QWidget* parent = nullptr);
+    CompareDialog(const KeyList& keys, const KeyDifference& diff, QWidget* parent = nullptr);
 
     QLabel* counts_label() const { return counts_; }
     // One top-level item per group that has keys; its children are "Key nr." and "Name".

@@ -19,10 +19,8 @@
 
 namespace {
 
-// A field is read into a Buffer of this size with room for a terminator, so at most
-// field_buffer - 1 bytes of it are taken.
-constexpr uint32_t field_buffer = 2000;
-constexpr size_t field_bytes_max = field_buffer - 1;
+// A field always kept room for a terminator: at most this many bytes of it are taken.
+constexpr size_t field_bytes_max = key_text_capacity - 1;
 constexpr uint32_t key_digits = 6;
 
 // Dialog units, so that the fields keep their proportions with whatever font the desktop uses:
@@ -72,12 +70,6 @@ std::optional<Day> field_day(const QLineEdit* field, bool& ok) {
     std::optional<Day> day = parse_day(text);
     ok = ok && day.has_value();
     return day;
-}
-
-BufferPtr field_buffer_of(const std::string& bytes) {
-    BufferPtr b = make_buffer(field_buffer);
-    buffer_append_bytes(b.get(), bytes);
-    return b;
 }
 
 } // namespace
@@ -135,21 +127,13 @@ EditKeyDialog::EditKeyDialog(App& app, int row, QWidget* owner)
 }
 
 QString EditKeyDialog::load_row() {
-    KeyId id;
-    BufferPtr name = make_buffer(key_text_capacity);
-    BufferPtr memo = make_buffer(key_text_capacity);
-    BufferPtr free_field = make_buffer(key_text_capacity);
-    read_key_row(app_.database, row_, &id, name.get(), memo.get(), free_field.get());
-    name_bytes_ = buffer_string(name.get());
-    memo_bytes_ = buffer_string(memo.get());
-    free_bytes_ = buffer_string(free_field.get());
-    BufferPtr number = make_buffer(100);
-    buffer_append_hex(number.get(), static_cast<int32_t>(id.number), key_digits);
-
-    const KeyRecord* record = key_row(app_.database, row_);
+    const KeyRecord* record = app_.database.keys.row(row_);
+    name_bytes_ = record ? record->name : std::string();
+    memo_bytes_ = record ? record->memo : std::string();
+    free_bytes_ = record ? record->free_field : std::string();
     valid_from_ = day_field("valid_from", record ? record->valid_from : std::nullopt);
     valid_until_ = day_field("valid_until", record ? record->valid_until : std::nullopt);
-    return QString::fromLatin1(buffer_string(number.get()));
+    return QString::fromLatin1(key_number_text(record ? record->id.number : 0));
 }
 
 void EditKeyDialog::build_text_fields(const QString& number) {
@@ -226,8 +210,7 @@ QGridLayout* EditKeyDialog::lay_out_fields() {
 }
 
 void EditKeyDialog::accept() {
-    BufferPtr key_text = field_buffer_of(key_->text().toStdString().substr(0, field_bytes_max));
-    const int32_t number = buffer_parse_hex(key_text.get(), key_digits);
+    const int32_t number = parse_key_number(key_->text().toStdString());
     if (number < 0) {
         // The validator lets nothing else through; should a text get past it, it is not a key
         // number and must not be stored as one.
@@ -252,14 +235,11 @@ void EditKeyDialog::accept() {
         valid_until_->setFocus();
         return;
     }
-    BufferPtr name = field_buffer_of(field_bytes(name_->text(), name_bytes_, field_bytes_max));
-    BufferPtr memo =
-        field_buffer_of(field_bytes(memo_->toPlainText(), memo_bytes_, field_bytes_max));
-    BufferPtr free_field =
-        field_buffer_of(field_bytes(free_->toPlainText(), free_bytes_, field_bytes_max));
-    replace_key_row(app_.database, row_, KeyId{0, static_cast<uint32_t>(number), 0}, name.get(),
-                    memo.get(), free_field.get());
-    set_key_validity(app_.database, row_, from, until);
+    app_.database.keys.replace(row_, KeyId{0, static_cast<uint32_t>(number), 0},
+                               field_bytes(name_->text(), name_bytes_, field_bytes_max),
+                               field_bytes(memo_->toPlainText(), memo_bytes_, field_bytes_max),
+                               field_bytes(free_->toPlainText(), free_bytes_, field_bytes_max));
+    app_.database.keys.set_validity(row_, from, until);
     mark_modified(app_);
     QDialog::accept();
 }

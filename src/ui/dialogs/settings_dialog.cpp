@@ -187,15 +187,15 @@ SettingsDialog::SettingsDialog(App& app, QWidget* owner) : QDialog(owner), app_(
 }
 
 QLabel* SettingsDialog::build_port_list() {
-    const DatabaseRecord& db = app_.database;
+    const KeyDatabase& db = app_.database;
     port_box_ = new QComboBox;
     port_box_->setObjectName(QStringLiteral("com_port"));
     port_box_->addItem(QStringLiteral("None"), 0u);
     port_box_->setCurrentIndex(0);
-    const std::vector<uint32_t> listed = listed_com_ports(db.com_port, probe_com_port);
+    const std::vector<uint32_t> listed = listed_com_ports(db.log.com_port, probe_com_port);
     for (uint32_t n : listed) {
         port_box_->addItem(QStringLiteral("COM%1").arg(n), n);
-        if (n == db.com_port) {
+        if (n == db.log.com_port) {
             port_box_->setCurrentIndex(port_box_->count() - 1);
         }
     }
@@ -255,17 +255,17 @@ QLabel* SettingsDialog::build_endpoint_field() {
 }
 
 void SettingsDialog::build_log_settings() {
-    const DatabaseRecord& db = app_.database;
-    screen_log_edit_ = number_edit(db.screen_log_lines);
+    const KeyDatabase& db = app_.database;
+    screen_log_edit_ = number_edit(db.log.screen_log_lines);
     screen_log_edit_->setObjectName(QStringLiteral("screen_log_lines"));
-    log_file_edit_ = number_edit(db.log_file_size);
+    log_file_edit_ = number_edit(db.log.log_file_size);
     log_file_edit_->setObjectName(QStringLiteral("log_file_size"));
 
     rename_box_ =
         new QCheckBox(QStringLiteral("Rename full log files instead of overwriting them"));
-    rename_box_->setChecked(db.rename_full_logs);
+    rename_box_->setChecked(db.log.rename_full_logs);
     save_window_box_ = new QCheckBox(QStringLiteral("&Save window properties"));
-    save_window_box_->setChecked(db.save_window_properties);
+    save_window_box_->setChecked(app_.document.layout.save_window_properties);
 }
 
 QGridLayout* SettingsDialog::lay_out_fields(QLabel* port_label, QLabel* endpoint_label) {
@@ -312,22 +312,22 @@ void SettingsDialog::accept() {
     if (!chosen_port(&chosen, &new_entry)) {
         return;
     }
-    DatabaseRecord& db = app_.database;
-    take_number(screen_log_edit_, db.screen_log_lines);
-    take_number(log_file_edit_, db.log_file_size);
-    db.rename_full_logs = rename_box_->isChecked();
-    db.save_window_properties = save_window_box_->isChecked();
-    const uint32_t old_port = db.com_port;
-    db.com_port = chosen;
+    KeyDatabase& db = app_.database;
+    take_number(screen_log_edit_, db.log.screen_log_lines);
+    take_number(log_file_edit_, db.log.log_file_size);
+    db.log.rename_full_logs = rename_box_->isChecked();
+    app_.document.layout.save_window_properties = save_window_box_->isChecked();
+    const uint32_t old_port = db.log.com_port;
+    db.log.com_port = chosen;
     apply_view_flags(app_);
     // Always, so that the title shows the port and File > Save offers itself.
     mark_modified(app_);
     // A number newly bound to another device is a change of port even when the number stays.
-    if (db.com_port != old_port || (new_entry && db.com_port != 0)) {
-        if (db.com_port != 0) {
+    if (db.log.com_port != old_port || (new_entry && db.log.com_port != 0)) {
+        if (db.log.com_port != 0) {
             app_.logger.start_log();
             // Stops the thread on the old port first.
-            start_link(app_, db.com_port);
+            start_link(app_, db.log.com_port);
         } else {
             // The thread first, so that no report reaches the log after "Log ended".
             stop_link(app_);
@@ -371,11 +371,11 @@ bool SettingsDialog::chosen_port(uint32_t* port, bool* new_entry) {
     const std::vector<PortEntry> before = mapped_ports(dir);
     std::error_code error;
     if (std::optional<TcpEndpoint> endpoint = parse_tcp_endpoint(pending)) {
-        *port = bind_tcp_endpoint(dir, *endpoint, app_.database.com_port, &error);
+        *port = bind_tcp_endpoint(dir, *endpoint, app_.database.log.com_port, &error);
     } else {
         auto device = std::find_if(devices_.begin(), devices_.end(),
                                    [&](const SystemPort& d) { return stable_name(d) == pending; });
-        *port = bind_port(dir, *device, app_.database.com_port, &error);
+        *port = bind_port(dir, *device, app_.database.log.com_port, &error);
     }
     if (*port == 0) {
         const std::string reason = error == std::errc::no_space_on_device

@@ -4,8 +4,8 @@
 
 #include <QItemSelectionModel>
 
-KeyFilterModel::KeyFilterModel(DatabaseRecord& database, KeyListModel* source, QObject* parent)
-    : QSortFilterProxyModel(parent), db_(database), filter_(database, source) {
+KeyFilterModel::KeyFilterModel(KeyList& keys, KeyListModel* source, QObject* parent)
+    : QSortFilterProxyModel(parent), keys_(keys), filter_(keys, source) {
     // The store sorts itself (header clicks); this model only leaves rows out.
     setDynamicSortFilter(true);
     setSourceModel(source);
@@ -26,8 +26,8 @@ KeyFilterModel::KeyFilterModel(DatabaseRecord& database, KeyListModel* source, Q
 }
 
 KeyFilterModel::~KeyFilterModel() {
-    if (db_.keys.observer == &filter_) {
-        db_.keys.observer = nullptr;
+    if (keys_.observer() == &filter_) {
+        keys_.set_observer(nullptr);
     }
 }
 
@@ -54,7 +54,7 @@ QString KeyFilterModel::count_text() const {
     if (!filter_.active()) {
         return {};
     }
-    return QStringLiteral("%1 of %2 keys").arg(rowCount()).arg(key_row_count(db_));
+    return QStringLiteral("%1 of %2 keys").arg(rowCount()).arg(keys_.size());
 }
 
 int KeyFilterModel::store_row(int view_row) const {

@@ -13,7 +13,7 @@ class QItemSelectionModel;
 class KeyFilterModel final : public QSortFilterProxyModel {
     Q_OBJECT
   public:
-    KeyFilterModel(DatabaseRecord& database, KeyListModel* source, QObject* parent = nullptr);
+    KeyFilterModel(KeyList& keys, KeyListModel* source, QObject* parent = nullptr);
 
     ~KeyFilterModel() override;
 
@@ -41,6 +41,6 @@ class KeyFilterModel final : public QSortFilterProxyModel {
     bool filterAcceptsRow(int source_row, const QModelIndex& source_parent) const override;
 
   private:
-    DatabaseRecord& db_;
+    KeyList& keys_;
     KeyFilter filter_;
 };

@@ -16,17 +16,17 @@ QString day_cell(const std::optional<Day>& day) {
 }
 } // namespace
 
-KeyListModel::KeyListModel(DatabaseRecord& database, QObject* parent)
-    : QAbstractTableModel(parent), db_(database) {}
+KeyListModel::KeyListModel(KeyList& keys, QObject* parent)
+    : QAbstractTableModel(parent), keys_(keys) {}
 
 KeyListModel::~KeyListModel() {
-    if (db_.keys.observer == this) {
-        db_.keys.observer = nullptr;
+    if (keys_.observer() == this) {
+        keys_.set_observer(nullptr);
     }
 }
 
 int KeyListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : key_row_count(db_);
+    return parent.isValid() ? 0 : keys_.size();
 }
 
 int KeyListModel::columnCount(const QModelIndex& parent) const {
@@ -38,7 +38,7 @@ QVariant KeyListModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole && role != Qt::ForegroundRole && role != Qt::FontRole) {
         return {};
     }
-    const KeyRecord* key = index.isValid() ? key_row(db_, index.row()) : nullptr;
+    const KeyRecord* key = index.isValid() ? keys_.row(index.row()) : nullptr;
     if (!key) {
         return {};
     }
@@ -50,7 +50,7 @@ QVariant KeyListModel::data(const QModelIndex& index, int role) const {
         if (index.column() == valid_from_column + 1) {
             return day_cell(key->valid_until);
         }
-        return display_text(key_cell_text(db_, index.row(), index.column()));
+        return display_text(keys_.cell_text(index.row(), index.column()));
     case Qt::ForegroundRole:
         if (key->valid_until && *key->valid_until < today_) {
             return QColor(Qt::gray);
@@ -101,14 +101,14 @@ void KeyListModel::rows_about_to_be_reordered() {
     moving_ = persistentIndexList();
     moving_records_.clear();
     for (const QModelIndex& i : moving_) {
-        moving_records_.push_back(key_row(db_, i.row()));
+        moving_records_.push_back(keys_.row(i.row()));
     }
 }
 
 void KeyListModel::rows_reordered() {
     QModelIndexList to;
     for (int i = 0; i < moving_.size(); ++i) {
-        const int row = key_record_row(db_, moving_records_[static_cast<size_t>(i)]);
+        const int row = keys_.record_row(moving_records_[static_cast<size_t>(i)]);
         to.append(row < 0 ? QModelIndex() : index(row, moving_[i].column()));
     }
     changePersistentIndexList(moving_, to);

@@ -12,7 +12,7 @@
 class KeyListModel final : public QAbstractTableModel, public KeyListObserver {
     Q_OBJECT
   public:
-    explicit KeyListModel(DatabaseRecord& database, QObject* parent = nullptr);
+    explicit KeyListModel(KeyList& keys, QObject* parent = nullptr);
     ~KeyListModel() override;
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -36,7 +36,7 @@ class KeyListModel final : public QAbstractTableModel, public KeyListObserver {
     void set_today(Day day);
 
   private:
-    DatabaseRecord& db_;
+    KeyList& keys_;
     Day today_;
     // Records under the persistent indexes (selection, current row) while a sort runs.
     QModelIndexList moving_;

@@ -50,6 +50,6 @@ App::~App() {
     // The models go first; the records must not call back into them while being destroyed.
     host.attach(nullptr);
     window.reset();
-    database.keys.observer = nullptr;
+    database.keys.set_observer(nullptr);
     screen_log.observer = nullptr;
 }

@@ -18,6 +18,7 @@
 #include "ui/host/qt_host.h"
 #include "ui/window/app_dialogs.h"
 #include "ui/window/database_loader.h"
+#include "ui/window/document.h"
 
 #include <QUrl>
 
@@ -49,8 +50,8 @@ struct App {
     // What the commands drive the controller through: the session here, and one day a
     // controller served by another process behind the same calls.
     ControllerAccess& controller = session;
-    DatabaseRecord& database = session.database();
-    DatabaseRecord& controller_keys = session.controller_keys();
+    KeyDatabase& database = session.database();
+    KeyList& controller_keys = session.controller_keys();
     ScreenLog& screen_log = session.screen_log();
     Logger& logger = session.logger();
     DecoderContext& decoder = session.decoder();
@@ -64,10 +65,8 @@ struct App {
     // greyed while it runs.
     DatabaseLoader loader{host};
 
-    // The lock of the open database; not held while it is open read-only, when Save is greyed
-    // and the title says so.
-    FileLock lock;
-    bool read_only = false;
+    // The open database's layout, modified flag, lock and read-only state.
+    Document document;
     // A backup copy that could not be made is told once in a session: every save after it
     // would fail the same way.
     bool backup_failure_shown = false;

@@ -41,7 +41,7 @@ std::optional<size_t> AppDialogs::choose_backup(App& app,
 }
 
 bool AppDialogs::show_comparison(App& app, const KeyDifference& diff) {
-    CompareDialog dialog(app.database, diff, app.window.get());
+    CompareDialog dialog(app.database.keys, diff, app.window.get());
     return dialog.exec() == QDialog::Accepted;
 }
 

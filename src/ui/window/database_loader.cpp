@@ -19,11 +19,12 @@ DatabaseLoader::~DatabaseLoader() {
     cancel();
 }
 
-void DatabaseLoader::start(File file, const DatabaseSettings& settings, Progress progress,
-                           Done done) {
+void DatabaseLoader::start(File file, const LogSettings& log, const WindowLayout& layout,
+                           Progress progress, Done done) {
     cancel();
-    record_ = std::make_unique<DatabaseRecord>();
-    static_cast<DatabaseSettings&>(*record_) = settings;
+    record_ = std::make_unique<DatabaseContents>();
+    record_->log = log;
+    record_->layout = layout;
     progress_ = std::move(progress);
     done_ = std::move(done);
     bytes_read_.store(0, std::memory_order_relaxed);
@@ -63,7 +64,7 @@ void DatabaseLoader::finish() {
     thread_.join();
     ticker_.stop();
     loading_ = false;
-    std::unique_ptr<DatabaseRecord> record = std::move(record_);
+    std::unique_ptr<DatabaseContents> record = std::move(record_);
     Done done = std::move(done_);
     const ReadResult read = std::move(read_);
     progress_ = nullptr;

@@ -26,7 +26,7 @@ class DatabaseLoader final : public QObject {
     using Progress = std::function<void(int64_t bytes_read, int64_t file_size)>;
     // Given the record read and what the reader found besides, on the user-interface thread,
     // once the read is complete.
-    using Done = std::function<void(DatabaseRecord& loaded, const ReadResult& read)>;
+    using Done = std::function<void(DatabaseContents& loaded, const ReadResult& read)>;
 
     explicit DatabaseLoader(Host& host);
     // Abandons a running load.
@@ -34,9 +34,10 @@ class DatabaseLoader final : public QObject {
     DatabaseLoader(const DatabaseLoader&) = delete;
     DatabaseLoader& operator=(const DatabaseLoader&) = delete;
 
-    // User-interface thread: reads the open file into a record that starts with `settings` and
-    // no keys (boxes of the reader go through the host). Not while a load runs.
-    void start(File file, const DatabaseSettings& settings, Progress progress, Done done);
+    // User-interface thread: reads the open file into contents that start with `log` and `layout`
+    // and no keys (boxes of the reader go through the host). Not while a load runs.
+    void start(File file, const LogSettings& log, const WindowLayout& layout, Progress progress,
+               Done done);
     // From start() until its Done has returned, or until cancel().
     bool loading() const { return loading_; }
     // User-interface thread: ends a running load without its Done, waiting for the reader's
@@ -49,7 +50,7 @@ class DatabaseLoader final : public QObject {
 
     Host& host_;
     std::thread thread_;
-    std::unique_ptr<DatabaseRecord> record_;
+    std::unique_ptr<DatabaseContents> record_;
     // Written by the reader's thread before finished_, read after the join.
     ReadResult read_;
     std::atomic<int64_t> bytes_read_{0};

@@ -63,38 +63,52 @@ bool report_read(App& app, const std::string& path, const ReadResult& read, bool
 }
 
 void com_port_step(App& app) {
-    if (app.database.com_port != 0) {
-        start_link(app, app.database.com_port);
+    if (app.database.log.com_port != 0) {
+        start_link(app, app.database.log.com_port);
         return;
     }
     app.host.message_box(loading_caption, no_port_text, MsgIcon::Warning);
 }
 
 void update_title(App& app) {
-    const DatabaseRecord& db = app.database;
+    const KeyDatabase& db = app.database;
     std::string title;
     if (!db.file_name.empty()) {
         title += db.file_name.substr(std::min<size_t>(db.file_name_offset, db.file_name.size()));
-        if (app.read_only) {
+        if (app.document.read_only) {
             title += " (read-only)";
         }
     }
-    if (db.com_port != 0) {
-        title += " [COM" + std::to_string(db.com_port) + "]";
+    if (db.log.com_port != 0) {
+        title += " [COM" + std::to_string(db.log.com_port) + "]";
     }
     title += title.empty() ? "None - " : " - ";
     title += "Tessary";
     app.host.set_title(title);
 }
 
+void reset_database(App& app) {
+    app.database.reset();
+    app.document.layout = WindowLayout{};
+    app.document.modified = false;
+    app.logger.rearm_error_report();
+}
+
+void adopt_database(App& app, DatabaseContents& loaded) {
+    KeyListBulkChange bulk(app.database.keys);
+    app.database.keys.swap_rows(loaded.keys);
+    app.database.log = loaded.log;
+    app.document.layout = loaded.layout;
+}
+
 void mark_modified(App& app) {
-    app.database.modified = true;
+    app.document.modified = true;
     update_title(app);
     has_unsaved_changes(app);
 }
 
 void clear_modified(App& app) {
-    app.database.modified = false;
+    app.document.modified = false;
     update_title(app);
     has_unsaved_changes(app);
 }
@@ -108,7 +122,7 @@ bool ask_save_changes(App& app) {
     case MsgAnswer::Yes:
         // A save that fails or is cancelled keeps the program where it was. A database open
         // read-only belongs to another window: its changes can only go to another file.
-        if (!app.database.file_name.empty() && !app.read_only) {
+        if (!app.database.file_name.empty() && !app.document.read_only) {
             return save_database(app, app.database.file_name);
         }
         return save_database_as(app);

@@ -4,17 +4,34 @@
 
 #include "database/tsy_file.h"
 #include "platform/file.h"
+#include "platform/file_lock.h"
 #include "platform/host.h"
 
 #include <functional>
 #include <string>
 #include <string_view>
 
-struct DatabaseRecord;
-
 struct App;
 
 constexpr size_t max_file_name = 10000;
+
+// The window's side of the open database: how the window showed it, whether it has changed
+// since it was read or saved, and whether this window may write it.
+struct Document {
+    WindowLayout layout;
+    bool modified = false;
+    // The lock of the open database; not held while it is open read-only, when Save is greyed
+    // and the title says so.
+    FileLock lock;
+    bool read_only = false;
+};
+
+// No keys, no file name, the default settings and layout, nothing modified, and a log file error
+// told again, as New database starts; the lock stays as it is.
+void reset_database(App& app);
+// Takes the keys (as one reset for the key list's view), the log settings and the layout of a
+// database read on the loader's thread; `loaded` keeps the former rows.
+void adopt_database(App& app, DatabaseContents& loaded);
 
 // Start-up only: the database named by the command line text (leading blanks skipped; a name
 // in double quotes ends at the next quote, otherwise the whole rest is the name). Loads it,
@@ -30,7 +47,7 @@ bool report_read(App& app, const std::string& path, const ReadResult& read, bool
 // and `refused` runs instead (when given). A file that cannot be opened is reported, changes
 // nothing and gives false.
 bool load_database(App& app, const std::string& path, bool import,
-                   std::function<void(DatabaseRecord& loaded)> take, std::function<void()> then,
+                   std::function<void(DatabaseContents& loaded)> take, std::function<void()> then,
                    std::function<void()> refused = {});
 // The box of a database file that cannot be opened for reading, with the file and the reason.
 void show_load_error(App& app, const std::string& path, const File& file);

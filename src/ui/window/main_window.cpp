@@ -259,10 +259,10 @@ void MainWindow::build_panes() {
     log_view_->setModel(log_model_);
     set_initial_columns(log_view_, 3);
 
-    key_model_ = new KeyListModel(app_.database, this);
+    key_model_ = new KeyListModel(app_.database.keys, this);
     key_view_ = new RowClickView(area);
     key_view_->setObjectName(QStringLiteral("Users listview"));
-    key_filter_ = new KeyFilterModel(app_.database, key_model_, this);
+    key_filter_ = new KeyFilterModel(app_.database.keys, key_model_, this);
     key_view_->setModel(key_filter_);
     find_field_ = new FindField([this] { close_find_field(); }, area);
     find_field_->setObjectName(QStringLiteral("Find keys"));
@@ -293,7 +293,7 @@ void MainWindow::build_panes() {
         }
     });
     connect(key_view_->horizontalHeader(), &QHeaderView::sectionClicked, this,
-            [this](int column) { sort_key_rows(app_.database, column); });
+            [this](int column) { app_.database.keys.sort(column); });
     watch_presented_keys(app_, *this);
     for (RowClickView* view : {log_view_, key_view_}) {
         connect(view->horizontalHeader(), &QHeaderView::sectionResized, this,

@@ -21,11 +21,12 @@ void start_up(App& app, const std::string& command_line) {
     app.host.attach(app.window.get());
     app.commands.action(CmdVerifyAfterSync)->setChecked(verify_after_sync(app));
     // The controller key list first: it has no view.
-    create_key_list(app.controller_keys, nullptr);
-    create_key_list(app.database, app.window->key_filter()->observer());
+    app.controller_keys.set_observer(nullptr);
+    app.database.keys.set_observer(app.window->key_filter()->observer());
+    reset_database(app);
     // The default column widths apply until a database brings its own.
-    app.database.log_widths_present = true;
-    app.database.key_widths_present = true;
+    app.document.layout.log_widths_present = true;
+    app.document.layout.key_widths_present = true;
     app.window->key_view()->show();
     open_command_line_database(app, command_line);
     apply_window_properties(app);

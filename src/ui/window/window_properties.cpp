@@ -86,7 +86,7 @@ void clamp_to_work_area(WindowRect& rect, const WindowRect& work_area) {
 }
 
 void apply_window_properties(App& app) {
-    DatabaseRecord& db = app.database;
+    WindowLayout& db = app.document.layout;
     MainWindow* w = app.window.get();
     app.view = db.stored_view;
     if (db.rect_present && fits_window(db.window_rect, w)) {
@@ -104,7 +104,7 @@ void apply_window_properties(App& app) {
 }
 
 void capture_window_properties(App& app) {
-    DatabaseRecord& db = app.database;
+    WindowLayout& db = app.document.layout;
     MainWindow* w = app.window.get();
     db.stored_view = app.view;
     db.window_rect = window_rect(w);
@@ -113,7 +113,7 @@ void capture_window_properties(App& app) {
 }
 
 bool has_unsaved_changes(App& app) {
-    DatabaseRecord& db = app.database;
+    const WindowLayout& db = app.document.layout;
     MainWindow* w = app.window.get();
     if (!w) {
         return false;
@@ -123,12 +123,12 @@ bool has_unsaved_changes(App& app) {
     differs |= window_rect(w) != db.window_rect;
     differs |= widths_differ(w->log_view(), db.log_widths, 3);
     differs |= widths_differ(w->key_view(), db.key_widths, 4);
-    bool changes = db.modified || (differs && db.save_window_properties);
+    bool changes = app.document.modified || (differs && db.save_window_properties);
     // A database that has neither a file nor keys holds nothing worth keeping.
-    if (db.file_name.empty() && key_row_count(db) == 0) {
+    if (app.database.file_name.empty() && app.database.keys.size() == 0) {
         changes = false;
     }
-    if (!changes || db.file_name.empty() || app.read_only) {
+    if (!changes || app.database.file_name.empty() || app.document.read_only) {
         app.host.enable_command(CmdSave, false);
     }
     return changes;

@@ -2,7 +2,7 @@
 // widths), whether the database has changes worth saving, and where dialogs open.
 #pragma once
 
-#include "database/key_list.h"
+#include "database/key_database.h"
 
 class QWidget;
 struct App;

@@ -161,12 +161,10 @@ class SimSyncTest : public ::testing::TestWithParam<SimModel> {
     // The database is filled after connect() made the lists.
     void fill_database() {
         for (uint32_t k : db_keys) {
-            if (find_key(db, KeyId{0, k, 0}) >= 0) {
+            if (db.keys.find(KeyId{0, k, 0}) >= 0) {
                 continue; // filled by an earlier run
             }
-            BufferPtr name = make_buffer(key_text_capacity);
-            buffer_append_text(name.get(), "someone");
-            ASSERT_GE(add_key(db, KeyId{0, k, 0}, name.get(), nullptr, nullptr), 0);
+            ASSERT_GE(db.keys.add(KeyId{0, k, 0}, "someone"), 0);
         }
     }
     SyncResult run() {
@@ -209,22 +207,20 @@ class SimSyncTest : public ::testing::TestWithParam<SimModel> {
         EXPECT_EQ(host.off_ui_calls.load(), 0);
     }
     std::string free_field_of(uint32_t key) {
-        BufferPtr b = make_buffer(key_text_capacity);
-        read_key_row(db, find_key(db, KeyId{0, key, 0}), nullptr, nullptr, nullptr, b.get());
-        return buffer_string(b.get());
+        const KeyRecord* k = db.keys.row(db.keys.find(KeyId{0, key, 0}));
+        return k ? k->free_field : std::string();
     }
     std::string name_of(uint32_t key) {
-        BufferPtr b = make_buffer(key_text_capacity);
-        read_key_row(db, find_key(db, KeyId{0, key, 0}), nullptr, b.get(), nullptr, nullptr);
-        return buffer_string(b.get());
+        const KeyRecord* k = db.keys.row(db.keys.find(KeyId{0, key, 0}));
+        return k ? k->name : std::string();
     }
 
     PaceClock clock;
     LinkFixture<TraceHost> fixture{clock};
     TraceHost& host = fixture.host;
     RecordingLog& log = fixture.log;
-    DatabaseRecord& controller = fixture.controller;
-    DatabaseRecord& db = fixture.db;
+    KeyList& controller = fixture.controller;
+    KeyDatabase& db = fixture.db;
     Link* const link = &fixture.link;
     TraceSyncObserver observer{host, [this] { ++modified_calls; }};
     std::unique_ptr<SyncContext> ctx;
@@ -284,7 +280,7 @@ TEST_P(ExtraKeysSimTest, YesKeepsTheExtrasAndAddsTheMissingKeys) {
     EXPECT_EQ(host.boxes_snapshot()[0].default_button, MsgAnswer::No);
     expect_ended_ready();
 
-    EXPECT_EQ(key_row_count(db), 6);
+    EXPECT_EQ(db.keys.size(), 6);
     for (uint32_t k : {0x100u, 0x101u, 0x102u}) {
         EXPECT_EQ(name_of(k), "<No name yet>");
     }
@@ -320,7 +316,7 @@ TEST_P(ExtraKeysSimTest, NoDeletesTheThreeExtrasFirstThenAdds) {
     EXPECT_THAT(std::vector<std::string>(sent.begin() + 3, sent.end()),
                 UnorderedElementsAre("n0000b1", "n0000b2"));
     EXPECT_EQ(as_set(sim->memory()), (std::set<uint32_t>{0x0a, 0xb1, 0xb2}));
-    EXPECT_EQ(key_row_count(db), 3);
+    EXPECT_EQ(db.keys.size(), 3);
     EXPECT_EQ(modified_calls, 0);
 }
 
@@ -332,7 +328,7 @@ TEST_P(ExtraKeysSimTest, CancelSendsNothingAfterTheReadOut) {
     EXPECT_THAT(boxes(), ElementsAre(question));
     expect_ended_ready();
     EXPECT_EQ(host.status_texts.back(), "Ready");
-    EXPECT_EQ(key_row_count(db), 3);
+    EXPECT_EQ(db.keys.size(), 3);
     EXPECT_EQ(as_set(sim->memory()), (std::set<uint32_t>{0x100, 0x0a, 0x101, 0x102}));
 }
 
@@ -359,8 +355,8 @@ TEST_P(ExtraKeysSimTest, CompareFindsBothDirectionsAndSendsOnlyTheReadOut) {
     EXPECT_EQ(sim->received(), "s") << hex_dump(sim->received());
     EXPECT_THAT(boxes(), IsEmpty());
     EXPECT_THAT(host.trace_snapshot(), IsEmpty());
-    EXPECT_EQ(key_row_count(db), 3);
-    EXPECT_EQ(key_row_count(controller), 4);
+    EXPECT_EQ(db.keys.size(), 3);
+    EXPECT_EQ(controller.size(), 4);
     EXPECT_EQ(modified_calls, 0);
     // Nothing was synchronized, and the log must not say so.
     EXPECT_EQ(log_count(log, "Compared the keys with RD-unit."), 1u);
@@ -591,7 +587,7 @@ TEST_P(LinkLossSimTest, UnitGoneMidTransferEndsTheSyncWithItsDataErrorThenComesB
     EXPECT_EQ(trace.back(), "sync done");
     EXPECT_EQ(host.progress.back(), std::make_pair(-1, -1));
     EXPECT_EQ(log_count(log, "Connection to COM3 lost"), 1u);
-    EXPECT_EQ(key_row_count(db), 301);
+    EXPECT_EQ(db.keys.size(), 301);
 
     // A new unit under the same name: found again, reset, and synchronized in full.
     ASSERT_TRUE(sim->start());

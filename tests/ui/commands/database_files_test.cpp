@@ -115,13 +115,13 @@ void DatabaseFilesTest::open_replaces_the_database_and_moves_the_log() {
     t.window().action(CmdOpenDatabase)->trigger();
     t.wait_loaded();
 
-    DatabaseRecord& db = t.app->database;
+    KeyDatabase& db = t.app->database;
     QCOMPARE(db.file_name, b);
     QCOMPARE(db.file_name_offset, uint32_t(b.rfind('/') + 1));
-    QCOMPARE(db.screen_log_lines, 77);
-    QCOMPARE(key_row_count(db), 1);
+    QCOMPARE(db.log.screen_log_lines, 77);
+    QCOMPARE(db.keys.size(), 1);
     QCOMPARE(cell(t.window().key_view()->model(), 0, 1), std::string("Bee"));
-    QVERIFY(!db.modified);
+    QVERIFY(!t.app->document.modified);
     QCOMPARE(t.window().windowTitle(), QStringLiteral("b.tsy - Tessary"));
     // The old log ended under the old name; the new one started under the new name.
     QCOMPARE(read_file(path("a.log")), log_lines({"Log started", "Log ended"}));
@@ -138,7 +138,7 @@ void DatabaseFilesTest::open_asks_first_and_cancel_keeps_everything() {
     write_file(a, header + key_line("000001", "One"));
     TestApp t("\"" + a + "\"");
     t.host().clear_boxes();
-    add_key(t.app->database, KeyId{0, 2, 0}, nullptr, nullptr, nullptr);
+    t.app->database.keys.add(KeyId{0, 2, 0});
     mark_modified(*t.app);
     t.host().push_answer(MsgAnswer::Cancel);
     t.host().push_file_choice(choice_of(path("b.tsy")));
@@ -150,8 +150,8 @@ void DatabaseFilesTest::open_asks_first_and_cancel_keeps_everything() {
               MsgButtons::YesNoCancel);
     QCOMPARE(boxes[0].default_button, MsgAnswer::Yes);
     QCOMPARE(t.app->database.file_name, a);
-    QCOMPARE(key_row_count(t.app->database), 2);
-    QVERIFY(t.app->database.modified);
+    QCOMPARE(t.app->database.keys.size(), 2);
+    QVERIFY(t.app->document.modified);
     QCOMPARE(read_file(path("a.log")), log_lines({"Log started"}));
 }
 
@@ -165,7 +165,7 @@ void DatabaseFilesTest::open_with_the_dialog_cancelled_changes_nothing() {
     t.wait_loaded();
     QVERIFY(t.boxes().empty());
     QCOMPARE(t.app->database.file_name, a);
-    QCOMPARE(key_row_count(t.app->database), 1);
+    QCOMPARE(t.app->database.keys.size(), 1);
     QCOMPARE(read_file(path("a.log")), log_lines({"Log started"}));
 }
 
@@ -178,11 +178,11 @@ void DatabaseFilesTest::open_of_an_unreadable_file_leaves_it_reset_and_named() {
     t.host().push_file_choice(choice_of(gone));
     open_database(*t.app);
     t.wait_loaded();
-    DatabaseRecord& db = t.app->database;
+    KeyDatabase& db = t.app->database;
     QCOMPARE(db.file_name, gone);
-    QCOMPARE(key_row_count(db), 0);
-    QCOMPARE(db.log_file_size, 710);
-    QVERIFY(!db.modified);
+    QCOMPARE(db.keys.size(), 0);
+    QCOMPARE(db.log.log_file_size, 710);
+    QVERIFY(!t.app->document.modified);
     QCOMPARE(t.window().windowTitle(), QStringLiteral("gone.tsy - Tessary"));
     std::vector<ShownBox> boxes = t.boxes();
     QCOMPARE(boxes.size(), size_t(2));
@@ -207,7 +207,7 @@ void DatabaseFilesTest::a_file_that_is_no_database_is_refused_and_bad_lines_are_
     t.wait_loaded();
     // No name is kept, so that no save can write over that file.
     QVERIFY(t.app->database.file_name.empty());
-    QCOMPARE(key_row_count(t.app->database), 0);
+    QCOMPARE(t.app->database.keys.size(), 0);
     QCOMPARE(t.window().windowTitle(), QStringLiteral("None - Tessary"));
     const std::string refusal = "' is not a Tessary database: it contains binary data.";
     QCOMPARE(t.boxes().size(), size_t(1));
@@ -218,7 +218,7 @@ void DatabaseFilesTest::a_file_that_is_no_database_is_refused_and_bad_lines_are_
     t.host().push_file_choice(choice_of(zeros));
     import_database(*t.app);
     t.wait_loaded();
-    QVERIFY(!t.app->database.modified);
+    QVERIFY(!t.app->document.modified);
     QCOMPARE(t.boxes().size(), size_t(1));
     check_box(t.boxes()[0], loading_caption, "Nothing was imported.\n\n'" + zeros + refusal,
               MsgIcon::Error);
@@ -228,7 +228,7 @@ void DatabaseFilesTest::a_file_that_is_no_database_is_refused_and_bad_lines_are_
     open_database(*t.app);
     t.wait_loaded();
     QCOMPARE(t.app->database.file_name, bad);
-    QCOMPARE(key_row_count(t.app->database), 1);
+    QCOMPARE(t.app->database.keys.size(), 1);
     std::vector<ShownBox> boxes = t.boxes();
     QCOMPARE(boxes.size(), size_t(2));
     check_box(boxes[0], loading_caption,
@@ -273,21 +273,21 @@ void DatabaseFilesTest::import_adds_keys_keeps_settings_and_marks_modified() {
     // A cancelled dialog does nothing at all.
     t.host().push_file_choice(std::nullopt);
     t.window().action(CmdImportDatabase)->trigger();
-    QVERIFY(!t.app->database.modified);
+    QVERIFY(!t.app->document.modified);
 
     t.host().push_file_choice(choice_of(other));
     t.window().action(CmdImportDatabase)->trigger();
     // Read on the loader's thread, as Open reads.
     QVERIFY(t.app->loader.loading());
     t.wait_loaded();
-    DatabaseRecord& db = t.app->database;
-    QCOMPARE(key_row_count(db), 2);
+    KeyDatabase& db = t.app->database;
+    QCOMPARE(db.keys.size(), 2);
     QCOMPARE(cell(t.window().key_view()->model(), 0, 1), std::string("One"));
     QCOMPARE(cell(t.window().key_view()->model(), 1, 1), std::string("New"));
-    QCOMPARE(db.com_port, 0u);
-    QCOMPARE(db.screen_log_lines, 50);
+    QCOMPARE(db.log.com_port, 0u);
+    QCOMPARE(db.log.screen_log_lines, 50);
     QCOMPARE(db.file_name, a);
-    QVERIFY(db.modified);
+    QVERIFY(t.app->document.modified);
     QVERIFY(t.window().action(CmdSave)->isEnabled());
     // No prompt, no port warning, and the log goes on.
     QVERIFY(t.boxes().empty());
@@ -301,8 +301,8 @@ void DatabaseFilesTest::import_of_present_keys_still_marks_modified() {
     t.host().push_file_choice(choice_of(a));
     import_database(*t.app);
     t.wait_loaded();
-    QCOMPARE(key_row_count(t.app->database), 1);
-    QVERIFY(t.app->database.modified);
+    QCOMPARE(t.app->database.keys.size(), 1);
+    QVERIFY(t.app->document.modified);
 }
 
 // Only a regular file is a database: a FIFO, which would block an open until a writer came, is
@@ -324,7 +324,7 @@ void DatabaseFilesTest::fifo_is_refused_by_open_and_import() {
                   MsgIcon::Error);
     }
     QVERIFY(t.app->database.file_name.empty());
-    QVERIFY(!t.app->database.modified);
+    QVERIFY(!t.app->document.modified);
 }
 
 void DatabaseFilesTest::save_writes_the_file_and_clears_the_flag() {
@@ -332,12 +332,12 @@ void DatabaseFilesTest::save_writes_the_file_and_clears_the_flag() {
     write_file(a, header + "COM\t0\r\nBOOL1\t0f\r\n" + key_line("000001", "One"));
     TestApp t("\"" + a + "\"");
     t.host().clear_boxes();
-    add_key(t.app->database, KeyId{0, 0xa3f1, 0}, nullptr, nullptr, nullptr);
+    t.app->database.keys.add(KeyId{0, 0xa3f1, 0});
     mark_modified(*t.app);
     QVERIFY(t.window().action(CmdSave)->isEnabled());
     t.window().action(CmdSave)->trigger();
     QVERIFY(t.boxes().empty());
-    QVERIFY(!t.app->database.modified);
+    QVERIFY(!t.app->document.modified);
     QVERIFY(!t.window().action(CmdSave)->isEnabled());
     // BOOL1 0f: window properties are not saved.
     QCOMPARE(read_file(a), header +
@@ -348,14 +348,14 @@ void DatabaseFilesTest::save_writes_the_file_and_clears_the_flag() {
 
 void DatabaseFilesTest::save_error_keeps_the_flag_and_cancels_the_prompt() {
     TestApp t;
-    DatabaseRecord& db = t.app->database;
+    KeyDatabase& db = t.app->database;
     db.file_name = path("missing-folder/a.tsy");
     db.file_name_offset = static_cast<uint32_t>(db.file_name.rfind('/') + 1);
-    add_key(db, KeyId{0, 1, 0}, nullptr, nullptr, nullptr);
+    db.keys.add(KeyId{0, 1, 0});
     mark_modified(*t.app);
     t.host().clear_boxes();
     QVERIFY(!save_database(*t.app, db.file_name));
-    QVERIFY(db.modified);
+    QVERIFY(t.app->document.modified);
     std::vector<ShownBox> boxes = t.boxes();
     QCOMPARE(boxes.size(), size_t(1));
     const std::string missing = save_error_text + "\n\nReason: No such file or directory";
@@ -376,7 +376,7 @@ void DatabaseFilesTest::save_failing_halfway_keeps_the_old_file() {
     TestApp t("\"" + a + "\"");
     t.host().clear_boxes();
     for (uint32_t n = 2; n < 300; ++n) {
-        add_key(t.app->database, KeyId{0, n, 0}, nullptr, nullptr, nullptr);
+        t.app->database.keys.add(KeyId{0, n, 0});
     }
     mark_modified(*t.app);
     // The process may write no file beyond 1000 bytes: the save fails after its first kilobyte.
@@ -391,7 +391,7 @@ void DatabaseFilesTest::save_failing_halfway_keeps_the_old_file() {
     std::signal(SIGXFSZ, old_handler);
     QVERIFY(!saved);
     QCOMPARE(read_file(a), old);
-    QVERIFY(t.app->database.modified);
+    QVERIFY(t.app->document.modified);
     QCOMPARE(t.boxes().size(), size_t(1));
     // The system's reason follows the text: here the limit on file size, not permissions.
     check_box(t.boxes()[0], saving_caption, save_error_text + "\n\nReason: File too large",
@@ -420,7 +420,7 @@ void DatabaseFilesTest::save_as_moves_the_log_and_retitles() {
     QVERIFY(t.boxes().empty());
     QCOMPARE(t.app->database.file_name, b);
     QCOMPARE(t.window().windowTitle(), QStringLiteral("copy.tsy - Tessary"));
-    QVERIFY(!t.app->database.modified);
+    QVERIFY(!t.app->document.modified);
     QVERIFY(read_file(b).find(key_line("000001", "One")) != std::string::npos);
     QCOMPARE(read_file(path("a.log")), log_lines({"Log started", "Log ended"}));
     QCOMPARE(read_file(path("copy.log")), log_lines({"Log started"}));
@@ -435,13 +435,13 @@ void DatabaseFilesTest::save_as_cancelled_changes_nothing() {
     t.host().push_file_choice(std::nullopt);
     QVERIFY(!save_database_as(*t.app));
     QCOMPARE(t.app->database.file_name, a);
-    QVERIFY(t.app->database.modified);
+    QVERIFY(t.app->document.modified);
     QCOMPARE(read_file(path("a.log")), log_lines({"Log started"}));
 }
 
 void DatabaseFilesTest::prompt_yes_without_a_name_goes_to_save_as() {
     TestApp t;
-    add_key(t.app->database, KeyId{0, 5, 0}, nullptr, nullptr, nullptr);
+    t.app->database.keys.add(KeyId{0, 5, 0});
     mark_modified(*t.app);
     // Save As cancelled: the prompt cancels.
     t.host().push_answer(MsgAnswer::Yes);
@@ -459,35 +459,34 @@ void DatabaseFilesTest::prompt_yes_without_a_name_goes_to_save_as() {
     mark_modified(*t.app);
     t.host().push_answer(MsgAnswer::No);
     QVERIFY(ask_save_changes(*t.app));
-    QVERIFY(t.app->database.modified);
+    QVERIFY(t.app->document.modified);
 }
 
 void DatabaseFilesTest::modified_flag_life_cycle() {
     const std::string a = path("a.tsy");
     write_file(a, header + "COM\t0\r\n" + key_line("000001", "One"));
     TestApp t("\"" + a + "\"");
-    DatabaseRecord& db = t.app->database;
     // After a command-line open: clear.
-    QVERIFY(!db.modified);
+    QVERIFY(!t.app->document.modified);
     QCOMPARE(t.window().windowTitle().toStdString(), a + " - Tessary");
     // An import sets it; a save clears it.
     t.host().push_file_choice(choice_of(a));
     import_database(*t.app);
     t.wait_loaded();
-    QVERIFY(db.modified);
+    QVERIFY(t.app->document.modified);
     QVERIFY(save_database(*t.app, a));
-    QVERIFY(!db.modified);
+    QVERIFY(!t.app->document.modified);
     // A change of keys sets it again; Open (answering No) clears it.
     mark_modified(*t.app);
     t.host().push_answer(MsgAnswer::No);
     t.host().push_file_choice(choice_of(a));
     open_database_command(*t.app);
-    QVERIFY(!db.modified);
+    QVERIFY(!t.app->document.modified);
     // New database (No) clears it too.
     mark_modified(*t.app);
     t.host().push_answer(MsgAnswer::No);
     new_database(*t.app);
-    QVERIFY(!db.modified);
+    QVERIFY(!t.app->document.modified);
     QCOMPARE(t.window().windowTitle(), QStringLiteral("None - Tessary"));
 }
 
@@ -496,7 +495,7 @@ void DatabaseFilesTest::new_database_prompt_yes_saves_first() {
     write_file(a, header + key_line("000001", "One"));
     TestApp t("\"" + a + "\"");
     t.host().clear_boxes();
-    add_key(t.app->database, KeyId{0, 0x77, 0}, nullptr, nullptr, nullptr);
+    t.app->database.keys.add(KeyId{0, 0x77, 0});
     mark_modified(*t.app);
     t.host().push_answer(MsgAnswer::Yes);
     t.window().action(CmdNewDatabase)->trigger();
@@ -504,7 +503,7 @@ void DatabaseFilesTest::new_database_prompt_yes_saves_first() {
     check_box(t.boxes()[0], closing_caption, save_changes_text, MsgIcon::Warning,
               MsgButtons::YesNoCancel);
     QVERIFY(read_file(a).find(key_line("000077", "")) != std::string::npos);
-    QCOMPARE(key_row_count(t.app->database), 0);
+    QCOMPARE(t.app->database.keys.size(), 0);
     QVERIFY(t.app->database.file_name.empty());
 }
 
@@ -517,7 +516,7 @@ void DatabaseFilesTest::closing_prompts_only_for_a_database_worth_saving() {
     QVERIFY(ask_save_changes(*t.app));
     QVERIFY(t.boxes().empty());
     // With a key: the prompt, and Cancel keeps the window.
-    add_key(t.app->database, KeyId{0, 1, 0}, nullptr, nullptr, nullptr);
+    t.app->database.keys.add(KeyId{0, 1, 0});
     mark_modified(*t.app);
     t.host().push_answer(MsgAnswer::Cancel);
     QVERIFY(!w.close());

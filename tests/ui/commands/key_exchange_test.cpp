@@ -30,9 +30,7 @@ const std::string two_bad_rows = "key,name,memo,free\r\n"
                                  "1234567,Long,,\r\n";
 
 void add(App& app, uint32_t number, const char* name) {
-    BufferPtr text = make_buffer(key_text_capacity);
-    buffer_append_text(text.get(), name);
-    add_key(app.database, KeyId{0, number, 0}, text.get(), nullptr, nullptr);
+    app.database.keys.add(KeyId{0, number, 0}, name);
 }
 
 } // namespace
@@ -45,7 +43,7 @@ class KeyExchangeTest : public QObject {
     void preview_refuses_bad_rows_until_good_only_is_ticked() {
         TestApp t;
         add(*t.app, 0xc3d4, "Carl");
-        const CsvImportPlan plan = plan_csv_import(two_bad_rows, t.app->database);
+        const CsvImportPlan plan = plan_csv_import(two_bad_rows, t.app->database.keys);
         CsvImportDialog dialog(plan, &t.window());
         QCOMPARE(dialog.summary(), QStringLiteral("1 new key, 1 key already in the database"));
         QVERIFY(dialog.bad_rows());
@@ -85,15 +83,15 @@ class KeyExchangeTest : public QObject {
             return answer;
         };
         dispatch_command(*t.app, CmdImportKeysCsv);
-        QCOMPARE(key_row_count(t.app->database), 1);
-        QVERIFY(!t.app->database.modified);
+        QCOMPARE(t.app->database.keys.size(), 1);
+        QVERIFY(!t.app->document.modified);
         answer.import = true;
         dispatch_command(*t.app, CmdImportKeysCsv);
         QCOMPARE(previews, 2);
-        QCOMPARE(key_row_count(t.app->database), 2);
-        QCOMPARE(key_cell_text(t.app->database, find_key(t.app->database, KeyId{0, 0xc3d4, 0}), 1),
+        QCOMPARE(t.app->database.keys.size(), 2);
+        QCOMPARE(t.app->database.keys.cell_text(t.app->database.keys.find(KeyId{0, 0xc3d4, 0}), 1),
                  std::string("Carl"));
-        QVERIFY(t.app->database.modified);
+        QVERIFY(t.app->document.modified);
     }
 
     // Export of the selection takes the rows shown and selected, in the view's order.
@@ -103,7 +101,7 @@ class KeyExchangeTest : public QObject {
         add(*t.app, 0x000002, "Adam");
         add(*t.app, 0x000003, "Zack");
         MainWindow& w = t.window();
-        sort_key_rows(t.app->database, 1);
+        t.app->database.keys.sort(1);
         dispatch_command(*t.app, CmdFindKeys);
         w.find_field()->setText(QStringLiteral("z"));
         w.key_view()->selectAll();
@@ -132,7 +130,7 @@ class KeyExchangeTest : public QObject {
         QVERIFY(save_database(*t.app, path)); // keeps the one-key file
         t.app->database.file_name = path;
         t.app->database.file_name_offset = path.rfind('/') + 1;
-        QVERIFY(t.app->lock.acquire(path) == FileLock::Outcome::Locked);
+        QVERIFY(t.app->document.lock.acquire(path) == FileLock::Outcome::Locked);
         std::vector<DatabaseBackup> shown;
         scripted_dialogs(*t.app).backup = [&](App&, const std::vector<DatabaseBackup>& backups) {
             shown = backups;
@@ -146,14 +144,14 @@ class KeyExchangeTest : public QObject {
         QCOMPARE(shown.size(), size_t(1));
         QCOMPARE(shown[0].key_count, 1);
         QVERIFY(backup_line(shown[0]).endsWith(QStringLiteral("    1 keys")));
-        QCOMPARE(key_row_count(t.app->database), 1);
-        QCOMPARE(key_cell_text(t.app->database, 0, 1), std::string("First"));
+        QCOMPARE(t.app->database.keys.size(), 1);
+        QCOMPARE(t.app->database.keys.cell_text(0, 1), std::string("First"));
         QVERIFY(t.app->database.file_name.empty());
-        QVERIFY(t.app->database.modified);
+        QVERIFY(t.app->document.modified);
         QCOMPARE(t.window().windowTitle(), QStringLiteral("None - Tessary"));
         // The database it came from is as it was, and free for others to edit.
         QVERIFY(read_file(path).find("Second") != std::string::npos);
-        QVERIFY(!t.app->lock.held());
+        QVERIFY(!t.app->document.lock.held());
         QVERIFY(!QFile::exists(QString::fromStdString(lock_file_path(path))));
     }
 

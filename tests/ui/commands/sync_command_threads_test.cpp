@@ -54,9 +54,7 @@ QProgressBar* progress_bar(MainWindow& w) {
 }
 
 void add_database_key(App& app, uint32_t number) {
-    BufferPtr name = make_buffer(key_text_capacity);
-    buffer_append_text(name.get(), "someone");
-    add_key(app.database, KeyId{0, number, 0}, name.get(), nullptr, nullptr);
+    app.database.keys.add(KeyId{0, number, 0}, "someone");
 }
 
 } // namespace
@@ -139,7 +137,7 @@ class SyncCommandTest : public QObject {
         for (uint32_t k : {0x11u, 0x12u, 0x13u, 0x14u}) {
             add_database_key(*app, k);
         }
-        QVERIFY(!app->database.modified);
+        QVERIFY(!app->document.modified);
         comm->memory = {0x100, 0x11};
         comm->before_key = [](size_t) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -156,8 +154,8 @@ class SyncCommandTest : public QObject {
         QVERIFY(!progress_bar(window())->isVisible());
         QCOMPARE(window().status_text(), QStringLiteral("Ready"));
         QVERIFY(command_enabled());
-        QVERIFY(app->database.modified);
-        QCOMPARE(key_row_count(app->database), 5);
+        QVERIFY(app->document.modified);
+        QCOMPARE(app->database.keys.size(), 5);
         auto boxes = scripted_host(*app).boxes();
         QCOMPARE(boxes.size(), size_t{2});
         QCOMPARE(boxes[1].text,
@@ -192,7 +190,7 @@ class SyncCommandTest : public QObject {
         QVERIFY(command_enabled());
         QCOMPARE(window().status_text(), QStringLiteral("Ready"));
         QVERIFY(scripted_host(*app).boxes().empty());
-        QVERIFY(!app->database.modified);
+        QVERIFY(!app->document.modified);
     }
 
     // Without a port the link's own box says so, once; the commands come back.

@@ -16,19 +16,16 @@ class CompareDialogTest : public QObject {
 };
 
 void CompareDialogTest::showsCountsAndNamedKeysPerGroup() {
-    DatabaseRecord db;
-    create_key_list(db, nullptr);
+    DatabaseContents db;
     for (auto [number, name] : {std::pair{0x12u, "Anna"}, {0x13u, "Ben"}, {0x44u, "Old tenant"}}) {
-        BufferPtr text = make_buffer(key_text_capacity);
-        buffer_append_text(text.get(), name);
-        add_key(db, KeyId{0, number, 0}, text.get(), nullptr, nullptr);
+        db.keys.add(KeyId{0, number, 0}, name);
     }
     KeyDifference diff;
     diff.to_add = {KeyId{0, 0x12, 0}, KeyId{0, 0x13, 0}};
     diff.master = KeyId{7, 0x000100, 3};
     diff.extra = {diff.master, KeyId{7, 0x00ab01, 3}};
     diff.expired = {KeyId{7, 0x44, 3}};
-    CompareDialog dialog(db, diff);
+    CompareDialog dialog(db.keys, diff);
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Tessary - Compare with controller"));
     QCOMPARE(dialog.counts_label()->text(),
              QStringLiteral("Keys the controller lacks: 2\nKeys only the controller holds: 2\n"
@@ -55,11 +52,10 @@ void CompareDialogTest::showsCountsAndNamedKeysPerGroup() {
 }
 
 void CompareDialogTest::sameKeysOfferNoSynchronize() {
-    DatabaseRecord db;
-    create_key_list(db, nullptr);
+    DatabaseContents db;
     KeyDifference diff;
     diff.readout_incomplete = true;
-    CompareDialog dialog(db, diff);
+    CompareDialog dialog(db.keys, diff);
     QCOMPARE(dialog.counts_label()->text(),
              QStringLiteral("The database and the key controller hold the same keys.\n\nA data "
                             "communication problem occurred while the keys were read back: the "

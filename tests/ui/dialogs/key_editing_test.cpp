@@ -21,19 +21,13 @@
 
 namespace {
 
-void add(DatabaseRecord& db, uint32_t number, const std::string& name, const std::string& memo = {},
+void add(KeyDatabase& db, uint32_t number, const std::string& name, const std::string& memo = {},
          const std::string& free_field = {}) {
-    BufferPtr n = make_buffer(key_text_capacity);
-    BufferPtr m = make_buffer(key_text_capacity);
-    BufferPtr f = make_buffer(key_text_capacity);
-    buffer_append_bytes(n.get(), name);
-    buffer_append_bytes(m.get(), memo);
-    buffer_append_bytes(f.get(), free_field);
-    QVERIFY(add_key(db, KeyId{0, number, 0}, n.get(), m.get(), f.get()) >= 0);
+    QVERIFY(db.keys.add(KeyId{0, number, 0}, name, memo, free_field) >= 0);
 }
 
 const KeyRecord& key(const TestApp& t, int row) {
-    const KeyRecord* k = key_row(t.app->database, row);
+    const KeyRecord* k = t.app->database.keys.row(row);
     Q_ASSERT(k);
     return *k;
 }
@@ -218,10 +212,10 @@ void KeyEditingTest::new_key_then_cancel_changes_nothing() {
     QCOMPARE(script.shown[0].row, 1);
     QCOMPARE(script.shown[0].key, QStringLiteral("000000"));
     QCOMPARE(script.shown[0].name, QString());
-    QCOMPARE(key_row_count(t.app->database), 1);
+    QCOMPARE(t.app->database.keys.size(), 1);
     QCOMPARE(t.window().key_model()->rowCount(), 1);
     QCOMPARE(key(t, 0).name, std::string("Caretaker"));
-    QVERIFY(!t.app->database.modified);
+    QVERIFY(!t.app->document.modified);
 }
 
 void KeyEditingTest::new_key_then_ok_adds_an_empty_key() {
@@ -230,11 +224,11 @@ void KeyEditingTest::new_key_then_ok_adds_an_empty_key() {
     script.then(press_ok);
     t.window().action(CmdNewKey)->trigger();
     QCOMPARE(script.shown.size(), size_t(1));
-    QCOMPARE(key_row_count(t.app->database), 1);
+    QCOMPARE(t.app->database.keys.size(), 1);
     QCOMPARE(key(t, 0).id, (KeyId{0, 0, 0}));
     QCOMPARE(key(t, 0).name, std::string());
     QCOMPARE(cell(t, 0, 0), QStringLiteral("000000"));
-    QVERIFY(t.app->database.modified);
+    QVERIFY(t.app->document.modified);
 }
 
 void KeyEditingTest::key_number_field_takes_six_hex_digits() {
@@ -258,7 +252,7 @@ void KeyEditingTest::key_number_field_takes_six_hex_digits() {
         t.window().action(CmdNewKey)->trigger();
     }
     QCOMPARE(script.shown.size(), size_t(4));
-    QCOMPARE(key_row_count(t.app->database), 4);
+    QCOMPARE(t.app->database.keys.size(), 4);
     QCOMPARE(key(t, 0).id, (KeyId{0, 0x1a2b, 0}));
     QCOMPARE(cell(t, 0, 0), QStringLiteral("001a2b"));
     QCOMPARE(key(t, 1).id.number, 0x123456u);
@@ -297,7 +291,7 @@ void KeyEditingTest::tabs_are_stored_as_spaces() {
     QCOMPARE(key(t, 0).memo, std::string("c d"));
     QCOMPARE(key(t, 0).free_field, std::string(" e "));
     QCOMPARE(key(t, 0).id.number, 5u);
-    QVERIFY(t.app->database.modified);
+    QVERIFY(t.app->document.modified);
 }
 
 void KeyEditingTest::enter_presses_ok_and_ctrl_enter_starts_a_line() {
@@ -349,10 +343,10 @@ void KeyEditingTest::escape_cancels() {
     });
     QCOMPARE(edit_key_dialog(*t.app, 0), 0);
     QCOMPARE(key(t, 0).name, std::string("x"));
-    QVERIFY(!t.app->database.modified);
+    QVERIFY(!t.app->document.modified);
     script.then(press_ok);
     QCOMPARE(edit_key_dialog(*t.app, 0), 1);
-    QVERIFY(t.app->database.modified);
+    QVERIFY(t.app->document.modified);
 }
 
 void KeyEditingTest::a_number_another_row_holds_is_accepted() {
@@ -366,7 +360,7 @@ void KeyEditingTest::a_number_another_row_holds_is_accepted() {
     });
     select_rows(t.window().key_view(), {1});
     t.window().action(CmdEditKeys)->trigger();
-    QCOMPARE(key_row_count(t.app->database), 2);
+    QCOMPARE(t.app->database.keys.size(), 2);
     QCOMPARE(cell(t, 0, 0), QStringLiteral("00a3f1"));
     QCOMPARE(cell(t, 1, 0), QStringLiteral("00a3f1"));
     QCOMPARE(cell(t, 1, 1), QStringLiteral("Visitor"));
@@ -393,7 +387,7 @@ void KeyEditingTest::edit_keys_opens_one_dialog_per_selected_row_in_order() {
     QCOMPARE(key(t, 2).name, std::string("key 3"));
     QCOMPARE(key(t, 3).name, std::string("third"));
     QCOMPARE(cell(t, 3, 1), QStringLiteral("third"));
-    QVERIFY(t.app->database.modified);
+    QVERIFY(t.app->document.modified);
 
     // No row selected: no dialog.
     select_rows(t.window().key_view(), {});
@@ -414,7 +408,7 @@ void KeyEditingTest::double_click_edits_the_focused_row() {
     QCOMPARE(script.shown.size(), size_t(1));
     QCOMPARE(script.shown[0].row, 1);
     QCOMPARE(key(t, 1).name, std::string("second key"));
-    QVERIFY(t.app->database.modified);
+    QVERIFY(t.app->document.modified);
 }
 
 void KeyEditingTest::delete_keys_deletes_adjacent_selected_rows() {
@@ -424,16 +418,16 @@ void KeyEditingTest::delete_keys_deletes_adjacent_selected_rows() {
     }
     select_rows(t.window().key_view(), {1, 2, 4});
     t.window().action(CmdDeleteKeys)->trigger();
-    QCOMPARE(key_row_count(t.app->database), 2);
+    QCOMPARE(t.app->database.keys.size(), 2);
     QCOMPARE(key(t, 0).id.number, 1u);
     QCOMPARE(key(t, 1).id.number, 4u);
     QCOMPARE(t.window().key_model()->rowCount(), 2);
     QCOMPARE(cell(t, 1, 1), QStringLiteral("key 4"));
-    QVERIFY(t.app->database.modified);
+    QVERIFY(t.app->document.modified);
     // The Delete key in the key list does the same.
     select_rows(t.window().key_view(), {0});
     QTest::keyClick(t.window().key_view(), Qt::Key_Delete);
-    QCOMPARE(key_row_count(t.app->database), 1);
+    QCOMPARE(t.app->database.keys.size(), 1);
     QCOMPARE(key(t, 0).id.number, 4u);
 }
 
@@ -443,8 +437,8 @@ void KeyEditingTest::delete_keys_without_a_selection_does_nothing() {
     add(t.app->database, 2, "two");
     select_rows(t.window().key_view(), {});
     t.window().action(CmdDeleteKeys)->trigger();
-    QCOMPARE(key_row_count(t.app->database), 2);
-    QVERIFY(!t.app->database.modified);
+    QCOMPARE(t.app->database.keys.size(), 2);
+    QVERIFY(!t.app->document.modified);
     QVERIFY(t.boxes().empty());
 }
 
@@ -464,10 +458,10 @@ void KeyEditingTest::copy_from_log_offers_a_key_once_it_is_committed() {
     t.window().action(CmdCopyFromLog)->trigger();
     QCOMPARE(script.shown.size(), size_t(1));
     QCOMPARE(script.unscripted, 0);
-    QCOMPARE(key_row_count(t.app->database), 1);
+    QCOMPARE(t.app->database.keys.size(), 1);
     QCOMPARE(key(t, 0).id, (KeyId{0, 0xa3f1, 0}));
     QCOMPARE(key(t, 0).name, std::string("Caretaker"));
-    QVERIFY(t.app->database.modified);
+    QVERIFY(t.app->document.modified);
     // The screen log is left as it was; no controller request was posted.
     QCOMPARE(screen_log_row_count(t.app->screen_log), 3);
     QCOMPARE(t.app->link.pending_requests(), 0u);
@@ -486,9 +480,9 @@ void KeyEditingTest::copy_from_log_offers_a_cancelled_key_again() {
     QCOMPARE(script.shown.size(), size_t(2));
     QCOMPARE(script.shown[0].row, 0);
     QCOMPARE(script.shown[1].row, 0);
-    QCOMPARE(key_row_count(t.app->database), 1);
+    QCOMPARE(t.app->database.keys.size(), 1);
     QCOMPARE(key(t, 0).name, std::string("<No name yet>"));
-    QVERIFY(t.app->database.modified);
+    QVERIFY(t.app->document.modified);
 }
 
 void KeyEditingTest::copy_from_log_cancelled_leaves_the_key_list() {
@@ -499,8 +493,8 @@ void KeyEditingTest::copy_from_log_cancelled_leaves_the_key_list() {
     script.then(press_cancel);
     t.window().action(CmdCopyFromLog)->trigger();
     QCOMPARE(script.shown.size(), size_t(1));
-    QCOMPARE(key_row_count(t.app->database), 0);
-    QVERIFY(!t.app->database.modified);
+    QCOMPARE(t.app->database.keys.size(), 0);
+    QVERIFY(!t.app->document.modified);
 }
 
 void KeyEditingTest::copy_from_log_skips_rows_without_a_new_key() {
@@ -519,8 +513,8 @@ void KeyEditingTest::copy_from_log_skips_rows_without_a_new_key() {
     DialogScript script;
     t.window().action(CmdCopyFromLog)->trigger();
     QCOMPARE(script.shown.size(), size_t(0));
-    QCOMPARE(key_row_count(t.app->database), 1);
-    QVERIFY(!t.app->database.modified);
+    QCOMPARE(t.app->database.keys.size(), 1);
+    QVERIFY(!t.app->document.modified);
     QVERIFY(t.boxes().empty());
 
     // A double-click in the screen log copies the row it selects.
@@ -530,7 +524,7 @@ void KeyEditingTest::copy_from_log_skips_rows_without_a_new_key() {
                        QPoint(log->columnViewportPosition(1) + 5,
                               log->rowViewportPosition(5) + log->rowHeight(5) / 2));
     QCOMPARE(script.shown.size(), size_t(1));
-    QCOMPARE(key_row_count(t.app->database), 2);
+    QCOMPARE(t.app->database.keys.size(), 2);
     QCOMPARE(key(t, 1).id.number, 0x777u);
 }
 

@@ -230,11 +230,11 @@ void SettingsDialogTest::ports_listed_are_the_probed_ones_and_the_current_one() 
 
 void SettingsDialogTest::dialog_shows_its_caption_labels_and_the_settings() {
     TestApp t;
-    DatabaseRecord& db = t.app->database;
-    db.screen_log_lines = 250;
-    db.log_file_size = 64;
-    db.rename_full_logs = true;
-    db.save_window_properties = false;
+    KeyDatabase& db = t.app->database;
+    db.log.screen_log_lines = 250;
+    db.log.log_file_size = 64;
+    db.log.rename_full_logs = true;
+    t.app->document.layout.save_window_properties = false;
     SettingsDialog d(*t.app, t.app->window.get());
     QCOMPARE(d.windowTitle(), QStringLiteral("Edit Database Settings"));
     // The test's result and the endpoint's error are empty until there is one.
@@ -275,19 +275,19 @@ void SettingsDialogTest::dialog_shows_its_caption_labels_and_the_settings() {
 
 void SettingsDialogTest::ok_takes_the_fields_and_options_and_marks_modified() {
     auto t = app_on_port(0);
-    DatabaseRecord& db = t->app->database;
-    QVERIFY(!db.modified);
+    KeyDatabase& db = t->app->database;
+    QVERIFY(!t->app->document.modified);
     {
         // OK without any change still marks the database modified.
         SettingsDialog d(*t->app, t->app->window.get());
         d.ok_button()->click();
         QCOMPARE(d.result(), int(QDialog::Accepted));
     }
-    QVERIFY(db.modified);
+    QVERIFY(t->app->document.modified);
     QCOMPARE(t->app->window->windowTitle(), QString::fromStdString(path("a.tsy") + " - Tessary"));
     QVERIFY(t->app->window->action(CmdSave)->isEnabled());
-    QCOMPARE(db.screen_log_lines, 1000);
-    QCOMPARE(db.log_file_size, 710);
+    QCOMPARE(db.log.screen_log_lines, 1000);
+    QCOMPARE(db.log.log_file_size, 710);
     QCOMPARE(t->app->link.starts(), 0u);
     // The log went on untouched: only its "Log started".
     QCOMPARE(read_file(path("a.log")), log_file_line(stamp, " - ", "Log started"));
@@ -298,11 +298,11 @@ void SettingsDialogTest::ok_takes_the_fields_and_options_and_marks_modified() {
     d.rename_box()->setChecked(true);
     d.save_window_box()->setChecked(false);
     d.ok_button()->click();
-    QCOMPARE(db.screen_log_lines, 25);
+    QCOMPARE(db.log.screen_log_lines, 25);
     // 0 turns the log file off and is accepted.
-    QCOMPARE(db.log_file_size, 0);
-    QVERIFY(db.rename_full_logs);
-    QVERIFY(!db.save_window_properties);
+    QCOMPARE(db.log.log_file_size, 0);
+    QVERIFY(db.log.rename_full_logs);
+    QVERIFY(!t->app->document.layout.save_window_properties);
     QVERIFY(t->boxes().empty());
 }
 
@@ -320,32 +320,32 @@ void SettingsDialogTest::entries_that_are_no_number_keep_the_setting() {
     QCOMPARE(parse_setting_number("99999999999999999999"), std::nullopt);
 
     TestApp t;
-    DatabaseRecord& db = t.app->database;
-    db.screen_log_lines = 300;
-    db.log_file_size = 20;
+    KeyDatabase& db = t.app->database;
+    db.log.screen_log_lines = 300;
+    db.log.log_file_size = 20;
     SettingsDialog d(*t.app, t.app->window.get());
     d.screen_log_edit()->clear();
     d.log_file_edit()->setText(QStringLiteral("lots"));
     d.ok_button()->click();
-    QCOMPARE(db.screen_log_lines, 300);
-    QCOMPARE(db.log_file_size, 20);
-    QVERIFY(db.modified);
+    QCOMPARE(db.log.screen_log_lines, 300);
+    QCOMPARE(db.log.log_file_size, 20);
+    QVERIFY(t.app->document.modified);
 }
 
 void SettingsDialogTest::cancel_changes_nothing() {
     map_port(1, *com1);
     auto t = app_on_port(0);
-    DatabaseRecord& db = t->app->database;
+    KeyDatabase& db = t->app->database;
     SettingsDialog d(*t->app, t->app->window.get());
     d.screen_log_edit()->setText(QStringLiteral("5"));
     d.rename_box()->setChecked(true);
     QVERIFY(select_port(d.port_box(), "COM1") > 0);
     d.cancel_button()->click();
     QCOMPARE(d.result(), int(QDialog::Rejected));
-    QCOMPARE(db.screen_log_lines, 1000);
-    QVERIFY(!db.rename_full_logs);
-    QCOMPARE(db.com_port, 0u);
-    QVERIFY(!db.modified);
+    QCOMPARE(db.log.screen_log_lines, 1000);
+    QVERIFY(!db.log.rename_full_logs);
+    QCOMPARE(db.log.com_port, 0u);
+    QVERIFY(!t->app->document.modified);
     QVERIFY(!t->app->link.active());
     QCOMPARE(t->app->window->windowTitle(), QString::fromStdString(path("a.tsy") + " - Tessary"));
 }
@@ -358,7 +358,7 @@ void SettingsDialogTest::choosing_none_stops_the_link_and_ends_the_log() {
     SettingsDialog d(*t->app, t->app->window.get());
     QVERIFY(select_port(d.port_box(), "None") == 0);
     d.ok_button()->click();
-    QCOMPARE(t->app->database.com_port, 0u);
+    QCOMPARE(t->app->database.log.com_port, 0u);
     QVERIFY(!t->app->link.active());
     // The port is free again.
     QVERIFY(probe_com_port(3));
@@ -380,7 +380,7 @@ void SettingsDialogTest::choosing_a_port_starts_the_log_and_the_link() {
         QVERIFY(select_port(d.port_box(), "COM1") > 0);
         d.ok_button()->click();
     }
-    QCOMPARE(t->app->database.com_port, 1u);
+    QCOMPARE(t->app->database.log.com_port, 1u);
     QVERIFY(t->app->link.active());
     QCOMPARE(t->app->link.starts(), 1u);
     QVERIFY(com1->wait_until_held());
@@ -410,22 +410,22 @@ void SettingsDialogTest::choosing_a_port_starts_the_log_and_the_link() {
 void SettingsDialogTest::a_port_above_32_is_listed_and_kept() {
     map_port(1, *com1);
     TestApp t;
-    DatabaseRecord& db = t.app->database;
-    db.com_port = 40;
+    KeyDatabase& db = t.app->database;
+    db.log.com_port = 40;
     const uint32_t starts = t.app->link.starts();
     SettingsDialog d(*t.app, t.app->window.get());
     QCOMPARE(items(d.port_box()), (QStringList{"None", "COM1", "COM40"}));
     QCOMPARE(d.port_box()->currentText(), QStringLiteral("COM40"));
     d.ok_button()->click();
     // OK without touching the list keeps the port and leaves the link alone.
-    QCOMPARE(db.com_port, 40u);
+    QCOMPARE(db.log.com_port, 40u);
     QCOMPARE(t.app->link.starts(), starts);
     QCOMPARE(t.window().windowTitle(), QStringLiteral(" [COM40] - Tessary"));
 }
 
 void SettingsDialogTest::the_command_opens_it_modally_enter_is_ok_and_esc_cancel() {
     TestApp t;
-    DatabaseRecord& db = t.app->database;
+    KeyDatabase& db = t.app->database;
     QString seen_title;
     bool was_modal = false;
     auto press = [&](Qt::Key key, const char* text) {
@@ -445,12 +445,12 @@ void SettingsDialogTest::the_command_opens_it_modally_enter_is_ok_and_esc_cancel
     press(Qt::Key_Escape, "11");
     QCOMPARE(seen_title, QStringLiteral("Edit Database Settings"));
     QVERIFY(was_modal);
-    QCOMPARE(db.screen_log_lines, 1000);
-    QVERIFY(!db.modified);
+    QCOMPARE(db.log.screen_log_lines, 1000);
+    QVERIFY(!t.app->document.modified);
     // Enter in a field presses OK.
     press(Qt::Key_Return, "12");
-    QCOMPARE(db.screen_log_lines, 12);
-    QVERIFY(db.modified);
+    QCOMPARE(db.log.screen_log_lines, 12);
+    QVERIFY(t.app->document.modified);
 }
 
 void SettingsDialogTest::system_devices_are_listed_and_a_chosen_one_is_bound_on_ok() {
@@ -472,7 +472,7 @@ void SettingsDialogTest::system_devices_are_listed_and_a_chosen_one_is_bound_on_
         d.ok_button()->click();
     }
     // The lowest free number, a link to the by-id name, and the link on it.
-    QCOMPARE(t->app->database.com_port, 2u);
+    QCOMPARE(t->app->database.log.com_port, 2u);
     QCOMPARE(QFile::symLinkTarget(ports.filePath("COM2")),
              dir.filePath("by-id/usb-Silicon_Labs_CP2102_0001-if00-port0"));
     QVERIFY(dev_b->wait_until_held());
@@ -496,7 +496,7 @@ void SettingsDialogTest::a_device_takes_the_databases_own_number_when_it_is_free
     SettingsDialog d(*t->app, t->app->window.get());
     QVERIFY(select_port(d.port_box(), label("usb-Silicon_Labs_CP2102_0001-if00-port0")) == 4);
     d.ok_button()->click();
-    QCOMPARE(t->app->database.com_port, 5u);
+    QCOMPARE(t->app->database.log.com_port, 5u);
     // The number stayed, the device behind it is new: the link starts again on it.
     QCOMPARE(t->app->link.starts(), starts + 1);
     QVERIFY(dev_b->wait_until_held());
@@ -513,8 +513,8 @@ void SettingsDialogTest::a_binding_that_fails_says_why_and_keeps_the_dialog() {
     d.show();
     d.ok_button()->click();
     QVERIFY(d.isVisible());
-    QCOMPARE(t->app->database.com_port, 0u);
-    QVERIFY(!t->app->database.modified);
+    QCOMPARE(t->app->database.log.com_port, 0u);
+    QVERIFY(!t->app->document.modified);
     QCOMPARE(t->boxes().size(), size_t(1));
     QCOMPARE(t->boxes()[0].text, "Couldn't bind " + path("by-id") +
                                      "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 to a COM "
@@ -555,7 +555,7 @@ void SettingsDialogTest::a_network_endpoint_is_checked_added_and_bound() {
     QCOMPARE(items(d.port_box()), (QStringList{"None", "COM1", "tcp:127.0.0.1:9"}));
     QCOMPARE(d.port_box()->currentIndex(), 2);
     d.ok_button()->click();
-    QCOMPARE(t->app->database.com_port, 2u);
+    QCOMPARE(t->app->database.log.com_port, 2u);
     QCOMPARE(read_file(ports.filePath("COM2").toStdString()), std::string("tcp:127.0.0.1:9\n"));
     // An endpoint a listed port already names selects that port.
     SettingsDialog again(*t->app, t->app->window.get());
@@ -581,7 +581,7 @@ void SettingsDialogTest::test_asks_a_free_port_and_leaves_the_database_alone() {
     QTRY_VERIFY_WITH_TIMEOUT(shown.match(d.test_result()->text()).hasMatch(), 20000);
     QCOMPARE(sim.resets(), 1);
     QVERIFY(probe_com_port(1)); // let go again
-    QCOMPARE(t->app->database.com_port, 0u);
+    QCOMPARE(t->app->database.log.com_port, 0u);
     QVERIFY(!t->app->link.active());
 }
 
@@ -619,7 +619,7 @@ void SettingsDialogTest::test_without_an_answer_says_so_and_cancel_ends_it() {
         QVERIFY(!d.testing());
         QVERIFY(probe_com_port(1));
     }
-    QVERIFY(!t->app->database.modified);
+    QVERIFY(!t->app->document.modified);
 }
 
 QTEST_MAIN(SettingsDialogTest)

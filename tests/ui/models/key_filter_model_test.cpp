@@ -29,11 +29,7 @@ const Key keys[] = {
 
 void fill(App& app) {
     for (const Key& k : keys) {
-        BufferPtr name = make_buffer(key_text_capacity);
-        BufferPtr memo = make_buffer(key_text_capacity);
-        buffer_append_text(name.get(), k.name);
-        buffer_append_text(memo.get(), k.memo);
-        add_key(app.database, KeyId{0, k.number, 0}, name.get(), memo.get(), nullptr);
+        app.database.keys.add(KeyId{0, k.number, 0}, k.name, k.memo);
     }
 }
 
@@ -113,8 +109,8 @@ class KeyFilterModelTest : public QObject {
         find(w, "e");
         QCOMPARE(w.key_view()->model()->rowCount(), 5);
         dispatch_command(*t.app, CmdDeleteKeys);
-        QCOMPARE(key_row_count(t.app->database), 4);
-        QCOMPARE(key_cell_text(t.app->database, 0, 1), std::string("Bert Olsen"));
+        QCOMPARE(t.app->database.keys.size(), 4);
+        QCOMPARE(t.app->database.keys.cell_text(0, 1), std::string("Bert Olsen"));
         QCOMPARE(w.count_label()->text(), QStringLiteral("4 of 4 keys"));
     }
 
@@ -134,12 +130,10 @@ class KeyFilterModelTest : public QObject {
         select_view_rows(w, {1});
         dispatch_command(*t.app, CmdEditKeys);
         QCOMPARE(edited, (std::vector<int>{4}));
-        BufferPtr name = make_buffer(key_text_capacity);
-        buffer_append_text(name.get(), "Lee");
-        add_key(t.app->database, KeyId{0, 0x000001, 0}, name.get(), nullptr, nullptr);
+        t.app->database.keys.add(KeyId{0, 0x000001, 0}, "Lee");
         QCOMPARE(w.count_label()->text(), QStringLiteral("3 of 6 keys"));
         // A header sort reorders the store; the filter follows the rows.
-        sort_key_rows(t.app->database, 1);
+        t.app->database.keys.sort(1);
         QCOMPARE(shown_names(w), (std::vector<std::string>{"Dirk Abel", "Eva Lind", "Lee"}));
     }
 
@@ -150,8 +144,8 @@ class KeyFilterModelTest : public QObject {
         fill(*t.app);
         MainWindow& w = t.window();
         const Day today = w.key_model()->today();
-        set_key_validity(t.app->database, 0, std::nullopt, Day{today.number + 3});  // Anna
-        set_key_validity(t.app->database, 2, std::nullopt, Day{today.number + 20}); // Carla
+        t.app->database.keys.set_validity(0, std::nullopt, Day{today.number + 3});  // Anna
+        t.app->database.keys.set_validity(2, std::nullopt, Day{today.number + 20}); // Carla
         dispatch_command(*t.app, CmdExpiringKeys);
         QVERIFY(w.action(CmdExpiringKeys)->isChecked());
         QCOMPARE(shown_names(w), (std::vector<std::string>{"Anna Berg"}));

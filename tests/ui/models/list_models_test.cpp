@@ -15,15 +15,9 @@
 
 namespace {
 
-void add(DatabaseRecord& db, uint32_t number, const char* name, const char* memo = "",
+void add(KeyDatabase& db, uint32_t number, const char* name, const char* memo = "",
          const char* free_field = "") {
-    BufferPtr n = make_buffer(key_text_capacity);
-    BufferPtr m = make_buffer(key_text_capacity);
-    BufferPtr f = make_buffer(key_text_capacity);
-    buffer_append_text(n.get(), name);
-    buffer_append_text(m.get(), memo);
-    buffer_append_text(f.get(), free_field);
-    add_key(db, KeyId{0, number, 0}, n.get(), m.get(), f.get());
+    db.keys.add(KeyId{0, number, 0}, name, memo, free_field);
 }
 
 QString cell(QAbstractItemModel* m, int row, int column) {
@@ -54,7 +48,7 @@ void ListModelsTest::key_texts_are_made_from_the_records() {
     TestApp t;
     QAbstractItemModelTester tester(t.window().key_model(),
                                     QAbstractItemModelTester::FailureReportingMode::QtTest);
-    DatabaseRecord& db = t.app->database;
+    KeyDatabase& db = t.app->database;
     add(db, 0xa3f1, "Caretaker", "Night shift", "Room 12");
     add(db, 0x12, "Visitor");
     QAbstractItemModel* m = t.window().key_model();
@@ -64,15 +58,13 @@ void ListModelsTest::key_texts_are_made_from_the_records() {
     QCOMPARE(cell(m, 1, 0), QStringLiteral("000012"));
     QCOMPARE(cell(m, 1, 2), QString());
     // A changed record shows its new texts at once.
-    BufferPtr name = make_buffer(key_text_capacity);
-    buffer_append_text(name.get(), "Guest");
-    replace_key_row(db, 1, KeyId{0, 0x13, 0}, name.get(), nullptr, nullptr);
+    db.keys.replace(1, KeyId{0, 0x13, 0}, "Guest", {}, {});
     QCOMPARE(cell(m, 1, 0), QStringLiteral("000013"));
     QCOMPARE(cell(m, 1, 1), QStringLiteral("Guest"));
-    delete_key_row(db, 0);
+    db.keys.remove(0);
     QCOMPARE(m->rowCount(), 1);
     QCOMPARE(cell(m, 0, 1), QStringLiteral("Guest"));
-    clear_key_list(db);
+    db.keys.clear();
     QCOMPARE(m->rowCount(), 0);
 }
 
@@ -80,7 +72,7 @@ void ListModelsTest::column_click_sorts_ascending_and_keeps_the_selection() {
     TestApp t;
     QAbstractItemModelTester tester(t.window().key_model(),
                                     QAbstractItemModelTester::FailureReportingMode::QtTest);
-    DatabaseRecord& db = t.app->database;
+    KeyDatabase& db = t.app->database;
     add(db, 0x30, "cherry");
     add(db, 0x10, "Berry");
     add(db, 0x20, "apple");
@@ -115,7 +107,7 @@ void ListModelsTest::column_click_sorts_ascending_and_keeps_the_selection() {
 
 void ListModelsTest::click_anywhere_along_a_row_selects_and_focuses_it() {
     TestApp t;
-    DatabaseRecord& db = t.app->database;
+    KeyDatabase& db = t.app->database;
     for (uint32_t i = 1; i <= 3; ++i) {
         add(db, i, "k");
     }
@@ -198,7 +190,7 @@ void ListModelsTest::screen_log_limit_shows_in_the_view() {
     TestApp t;
     QAbstractItemModelTester tester(t.window().log_model(),
                                     QAbstractItemModelTester::FailureReportingMode::QtTest);
-    t.app->database.screen_log_lines = 3;
+    t.app->database.log.screen_log_lines = 3;
     for (int i = 0; i < 5; ++i) {
         t.app->logger.add_log_line("k", std::to_string(i), false);
     }
@@ -207,7 +199,7 @@ void ListModelsTest::screen_log_limit_shows_in_the_view() {
     QCOMPARE(cell(m, 0, 1), QStringLiteral("2"));
     QCOMPARE(cell(m, 2, 1), QStringLiteral("4"));
     // The newest line is scrolled into view.
-    t.app->database.screen_log_lines = 1000;
+    t.app->database.log.screen_log_lines = 1000;
     for (int i = 0; i < 200; ++i) {
         t.app->logger.add_log_line("k", "line " + std::to_string(i), false);
     }
@@ -220,7 +212,7 @@ void ListModelsTest::screen_log_limit_shows_in_the_view() {
 void ListModelsTest::validity_shows_expired_grey_and_later_italic() {
     // The test clock stands on 2003-07-04.
     TestApp t;
-    DatabaseRecord& db = t.app->database;
+    KeyDatabase& db = t.app->database;
     struct Case {
         const char* from;
         const char* until;
@@ -237,7 +229,7 @@ void ListModelsTest::validity_shows_expired_grey_and_later_italic() {
     int row = 0;
     for (const Case& c : cases) {
         add(db, static_cast<uint32_t>(row + 1), "k");
-        set_key_validity(db, row, parse_day(c.from), parse_day(c.until));
+        db.keys.set_validity(row, parse_day(c.from), parse_day(c.until));
         ++row;
     }
     KeyListModel* m = t.window().key_model();

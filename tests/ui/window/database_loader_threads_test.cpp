@@ -69,7 +69,7 @@ void DatabaseLoaderTest::commandsWaitForTheKeysWhileTheWindowShowsProgress() {
     pipe.write("KEY\t000002\tTwo\t\t\r\n");
     pipe.close();
     t.wait_loaded();
-    QCOMPARE(key_row_count(t.app->database), 2);
+    QCOMPARE(t.app->database.keys.size(), 2);
     QCOMPARE(t.window().key_view()->model()->rowCount(), 2);
     QCOMPARE(t.window().status_text(), QStringLiteral("Ready"));
     QVERIFY(t.window().action(CmdNewKey)->isEnabled());

@@ -51,21 +51,21 @@ class DocumentTest : public QObject {
 
 void DocumentTest::title_shows_file_and_port() {
     TestApp t;
-    DatabaseRecord& db = t.app->database;
+    KeyDatabase& db = t.app->database;
     db.file_name = "/keys/keys.tsy";
     db.file_name_offset = 6;
-    db.com_port = 1;
+    db.log.com_port = 1;
     update_title(*t.app);
     QCOMPARE(t.window().windowTitle(), QStringLiteral("keys.tsy [COM1] - Tessary"));
-    db.com_port = 0;
+    db.log.com_port = 0;
     update_title(*t.app);
     QCOMPARE(t.window().windowTitle(), QStringLiteral("keys.tsy - Tessary"));
     db.file_name.clear();
     db.file_name_offset = 0;
-    db.com_port = 2;
+    db.log.com_port = 2;
     update_title(*t.app);
     QCOMPARE(t.window().windowTitle(), QStringLiteral(" [COM2] - Tessary"));
-    db.com_port = 0;
+    db.log.com_port = 0;
     update_title(*t.app);
     QCOMPARE(t.window().windowTitle(), QStringLiteral("None - Tessary"));
 }
@@ -85,12 +85,12 @@ void DocumentTest::quoted_command_line_opens_the_file_and_starts_the_log() {
                          "KEY\t00a3f1\tCaretaker\tNight shift\tRoom 12\r\n"
                          "KEY\t0104bc\tVisitor\t\t\r\n");
     TestApp t("  \"" + path + "\" -x");
-    DatabaseRecord& db = t.app->database;
+    KeyDatabase& db = t.app->database;
     QCOMPARE(db.file_name, path);
-    QCOMPARE(key_row_count(db), 2);
+    QCOMPARE(db.keys.size(), 2);
     // The whole path, as given, begins the title.
     QCOMPARE(t.window().windowTitle().toStdString(), path + " - Tessary");
-    QVERIFY(!db.modified);
+    QVERIFY(!t.app->document.modified);
     QVERIFY(!t.window().action(CmdSave)->isEnabled());
     // The key list shows the keys with their texts.
     QAbstractItemModel* keys = t.window().key_view()->model();
@@ -178,15 +178,15 @@ void DocumentTest::database_with_a_port_starts_the_link() {
 
 void DocumentTest::mark_and_clear_modified_follow_the_title_and_save() {
     TestApp t;
-    DatabaseRecord& db = t.app->database;
+    KeyDatabase& db = t.app->database;
     db.file_name = dir.filePath("k.tsy").toStdString();
     db.file_name_offset = static_cast<uint32_t>(db.file_name.rfind('/') + 1);
     mark_modified(*t.app);
-    QVERIFY(db.modified);
+    QVERIFY(t.app->document.modified);
     QCOMPARE(t.window().windowTitle(), QStringLiteral("k.tsy - Tessary"));
     QVERIFY(t.window().action(CmdSave)->isEnabled());
     clear_modified(*t.app);
-    QVERIFY(!db.modified);
+    QVERIFY(!t.app->document.modified);
     QVERIFY(!t.window().action(CmdSave)->isEnabled());
 }
 

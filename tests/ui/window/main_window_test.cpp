@@ -522,7 +522,7 @@ void MainWindowTest::panes_are_never_both_hidden() {
     QCOMPARE(w.log_view()->geometry(),
              QRect(0, 0, w.pane_area()->width(), w.pane_area()->height()));
     // Flags that arrive with both panes off come up with the key list shown.
-    t.app->database.stored_view = ViewFlags{true, true, false, false};
+    t.app->document.layout.stored_view = ViewFlags{true, true, false, false};
     apply_window_properties(*t.app);
     QVERIFY(t.app->view.key_list);
     QVERIFY(w.key_view()->isVisible());
@@ -672,7 +672,7 @@ void MainWindowTest::exit_goes_through_the_close_path() {
     TestApp t;
     MainWindow& w = t.window();
     // A key makes the new database worth saving; Cancel in the prompt keeps the program.
-    add_key(t.app->database, KeyId{0, 0xa3f1, 0}, nullptr, nullptr, nullptr);
+    t.app->database.keys.add(KeyId{0, 0xa3f1, 0});
     mark_modified(*t.app);
     t.host().push_answer(MsgAnswer::Cancel);
     w.action(CmdExit)->trigger();
@@ -692,37 +692,37 @@ void MainWindowTest::exit_goes_through_the_close_path() {
 void MainWindowTest::new_database_resets_keeps_port_and_restarts_log() {
     TestApp t;
     MainWindow& w = t.window();
-    add_key(t.app->database, KeyId{0, 0xa3f1, 0}, nullptr, nullptr, nullptr);
-    t.app->database.screen_log_lines = 5;
+    t.app->database.keys.add(KeyId{0, 0xa3f1, 0});
+    t.app->database.log.screen_log_lines = 5;
     w.action(CmdToolbar)->trigger();
     w.resize(w.width() - 40, w.height() - 30);
     const QRect geometry = w.geometry();
     // Unsaved keys: the prompt comes first; Cancel leaves everything.
     t.host().push_answer(MsgAnswer::Cancel);
     w.action(CmdNewDatabase)->trigger();
-    QCOMPARE(key_row_count(t.app->database), 1);
+    QCOMPARE(t.app->database.keys.size(), 1);
     // No: the database is reset, the window keeps its place and size, all children show.
     t.host().push_answer(MsgAnswer::No);
     w.action(CmdNewDatabase)->trigger();
-    QCOMPARE(key_row_count(t.app->database), 0);
+    QCOMPARE(t.app->database.keys.size(), 0);
     QCOMPARE(w.key_view()->model()->rowCount(), 0);
-    QCOMPARE(t.app->database.screen_log_lines, 1000);
+    QCOMPARE(t.app->database.log.screen_log_lines, 1000);
     QVERIFY(w.tool_bar()->isVisible());
     QCOMPARE(w.geometry(), geometry);
     QCOMPARE(w.windowTitle(), QStringLiteral("None - Tessary"));
-    QVERIFY(!t.app->database.modified);
+    QVERIFY(!t.app->document.modified);
     // A new log: only "Log started" is on screen.
     QCOMPARE(w.log_view()->model()->rowCount(), 1);
     QCOMPARE(w.log_view()->model()->index(0, 1).data().toString(), QStringLiteral("Log started"));
     // The COM port survives New database; with a port of 0 no thread starts and nothing is said.
-    QCOMPARE(t.app->database.com_port, 0u);
+    QCOMPARE(t.app->database.log.com_port, 0u);
     QCOMPARE(t.boxes().size(), size_t(2));
 }
 
 void MainWindowTest::controller_key_list_is_never_shown() {
     TestApp t;
-    QVERIFY(t.app->controller_keys.keys.observer == nullptr);
-    add_key(t.app->controller_keys, KeyId{0, 1, 0}, nullptr, nullptr, nullptr);
+    QVERIFY(t.app->controller_keys.observer() == nullptr);
+    t.app->controller_keys.add(KeyId{0, 1, 0});
     QCOMPARE(t.window().key_view()->model()->rowCount(), 0);
     QCOMPARE(t.window().findChildren<RowClickView*>().size(), 2);
 }

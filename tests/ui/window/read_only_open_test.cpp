@@ -74,8 +74,8 @@ class ReadOnlyOpenTest : public QObject {
         open_held(t, MsgAnswer::Cancel);
         QCOMPARE(t.boxes().size(), size_t(1));
         QCOMPARE(t.app->database.file_name, mine);
-        QVERIFY(t.app->lock.held());
-        QVERIFY(!t.app->read_only);
+        QVERIFY(t.app->document.lock.held());
+        QVERIFY(!t.app->document.read_only);
         QCOMPARE(recent(t), QStringList{QString::fromStdString(mine)});
     }
 
@@ -83,10 +83,10 @@ class ReadOnlyOpenTest : public QObject {
         TestApp t(mine);
         open_held(t, MsgAnswer::Ok);
         QCOMPARE(t.app->database.file_name, held);
-        QCOMPARE(t.app->database.keys.rows.size(), size_t(1));
-        QVERIFY(t.app->read_only);
+        QCOMPARE(t.app->database.keys.size(), 1);
+        QVERIFY(t.app->document.read_only);
         // The database left behind is no longer locked; the other process keeps its own lock.
-        QVERIFY(!t.app->lock.held());
+        QVERIFY(!t.app->document.lock.held());
         QVERIFY(!QFile::exists(QString::fromStdString(mine + ".lock")));
         QVERIFY(QFile::exists(QString::fromStdString(held + ".lock")));
         QCOMPARE(t.window().windowTitle(), QStringLiteral("held.tsy (read-only) - Tessary"));
@@ -114,13 +114,13 @@ class ReadOnlyOpenTest : public QObject {
         QCOMPARE(t.boxes()[0].caption, std::string("Tessary - Saving database"));
         QCOMPARE(t.boxes()[0].icon, MsgIcon::Error);
         QCOMPARE(read_file(held), database_text);
-        QVERIFY(t.app->read_only);
+        QVERIFY(t.app->document.read_only);
         // To a free name: the window holds that one and may save again.
         const std::string copy = path("copy.tsy");
         t.host().push_file_choice(choice_of(copy));
         QVERIFY(save_database_as(*t.app));
-        QVERIFY(!t.app->read_only);
-        QCOMPARE(t.app->lock.database(), copy);
+        QVERIFY(!t.app->document.read_only);
+        QCOMPARE(t.app->document.lock.database(), copy);
         QCOMPARE(t.window().windowTitle(), QStringLiteral("copy.tsy - Tessary"));
         QCOMPARE(recent(t).first(), QString::fromStdString(copy));
     }
@@ -142,7 +142,7 @@ class ReadOnlyOpenTest : public QObject {
         t.wait_loaded();
         QCOMPARE(t.app->database.file_name, held);
         QCOMPARE(t.window().windowTitle(), QStringLiteral("held.tsy - Tessary"));
-        QCOMPARE(t.app->lock.database(), held);
+        QCOMPARE(t.app->document.lock.database(), held);
         QCOMPARE(recent(t).first(), QString::fromStdString(held));
     }
 
@@ -154,14 +154,14 @@ class ReadOnlyOpenTest : public QObject {
         for (const ShownBox& box : t.boxes()) {
             QVERIFY2(box.text.find("already open") == std::string::npos, box.text.c_str());
         }
-        QVERIFY(!t.app->read_only);
-        QCOMPARE(t.app->lock.database(), held);
+        QVERIFY(!t.app->document.read_only);
+        QCOMPARE(t.app->document.lock.database(), held);
     }
 
     void lock_goes_with_the_database() {
         other->close_database();
         TestApp t(held);
-        QCOMPARE(t.app->lock.database(), held);
+        QCOMPARE(t.app->document.lock.database(), held);
         // Save As to another name moves the lock.
         t.host().push_file_choice(choice_of(mine));
         QVERIFY(save_database_as(*t.app));
@@ -169,7 +169,7 @@ class ReadOnlyOpenTest : public QObject {
         QVERIFY(QFile::exists(QString::fromStdString(mine + ".lock")));
         // New database closes it.
         new_database(*t.app);
-        QVERIFY(!t.app->lock.held());
+        QVERIFY(!t.app->document.lock.held());
         QVERIFY(!QFile::exists(QString::fromStdString(mine + ".lock")));
     }
 };

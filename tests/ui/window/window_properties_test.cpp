@@ -62,31 +62,30 @@ void WindowPropertiesTest::apply_moves_the_window_to_the_clamped_rectangle() {
     TestApp t;
     const WindowRect work = available_area();
     const int far_left = work.right * 9 / 10 + 24;
-    DatabaseRecord& db = t.app->database;
-    db.rect_present = true;
-    db.window_rect = {far_left, work.top + 20, far_left + 400, work.top + 320};
+    t.app->document.layout.rect_present = true;
+    t.app->document.layout.window_rect = {far_left, work.top + 20, far_left + 400, work.top + 320};
     apply_window_properties(*t.app);
     const int left = work.right * 9 / 10;
     // The right edge stays where it was stored, so the window spans 24 pixels more.
     QCOMPARE(t.window().pos(), QPoint(left, work.top + 20));
     QCOMPARE(t.window().size(), QSize(424, 300));
-    QCOMPARE(db.window_rect, (WindowRect{left, work.top + 20, far_left + 400, work.top + 320}));
-    QCOMPARE(window_rect(&t.window()), db.window_rect);
+    QCOMPARE(t.app->document.layout.window_rect,
+             (WindowRect{left, work.top + 20, far_left + 400, work.top + 320}));
+    QCOMPARE(window_rect(&t.window()), t.app->document.layout.window_rect);
 }
 
 void WindowPropertiesTest::apply_without_stored_values_takes_the_windows() {
     TestApp t;
-    DatabaseRecord& db = t.app->database;
     t.window().log_view()->setColumnWidth(1, 300);
-    db.rect_present = false;
-    db.log_widths_present = false;
-    db.key_widths_present = false;
-    db.window_rect = {};
-    db.log_widths[1] = 1;
+    t.app->document.layout.rect_present = false;
+    t.app->document.layout.log_widths_present = false;
+    t.app->document.layout.key_widths_present = false;
+    t.app->document.layout.window_rect = {};
+    t.app->document.layout.log_widths[1] = 1;
     apply_window_properties(*t.app);
-    QCOMPARE(db.window_rect, window_rect(&t.window()));
-    QCOMPARE(db.log_widths[1], 300);
-    QCOMPARE(db.key_widths[2], 205);
+    QCOMPARE(t.app->document.layout.window_rect, window_rect(&t.window()));
+    QCOMPARE(t.app->document.layout.log_widths[1], 300);
+    QCOMPARE(t.app->document.layout.key_widths[2], 205);
 }
 
 void WindowPropertiesTest::apply_ignores_a_rectangle_without_room_for_the_window() {
@@ -113,23 +112,21 @@ void WindowPropertiesTest::apply_ignores_a_rectangle_without_room_for_the_window
         t.window().move(x + 20, y + 30);
         t.window().resize(500, 400);
         const WindowRect before = window_rect(&t.window());
-        DatabaseRecord& db = t.app->database;
-        db.rect_present = true;
-        db.window_rect = c.stored;
+        t.app->document.layout.rect_present = true;
+        t.app->document.layout.window_rect = c.stored;
         apply_window_properties(*t.app);
         const WindowRect expected = c.applied ? c.stored : before;
         QVERIFY2(window_rect(&t.window()) == expected, c.name);
-        QVERIFY2(db.window_rect == expected, c.name);
+        QVERIFY2(t.app->document.layout.window_rect == expected, c.name);
     }
 }
 
 void WindowPropertiesTest::apply_sets_stored_widths_and_view_flags() {
     TestApp t;
-    DatabaseRecord& db = t.app->database;
-    db.log_widths[0] = 70;
-    db.log_widths[2] = 65536 + 90; // only the low 16 bits reach the column
-    db.key_widths[3] = 33;
-    db.stored_view = ViewFlags{false, true, true, false};
+    t.app->document.layout.log_widths[0] = 70;
+    t.app->document.layout.log_widths[2] = 65536 + 90; // only the low 16 bits reach the column
+    t.app->document.layout.key_widths[3] = 33;
+    t.app->document.layout.stored_view = ViewFlags{false, true, true, false};
     apply_window_properties(*t.app);
     QCOMPARE(t.window().log_view()->columnWidth(0), 70);
     QCOMPARE(t.window().log_view()->columnWidth(2), 90);
@@ -139,23 +136,22 @@ void WindowPropertiesTest::apply_sets_stored_widths_and_view_flags() {
     QVERIFY(!t.window().action(CmdToolbar)->isChecked());
     QVERIFY(t.window().action(CmdLogWindow)->isChecked());
     // The present marks are left as they were.
-    QVERIFY(db.log_widths_present);
-    QVERIFY(!db.rect_present);
+    QVERIFY(t.app->document.layout.log_widths_present);
+    QVERIFY(!t.app->document.layout.rect_present);
 }
 
 void WindowPropertiesTest::capture_takes_flags_rectangle_and_widths() {
     TestApp t;
-    DatabaseRecord& db = t.app->database;
     t.window().action(CmdStatusbar)->trigger();
     t.window().move(33, 44);
     t.window().resize(500, 400);
     t.window().key_view()->setColumnWidth(1, 99);
     capture_window_properties(*t.app);
-    QCOMPARE(db.stored_view, (ViewFlags{true, false, true, true}));
-    QCOMPARE(db.window_rect, (WindowRect{33, 44, 533, 444}));
-    QCOMPARE(db.key_widths[1], 99);
-    QCOMPARE(db.log_widths[1], 450);
-    QVERIFY(!db.rect_present);
+    QCOMPARE(t.app->document.layout.stored_view, (ViewFlags{true, false, true, true}));
+    QCOMPARE(t.app->document.layout.window_rect, (WindowRect{33, 44, 533, 444}));
+    QCOMPARE(t.app->document.layout.key_widths[1], 99);
+    QCOMPARE(t.app->document.layout.log_widths[1], 450);
+    QVERIFY(!t.app->document.layout.rect_present);
 }
 
 void WindowPropertiesTest::new_database_never_counts_as_changed() {
@@ -171,7 +167,7 @@ void WindowPropertiesTest::new_database_never_counts_as_changed() {
 
 void WindowPropertiesTest::unnamed_database_with_keys_counts_but_save_stays_grey() {
     TestApp t;
-    add_key(t.app->database, KeyId{0, 0x104bc, 0}, nullptr, nullptr, nullptr);
+    t.app->database.keys.add(KeyId{0, 0x104bc, 0});
     QVERIFY(!has_unsaved_changes(*t.app));
     // Window changes count once there are keys.
     t.window().move(t.window().x() + 30, t.window().y());
@@ -227,7 +223,7 @@ void WindowPropertiesTest::named_database_follows_window_changes_when_saving_the
 void WindowPropertiesTest::named_database_ignores_window_changes_when_not_saving_them() {
     TestApp t;
     t.app->database.file_name = "/tmp/keys.tsy";
-    t.app->database.save_window_properties = false;
+    t.app->document.layout.save_window_properties = false;
     t.window().move(t.window().x() + 5, t.window().y());
     t.window().log_view()->horizontalHeader()->resizeSection(1, 100);
     t.window().action(CmdToolbar)->trigger();
