@@ -63,31 +63,39 @@ void ControllerSession::keep_history(bool on) {
     add_observer(history_.get());
 }
 
+// The observers and the state told belong to the user-interface thread; a caller without a
+// window (tessary-cli's main thread) reaches them, like the link's threads, through run_on_ui.
 void ControllerSession::add_observer(SessionObserver* observer) {
-    if (observer && std::find(observers_.begin(), observers_.end(), observer) == observers_.end()) {
-        observers_.push_back(observer);
-    }
+    host_.run_on_ui([&] {
+        if (observer &&
+            std::find(observers_.begin(), observers_.end(), observer) == observers_.end()) {
+            observers_.push_back(observer);
+        }
+    });
 }
 
 void ControllerSession::remove_observer(SessionObserver* observer) {
-    observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
+    host_.run_on_ui([&] {
+        observers_.erase(std::remove(observers_.begin(), observers_.end(), observer),
+                         observers_.end());
+    });
 }
 
 void ControllerSession::start(uint32_t port) {
     link_.start(port);
-    look_at_link();
+    host_.run_on_ui([this] { look_at_link(); });
 }
 
 void ControllerSession::stop() {
     link_.stop();
-    look_at_link();
+    host_.run_on_ui([this] { look_at_link(); });
 }
 
 void ControllerSession::shut_down() {
     // A running Synchronize waits on the link and may be showing a box: it ends first.
     sync_.shut_down();
     link_.shut_down();
-    look_at_link();
+    host_.run_on_ui([this] { look_at_link(); });
 }
 
 LinkState ControllerSession::link_state() const {
