@@ -1,5 +1,7 @@
 #include "history/event_kind.h"
 
+#include "database/key_list.h"
+
 #include <array>
 
 namespace {
@@ -57,6 +59,11 @@ EventKind door_line_kind(std::string_view text) {
 }
 
 } // namespace
+
+std::optional<uint32_t> key_of_line(std::string_view key_text) {
+    const int32_t number = key_text.empty() ? -1 : parse_key_number(key_text);
+    return number < 0 ? std::nullopt : std::optional<uint32_t>(static_cast<uint32_t>(number));
+}
 
 const char* event_kind_name(EventKind kind) {
     return kind_names[static_cast<size_t>(kind)];

@@ -2,6 +2,7 @@
 // the line's text as the decoder, the link and the logger write it.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -24,6 +25,9 @@ constexpr int event_kind_count = 11;
 // "valid-key", "master-key", ... as the command line and the exports write them.
 const char* event_kind_name(EventKind kind);
 std::optional<EventKind> parse_event_kind(std::string_view name);
+
+// The key number of a screen log line's key text ("00a3f1"), or none (" - ", empty).
+std::optional<uint32_t> key_of_line(std::string_view key_text);
 
 struct LineMeaning {
     EventKind kind = EventKind::Log;

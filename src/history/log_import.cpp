@@ -22,24 +22,6 @@ std::string_view trimmed(std::string_view s) {
     return s;
 }
 
-std::optional<uint32_t> key_number(std::string_view text) {
-    if (text.empty() || text.size() > 8) {
-        return std::nullopt;
-    }
-    uint32_t n = 0;
-    for (char c : text) {
-        const int d = c >= '0' && c <= '9'   ? c - '0'
-                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                             : -1;
-        if (d < 0) {
-            return std::nullopt;
-        }
-        n = n << 4 | static_cast<uint32_t>(d);
-    }
-    return n & 0xffffff;
-}
-
 // The log files of a database: the rotated ones (any order: each line has its own time), then
 // the current one.
 std::vector<std::string> log_files_of(const std::string& database_path) {
@@ -93,7 +75,7 @@ std::optional<StoredEvent> parse_log_file_line(std::string_view line, LineClassi
     const LineMeaning m = classifier.classify(e.text);
     e.kind = m.kind;
     e.door = m.door;
-    e.key = key_number(key);
+    e.key = key_of_line(key);
     return e;
 }
 

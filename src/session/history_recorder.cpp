@@ -14,24 +14,6 @@ int64_t utc_now_ms() {
 
 } // namespace
 
-std::optional<uint32_t> key_of_line(std::string_view key_text) {
-    if (key_text.empty() || key_text.size() > 8) {
-        return std::nullopt;
-    }
-    uint32_t n = 0;
-    for (char c : key_text) {
-        int digit = c >= '0' && c <= '9'   ? c - '0'
-                    : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                    : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                           : -1;
-        if (digit < 0) {
-            return std::nullopt;
-        }
-        n = n << 4 | static_cast<uint32_t>(digit);
-    }
-    return n & 0xffffff;
-}
-
 HistoryRecorder::HistoryRecorder(
     std::function<std::string()> database_path, std::function<KeyTexts(uint32_t key)> key_texts,
     std::function<void(const std::string& path, const std::string& reason)> failed)

@@ -70,6 +70,3 @@ class HistoryRecorder final : public SessionObserver {
     bool stop_ = false;
     std::thread writer_;
 };
-
-// The key number of a screen log line's key text ("00a3f1"), or none (" - ", empty).
-std::optional<uint32_t> key_of_line(std::string_view key_text);
