@@ -26,23 +26,21 @@ std::string_view trimmed(std::string_view s) {
 // the current one.
 std::vector<std::string> log_files_of(const std::string& database_path) {
     namespace fs = std::filesystem;
-    const std::string current = log_file_name(database_path);
-    const std::string stem = current.substr(0, current.size() - 4) + "-upto-";
-    const fs::path folder =
-        fs::path(current).parent_path().empty() ? fs::path(".") : fs::path(current).parent_path();
+    const fs::path current = log_file_name(database_path);
+    const std::string stem = current.stem().string() + "-upto-";
+    const fs::path folder = current.parent_path();
     std::vector<std::string> files;
     std::error_code ec;
-    for (const fs::directory_entry& e : fs::directory_iterator(folder, ec)) {
-        const std::string p = (folder / e.path().filename()).string();
-        const std::string full =
-            fs::path(current).parent_path().empty() ? e.path().filename().string() : p;
-        if (full.rfind(stem, 0) == 0 && full.ends_with(".log") && e.is_regular_file(ec)) {
-            files.push_back(full);
+    for (const fs::directory_entry& e :
+         fs::directory_iterator(folder.empty() ? fs::path(".") : folder, ec)) {
+        const std::string name = e.path().filename().string();
+        if (name.starts_with(stem) && name.ends_with(".log") && e.is_regular_file(ec)) {
+            files.push_back((folder / name).string());
         }
     }
     std::sort(files.begin(), files.end());
     if (fs::is_regular_file(current, ec)) {
-        files.push_back(current);
+        files.push_back(current.string());
     }
     return files;
 }
