@@ -62,7 +62,6 @@ class ControllerSession final : public ControllerAccess, private SyncObserver {
     // Keeps every line of the screen log in the event history beside the database (from now
     // until it is turned off), as long as the database has a file.
     void keep_history(bool on);
-    HistoryRecorder* history() { return history_.get(); }
     // The same on the calling thread, which waits for the end: never the user-interface thread
     // of a window. The observers hear running and progress, and the result is returned.
     SyncResult synchronize_here(const SyncOptions& options);
