@@ -147,9 +147,10 @@ int last_use(const CliRequest& req, std::ostream& out, std::ostream& err) {
     for (const KeyRecord& record : db.keys) {
         const KeyRecord* k = &record;
         const uint32_t number = k->id.number & key_number_mask;
-        auto u = std::find_if(usage.begin(), usage.end(),
-                              [&](const KeyUsage& x) { return x.key == number; });
-        const bool used = u != usage.end();
+        // key_usage comes ordered by key: a search, not a scan per key of a large database.
+        auto u = std::lower_bound(usage.begin(), usage.end(), number,
+                                  [](const KeyUsage& x, uint32_t key) { return x.key < key; });
+        const bool used = u != usage.end() && u->key == number;
         if (req.unused_days && used &&
             now - u->last_ms < static_cast<int64_t>(*req.unused_days) * 86'400'000) {
             continue;
