@@ -9,38 +9,40 @@ SyncThread::~SyncThread() {
 }
 
 bool SyncThread::start(std::function<void(SyncResult)> done) {
-    return launch([this, done = std::move(done)] {
-        SyncResult result = synchronize_keys(ctx_);
-        if (done) {
-            done(result);
-        }
-        return result;
-    });
+    return launch([this](KeyDifference&) { return synchronize_keys(ctx_); },
+                  [done = std::move(done)](SyncResult result, const KeyDifference&) {
+                      if (done) {
+                          done(result);
+                      }
+                  });
 }
 
 bool SyncThread::start_compare(std::function<void(SyncResult, const KeyDifference&)> done) {
-    return launch([this, done = std::move(done)] {
-        KeyDifference diff;
-        SyncResult result = compare_with_controller(ctx_, diff);
-        if (done) {
-            done(result, diff);
-        }
-        return result;
-    });
+    return launch([this](KeyDifference& diff) { return compare_with_controller(ctx_, diff); },
+                  std::move(done));
 }
 
-bool SyncThread::launch(std::function<SyncResult()> body) {
+bool SyncThread::launch(std::function<SyncResult(KeyDifference&)> body,
+                        std::function<void(SyncResult, const KeyDifference&)> done) {
     if (shut_ || running()) {
         return false;
     }
     if (thread_.joinable()) {
-        thread_.join(); // finished: done_ is its last store
+        if (thread_.get_id() == std::this_thread::get_id()) {
+            return false; // asked from the last run's own `done`: it cannot wait for itself
+        }
+        thread_.join(); // finished: `done` is its last act
     }
     done_.store(false, std::memory_order_release);
-    thread_ = std::thread([this, body = std::move(body)] {
-        SyncResult result = body();
+    thread_ = std::thread([this, body = std::move(body), done = std::move(done)] {
+        KeyDifference diff;
+        SyncResult result = body(diff);
         last_result_.store(result, std::memory_order_release);
+        // Whoever hears `done` may start the next run at once: the run is over before it is told.
         done_.store(true, std::memory_order_release);
+        if (done) {
+            done(result, diff);
+        }
     });
     return true;
 }

@@ -22,7 +22,8 @@ class SyncThread {
     // User-interface thread: starts a run and returns at once. False, and nothing started,
     // while an earlier run is still going: two runs would share the one transfer slot of the
     // link. A second click can arrive before the running thread has greyed the command.
-    // `done`, when given, is called on the thread as its last act with the run's result.
+    // `done`, when given, is called on the thread as its last act with the run's result, after
+    // running() has turned false.
     bool start(std::function<void(SyncResult)> done = {});
     // User-interface thread: reads the controller back on the thread (compare_with_controller)
     // instead of a run; `done` is called on that thread as its last act, with the result and the
@@ -41,7 +42,8 @@ class SyncThread {
     SyncResult last_result() const { return last_result_.load(std::memory_order_acquire); }
 
   private:
-    bool launch(std::function<SyncResult()> body);
+    bool launch(std::function<SyncResult(KeyDifference&)> body,
+                std::function<void(SyncResult, const KeyDifference&)> done);
 
     SyncContext ctx_;
     std::thread thread_;
