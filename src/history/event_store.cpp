@@ -223,11 +223,14 @@ bool EventStore::prepare_schema(bool writable, std::string* error) {
         *error = "it may not be written";
         return false;
     }
+    // The schema's statements write nothing to a store that has it: another process's long
+    // write must not make a store in use read-only. Nor must the version, written only once.
     if (!exec(db_, "PRAGMA journal_mode=WAL", error) || !exec(db_, schema, error) ||
-        !exec(db_, "PRAGMA user_version=1", error)) {
+        (found != schema_version && !exec(db_, "PRAGMA user_version=1", error))) {
         *error = "it is damaged: " + *error;
         return false;
     }
+    created_ = found == 0;
     return true;
 }
 

@@ -67,6 +67,8 @@ class EventStore {
     const std::string& path() const { return path_; }
     bool read_only() const { return !read_only_reason_.empty(); }
     const std::string& read_only_reason() const { return read_only_reason_; }
+    // Whether this open made the store: it held no events before.
+    bool created() const { return created_; }
 
     // Stores the events in one transaction; false, with the reason in *error, when it failed
     // (then none of them is stored).
@@ -96,4 +98,5 @@ class EventStore {
     sqlite3* db_ = nullptr;
     std::string path_;
     std::string read_only_reason_;
+    bool created_ = false;
 };

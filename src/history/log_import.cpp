@@ -77,25 +77,58 @@ std::optional<StoredEvent> parse_log_file_line(std::string_view line, LineClassi
     return e;
 }
 
+namespace {
+
+struct LogFilePart {
+    std::string path;
+    int64_t size = 0; // read this far
+};
+
+std::vector<LogFilePart> parts_to_read(const std::string& database_path,
+                                       std::optional<int64_t> current_log_size) {
+    std::vector<LogFilePart> parts;
+    const std::string current = log_file_name(database_path);
+    for (std::string& path : log_files_of(database_path)) {
+        std::error_code ec;
+        const auto size = static_cast<int64_t>(std::filesystem::file_size(path, ec));
+        if (ec) {
+            continue;
+        }
+        const bool cut = current_log_size && path == current;
+        parts.push_back({std::move(path), cut ? std::min(size, *current_log_size) : size});
+    }
+    return parts;
+}
+
+} // namespace
+
 LogImportResult import_log_files(EventStore& store, const std::string& database_path,
-                                 const KeyTextsLookup& key_texts, const ImportProgress& progress) {
+                                 const KeyTextsLookup& key_texts, const ImportProgress& progress,
+                                 std::optional<int64_t> current_log_size) {
     LogImportResult result;
-    const std::vector<std::string> files = log_files_of(database_path);
+    const std::vector<LogFilePart> parts = parts_to_read(database_path, current_log_size);
+    int64_t total = 0;
+    for (const LogFilePart& p : parts) {
+        total += p.size;
+    }
+    int64_t done = 0;
     std::vector<StoredEvent> batch;
-    auto write = [&] {
+    auto write = [&](int64_t read) {
         if (!batch.empty() && !store.append(batch, &result.error)) {
             return false;
         }
         result.imported += static_cast<int64_t>(batch.size());
         batch.clear();
-        return true;
+        return !progress || progress(read, total);
     };
-    for (const std::string& path : files) {
-        std::ifstream in(path, std::ios::binary);
+    for (const LogFilePart& part : parts) {
+        std::ifstream in(part.path, std::ios::binary);
         LineClassifier classifier;
         std::optional<uint32_t> last_key;
         std::string line;
-        while (std::getline(in, line)) {
+        int64_t at = 0;
+        while (at < part.size && std::getline(in, line)) {
+            at += static_cast<int64_t>(line.size()) + 1;
             std::optional<StoredEvent> e = parse_log_file_line(line, classifier);
             if (!e) {
                 continue;
@@ -112,15 +145,15 @@ LogImportResult import_log_files(EventStore& store, const std::string& database_
                 std::tie(e->name, e->memo) = key_texts(*e->key);
             }
             batch.push_back(std::move(*e));
-            if (batch.size() >= import_batch && !write()) {
+            if (batch.size() >= import_batch && !write(done + at)) {
                 return result;
             }
         }
         ++result.files;
-        if (progress && !progress(result.files, static_cast<int>(files.size()))) {
-            break;
+        done += part.size;
+        if (!write(done)) {
+            return result;
         }
     }
-    write();
     return result;
 }
