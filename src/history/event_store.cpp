@@ -164,6 +164,7 @@ std::string history_path(const std::string& database_path) {
 EventStore::EventStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
 
 EventStore::~EventStore() {
+    sqlite3_finalize(line_query_);
     sqlite3_close(db_);
 }
 
@@ -225,7 +226,10 @@ bool EventStore::prepare_schema(bool writable, std::string* error) {
     }
     // The schema's statements write nothing to a store that has it: another process's long
     // write must not make a store in use read-only. Nor must the version, written only once.
-    if (!exec(db_, "PRAGMA journal_mode=WAL", error) || !exec(db_, schema, error) ||
+    // In a WAL journal a commit survives a kill without waiting for the disk; only a power cut
+    // may take the last ones.
+    if (!exec(db_, "PRAGMA journal_mode=WAL", error) ||
+        !exec(db_, "PRAGMA synchronous=NORMAL", error) || !exec(db_, schema, error) ||
         (found != schema_version && !exec(db_, "PRAGMA user_version=1", error))) {
         *error = "it is damaged: " + *error;
         return false;
@@ -369,18 +373,24 @@ std::vector<KeyUsage> EventStore::key_usage(const std::optional<int64_t>& since_
 
 bool EventStore::contains_line(int64_t minute_ms, const std::optional<uint32_t>& key,
                                const std::string& text) const {
-    Statement q(db_, "SELECT 1 FROM events WHERE time_ms >= ? AND time_ms < ? AND key IS ? AND "
-                     "rtrim(text) = ? LIMIT 1");
-    if (!q) {
+    if (!line_query_ &&
+        sqlite3_prepare_v2(db_,
+                           "SELECT 1 FROM events WHERE time_ms >= ? AND time_ms < ? AND key IS ? "
+                           "AND rtrim(text) = ? LIMIT 1",
+                           -1, &line_query_, nullptr) != SQLITE_OK) {
+        line_query_ = nullptr;
         return false;
     }
-    sqlite3_bind_int64(q.get(), 1, minute_ms);
-    sqlite3_bind_int64(q.get(), 2, minute_ms + 60'000);
+    sqlite3_stmt* q = line_query_;
+    sqlite3_bind_int64(q, 1, minute_ms);
+    sqlite3_bind_int64(q, 2, minute_ms + 60'000);
     if (key) {
-        sqlite3_bind_int64(q.get(), 3, *key);
+        sqlite3_bind_int64(q, 3, *key);
     } else {
-        sqlite3_bind_null(q.get(), 3);
+        sqlite3_bind_null(q, 3);
     }
-    sqlite3_bind_text(q.get(), 4, text.c_str(), -1, SQLITE_STATIC);
-    return sqlite3_step(q.get()) == SQLITE_ROW;
+    sqlite3_bind_text(q, 4, text.c_str(), -1, SQLITE_STATIC);
+    const bool found = sqlite3_step(q) == SQLITE_ROW;
+    sqlite3_reset(q);
+    return found;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 struct StoredEvent {
     int64_t id = 0;      // given by the store; 0 before it is stored
@@ -99,4 +100,6 @@ class EventStore {
     std::string path_;
     std::string read_only_reason_;
     bool created_ = false;
+    // Asked once a line by an import: prepared once.
+    mutable sqlite3_stmt* line_query_ = nullptr;
 };
