@@ -11,7 +11,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include <sys/mman.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -54,6 +57,11 @@ struct RecorderTest : ::testing::Test {
         std::string error;
         auto store = EventStore::open(history_path(db), false, db, &error);
         return store ? store->page({}, 100, std::nullopt, true) : std::vector<StoredEvent>{};
+    }
+    std::vector<StoredEvent> stored_all(const std::string& db) {
+        std::string error;
+        auto store = EventStore::open(history_path(db), false, db, &error);
+        return store ? store->page({}, 1'000'000, std::nullopt, true) : std::vector<StoredEvent>{};
     }
     std::string dir;
     std::string database;
@@ -215,6 +223,52 @@ TEST_F(RecorderTest, AFullDiskIsToldOnceAndTheLinesGoInOnceThereIsRoom) {
     EXPECT_EQ(kept, 21u);
     ASSERT_FALSE(failures.empty());
     EXPECT_NE(failures[0].find("full"), std::string::npos) << failures[0];
+}
+
+int64_t monotonic_ns() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1'000'000'000LL + t.tv_nsec;
+}
+
+// A child floods a recorder on the real clock and is killed: what it handed more than a second
+// (and a margin for the write itself) before is in the store, and nothing out of order.
+TEST_F(RecorderTest, AKillDuringAFloodLosesAtMostTheLastSecond) {
+    constexpr int most = 50000;
+    auto* handed = static_cast<std::atomic<int64_t>*>(
+        mmap(nullptr, sizeof(std::atomic<int64_t>) * (most + 1), PROT_READ | PROT_WRITE,
+             MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(handed, MAP_FAILED);
+    std::atomic<int64_t>& count = handed[most];
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        HistoryRecorder r([this] { return database; }, {}, {});
+        for (int i = 0; i < most; ++i) {
+            r.report({" - ", std::to_string(i), "", false});
+            handed[i].store(monotonic_ns());
+            count.store(i + 1);
+            usleep(200);
+        }
+        _exit(0);
+    }
+    while (count.load() == 0 || monotonic_ns() - handed[0].load() < 3'900'000'000LL) {
+        usleep(1000);
+    }
+    ASSERT_EQ(kill(child, SIGKILL), 0);
+    const int64_t killed = monotonic_ns();
+    waitpid(child, nullptr, 0);
+    const int64_t handed_count = count.load();
+    int64_t must_have = 0;
+    while (must_have < handed_count && handed[must_have].load() < killed - 1'250'000'000LL) {
+        ++must_have;
+    }
+    std::vector<StoredEvent> s = stored_all(database);
+    munmap(handed, sizeof(std::atomic<int64_t>) * (most + 1));
+    ASSERT_GE(static_cast<int64_t>(s.size()), must_have) << "of " << handed_count << " handed";
+    for (size_t i = 0; i < s.size(); ++i) {
+        ASSERT_EQ(s[i].text, std::to_string(i));
+    }
 }
 
 } // namespace
