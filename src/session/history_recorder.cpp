@@ -88,9 +88,11 @@ void HistoryRecorder::report(const LogRow& row) {
         return;
     }
     if (pending_.empty() || pending_.back().path != path_) {
-        pending_.push_back(Batch{path_, -1, {}});
+        pending_.push_back(Batch{path_, -1, e.time_ms, {}});
     }
-    pending_.back().events.push_back(std::move(e));
+    Batch& b = pending_.back();
+    b.taken_ms = b.taken_ms ? b.taken_ms : e.time_ms;
+    b.events.push_back(std::move(e));
     ++waiting_;
 }
 
@@ -166,6 +168,9 @@ void HistoryRecorder::write_pending(std::unique_lock<std::mutex>& lock) {
         if (ok && made) {
             fill_from_logs(b.path, b.log_size);
         }
+        if (ok) {
+            keep_retention(b);
+        }
         lock.lock();
         if (!ok) {
             // Tried again with the next batch: a long write of another process ends, a full
@@ -184,6 +189,7 @@ bool HistoryRecorder::open_store(const std::string& path) {
     store_.reset();
     store_path_ = path;
     store_failure_told_ = false;
+    next_retention_ms_ = 0;
     if (path.empty()) {
         return false;
     }
@@ -256,11 +262,28 @@ bool HistoryRecorder::write_live(const std::string& path) {
     if (!append(events)) {
         std::lock_guard lock(mutex_);
         auto& front = pending_.empty() || pending_.front().path != path
-                          ? pending_.emplace_front(Batch{path, -1, {}})
+                          ? pending_.emplace_front(Batch{path, -1, 0, {}})
                           : pending_.front();
         front.events.insert(front.events.begin(), std::make_move_iterator(events.begin()),
                             std::make_move_iterator(events.end()));
         waiting_ += events.size();
     }
     return true;
+}
+
+// The store itself says how many months it keeps and when it last pruned: looked at here once a
+// day, by the time of the lines, so that a clock of the tests' own drives it too.
+void HistoryRecorder::keep_retention(const Batch& b) {
+    constexpr int64_t day_ms = 86'400'000;
+    const int64_t now = b.events.empty() ? b.taken_ms : b.events.back().time_ms;
+    if (!store_ || now < next_retention_ms_) {
+        return;
+    }
+    next_retention_ms_ = now + day_ms;
+    std::string error;
+    store_->apply_retention(now, &error);
+    if (!error.empty() && !store_failure_told_) {
+        store_failure_told_ = true;
+        tell([&] { failures_.emplace_back(store_->path(), error); });
+    }
 }

@@ -2,7 +2,8 @@
 // lines are gathered on the user-interface thread and written by a thread of their own in one
 // transaction a second at most, so that a slow disk or another process's long write never holds
 // up the window, and a kill loses at most the last second. That thread also opens the store, and
-// fills a store it has just made from the database's log files.
+// fills a store it has just made from the database's log files, and prunes it to the months it
+// keeps, when opened and once a day by the recorder's clock.
 #pragma once
 
 #include "history/event_store.h"
@@ -59,6 +60,7 @@ class HistoryRecorder final : public SessionObserver {
     struct Batch {
         std::string path;
         int64_t log_size = -1; // the current log file's size when the database was taken up
+        int64_t taken_ms = 0;  // when the first of it was taken
         std::vector<StoredEvent> events;
     };
 
@@ -70,6 +72,7 @@ class HistoryRecorder final : public SessionObserver {
     bool append(std::vector<StoredEvent>& events);
     void fill_from_logs(const std::string& path, int64_t log_size);
     bool write_live(const std::string& path);
+    void keep_retention(const Batch& b);
     void tell(std::function<void()> call);
 
     std::function<std::string()> database_path_;
@@ -101,6 +104,7 @@ class HistoryRecorder final : public SessionObserver {
     std::unique_ptr<EventStore> store_;
     std::string store_path_;
     bool store_failure_told_ = false;
+    int64_t next_retention_ms_ = 0; // when the months to keep are looked at again
 
     std::thread writer_;
 };

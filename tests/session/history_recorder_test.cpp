@@ -225,6 +225,36 @@ TEST_F(RecorderTest, AFullDiskIsToldOnceAndTheLinesGoInOnceThereIsRoom) {
     EXPECT_NE(failures[0].find("full"), std::string::npos) << failures[0];
 }
 
+// The months the store keeps are applied when it is opened and then once a day by the
+// recorder's clock, not with every line.
+TEST_F(RecorderTest, TheMonthsToKeepArePrunedOnOpeningAndOnceADay) {
+    constexpr int64_t day = 86'400'000;
+    std::string error;
+    auto old_event = [&](int64_t at) {
+        auto store = EventStore::open(history_path(database), true, database, &error);
+        std::vector<StoredEvent> e(1);
+        e[0].time_ms = at;
+        e[0].text = "Log started";
+        ASSERT_TRUE(store->append(e, &error)) << error;
+        ASSERT_TRUE(store->set_retention_months(1, &error)) << error;
+    };
+    old_event(time_ms - 40 * day);
+    auto r = recorder();
+    r->report({" - ", "Log started", "", true});
+    r->flush();
+    EXPECT_EQ(stored(database).size(), 1u) << "pruned on opening";
+    old_event(time_ms - 40 * day);
+    time_ms += day / 2;
+    r->report({" - ", "Log ended", "", true});
+    r->flush();
+    EXPECT_EQ(stored(database).size(), 3u) << "not again within the day";
+    time_ms += day;
+    r->report({" - ", "Log started", "", true});
+    r->flush();
+    EXPECT_EQ(stored(database).size(), 3u) << "a day later";
+    EXPECT_TRUE(failures.empty());
+}
+
 int64_t monotonic_ns() {
     timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
