@@ -4,6 +4,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 #include <fcntl.h>
 
 #include <chrono>
@@ -488,4 +490,18 @@ bool EventStore::contains_line(int64_t minute_ms, const std::optional<uint32_t>&
     const bool found = sqlite3_step(q) == SQLITE_ROW;
     sqlite3_reset(q);
     return found;
+}
+
+int64_t EventStore::drop_stored_lines(std::vector<StoredEvent>& lines) const {
+    // One read transaction: each query on its own would lock and unlock the file.
+    const bool read = exec(db_, "BEGIN", nullptr);
+    const auto kept = std::remove_if(lines.begin(), lines.end(), [this](const StoredEvent& e) {
+        return contains_line(e.time_ms, e.key, e.text);
+    });
+    const auto dropped = static_cast<int64_t>(lines.end() - kept);
+    lines.erase(kept, lines.end());
+    if (read) {
+        exec(db_, "COMMIT", nullptr);
+    }
+    return dropped;
 }

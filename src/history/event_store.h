@@ -93,6 +93,9 @@ class EventStore {
     // of the text cut, as a log file keeps them; a live event of that minute matches too.
     bool contains_line(int64_t minute_ms, const std::optional<uint32_t>& key,
                        const std::string& text) const;
+    // Takes out of `lines` (read from log files) those that contains_line finds, all looked for
+    // in one read of the store; the count taken out.
+    int64_t drop_stored_lines(std::vector<StoredEvent>& lines) const;
     // Removes the events before the time and gives the space back; the count removed.
     int64_t prune_before(int64_t time_ms, std::string* error);
 

@@ -45,6 +45,26 @@ std::vector<std::string> log_files_of(const std::string& database_path) {
     return files;
 }
 
+// The zone's rule is looked up once an hour of lines rather than once a line: mktime reads the
+// zone's file each time. The offsets of (nearly) every zone change on the hour.
+std::time_t local_minute(std::tm t) {
+    struct Hour {
+        int year = -1, month = 0, day = 0, hour = 0;
+        std::time_t start = -1;
+    };
+    thread_local Hour last;
+    const int minute = t.tm_min;
+    if (t.tm_year != last.year || t.tm_mon != last.month || t.tm_mday != last.day ||
+        t.tm_hour != last.hour || minute < 0 || minute > 59) {
+        std::tm h = t;
+        h.tm_min = 0;
+        h.tm_sec = 0;
+        h.tm_isdst = -1;
+        last = {t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, std::mktime(&h)};
+    }
+    return last.start == -1 ? -1 : last.start + minute * 60;
+}
+
 } // namespace
 
 std::optional<StoredEvent> parse_log_file_line(std::string_view line, LineClassifier& classifier) {
@@ -58,8 +78,7 @@ std::optional<StoredEvent> parse_log_file_line(std::string_view line, LineClassi
     }
     t.tm_year -= 1900;
     t.tm_mon -= 1;
-    t.tm_isdst = -1;
-    const std::time_t when = std::mktime(&t);
+    const std::time_t when = local_minute(t);
     if (when == -1) {
         return std::nullopt;
     }
@@ -114,6 +133,7 @@ LogImportResult import_log_files(EventStore& store, const std::string& database_
     int64_t done = 0;
     std::vector<StoredEvent> batch;
     auto write = [&](int64_t read) {
+        result.already_stored += store.drop_stored_lines(batch);
         if (!batch.empty() && !store.append(batch, &result.error)) {
             return false;
         }
@@ -137,10 +157,6 @@ LogImportResult import_log_files(EventStore& store, const std::string& database_
                 e->key = last_key;
             }
             last_key = e->key;
-            if (store.contains_line(e->time_ms, e->key, e->text)) {
-                ++result.already_stored;
-                continue;
-            }
             if (e->key && key_texts) {
                 std::tie(e->name, e->memo) = key_texts(*e->key);
             }
