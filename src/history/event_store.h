@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 struct sqlite3;
@@ -113,6 +114,11 @@ class EventStore {
   private:
     EventStore(sqlite3* db, std::string path);
     bool prepare_schema(bool writable, std::string* error);
+    std::vector<StoredEvent> merged_page(const std::vector<EventFilter>& parts, size_t limit,
+                                         const std::optional<EventCursor>& after,
+                                         bool oldest_first) const;
+    std::vector<uint32_t> keys_with_text(const std::string& text) const;
+    bool keep_key_texts(uint32_t key, const std::string& name, const std::string& memo);
     std::optional<int64_t> setting(const char* name) const;
     bool set_setting(const char* name, int64_t value, std::string* error);
     bool erase_setting(const char* name);
@@ -123,4 +129,7 @@ class EventStore {
     bool created_ = false;
     // Asked once a line by an import: prepared once.
     mutable sqlite3_stmt* line_query_ = nullptr;
+    sqlite3_stmt* key_texts_insert_ = nullptr;
+    // The keys' texts stored already, so that an event does not ask again.
+    std::unordered_set<std::string> known_texts_;
 };
