@@ -647,3 +647,7 @@ int64_t EventStore::drop_stored_lines(std::vector<StoredEvent>& lines) const {
     }
     return dropped;
 }
+
+void EventStore::interrupt() const {
+    sqlite3_interrupt(db_);
+}

@@ -100,6 +100,10 @@ class EventStore {
     // Removes the events before the time and gives the space back; the count removed.
     int64_t prune_before(int64_t time_ms, std::string* error);
 
+    // Ends the statement running now (a long pruning) with an error; callable from another
+    // thread while the store is open.
+    void interrupt() const;
+
     // How many months of events the store keeps; 0, the default, keeps all. Kept in the store
     // itself, so that every program that writes it keeps the same.
     static constexpr int max_retention_months = 1200;

@@ -41,6 +41,11 @@ HistoryRecorder::~HistoryRecorder() {
     {
         std::lock_guard lock(mutex_);
         stop_ = true;
+        // A pruning of months of events, with the space given back, may take minutes: it is done
+        // another day.
+        if (pruning_) {
+            pruning_->interrupt();
+        }
     }
     wake_.notify_all();
     writer_.join();
@@ -280,8 +285,22 @@ void HistoryRecorder::keep_retention(const Batch& b) {
         return;
     }
     next_retention_ms_ = now + day_ms;
+    {
+        std::lock_guard lock(mutex_);
+        if (stop_) {
+            return;
+        }
+        pruning_ = store_.get();
+    }
     std::string error;
     store_->apply_retention(now, &error);
+    {
+        std::lock_guard lock(mutex_);
+        pruning_ = nullptr;
+        if (stop_) {
+            return;
+        }
+    }
     if (!error.empty() && !store_failure_told_) {
         store_failure_told_ = true;
         tell([&] { failures_.emplace_back(store_->path(), error); });

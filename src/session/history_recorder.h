@@ -42,7 +42,8 @@ class HistoryRecorder final : public SessionObserver {
                     std::function<void(const std::string& path, const std::string& reason)> failed,
                     Poster post_to_ui = {}, std::function<void(int percent)> filling = {});
     // Writes what is gathered and ends the writer: a fill from the log files stops at its next
-    // batch, a store locked by another process is waited for as long as its busy time-out.
+    // batch, a pruning at once, a store locked by another process is waited for as long as its
+    // busy time-out.
     ~HistoryRecorder() override;
     HistoryRecorder(const HistoryRecorder&) = delete;
     HistoryRecorder& operator=(const HistoryRecorder&) = delete;
@@ -105,6 +106,7 @@ class HistoryRecorder final : public SessionObserver {
     std::string store_path_;
     bool store_failure_told_ = false;
     int64_t next_retention_ms_ = 0; // when the months to keep are looked at again
+    EventStore* pruning_ = nullptr; // under mutex_: the store being pruned, which a stop ends
 
     std::thread writer_;
 };
