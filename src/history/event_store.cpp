@@ -188,6 +188,13 @@ StoredEvent event_row(sqlite3_stmt* stmt) {
     return e;
 }
 
+// Whether the filter's text can be looked for in key_texts first: not a text of hex digits, which
+// may be a part of a key's number, and key_texts holds names and memos only.
+bool text_of_names(const EventFilter& f) {
+    return !f.text.empty() && !f.key &&
+           f.text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos;
+}
+
 } // namespace
 
 std::string history_path(const std::string& database_path) {
@@ -333,10 +340,7 @@ std::vector<StoredEvent> EventStore::page(const EventFilter& filter, size_t limi
                                           const std::optional<EventCursor>& after,
                                           bool oldest_first) const {
     std::vector<EventFilter> parts;
-    // A text of hex digits may be a part of a key's number, which key_texts does not hold.
-    const bool digits =
-        filter.text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
-    if (!filter.text.empty() && !filter.key && !digits) {
+    if (text_of_names(filter)) {
         const std::vector<uint32_t> keys = keys_with_text(filter.text);
         if (keys.empty()) {
             return {};
@@ -450,7 +454,18 @@ bool EventStore::keep_key_texts(uint32_t key, const std::string& name, const std
 }
 
 int64_t EventStore::count(const EventFilter& filter) const {
-    const Where w = where_of(filter, std::nullopt, false);
+    Where w = where_of(filter, std::nullopt, false);
+    if (text_of_names(filter)) {
+        // Counted among the events of the keys that had the text, by the index of keys.
+        std::string in;
+        for (uint32_t k : keys_with_text(filter.text)) {
+            in += (in.empty() ? "" : ", ") + std::to_string(k);
+        }
+        if (in.empty()) {
+            return 0;
+        }
+        w.add("key IN (" + in + ")");
+    }
     Statement q(db_, "SELECT count(*) FROM events" + w.sql);
     if (!q) {
         return 0;

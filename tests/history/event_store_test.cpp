@@ -189,10 +189,12 @@ TEST_F(StoreTest, PagesOfATextOrOfRareKindsFollowTimeOrderAcrossTheirParts) {
                 }
             }
             EXPECT_EQ(got, expected) << f.text << " oldest first " << oldest_first;
+            EXPECT_EQ(store->count(f), static_cast<int64_t>(expected.size())) << f.text;
         }
     }
     text.text = "nobody";
     EXPECT_TRUE(store->page(text, 3).empty());
+    EXPECT_EQ(store->count(text), 0);
 }
 
 // A store of the first version gets the table of key texts its text searches now start from.
