@@ -4,29 +4,56 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 #include <fcntl.h>
 
 #include <chrono>
 
 namespace {
 
-constexpr int schema_version = 1;
+constexpr int schema_version = 2;
 
-const char* const schema = "CREATE TABLE IF NOT EXISTS events ("
-                           " id INTEGER PRIMARY KEY,"
-                           " time_ms INTEGER NOT NULL,"
-                           " key INTEGER,"
-                           " name TEXT NOT NULL DEFAULT '',"
-                           " memo TEXT NOT NULL DEFAULT '',"
-                           " kind INTEGER NOT NULL,"
-                           " door INTEGER NOT NULL DEFAULT 0,"
-                           " highlight INTEGER NOT NULL DEFAULT 0,"
-                           " text TEXT NOT NULL);"
-                           "CREATE INDEX IF NOT EXISTS events_by_time ON events(time_ms, id);"
-                           "CREATE INDEX IF NOT EXISTS events_by_key ON events(key, time_ms, id);"
-                           "CREATE TABLE IF NOT EXISTS settings ("
-                           " name TEXT PRIMARY KEY,"
-                           " value INTEGER NOT NULL);";
+const char* const schema =
+    "CREATE TABLE IF NOT EXISTS events ("
+    " id INTEGER PRIMARY KEY,"
+    " time_ms INTEGER NOT NULL,"
+    " key INTEGER,"
+    " name TEXT NOT NULL DEFAULT '',"
+    " memo TEXT NOT NULL DEFAULT '',"
+    " kind INTEGER NOT NULL,"
+    " door INTEGER NOT NULL DEFAULT 0,"
+    " highlight INTEGER NOT NULL DEFAULT 0,"
+    " text TEXT NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS events_by_time ON events(time_ms, id);"
+    // Only the events with a key: a third of them have none.
+    "CREATE INDEX IF NOT EXISTS events_by_key ON events(key, time_ms, id) "
+    "WHERE key IS NOT NULL;"
+    // The rarer kinds: the common ones are found soon enough in time order.
+    "CREATE INDEX IF NOT EXISTS events_by_rare_kind ON events(kind, time_ms, "
+    "id) WHERE kind >= 4;"
+    // Every key with a name or memo it had: a text is looked for here
+    // first, and then only among the events of the keys found.
+    "CREATE TABLE IF NOT EXISTS key_texts ("
+    " key INTEGER NOT NULL,"
+    " name TEXT NOT NULL,"
+    " memo TEXT NOT NULL,"
+    " PRIMARY KEY (key, name, memo)) WITHOUT ROWID;"
+    "CREATE TABLE IF NOT EXISTS settings ("
+    " name TEXT PRIMARY KEY,"
+    " value INTEGER NOT NULL);";
+
+// The first version had an index of every event by key, and no table of key texts.
+const char* const upgrade_from_1 = "DROP INDEX IF EXISTS events_by_key;";
+const char* const fill_key_texts =
+    "INSERT OR IGNORE INTO key_texts SELECT DISTINCT key, name, memo "
+    "FROM events WHERE key IS NOT NULL AND (name != '' OR memo != '');";
+
+// The kinds of events_by_rare_kind.
+constexpr int first_rare_kind = static_cast<int>(EventKind::Penalty);
+
+// A text matching more keys than this is looked for in time order.
+constexpr size_t max_merged_keys = 256;
 
 constexpr int64_t day_ms = 24LL * 60 * 60 * 1000;
 
@@ -103,6 +130,11 @@ Where where_of(const EventFilter& f, const std::optional<EventCursor>& after, bo
             w.numbers.push_back(static_cast<int64_t>(k));
         }
         w.add("kind IN (" + in + ")");
+        if (std::all_of(f.kinds.begin(), f.kinds.end(),
+                        [](EventKind k) { return static_cast<int>(k) >= first_rare_kind; })) {
+            // The very terms of the partial index, so that it serves the query.
+            w.add("kind >= " + std::to_string(first_rare_kind));
+        }
     }
     if (f.door) {
         w.add("door = ?");
@@ -156,6 +188,13 @@ StoredEvent event_row(sqlite3_stmt* stmt) {
     return e;
 }
 
+// Whether the filter's text can be looked for in key_texts first: not a text of hex digits, which
+// may be a part of a key's number, and key_texts holds names and memos only.
+bool text_of_names(const EventFilter& f) {
+    return !f.text.empty() && !f.key &&
+           f.text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos;
+}
+
 } // namespace
 
 std::string history_path(const std::string& database_path) {
@@ -171,6 +210,8 @@ std::string history_path(const std::string& database_path) {
 EventStore::EventStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
 
 EventStore::~EventStore() {
+    sqlite3_finalize(line_query_);
+    sqlite3_finalize(key_texts_insert_);
     sqlite3_close(db_);
 }
 
@@ -230,11 +271,22 @@ bool EventStore::prepare_schema(bool writable, std::string* error) {
         *error = "it may not be written";
         return false;
     }
-    if (!exec(db_, "PRAGMA journal_mode=WAL", error) || !exec(db_, schema, error) ||
-        !exec(db_, "PRAGMA user_version=1", error)) {
+    if (found == 1 && !exec(db_, upgrade_from_1, error)) {
         *error = "it is damaged: " + *error;
         return false;
     }
+    // The schema's statements write nothing to a store that has it: another process's long
+    // write must not make a store in use read-only. Nor must the version, written only once.
+    // In a WAL journal a commit survives a kill without waiting for the disk; only a power cut
+    // may take the last ones.
+    if (!exec(db_, "PRAGMA journal_mode=WAL", error) ||
+        !exec(db_, "PRAGMA synchronous=NORMAL", error) || !exec(db_, schema, error) ||
+        (found == 1 && !exec(db_, fill_key_texts, error)) ||
+        (found != schema_version && !exec(db_, "PRAGMA user_version=2", error))) {
+        *error = "it is damaged: " + *error;
+        return false;
+    }
+    created_ = found == 0;
     return true;
 }
 
@@ -269,37 +321,151 @@ bool EventStore::append(std::vector<StoredEvent>& events, std::string* error) {
         ok = sqlite3_step(s) == SQLITE_DONE;
         e.id = sqlite3_last_insert_rowid(db_);
         sqlite3_reset(s);
+        ok = ok && (!e.key || (e.name.empty() && e.memo.empty()) ||
+                    keep_key_texts(*e.key, e.name, e.memo));
     }
-    if (!ok) {
-        *error = sqlite3_errmsg(db_);
+    if (!ok || !exec(db_, "COMMIT", error)) {
+        if (!ok) {
+            *error = sqlite3_errmsg(db_);
+        }
         exec(db_, "ROLLBACK", nullptr);
+        // What the cache says is stored may have gone with the transaction.
+        known_texts_.clear();
         return false;
     }
-    return exec(db_, "COMMIT", error);
+    return true;
 }
 
 std::vector<StoredEvent> EventStore::page(const EventFilter& filter, size_t limit,
                                           const std::optional<EventCursor>& after,
                                           bool oldest_first) const {
-    const Where w = where_of(filter, after, oldest_first);
-    const char* order = oldest_first ? " ORDER BY time_ms, id" : " ORDER BY time_ms DESC, id DESC";
-    Statement q(db_,
-                "SELECT id, time_ms, key, name, memo, kind, door, highlight, text FROM events" +
-                    w.sql + order + " LIMIT ?");
-    std::vector<StoredEvent> out;
-    if (!q) {
-        return out;
+    std::vector<EventFilter> parts;
+    if (text_of_names(filter)) {
+        const std::vector<uint32_t> keys = keys_with_text(filter.text);
+        if (keys.empty()) {
+            return {};
+        }
+        if (keys.size() <= max_merged_keys) {
+            for (uint32_t k : keys) {
+                parts.push_back(filter);
+                parts.back().key = k;
+            }
+        }
+    } else if (filter.kinds.size() > 1 &&
+               std::all_of(filter.kinds.begin(), filter.kinds.end(),
+                           [](EventKind k) { return static_cast<int>(k) >= first_rare_kind; })) {
+        for (EventKind k : filter.kinds) {
+            parts.push_back(filter);
+            parts.back().kinds = {k};
+        }
     }
-    const int next = bind(q.get(), w);
-    sqlite3_bind_int64(q.get(), next, static_cast<int64_t>(limit));
-    while (sqlite3_step(q.get()) == SQLITE_ROW) {
-        out.push_back(event_row(q.get()));
+    if (parts.empty()) {
+        parts.push_back(filter);
+    }
+    return merged_page(parts, limit, after, oldest_first);
+}
+
+// Each part is read in the order of its own index, and the parts merged a row at a time: no
+// part is read much past the page, however many events it holds.
+std::vector<StoredEvent> EventStore::merged_page(const std::vector<EventFilter>& parts,
+                                                 size_t limit,
+                                                 const std::optional<EventCursor>& after,
+                                                 bool oldest_first) const {
+    const char* order = oldest_first ? " ORDER BY time_ms, id" : " ORDER BY time_ms DESC, id DESC";
+    std::vector<std::unique_ptr<Statement>> queries;
+    std::vector<StoredEvent> heads;
+    auto step = [&](size_t i) {
+        if (sqlite3_step(queries[i]->get()) == SQLITE_ROW) {
+            heads[i] = event_row(queries[i]->get());
+        } else {
+            heads[i].id = 0;
+        }
+    };
+    for (const EventFilter& part : parts) {
+        const Where w = where_of(part, after, oldest_first);
+        queries.push_back(std::make_unique<Statement>(
+            db_, "SELECT id, time_ms, key, name, memo, kind, door, highlight, text FROM events" +
+                     w.sql + order + " LIMIT ?"));
+        heads.emplace_back();
+        if (!*queries.back()) {
+            return {};
+        }
+        const int next = bind(queries.back()->get(), w);
+        sqlite3_bind_int64(queries.back()->get(), next, static_cast<int64_t>(limit));
+        step(queries.size() - 1);
+    }
+    auto before = [oldest_first](const StoredEvent& a, const StoredEvent& b) {
+        const bool earlier = a.time_ms < b.time_ms || (a.time_ms == b.time_ms && a.id < b.id);
+        return oldest_first ? earlier : !earlier;
+    };
+    std::vector<StoredEvent> out;
+    while (out.size() < limit) {
+        size_t best = heads.size();
+        for (size_t i = 0; i < heads.size(); ++i) {
+            if (heads[i].id != 0 && (best == heads.size() || before(heads[i], heads[best]))) {
+                best = i;
+            }
+        }
+        if (best == heads.size()) {
+            break;
+        }
+        out.push_back(std::move(heads[best]));
+        step(best);
     }
     return out;
 }
 
+std::vector<uint32_t> EventStore::keys_with_text(const std::string& text) const {
+    Statement q(db_, "SELECT DISTINCT key FROM key_texts WHERE name LIKE ?1 ESCAPE '\\' OR memo "
+                     "LIKE ?1 ESCAPE '\\'");
+    std::vector<uint32_t> keys;
+    if (!q) {
+        return keys;
+    }
+    const std::string pattern = like_pattern(text);
+    sqlite3_bind_text(q.get(), 1, pattern.c_str(), -1, SQLITE_TRANSIENT);
+    while (sqlite3_step(q.get()) == SQLITE_ROW) {
+        keys.push_back(static_cast<uint32_t>(sqlite3_column_int64(q.get(), 0)));
+    }
+    return keys;
+}
+
+bool EventStore::keep_key_texts(uint32_t key, const std::string& name, const std::string& memo) {
+    std::string known = std::to_string(key) + '\0' + name + '\0' + memo;
+    if (known_texts_.count(known)) {
+        return true;
+    }
+    if (!key_texts_insert_ &&
+        sqlite3_prepare_v2(db_, "INSERT OR IGNORE INTO key_texts(key, name, memo) VALUES(?, ?, ?)",
+                           -1, &key_texts_insert_, nullptr) != SQLITE_OK) {
+        key_texts_insert_ = nullptr;
+        return false;
+    }
+    sqlite3_stmt* s = key_texts_insert_;
+    sqlite3_bind_int64(s, 1, key);
+    sqlite3_bind_text(s, 2, name.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_text(s, 3, memo.c_str(), -1, SQLITE_STATIC);
+    const bool ok = sqlite3_step(s) == SQLITE_DONE;
+    sqlite3_reset(s);
+    if (ok) {
+        known_texts_.insert(std::move(known));
+    }
+    return ok;
+}
+
 int64_t EventStore::count(const EventFilter& filter) const {
-    const Where w = where_of(filter, std::nullopt, false);
+    Where w = where_of(filter, std::nullopt, false);
+    if (text_of_names(filter)) {
+        // Counted among the events of the keys that had the text, by the index of keys.
+        std::string in;
+        for (uint32_t k : keys_with_text(filter.text)) {
+            in += (in.empty() ? "" : ", ") + std::to_string(k);
+        }
+        if (in.empty()) {
+            return 0;
+        }
+        w.add("key IN (" + in + ")");
+    }
     Statement q(db_, "SELECT count(*) FROM events" + w.sql);
     if (!q) {
         return 0;
@@ -461,18 +627,42 @@ std::vector<KeyUsage> EventStore::key_usage(const std::optional<int64_t>& since_
 
 bool EventStore::contains_line(int64_t minute_ms, const std::optional<uint32_t>& key,
                                const std::string& text) const {
-    Statement q(db_, "SELECT 1 FROM events WHERE time_ms >= ? AND time_ms < ? AND key IS ? AND "
-                     "rtrim(text) = ? LIMIT 1");
-    if (!q) {
+    if (!line_query_ &&
+        sqlite3_prepare_v2(db_,
+                           "SELECT 1 FROM events WHERE time_ms >= ? AND time_ms < ? AND key IS ? "
+                           "AND rtrim(text) = ? LIMIT 1",
+                           -1, &line_query_, nullptr) != SQLITE_OK) {
+        line_query_ = nullptr;
         return false;
     }
-    sqlite3_bind_int64(q.get(), 1, minute_ms);
-    sqlite3_bind_int64(q.get(), 2, minute_ms + 60'000);
+    sqlite3_stmt* q = line_query_;
+    sqlite3_bind_int64(q, 1, minute_ms);
+    sqlite3_bind_int64(q, 2, minute_ms + 60'000);
     if (key) {
-        sqlite3_bind_int64(q.get(), 3, *key);
+        sqlite3_bind_int64(q, 3, *key);
     } else {
-        sqlite3_bind_null(q.get(), 3);
+        sqlite3_bind_null(q, 3);
     }
-    sqlite3_bind_text(q.get(), 4, text.c_str(), -1, SQLITE_STATIC);
-    return sqlite3_step(q.get()) == SQLITE_ROW;
+    sqlite3_bind_text(q, 4, text.c_str(), -1, SQLITE_STATIC);
+    const bool found = sqlite3_step(q) == SQLITE_ROW;
+    sqlite3_reset(q);
+    return found;
+}
+
+int64_t EventStore::drop_stored_lines(std::vector<StoredEvent>& lines) const {
+    // One read transaction: each query on its own would lock and unlock the file.
+    const bool read = exec(db_, "BEGIN", nullptr);
+    const auto kept = std::remove_if(lines.begin(), lines.end(), [this](const StoredEvent& e) {
+        return contains_line(e.time_ms, e.key, e.text);
+    });
+    const auto dropped = static_cast<int64_t>(lines.end() - kept);
+    lines.erase(kept, lines.end());
+    if (read) {
+        exec(db_, "COMMIT", nullptr);
+    }
+    return dropped;
+}
+
+void EventStore::interrupt() const {
+    sqlite3_interrupt(db_);
 }

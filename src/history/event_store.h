@@ -9,9 +9,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 struct StoredEvent {
     int64_t id = 0;      // given by the store; 0 before it is stored
@@ -71,6 +73,8 @@ class EventStore {
     const std::string& path() const { return path_; }
     bool read_only() const { return !read_only_reason_.empty(); }
     const std::string& read_only_reason() const { return read_only_reason_; }
+    // Whether this open made the store: it held no events before.
+    bool created() const { return created_; }
 
     // Stores the events in one transaction; false, with the reason in *error, when it failed
     // (then none of them is stored).
@@ -90,8 +94,15 @@ class EventStore {
     // of the text cut, as a log file keeps them; a live event of that minute matches too.
     bool contains_line(int64_t minute_ms, const std::optional<uint32_t>& key,
                        const std::string& text) const;
+    // Takes out of `lines` (read from log files) those that contains_line finds, all looked for
+    // in one read of the store; the count taken out.
+    int64_t drop_stored_lines(std::vector<StoredEvent>& lines) const;
     // Removes the events before the time and gives the space back; the count removed.
     int64_t prune_before(int64_t time_ms, std::string* error);
+
+    // Ends the statement running now (a long pruning) with an error; callable from another
+    // thread while the store is open.
+    void interrupt() const;
 
     // How many months of events the store keeps; 0, the default, keeps all. Kept in the store
     // itself, so that every program that writes it keeps the same.
@@ -107,6 +118,11 @@ class EventStore {
   private:
     EventStore(sqlite3* db, std::string path);
     bool prepare_schema(bool writable, std::string* error);
+    std::vector<StoredEvent> merged_page(const std::vector<EventFilter>& parts, size_t limit,
+                                         const std::optional<EventCursor>& after,
+                                         bool oldest_first) const;
+    std::vector<uint32_t> keys_with_text(const std::string& text) const;
+    bool keep_key_texts(uint32_t key, const std::string& name, const std::string& memo);
     std::optional<int64_t> setting(const char* name) const;
     bool set_setting(const char* name, int64_t value, std::string* error);
     bool erase_setting(const char* name);
@@ -114,4 +130,10 @@ class EventStore {
     sqlite3* db_ = nullptr;
     std::string path_;
     std::string read_only_reason_;
+    bool created_ = false;
+    // Asked once a line by an import: prepared once.
+    mutable sqlite3_stmt* line_query_ = nullptr;
+    sqlite3_stmt* key_texts_insert_ = nullptr;
+    // The keys' texts stored already, so that an event does not ask again.
+    std::unordered_set<std::string> known_texts_;
 };

@@ -45,6 +45,26 @@ std::vector<std::string> log_files_of(const std::string& database_path) {
     return files;
 }
 
+// The zone's rule is looked up once an hour of lines rather than once a line: mktime reads the
+// zone's file each time. The offsets of (nearly) every zone change on the hour.
+std::time_t local_minute(std::tm t) {
+    struct Hour {
+        int year = -1, month = 0, day = 0, hour = 0;
+        std::time_t start = -1;
+    };
+    thread_local Hour last;
+    const int minute = t.tm_min;
+    if (t.tm_year != last.year || t.tm_mon != last.month || t.tm_mday != last.day ||
+        t.tm_hour != last.hour || minute < 0 || minute > 59) {
+        std::tm h = t;
+        h.tm_min = 0;
+        h.tm_sec = 0;
+        h.tm_isdst = -1;
+        last = {t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, std::mktime(&h)};
+    }
+    return last.start == -1 ? -1 : last.start + minute * 60;
+}
+
 } // namespace
 
 std::optional<StoredEvent> parse_log_file_line(std::string_view line, LineClassifier& classifier) {
@@ -58,8 +78,7 @@ std::optional<StoredEvent> parse_log_file_line(std::string_view line, LineClassi
     }
     t.tm_year -= 1900;
     t.tm_mon -= 1;
-    t.tm_isdst = -1;
-    const std::time_t when = std::mktime(&t);
+    const std::time_t when = local_minute(t);
     if (when == -1) {
         return std::nullopt;
     }
@@ -77,25 +96,59 @@ std::optional<StoredEvent> parse_log_file_line(std::string_view line, LineClassi
     return e;
 }
 
+namespace {
+
+struct LogFilePart {
+    std::string path;
+    int64_t size = 0; // read this far
+};
+
+std::vector<LogFilePart> parts_to_read(const std::string& database_path,
+                                       std::optional<int64_t> current_log_size) {
+    std::vector<LogFilePart> parts;
+    const std::string current = log_file_name(database_path);
+    for (std::string& path : log_files_of(database_path)) {
+        std::error_code ec;
+        const auto size = static_cast<int64_t>(std::filesystem::file_size(path, ec));
+        if (ec) {
+            continue;
+        }
+        const bool cut = current_log_size && path == current;
+        parts.push_back({std::move(path), cut ? std::min(size, *current_log_size) : size});
+    }
+    return parts;
+}
+
+} // namespace
+
 LogImportResult import_log_files(EventStore& store, const std::string& database_path,
-                                 const KeyTextsLookup& key_texts, const ImportProgress& progress) {
+                                 const KeyTextsLookup& key_texts, const ImportProgress& progress,
+                                 std::optional<int64_t> current_log_size) {
     LogImportResult result;
-    const std::vector<std::string> files = log_files_of(database_path);
+    const std::vector<LogFilePart> parts = parts_to_read(database_path, current_log_size);
+    int64_t total = 0;
+    for (const LogFilePart& p : parts) {
+        total += p.size;
+    }
+    int64_t done = 0;
     std::vector<StoredEvent> batch;
-    auto write = [&] {
+    auto write = [&](int64_t read) {
+        result.already_stored += store.drop_stored_lines(batch);
         if (!batch.empty() && !store.append(batch, &result.error)) {
             return false;
         }
         result.imported += static_cast<int64_t>(batch.size());
         batch.clear();
-        return true;
+        return !progress || progress(read, total);
     };
-    for (const std::string& path : files) {
-        std::ifstream in(path, std::ios::binary);
+    for (const LogFilePart& part : parts) {
+        std::ifstream in(part.path, std::ios::binary);
         LineClassifier classifier;
         std::optional<uint32_t> last_key;
         std::string line;
-        while (std::getline(in, line)) {
+        int64_t at = 0;
+        while (at < part.size && std::getline(in, line)) {
+            at += static_cast<int64_t>(line.size()) + 1;
             std::optional<StoredEvent> e = parse_log_file_line(line, classifier);
             if (!e) {
                 continue;
@@ -104,23 +157,19 @@ LogImportResult import_log_files(EventStore& store, const std::string& database_
                 e->key = last_key;
             }
             last_key = e->key;
-            if (store.contains_line(e->time_ms, e->key, e->text)) {
-                ++result.already_stored;
-                continue;
-            }
             if (e->key && key_texts) {
                 std::tie(e->name, e->memo) = key_texts(*e->key);
             }
             batch.push_back(std::move(*e));
-            if (batch.size() >= import_batch && !write()) {
+            if (batch.size() >= import_batch && !write(done + at)) {
                 return result;
             }
         }
         ++result.files;
-        if (progress && !progress(result.files, static_cast<int>(files.size()))) {
-            break;
+        done += part.size;
+        if (!write(done)) {
+            return result;
         }
     }
-    write();
     return result;
 }

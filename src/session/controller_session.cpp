@@ -4,6 +4,10 @@
 
 const char* const history_caption = "Tessary - Event history";
 
+std::string history_filling_text(int percent) {
+    return "Filling the event history from the log files: " + std::to_string(percent) + " %";
+}
+
 const char* link_state_name(LinkState state) {
     switch (state) {
     case LinkState::Connected:
@@ -59,6 +63,16 @@ void ControllerSession::keep_history(bool on) {
                          "The event history " + path + " can't be written: " + reason +
                              ".\nThe screen log and the log file go on as before.",
                          MsgIcon::Warning);
+        },
+        [this](std::function<void()> call) { host_.post_to_ui(std::move(call)); },
+        [this](int percent) {
+            if (percent < 100) {
+                host_.set_status_text(history_filling_text(percent));
+                host_.set_progress(percent, 100);
+            } else {
+                host_.hide_progress();
+                host_.set_status_text("Ready");
+            }
         });
     add_observer(history_.get());
 }

@@ -21,6 +21,9 @@
 #include <memory>
 #include <vector>
 
+// The status text while a new event history is filled from the log files.
+std::string history_filling_text(int percent);
+
 // The link's request bit for a command: what a caller waits to see taken.
 uint32_t request_bit(ControllerCommand command);
 

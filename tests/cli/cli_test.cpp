@@ -425,6 +425,49 @@ TEST_F(Cli, EventsListAndLastUseReadTheHistoryWithTheirFilters) {
     EXPECT_EQ(run("events list db.tsy --since yesterday").status, 64);
 }
 
+// Local days and hours in a zone with summer time: each bound is the instant that local time
+// names, the until bound left out, on either side of midnight and of both changes of the clock.
+TEST_F(Cli, EventsListTimeBoundsFollowLocalMidnightAndTheChangesOfTheClock) {
+    std::string error;
+    auto store = EventStore::open(path("db.events.sqlite"), true, path("db.tsy"), &error);
+    ASSERT_TRUE(store) << error;
+    const int64_t seconds[] = {1774738799, 1774738800, 1774745999, 1774746000,
+                               1792889999, 1792890000, 1792969199, 1792969200};
+    std::vector<StoredEvent> events;
+    for (int64_t s : seconds) {
+        StoredEvent e;
+        e.time_ms = s * 1000;
+        e.kind = EventKind::Door;
+        e.text = "Door A closed";
+        events.push_back(e);
+    }
+    ASSERT_TRUE(store->append(events, &error)) << error;
+    store.reset();
+    struct Case {
+        const char* range;
+        std::vector<const char*> times;
+    } cases[] = {
+        {"--until 2026-03-29", {"2026-03-28T23:59:59+01:00"}},
+        {"--since 2026-03-29 --until 2026-03-29T03:00",
+         {"2026-03-29T00:00:00+01:00", "2026-03-29T01:59:59+01:00"}},
+        {"--since 2026-03-29T03:00 --until 2026-03-30", {"2026-03-29T03:00:00+02:00"}},
+        {"--since 2026-10-25 --until 2026-10-26",
+         {"2026-10-25T02:59:59+02:00", "2026-10-25T02:00:00+01:00", "2026-10-25T23:59:59+01:00"}},
+        {"--since 2026-10-25T03:00 --until 2026-10-26", {"2026-10-25T23:59:59+01:00"}},
+        {"--since 2026-10-26", {"2026-10-26T00:00:00+01:00"}},
+    };
+    for (const Case& c : cases) {
+        std::string expected;
+        for (const char* t : c.times) {
+            expected += std::string(t) + "\t\tdoor\t\tDoor A closed\n";
+        }
+        Result r = run(std::string("events list db.tsy --oldest-first ") + c.range, "",
+                       "TZ=Europe/Berlin");
+        EXPECT_EQ(r.status, 0) << c.range << "\n" << r.err;
+        EXPECT_EQ(r.out, expected) << c.range;
+    }
+}
+
 TEST_F(Cli, EventsKeepSetsTheMonthsTheHistoryKeepsAndPrunesAtOnce) {
     EXPECT_EQ(run("events keep db.tsy").out, "The history keeps all events.\n");
     put("db.log", log_file_line("2020/1/2 6:00", " - ", "Log started"));

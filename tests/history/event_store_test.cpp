@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -145,6 +146,78 @@ TEST_F(StoreTest, FiltersCombineAndPagesFollowOneAnother) {
 
     EXPECT_EQ(store->prune_before(2500, &error), 2);
     EXPECT_EQ(store->count(all), 3);
+}
+
+// A text is looked for among the keys that had it, a set of rare kinds a kind at a time: the
+// pages come out as one scan in time order would give them, a key's name as it was then.
+TEST_F(StoreTest, PagesOfATextOrOfRareKindsFollowTimeOrderAcrossTheirParts) {
+    auto store = open();
+    const char* names[] = {"Ann X", "Zed", "Ann Y", "Bob"};
+    const EventKind kinds[] = {EventKind::Alarm, EventKind::ValidKey, EventKind::Link};
+    std::vector<StoredEvent> events;
+    for (int i = 0; i < 40; ++i) {
+        // Key 1 is Ann X first and Zed later; times repeat, so ids break the ties.
+        const int k = i % 4;
+        events.push_back(event(1000 * (i / 3), k == 1 ? 1 : k, kinds[i % 3], 0,
+                               k == 0 && i > 20 ? "Zed" : names[k]));
+    }
+    std::string error;
+    ASSERT_TRUE(store->append(events, &error)) << error;
+    EventFilter text;
+    text.text = "ann";
+    EventFilter rare;
+    rare.kinds = {EventKind::Link, EventKind::Alarm};
+    for (const EventFilter& f : {text, rare}) {
+        for (bool oldest_first : {false, true}) {
+            std::vector<int64_t> expected;
+            for (const StoredEvent& e : events) {
+                const bool kind_ok =
+                    f.kinds.empty() || e.kind == EventKind::Alarm || e.kind == EventKind::Link;
+                if (kind_ok && (f.text.empty() || e.name.rfind("Ann", 0) == 0)) {
+                    expected.push_back(e.id);
+                }
+            }
+            if (!oldest_first) {
+                std::reverse(expected.begin(), expected.end());
+            }
+            std::vector<int64_t> got;
+            std::optional<EventCursor> after;
+            for (std::vector<StoredEvent> p; !(p = store->page(f, 3, after, oldest_first)).empty();
+                 after = EventCursor{p.back().time_ms, p.back().id}) {
+                for (const StoredEvent& e : p) {
+                    got.push_back(e.id);
+                }
+            }
+            EXPECT_EQ(got, expected) << f.text << " oldest first " << oldest_first;
+            EXPECT_EQ(store->count(f), static_cast<int64_t>(expected.size())) << f.text;
+        }
+    }
+    text.text = "nobody";
+    EXPECT_TRUE(store->page(text, 3).empty());
+    EXPECT_EQ(store->count(text), 0);
+}
+
+// A store of the first version gets the table of key texts its text searches now start from.
+TEST_F(StoreTest, AStoreOfTheFirstVersionIsUpgraded) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(history_path(database).c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE events (id INTEGER PRIMARY KEY, time_ms INTEGER NOT NULL,"
+                           " key INTEGER, name TEXT NOT NULL DEFAULT '', memo TEXT NOT NULL "
+                           "DEFAULT '', kind INTEGER NOT NULL, door INTEGER NOT NULL DEFAULT 0,"
+                           " highlight INTEGER NOT NULL DEFAULT 0, text TEXT NOT NULL);"
+                           "CREATE INDEX events_by_key ON events(key, time_ms, id);"
+                           "INSERT INTO events(time_ms, key, name, kind, text) VALUES(5, 16, "
+                           "'Ann', 0, 'Valid key.');"
+                           "PRAGMA user_version=1;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    auto store = open(false);
+    ASSERT_FALSE(store->read_only()) << store->read_only_reason();
+    EventFilter f;
+    f.text = "ann";
+    EXPECT_EQ(times(store->page(f, 10)), (std::vector<int64_t>{5}));
 }
 
 TEST(Retention, TheCutoffIsTheSameTimeOfDayWholeCalendarMonthsBefore) {

@@ -9,6 +9,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "events/log_file.h"
+
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 
 namespace {
@@ -131,6 +135,25 @@ TEST_F(SessionTest, TheCallingThreadsWayReturnsTheResultAndAnObserverRemovedHear
     const size_t heard = seen.snapshot().size();
     EXPECT_EQ(session.synchronize_here({}), SyncResult::UpToDate);
     EXPECT_EQ(seen.snapshot().size(), heard);
+}
+
+// A history made now is filled from the log file, its progress shown where a window shows it.
+TEST_F(SessionTest, ANewHistoryIsFilledFromTheLogFilesWithItsProgressInTheStatusBar) {
+    char name[] = "/tmp/tessary-session-XXXXXX";
+    const std::string dir = mkdtemp(name);
+    std::ofstream(dir + "/office.log", std::ios::binary)
+        << log_file_line("2026/12/8 9:05", " - ", "Log started");
+    session.database().file_name = dir + "/office.tsy";
+    session.keep_history(true);
+    session.logger().add_log_line(" - ", "Log ended", true);
+    EXPECT_TRUE(wait_for([&] {
+        const std::vector<std::string> s = host.status_snapshot();
+        return !s.empty() && s.back() == "Ready";
+    }));
+    EXPECT_THAT(host.status_snapshot(),
+                ::testing::Contains("Filling the event history from the log files: 99 %"));
+    session.keep_history(false);
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace

@@ -6,9 +6,9 @@
 
 #include <chrono>
 #include <deque>
-#include <thread>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct RecordedBox {
@@ -20,7 +20,7 @@ struct RecordedBox {
 };
 
 class FakeHost : public Host {
-public:
+  public:
     MsgAnswer message_box(const std::string& caption, const std::string& text, MsgIcon icon,
                           MsgButtons buttons, MsgAnswer default_button) override {
         std::lock_guard lock(mutex_);
@@ -71,6 +71,10 @@ public:
         std::lock_guard lock(mutex_);
         return boxes;
     }
+    std::vector<std::string> status_snapshot() {
+        std::lock_guard lock(mutex_);
+        return status_texts;
+    }
     void push_answer(MsgAnswer a) {
         std::lock_guard lock(mutex_);
         answers.push_back(a);
@@ -83,7 +87,7 @@ public:
     std::vector<std::pair<int, int>> progress; // (done, total); (-1, -1) for hide_progress
     std::deque<std::optional<FileChoice>> file_choices;
 
-private:
+  private:
     std::optional<FileChoice> next_file() {
         std::lock_guard lock(mutex_);
         if (file_choices.empty()) {
