@@ -381,3 +381,22 @@ bool EventStore::contains_line(int64_t minute_ms, const std::optional<uint32_t>&
     sqlite3_bind_text(q.get(), 4, text.c_str(), -1, SQLITE_STATIC);
     return sqlite3_step(q.get()) == SQLITE_ROW;
 }
+
+std::unique_ptr<EventStore> EventStore::open_reader(const std::string& path, int busy_ms,
+                                                    std::string* error) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, nullptr) !=
+        SQLITE_OK) {
+        *error = db ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close(db);
+        return nullptr;
+    }
+    std::unique_ptr<EventStore> store(new EventStore(db, path));
+    sqlite3_busy_timeout(db, busy_ms);
+    store->read_only_reason_ = "it is open for reading";
+    return store;
+}
+
+void EventStore::interrupt() const {
+    sqlite3_interrupt(db_);
+}

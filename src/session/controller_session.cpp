@@ -60,7 +60,16 @@ void ControllerSession::keep_history(bool on) {
                              ".\nThe screen log and the log file go on as before.",
                          MsgIcon::Warning);
         });
+    history_->on_event = [this](const StoredEvent& e) {
+        if (history_watcher_) {
+            history_watcher_(e);
+        }
+    };
     add_observer(history_.get());
+}
+
+void ControllerSession::watch_history(std::function<void(const StoredEvent&)> watcher) {
+    history_watcher_ = std::move(watcher);
 }
 
 // The observers and the state told belong to the user-interface thread; a caller without a

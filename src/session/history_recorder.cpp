@@ -74,6 +74,14 @@ void HistoryRecorder::report(const LogRow& row) {
         e.memo = std::move(texts.memo);
     }
     std::string failure;
+    bool kept = false;
+    if (on_event) {
+        std::lock_guard lock(mutex_);
+        kept = store_ != nullptr;
+    }
+    if (kept) {
+        on_event(e);
+    }
     {
         std::lock_guard lock(mutex_);
         if (store_) {
