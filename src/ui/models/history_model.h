@@ -54,6 +54,8 @@ class HistoryModel final : public QAbstractTableModel {
     // "n of m events"; a count still being made shows as "…".
     QString count_text() const;
     bool first_page_shown() const { return first_shown_; }
+    // A page asked for is not in yet.
+    bool fetching() const { return fetching_; }
 
     // Writes every event of the filter (not only the rows fetched so far) to the file a page at
     // a time on a reader thread; done is told on the user-interface thread with the reason
