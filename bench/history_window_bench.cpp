@@ -15,9 +15,11 @@
 #include "ui/window/history_window.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QTableView>
 
 #include <chrono>

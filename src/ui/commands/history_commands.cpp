@@ -25,6 +25,9 @@ void show_history(App& app) {
     auto* history = w->findChild<HistoryWindow*>();
     if (!history) {
         history = new HistoryWindow(app, w);
+    } else if (!history->isVisible()) {
+        // Today and Last night move on with the clock, and the events of meanwhile are read.
+        history->apply_filter();
     }
     history->follow_database();
     history->show();

@@ -92,9 +92,12 @@ HistoryWindow::HistoryWindow(App& app, QWidget* parent)
     layout->addWidget(view_, 1);
     connect(model_, &HistoryModel::counts_changed, this,
             [this] { count_->setText(model_->count_text()); });
+    // A closed window takes no rows: reopened, it reads its filter anew.
     app_.session.watch_history([this](const StoredEvent& e) {
-        follow_database();
-        model_->add_live(e);
+        if (isVisible()) {
+            follow_database();
+            model_->add_live(e);
+        }
     });
     resize(1000, 600);
     apply_filter();
