@@ -28,6 +28,7 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     case CliCommand::EventsList:
     case CliCommand::EventsLastUse:
     case CliCommand::EventsImportLogs:
+    case CliCommand::EventsKeep:
         return run_events_command(req, out, err);
     default:
         break;

@@ -121,6 +121,15 @@ bool set_unused_days(CliRequest& req, const std::string& value, std::string* err
     return true;
 }
 
+bool set_months(CliRequest& req, const std::string& value, std::string* error) {
+    std::optional<unsigned long> n;
+    if (!set_count(n, "--months", value, error)) {
+        return false;
+    }
+    req.months = static_cast<unsigned>(*n);
+    return true;
+}
+
 // One option a subcommand takes: a switch sets its member, an option with a value (given as
 // --opt=value or as the next argument) goes through its setter.
 struct OptionEntry {
@@ -149,6 +158,7 @@ const OptionEntry event_door_option{"--door", nullptr, set_event_door};
 const OptionEntry limit_option{"--limit", nullptr, set_limit};
 const OptionEntry oldest_first_option{"--oldest-first", &CliRequest::oldest_first};
 const OptionEntry unused_days_option{"--unused-days", nullptr, set_unused_days};
+const OptionEntry months_option{"--months", nullptr, set_months};
 
 struct SubcommandEntry {
     CliCommand command;
@@ -195,6 +205,16 @@ const std::vector<SubcommandEntry>& subcommands() {
          "aside, creating the history when there is none. The log files keep the minute of each\n"
          "line. A line the history holds already is not stored again.\n",
          {},
+         1,
+         1},
+        {CliCommand::EventsKeep,
+         "events keep",
+         "FILE.tsy [--months N]",
+         "Prints how many months of events the database's history keeps; with --months, sets\n"
+         "it and removes the older events at once. The window and every other program that\n"
+         "writes the history keep the same, removing what grows older once a day.\n\n"
+         "  --months N       keep N months of events; 0 keeps all (the default)\n",
+         {months_option},
          1,
          1},
         {CliCommand::EventsLastUse,

@@ -21,6 +21,7 @@ enum class CliCommand {
     EventsList,
     EventsLastUse,
     EventsImportLogs,
+    EventsKeep,
 };
 
 struct CliRequest {
@@ -50,6 +51,7 @@ struct CliRequest {
     std::optional<size_t> limit;
     bool oldest_first = false;
     std::optional<unsigned> unused_days;
+    std::optional<unsigned> months; // events keep: the months the history keeps
 };
 
 // A time given on the command line, in UTC milliseconds: YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS]

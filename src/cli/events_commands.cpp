@@ -201,6 +201,48 @@ int import_logs(const CliRequest& req, std::ostream& out, std::ostream& err) {
     return ExitOk;
 }
 
+std::string keeps_text(int months) {
+    return months == 0 ? "The history keeps all events.\n"
+                       : "The history keeps " + std::to_string(months) + " month" +
+                             (months == 1 ? "" : "s") + " of events.\n";
+}
+
+int keep_events(const CliRequest& req, std::ostream& out, std::ostream& err) {
+    if (!req.months) {
+        int status = ExitOk;
+        std::unique_ptr<EventStore> store = open_store(req, err, &status);
+        if (status == ExitOk) {
+            out << keeps_text(store ? store->retention_months() : 0);
+        }
+        return status;
+    }
+    if (!file_exists(req.database)) {
+        err << "tessary-cli: " << req.database << ": no such file\n";
+        return ExitNoInput;
+    }
+    const std::string path = history_path(req.database);
+    std::string error;
+    std::unique_ptr<EventStore> store = EventStore::open(path, true, req.database, &error);
+    if (!store || store->read_only()) {
+        err << "tessary-cli: " << path << ": " << (store ? store->read_only_reason() : error)
+            << "\n";
+        return store ? ExitDataError : ExitIoError;
+    }
+    if (!store->set_retention_months(static_cast<int>(*req.months), &error)) {
+        err << "tessary-cli: " << error << "\n";
+        return *req.months > EventStore::max_retention_months ? ExitUsage : ExitIoError;
+    }
+    const int64_t removed =
+        store->apply_retention(static_cast<int64_t>(std::time(nullptr)) * 1000, &error);
+    out << keeps_text(store->retention_months()) << removed << " older event"
+        << (removed == 1 ? "" : "s") << " removed\n";
+    if (!error.empty()) {
+        err << "tessary-cli: " << path << ": " << error << "\n";
+        return ExitIoError;
+    }
+    return ExitOk;
+}
+
 } // namespace
 
 std::string iso_local_time(int64_t utc_ms) {
@@ -223,6 +265,8 @@ int run_events_command(const CliRequest& req, std::ostream& out, std::ostream& e
         return list_events(req, out, err);
     case CliCommand::EventsImportLogs:
         return import_logs(req, out, err);
+    case CliCommand::EventsKeep:
+        return keep_events(req, out, err);
     default:
         return last_use(req, out, err);
     }

@@ -6,6 +6,8 @@
 
 #include <fcntl.h>
 
+#include <chrono>
+
 namespace {
 
 constexpr int schema_version = 1;
@@ -21,7 +23,12 @@ const char* const schema = "CREATE TABLE IF NOT EXISTS events ("
                            " highlight INTEGER NOT NULL DEFAULT 0,"
                            " text TEXT NOT NULL);"
                            "CREATE INDEX IF NOT EXISTS events_by_time ON events(time_ms, id);"
-                           "CREATE INDEX IF NOT EXISTS events_by_key ON events(key, time_ms, id);";
+                           "CREATE INDEX IF NOT EXISTS events_by_key ON events(key, time_ms, id);"
+                           "CREATE TABLE IF NOT EXISTS settings ("
+                           " name TEXT PRIMARY KEY,"
+                           " value INTEGER NOT NULL);";
+
+constexpr int64_t day_ms = 24LL * 60 * 60 * 1000;
 
 // A prepared statement that finalizes itself.
 class Statement {
@@ -336,6 +343,94 @@ int64_t EventStore::prune_before(int64_t time_ms, std::string* error) {
     if (removed > 0) {
         exec(db_, "VACUUM", error);
     }
+    return removed;
+}
+
+std::optional<int64_t> EventStore::setting(const char* name) const {
+    Statement get(db_, "SELECT value FROM settings WHERE name = ?");
+    if (!get) {
+        return std::nullopt; // a store read-only from before the table was known
+    }
+    sqlite3_bind_text(get.get(), 1, name, -1, SQLITE_STATIC);
+    if (sqlite3_step(get.get()) != SQLITE_ROW) {
+        return std::nullopt;
+    }
+    return sqlite3_column_int64(get.get(), 0);
+}
+
+bool EventStore::set_setting(const char* name, int64_t value, std::string* error) {
+    if (read_only()) {
+        *error = read_only_reason_;
+        return false;
+    }
+    Statement put(db_, "INSERT OR REPLACE INTO settings(name, value) VALUES(?, ?)");
+    if (!put) {
+        *error = sqlite3_errmsg(db_);
+        return false;
+    }
+    sqlite3_bind_text(put.get(), 1, name, -1, SQLITE_STATIC);
+    sqlite3_bind_int64(put.get(), 2, value);
+    if (sqlite3_step(put.get()) != SQLITE_DONE) {
+        *error = sqlite3_errmsg(db_);
+        return false;
+    }
+    return true;
+}
+
+int EventStore::retention_months() const {
+    return static_cast<int>(setting("retention_months").value_or(0));
+}
+
+bool EventStore::set_retention_months(int months, std::string* error) {
+    if (months < 0 || months > max_retention_months) {
+        *error = "the months to keep must be 0 to " + std::to_string(max_retention_months);
+        return false;
+    }
+    // A shorter period takes effect at once rather than up to a day later.
+    return set_setting("retention_months", months, error) && erase_setting("last_pruned_ms");
+}
+
+bool EventStore::erase_setting(const char* name) {
+    Statement del(db_, "DELETE FROM settings WHERE name = ?");
+    if (!del) {
+        return false;
+    }
+    sqlite3_bind_text(del.get(), 1, name, -1, SQLITE_STATIC);
+    return sqlite3_step(del.get()) == SQLITE_DONE;
+}
+
+std::optional<int64_t> EventStore::last_pruned_ms() const {
+    return setting("last_pruned_ms");
+}
+
+int64_t retention_cutoff_ms(int64_t now_ms, int months) {
+    using namespace std::chrono;
+    const sys_days today = floor<days>(sys_time<milliseconds>(milliseconds(now_ms)));
+    const milliseconds time_of_day = milliseconds(now_ms) - today.time_since_epoch();
+    year_month_day date{today};
+    date -= std::chrono::months(months);
+    if (!date.ok()) {
+        date = date.year() / date.month() / last; // 31 March less one month: 28 or 29 February
+    }
+    return (sys_days(date).time_since_epoch() + time_of_day).count();
+}
+
+int64_t EventStore::apply_retention(int64_t now_ms, std::string* error) {
+    error->clear();
+    const int months = retention_months();
+    if (months == 0 || read_only()) {
+        return 0;
+    }
+    const std::optional<int64_t> last = last_pruned_ms();
+    // Once a day: a clock set back does not hold the next pruning off for long.
+    if (last && now_ms >= *last && now_ms - *last < day_ms) {
+        return 0;
+    }
+    const int64_t removed = prune_before(retention_cutoff_ms(now_ms, months), error);
+    if (!error->empty()) {
+        return removed;
+    }
+    set_setting("last_pruned_ms", now_ms, error);
     return removed;
 }
 

@@ -49,6 +49,10 @@ struct EventCursor {
     int64_t id = 0;
 };
 
+// The time `months` calendar months before `now_ms` (UTC), at the same time of day; a day the
+// month lacks becomes its last.
+int64_t retention_cutoff_ms(int64_t now_ms, int months);
+
 // "office.tsy" → "office.events.sqlite"; any other name gets ".events.sqlite" appended.
 std::string history_path(const std::string& database_path);
 
@@ -97,9 +101,23 @@ class EventStore {
     // longer wanted.
     void interrupt() const;
 
+    // How many months of events the store keeps; 0, the default, keeps all. Kept in the store
+    // itself, so that every program that writes it keeps the same.
+    static constexpr int max_retention_months = 1200;
+    int retention_months() const;
+    bool set_retention_months(int months, std::string* error);
+    // When apply_retention last pruned, UTC milliseconds.
+    std::optional<int64_t> last_pruned_ms() const;
+    // Prunes what is older than the months to keep, at most once a day (a day after
+    // last_pruned_ms); the count removed. *error is left empty when nothing failed.
+    int64_t apply_retention(int64_t now_ms, std::string* error);
+
   private:
     EventStore(sqlite3* db, std::string path);
     bool prepare_schema(bool writable, std::string* error);
+    std::optional<int64_t> setting(const char* name) const;
+    bool set_setting(const char* name, int64_t value, std::string* error);
+    bool erase_setting(const char* name);
 
     sqlite3* db_ = nullptr;
     std::string path_;

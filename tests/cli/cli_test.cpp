@@ -425,6 +425,19 @@ TEST_F(Cli, EventsListAndLastUseReadTheHistoryWithTheirFilters) {
     EXPECT_EQ(run("events list db.tsy --since yesterday").status, 64);
 }
 
+TEST_F(Cli, EventsKeepSetsTheMonthsTheHistoryKeepsAndPrunesAtOnce) {
+    EXPECT_EQ(run("events keep db.tsy").out, "The history keeps all events.\n");
+    put("db.log", log_file_line("2020/1/2 6:00", " - ", "Log started"));
+    ASSERT_EQ(run("events import-logs db.tsy").status, 0);
+    Result set = run("events keep db.tsy --months 1");
+    EXPECT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(set.out, "The history keeps 1 month of events.\n1 older event removed\n");
+    EXPECT_EQ(run("events keep db.tsy").out, "The history keeps 1 month of events.\n");
+    EXPECT_EQ(run("events keep db.tsy --months 1201").status, 64);
+    EXPECT_EQ(run("events keep db.tsy --months 0").out,
+              "The history keeps all events.\n0 older events removed\n");
+}
+
 TEST_F(Cli, ImportLogsFillsTheHistoryFromTheLogFilesOnlyOnce) {
     put("db-upto-20251209-23h59.log",
         log_file_line("2025/12/9 23:00", "00a3f1", "Valid key.  Door B is open.") +

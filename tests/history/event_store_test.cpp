@@ -147,6 +147,54 @@ TEST_F(StoreTest, FiltersCombineAndPagesFollowOneAnother) {
     EXPECT_EQ(store->count(all), 3);
 }
 
+TEST(Retention, TheCutoffIsTheSameTimeOfDayWholeCalendarMonthsBefore) {
+    struct Case {
+        const char* now;
+        int months;
+        const char* cutoff;
+    } cases[] = {
+        {"2026-12-09 17:30:00", 1, "2026-11-09 17:30:00"},
+        {"2026-12-09 17:30:00", 12, "2025-12-09 17:30:00"},
+        {"2026-03-31 06:00:00", 1, "2026-02-28 06:00:00"}, // February has no 31st
+        {"2028-03-31 06:00:00", 1, "2028-02-29 06:00:00"},
+        {"2027-01-15 00:00:00", 2, "2026-11-15 00:00:00"},
+    };
+    auto ms = [](const char* text) {
+        std::tm tm{};
+        EXPECT_TRUE(strptime(text, "%Y-%m-%d %H:%M:%S", &tm)) << text;
+        return int64_t{timegm(&tm)} * 1000;
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(retention_cutoff_ms(ms(c.now), c.months), ms(c.cutoff)) << c.now;
+    }
+}
+
+TEST_F(StoreTest, RetentionKeptInTheStorePrunesOnceADayAndAtOnceWhenShortened) {
+    constexpr int64_t day = 24LL * 3600 * 1000;
+    const int64_t now = int64_t{1796800000} * 1000;
+    auto store = open();
+    std::vector<StoredEvent> events = {event(now - 400 * day, 1, EventKind::ValidKey),
+                                       event(now - 100 * day, 2, EventKind::ValidKey),
+                                       event(now - 10 * day, 3, EventKind::ValidKey)};
+    std::string error;
+    ASSERT_TRUE(store->append(events, &error)) << error;
+    EXPECT_EQ(store->retention_months(), 0);
+    EXPECT_EQ(store->apply_retention(now, &error), 0) << "0 keeps all";
+    EXPECT_FALSE(store->set_retention_months(-1, &error));
+    ASSERT_TRUE(store->set_retention_months(12, &error)) << error;
+    EXPECT_EQ(store->apply_retention(now, &error), 1);
+    EXPECT_EQ(store->last_pruned_ms(), now);
+
+    ASSERT_TRUE(store->append(events, &error)) << error; // as if written by another program
+    EXPECT_EQ(store->apply_retention(now + day - 1, &error), 0) << "once a day";
+    EXPECT_EQ(store->apply_retention(now + day, &error), 1);
+    ASSERT_TRUE(store->set_retention_months(1, &error)) << error;
+    EXPECT_EQ(open(false)->retention_months(), 1) << "another connection sees it";
+    EXPECT_EQ(store->apply_retention(now + day + 1, &error), 2) << "shortened: pruned at once";
+    EXPECT_TRUE(error.empty()) << error;
+    EXPECT_EQ(store->count({}), 2);
+}
+
 TEST_F(StoreTest, ADamagedOrNewerStoreOpensReadOnlyWithTheReason) {
     std::ofstream(history_path(database)) << std::string(4096, 'x');
     auto damaged = open(false);
