@@ -2,6 +2,7 @@
 
 #include "ui/commands/commands.h"
 #include "ui/models/history_model.h"
+#include "ui/models/history_reader.h"
 #include "ui/window/app.h"
 
 #include <QCheckBox>
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -20,6 +22,7 @@
 namespace {
 
 const char* const export_caption = "Tessary - Export to CSV";
+const char* const window_caption = "Tessary - History";
 
 // The period box's entries, in the order of HistoryPeriod, then the free range.
 const char* const period_names[] = {"Today", "Last night 18:00\u201306:00", "Last 7 days", "All",
@@ -102,10 +105,12 @@ HistoryWindow::HistoryWindow(App& app, QWidget* parent)
     resize(1000, 600);
     apply_filter();
     model_->set_store(store_path());
+    read_retention();
 }
 
 HistoryWindow::~HistoryWindow() {
     app_.session.watch_history({});
+    settings_.reset();
 }
 
 QWidget* HistoryWindow::build_filter_bar() {
@@ -155,6 +160,13 @@ QWidget* HistoryWindow::build_filter_bar() {
     bottom->addStretch(1);
     count_ = new QLabel;
     bottom->addWidget(count_);
+    keep_months_ = new QSpinBox;
+    keep_months_->setRange(0, EventStore::max_retention_months);
+    keep_months_->setKeyboardTracking(false);
+    labelled(bottom, "&Keep events for", keep_months_);
+    bottom->addWidget(new QLabel(QStringLiteral("months (0 keeps all)")));
+    connect(keep_months_, &QSpinBox::valueChanged, this, &HistoryWindow::write_retention);
+    bottom->addSpacing(20);
     export_ = new QPushButton(QStringLiteral("&Export shown rows to CSV..."));
     bottom->addWidget(export_);
     connect(export_, &QPushButton::clicked, this, &HistoryWindow::export_rows);
@@ -208,7 +220,54 @@ void HistoryWindow::follow_database() {
     const std::string path = store_path();
     if (path != model_->store_path()) {
         model_->set_store(path);
+        read_retention();
     }
+}
+
+void HistoryWindow::read_retention() {
+    retention_read_ = false;
+    keep_months_->setEnabled(false);
+    settings_ = std::make_unique<HistoryReader>(model_->store_path());
+    settings_->post([this](const EventStore* store) {
+        const int months = store ? store->retention_months() : 0;
+        const bool known = store != nullptr;
+        QMetaObject::invokeMethod(
+            this,
+            [this, months, known] {
+                const QSignalBlocker quiet(keep_months_);
+                keep_months_->setValue(months);
+                keep_months_->setEnabled(known);
+                retention_read_ = true;
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void HistoryWindow::write_retention(int months) {
+    if (!settings_) {
+        return;
+    }
+    // A writing connection of its own, on the reader's thread: another process's long write
+    // keeps it waiting, never the window.
+    settings_->post([this, months, path = model_->store_path(),
+                     database = app_.database.file_name](const EventStore*) {
+        std::string error;
+        std::unique_ptr<EventStore> store = EventStore::open(path, false, database, &error);
+        if (store) {
+            store->set_retention_months(months, &error);
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, path, error] {
+                if (!error.empty()) {
+                    app_.host.message_box(window_caption,
+                                          "The event history " + path +
+                                              " can't be written: " + error + ".",
+                                          MsgIcon::Error);
+                }
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void HistoryWindow::select_key(int row) {

@@ -9,6 +9,8 @@
 
 #include <QWidget>
 
+#include <memory>
+
 class HistoryModel;
 class QCheckBox;
 class QComboBox;
@@ -16,6 +18,8 @@ class QDateTimeEdit;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
+class HistoryReader;
 class QTableView;
 struct App;
 
@@ -45,6 +49,11 @@ class HistoryWindow final : public QWidget {
     QComboBox* door() const { return door_; }
     QLabel* count_label() const { return count_; }
     QPushButton* export_button() const { return export_; }
+    // Keep events for [N] months (0 keeps all): the store's retention, read when the store is
+    // shown and written when changed.
+    QSpinBox* keep_months() const { return keep_months_; }
+    // Whether the retention read last is in.
+    bool retention_read() const { return retention_read_; }
     // The filter the bar shows, at the time given (UTC milliseconds) for the periods.
     EventFilter filter_at(int64_t now_ms) const;
     // Applies the bar's filter now (the bar does it on each change).
@@ -57,6 +66,8 @@ class HistoryWindow final : public QWidget {
     QWidget* build_filter_bar();
     void export_rows();
     void select_key(int row);
+    void read_retention();
+    void write_retention(int months);
 
     App& app_;
     HistoryModel* model_ = nullptr;
@@ -69,4 +80,7 @@ class HistoryWindow final : public QWidget {
     QComboBox* door_ = nullptr;
     QLabel* count_ = nullptr;
     QPushButton* export_ = nullptr;
+    QSpinBox* keep_months_ = nullptr;
+    std::unique_ptr<HistoryReader> settings_; // reads and writes the retention off this thread
+    bool retention_read_ = false;
 };

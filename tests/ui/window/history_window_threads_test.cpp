@@ -175,6 +175,22 @@ class HistoryWindowTest : public QObject {
                                              "\"Valid key, door B\"\r\n"));
     }
 
+    void the_months_to_keep_are_the_stores() {
+        StoreFixture s;
+        TestApp t;
+        t.app->database.file_name = s.database;
+        HistoryWindow* w = open_history(*t.app);
+        QTRY_VERIFY(w->retention_read());
+        QVERIFY(w->keep_months()->isEnabled());
+        QCOMPARE(w->keep_months()->value(), 0);
+        w->keep_months()->setValue(6);
+        QTRY_COMPARE(s.store->retention_months(), 6);
+        delete w;
+        w = open_history(*t.app);
+        QTRY_VERIFY(w->retention_read());
+        QCOMPARE(w->keep_months()->value(), 6);
+    }
+
     void the_bar_makes_the_filter_of_its_fields() {
         TestApp t;
         HistoryWindow* w = open_history(*t.app);
@@ -242,6 +258,16 @@ class HistoryWindowTest : public QObject {
             QCOMPARE(w->kind_box(static_cast<KindGroup>(g))->text(), QString(groups[g]));
         }
         QCOMPARE(w->export_button()->text(), QStringLiteral("&Export shown rows to CSV..."));
+        const QStringList labels = {
+            "&Period:", "&From:", "&Until:",          "&Text:",
+            "&Door:",   "Kinds:", "&Keep events for", "months (0 keeps all)"};
+        QStringList found;
+        for (QLabel* label : w->findChildren<QLabel*>()) {
+            found << label->text();
+        }
+        for (const QString& label : labels) {
+            QVERIFY2(found.contains(label), qPrintable(label));
+        }
         const char* columns[] = {"Time", "Key", "Name", "Memo", "Kind", "Door", "Text"};
         for (int c = 0; c < HistoryModel::ColumnCount; ++c) {
             QCOMPARE(w->model()->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(),
