@@ -147,7 +147,8 @@ int main(int argc, char** argv) {
     App app(system_clock(), std::make_unique<ScriptedQtHost>());
     app.database.file_name = database;
     for (int k = 0; k < key_count; ++k) {
-        app.database.keys.add(KeyId{0, key_number(k), 0}, key_name(k));
+        app.database.keys.add(KeyId{0, key_number(k), 0}, key_name(k),
+                              k % 3 ? "Day shift" : "Night shift, building B");
     }
     if (mode == "--usage") {
         KeyUsageDialog usage(app.database.keys, history_path(database), nullptr);

@@ -189,7 +189,9 @@ KeyUsageDialog::KeyUsageDialog(const KeyList& keys, const std::string& history_p
     view_->sortByColumn(KeyColumn, Qt::AscendingOrder);
     view_->setSelectionBehavior(QAbstractItemView::SelectRows);
     view_->verticalHeader()->hide();
+    view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 4);
     view_->setShowGrid(false);
+    view_->horizontalHeader()->setStretchLastSection(true);
     const int widths[] = {70, 160, 160, 140, 45};
     for (int c = 0; c < 5; ++c) {
         view_->horizontalHeader()->resizeSection(c, widths[c]);

@@ -82,6 +82,7 @@ HistoryWindow::HistoryWindow(App& app, QWidget* parent)
     view_->setSelectionMode(QAbstractItemView::SingleSelection);
     view_->setShowGrid(false);
     view_->verticalHeader()->hide();
+    view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 4);
     view_->horizontalHeader()->setStretchLastSection(true);
     const int widths[] = {140, 60, 140, 140, 80, 45};
     for (int c = 0; c < 6; ++c) {
