@@ -666,3 +666,22 @@ int64_t EventStore::drop_stored_lines(std::vector<StoredEvent>& lines) const {
 void EventStore::interrupt() const {
     sqlite3_interrupt(db_);
 }
+
+std::unique_ptr<EventStore> EventStore::open_reader(const std::string& path, int busy_ms,
+                                                    std::string* error) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, nullptr) !=
+        SQLITE_OK) {
+        *error = db ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close(db);
+        return nullptr;
+    }
+    std::unique_ptr<EventStore> store(new EventStore(db, path));
+    sqlite3_busy_timeout(db, busy_ms);
+    store->read_only_reason_ = "it is open for reading";
+    return store;
+}
+
+void EventStore::interrupt() const {
+    sqlite3_interrupt(db_);
+}

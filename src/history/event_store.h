@@ -66,6 +66,11 @@ class EventStore {
     // the reason in *error, when it cannot be opened at all.
     static std::unique_ptr<EventStore> open(const std::string& path, bool create,
                                             const std::string& database_path, std::string* error);
+    // A connection that only reads, for a window's queries: it waits at most busy_ms for
+    // another process's write (a WAL reader is rarely kept waiting at all) and writes nothing,
+    // not even the schema. Null, with the reason in *error, when the store cannot be opened.
+    static std::unique_ptr<EventStore> open_reader(const std::string& path, int busy_ms,
+                                                   std::string* error);
     ~EventStore();
     EventStore(const EventStore&) = delete;
     EventStore& operator=(const EventStore&) = delete;
@@ -99,6 +104,9 @@ class EventStore {
     int64_t drop_stored_lines(std::vector<StoredEvent>& lines) const;
     // Removes the events before the time and gives the space back; the count removed.
     int64_t prune_before(int64_t time_ms, std::string* error);
+    // Any thread: the query running now ends early with what it found so far, for an answer no
+    // longer wanted.
+    void interrupt() const;
 
     // Ends the statement running now (a long pruning) with an error; callable from another
     // thread while the store is open.

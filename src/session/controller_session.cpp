@@ -74,7 +74,16 @@ void ControllerSession::keep_history(bool on) {
                 host_.set_status_text("Ready");
             }
         });
+    history_->on_event = [this](const StoredEvent& e) {
+        if (history_watcher_) {
+            history_watcher_(e);
+        }
+    };
     add_observer(history_.get());
+}
+
+void ControllerSession::watch_history(std::function<void(const StoredEvent&)> watcher) {
+    history_watcher_ = std::move(watcher);
 }
 
 // The observers and the state told belong to the user-interface thread; a caller without a

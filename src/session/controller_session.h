@@ -65,6 +65,9 @@ class ControllerSession final : public ControllerAccess, private SyncObserver {
     // Keeps every line of the screen log in the event history beside the database (from now
     // until it is turned off), as long as the database has a file.
     void keep_history(bool on);
+    // User-interface thread: told of each event the history keeps, as it is kept (a History
+    // window's live rows); an empty function stops it.
+    void watch_history(std::function<void(const StoredEvent&)> watcher);
     // The same on the calling thread, which waits for the end: never the user-interface thread
     // of a window. The observers hear running and progress, and the result is returned.
     SyncResult synchronize_here(const SyncOptions& options);
@@ -90,6 +93,7 @@ class ControllerSession final : public ControllerAccess, private SyncObserver {
     Link link_;
     SyncThread sync_;
     std::unique_ptr<HistoryRecorder> history_;
+    std::function<void(const StoredEvent&)> history_watcher_;
     std::vector<SessionObserver*> observers_;
     LinkState told_state_ = LinkState::None;
     // Shared with the calls posted for later: they do nothing once it is false.

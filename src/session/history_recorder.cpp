@@ -87,6 +87,9 @@ void HistoryRecorder::report(const LogRow& row) {
         e.name = std::move(texts.name);
         e.memo = std::move(texts.memo);
     }
+    if (on_event) {
+        on_event(e);
+    }
     std::lock_guard lock(mutex_);
     // A store that stays unwritable cannot fill memory past the bound.
     if (waiting_ >= max_waiting_events) {

@@ -55,6 +55,9 @@ class HistoryRecorder final : public SessionObserver {
 
     // The time the next event is given, UTC milliseconds; tests put in their own clock.
     std::function<int64_t()> now_ms;
+    // Told on the user-interface thread of each event kept, before it is written (its id is
+    // still 0): a window showing the history puts it at the top at once.
+    std::function<void(const StoredEvent&)> on_event;
 
   private:
     // Lines for one database, in the order taken.

@@ -110,6 +110,16 @@ TEST_F(RecorderTest, FollowsTheDatabaseToItsNewNameAndKeepsNothingWithoutOne) {
     EXPECT_FALSE(std::filesystem::exists(dir + "/.events.sqlite"));
 }
 
+TEST_F(RecorderTest, TellsEachEventItKeepsAndNoneWhileItKeepsNothing) {
+    auto r = recorder();
+    std::vector<std::string> told;
+    r->on_event = [&](const StoredEvent& e) { told.push_back(e.text); };
+    r->report({" - ", "Log started", "", true});
+    database.clear();
+    r->report({" - ", "Log ended", "", true});
+    EXPECT_EQ(told, std::vector<std::string>{"Log started"});
+}
+
 TEST_F(RecorderTest, AStoreThatCannotBeWrittenIsToldOnceAndTheLinesGoOn) {
     std::ofstream(history_path(database)) << std::string(4096, 'x');
     auto r = recorder();

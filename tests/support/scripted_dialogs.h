@@ -1,6 +1,7 @@
 // Dialogs a test answers: each one set answers for the dialog; the others are the program's.
 #pragma once
 
+#include "ui/dialogs/key_usage_dialog.h"
 #include "ui/window/app.h"
 
 #include <functional>
@@ -14,6 +15,7 @@ struct ScriptedDialogs final : AppDialogs {
     std::function<CsvImportChoice(App&, const CsvImportPlan&)> import_preview;
     std::function<std::optional<size_t>(App&, const std::vector<DatabaseBackup>&)> backup;
     std::function<bool(App&, const KeyDifference&)> comparison;
+    std::function<void(KeyUsageDialog&)> usage;
 
     int edit_key(App& app, int row) override {
         return edit_key_row ? edit_key_row(app, row) : AppDialogs::edit_key(app, row);
@@ -35,6 +37,9 @@ struct ScriptedDialogs final : AppDialogs {
     }
     bool show_comparison(App& app, const KeyDifference& diff) override {
         return comparison ? comparison(app, diff) : AppDialogs::show_comparison(app, diff);
+    }
+    void key_usage(KeyUsageDialog& dialog) override {
+        usage ? usage(dialog) : AppDialogs::key_usage(dialog);
     }
     File open_for_loading(const std::string& path) override {
         return loading ? loading(path) : AppDialogs::open_for_loading(path);

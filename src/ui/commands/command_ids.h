@@ -38,4 +38,6 @@ enum CommandId : int {
     CmdExpiringKeys = 40108,
     CmdCompareWithController = 40109,
     CmdVerifyAfterSync = 40110,
+    CmdHistory = 40111,
+    CmdKeyUsage = 40112,
 };

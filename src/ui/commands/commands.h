@@ -4,6 +4,7 @@
 
 #include "ui/commands/command_ids.h"
 
+#include <cstdint>
 #include <string>
 
 struct App;
@@ -27,6 +28,8 @@ void toggle_status_bar(App& app);
 void toggle_log_window(App& app);
 void toggle_key_list(App& app);
 void toggle_presented_key(App& app);
+// View › History: shows the History window, made on first use.
+void show_history(App& app);
 
 // Controller menu.
 void reset_controller(App& app);
@@ -53,6 +56,11 @@ bool verify_after_sync(const App& app);
 void find_keys(App& app);
 // Keys › Expires within 14 days: the key list shows only those keys, with the find field's text.
 void toggle_expiring_keys(App& app);
+// Selects the key of that number in the key list and scrolls to it; false when the list does not
+// show it.
+bool select_key_in_list(App& app, uint32_t number);
+// Keys › Key usage.
+void key_usage(App& app);
 // Follows the screen log for View › Select presented key.
 void watch_presented_keys(App& app, MainWindow& window);
 void import_keys_csv(App& app);

@@ -54,19 +54,26 @@ void select_presented_key(App& app, int log_row) {
     }
     const int32_t number = log_row_key(*row);
     // An unknown key has no row: its log line stays red, for Copy from log.
-    const int store_row =
-        number < 0 ? -1 : app.database.keys.find(KeyId{0, static_cast<uint32_t>(number), 0});
+    if (number >= 0) {
+        select_key_in_list(app, static_cast<uint32_t>(number));
+    }
+}
+
+} // namespace
+
+bool select_key_in_list(App& app, uint32_t number) {
+    MainWindow* w = app.window.get();
+    const int store_row = w ? app.database.keys.find(KeyId{0, number, 0}) : -1;
     const int view_row = store_row < 0 ? -1 : w->key_filter()->view_row(store_row);
     if (view_row < 0) {
-        return;
+        return false;
     }
     const QModelIndex index = w->key_filter()->index(view_row, 0);
     w->key_view()->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
                                                                 QItemSelectionModel::Rows);
     w->key_view()->scrollTo(index);
+    return true;
 }
-
-} // namespace
 
 void toggle_presented_key(App& app) {
     const bool on = !option_on(app);

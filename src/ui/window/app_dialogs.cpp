@@ -3,6 +3,7 @@
 #include "ui/commands/commands.h"
 #include "ui/dialogs/backup_dialog.h"
 #include "ui/dialogs/compare_dialog.h"
+#include "ui/dialogs/key_usage_dialog.h"
 #include "ui/dialogs/settings_dialog.h"
 #include "ui/window/app.h"
 #include "ui/window/main_window.h"
@@ -51,4 +52,8 @@ std::vector<SystemPort> AppDialogs::system_ports() {
 
 File AppDialogs::open_for_loading(const std::string& path) {
     return File::open_database(path);
+}
+
+void AppDialogs::key_usage(KeyUsageDialog& dialog) {
+    dialog.exec();
 }

@@ -15,6 +15,7 @@
 
 struct App;
 struct KeyDifference;
+class KeyUsageDialog;
 
 struct AppDialogs {
     virtual ~AppDialogs() = default;
@@ -30,6 +31,8 @@ struct AppDialogs {
                                                 const std::vector<DatabaseBackup>& backups);
     // Compare with controller's difference; true when the user chose Synchronize.
     virtual bool show_comparison(App& app, const KeyDifference& diff);
+    // Keys › Key usage, shown until closed.
+    virtual void key_usage(KeyUsageDialog& dialog);
     // The serial devices the system reports, with their stable names, for the Settings list.
     virtual std::vector<SystemPort> system_ports();
     // Opens the file that Open, Import and Restore backup read.

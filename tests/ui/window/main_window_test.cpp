@@ -58,6 +58,9 @@ const Expected view_entries[] = {
     {"&Statusbar", 40052, true, "Toggles the statusbar"},
     {"Select &presented key", 40107, false, "Select the key the controller reports in the key list",
      true},
+    {"&History", 40111, false,
+     "Show the events kept of this database, filtered by period, key, kind and door", false,
+     "Ctrl+H"},
     {nullptr, 0, false, nullptr},
     {"&Log window", 40053, true, "Toggle the log window"},
     {"&Key list", 40054, true, "Toggle the key list"},
@@ -78,6 +81,8 @@ const Expected keys_entries[] = {
     {"&Find keys", 40101, false, "Show only the keys that contain a text", false, "Ctrl+F"},
     {"Expires &within 14 days", 40108, false,
      "Show only the keys whose last valid day is today or within the next 13 days", true},
+    {"Key &usage...", 40112, false,
+     "Show when each key was used last and how often, and the keys not used for some time"},
     {nullptr, 0, false, nullptr},
     {"&Import keys from CSV...", 40104, false,
      "Add the keys of a CSV file to the database, after a preview"},
@@ -108,8 +113,8 @@ struct ExpectedMenu {
 };
 
 const ExpectedMenu expected_menus[] = {
-    {"&File", file_entries, 12}, {"&View", view_entries, 6}, {"&Controller", controller_entries, 4},
-    {"&Keys", keys_entries, 16}, {"&Help", help_entries, 3},
+    {"&File", file_entries, 12}, {"&View", view_entries, 7}, {"&Controller", controller_entries, 4},
+    {"&Keys", keys_entries, 17}, {"&Help", help_entries, 3},
 };
 
 QMenu* menu_at(MainWindow& w, int index) {
@@ -382,6 +387,8 @@ void MainWindowTest::command_table_names_every_handler() {
         {40108, toggle_expiring_keys},
         {40109, compare_with_controller_command},
         {40110, toggle_verify_after_sync},
+        {40111, show_history},
+        {40112, key_usage},
         {40017, nullptr},
     };
     QCOMPARE(command_table().size(), expected.size());
@@ -437,7 +444,7 @@ void MainWindowTest::menu_and_toolbar_reach_the_command_handlers() {
         }
     }
     QCOMPARE(reached, menu_ids);
-    QCOMPARE(reached.size(), size_t(33));
+    QCOMPARE(reached.size(), size_t(35));
     // Toolbar buttons reach the same handlers.
     reached.clear();
     std::vector<int> button_ids;
