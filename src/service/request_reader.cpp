@@ -74,9 +74,8 @@ struct OpName {
 };
 
 constexpr OpName op_names[] = {
-    {"list", RequestOp::List},   {"subscribe", RequestOp::Subscribe},
-    {"door", RequestOp::Door},   {"reset", RequestOp::Reset},
-    {"clear", RequestOp::Clear}, {"sync", RequestOp::Sync},
+    {"list", RequestOp::List},       {"subscribe", RequestOp::Subscribe}, {"door", RequestOp::Door},
+    {"reset", RequestOp::Reset},     {"clear", RequestOp::Clear},         {"sync", RequestOp::Sync},
     {"compare", RequestOp::Compare},
 };
 

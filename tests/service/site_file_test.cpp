@@ -34,8 +34,8 @@ INSTANTIATE_TEST_SUITE_P(
                  {"/etc/t/site.conf:1: unknown key 'colour'"}}));
 
 TEST(SiteFile, KeepsTheNameAndTheBrokerLines) {
-    SiteConfig site = parse_site("name = Main building\nmqtt = mqtt://h:1883\nmqtt_doors = a,b\n",
-                                 "s", nullptr);
+    SiteConfig site =
+        parse_site("name = Main building\nmqtt = mqtt://h:1883\nmqtt_doors = a,b\n", "s", nullptr);
     EXPECT_EQ(site.name, "Main building");
     EXPECT_EQ(site.mqtt.at("mqtt"), "mqtt://h:1883");
     EXPECT_EQ(site.mqtt.at("mqtt_doors"), "a,b");
