@@ -21,8 +21,8 @@ class CliHost final : public Host {
 
     MsgAnswer message_box(const std::string&, const std::string& text, MsgIcon icon, MsgButtons,
                           MsgAnswer default_button) override {
-        if (told && icon != MsgIcon::Information) {
-            told(text);
+        if (told) {
+            told(text, icon);
         }
         std::lock_guard lock(print_);
         std::ostream& to = icon == MsgIcon::Information ? out_ : err_;
@@ -64,8 +64,8 @@ class CliHost final : public Host {
         return true;
     }
     void set_status_text(const std::string&) override {}
-    // Told each warning and error as it is printed, on the thread that shows it.
-    std::function<void(const std::string& text)> told;
+    // Told each box as it is printed, on the thread that shows it.
+    std::function<void(const std::string& text, MsgIcon icon)> told;
     void set_title(const std::string&) override {}
     std::optional<FileChoice> open_file_dialog() override { return std::nullopt; }
     std::optional<FileChoice> save_file_dialog() override { return std::nullopt; }

@@ -72,7 +72,17 @@ const char* sync_result_text(SyncResult result) {
 ServedController::ServedController(std::string database_path, std::function<void(Notice)> tell)
     : path_(std::move(database_path)), serial_(next_serial++), tell_(std::move(tell)),
       host_(std::cerr, std::cerr, "tessaryd: " + path_ + ": ") {
-    host_.told = [this](const std::string& text) { set_reason(one_line(text)); };
+    host_.told = [this](const std::string& text, MsgIcon icon) {
+        if (icon != MsgIcon::Information) {
+            set_reason(one_line(text));
+        }
+        // A box says how a run went: its text joins the run's report.
+        Notice n;
+        n.kind = Notice::Kind::Message;
+        n.controller = serial_;
+        n.text = text;
+        tell_(std::move(n));
+    };
 }
 
 ServedController::~ServedController() {

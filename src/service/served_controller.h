@@ -15,12 +15,12 @@
 
 // What a controller's threads tell the service thread.
 struct Notice {
-    enum class Kind { Event, Progress, SyncDone, CompareDone };
+    enum class Kind { Event, Message, Progress, SyncDone, CompareDone };
     Kind kind = Kind::Event;
     uint64_t controller = 0; // ServedController::serial()
     std::string json;        // an event: its object, with its database
     EventKind event_kind = EventKind::Log;
-    std::string text; // an event: its text as UTF-8
+    std::string text; // an event's text as UTF-8, or a message's
     int done = 0;
     int total = 0;
     SyncResult result = SyncResult::Done;

@@ -558,6 +558,11 @@ void Service::hand_on(Notice& n) {
             p->second.report += (p->second.report.empty() ? "" : "\n") + n.text;
         }
         return;
+    case Notice::Kind::Message:
+        if (p != pending_.end()) {
+            p->second.report += (p->second.report.empty() ? "" : "\n") + n.text;
+        }
+        return;
     case Notice::Kind::Progress:
         if (p != pending_.end()) {
             send_to(p->second.client, "{\"id\": " + p->second.id +
