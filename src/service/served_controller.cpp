@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <iostream>
+#include <optional>
 #include <sstream>
 
 namespace {
@@ -102,26 +103,43 @@ bool ServedController::named_by(const std::string& name) const {
     return slash != std::string::npos && path_.compare(slash + 1, std::string::npos, name) == 0;
 }
 
+namespace {
+
+// The database file's contents; none, with the reason as one line, when it cannot be read.
+std::optional<DatabaseContents> load(const std::string& path, std::string* reason) {
+    DatabaseContents contents;
+    std::ostringstream why;
+    if (load_database_file(contents, path, why) == 0) {
+        return contents;
+    }
+    std::string text = why.str();
+    const std::string prefix = "tessary-cli: ";
+    if (text.rfind(prefix, 0) == 0) {
+        text.erase(0, prefix.size());
+    }
+    *reason = one_line(text.substr(0, text.find_last_not_of('\n') + 1));
+    return std::nullopt;
+}
+
+} // namespace
+
 bool ServedController::start() {
     if (!session_) {
-        DatabaseContents contents;
-        std::ostringstream why;
-        if (load_database_file(contents, path_, why) != 0) {
-            std::string text = why.str();
-            const std::string prefix = "tessary-cli: ";
-            if (text.rfind(prefix, 0) == 0) {
-                text.erase(0, prefix.size());
+        std::string why;
+        std::optional<DatabaseContents> contents = load(path_, &why);
+        if (!contents) {
+            if (why != reason()) {
+                std::cerr << "tessaryd: " << why << "\n";
             }
-            set_reason(one_line(text.substr(0, text.find_last_not_of('\n') + 1)));
-            std::cerr << "tessaryd: " << reason() << "\n";
+            set_reason(why);
             return false;
         }
         readable_ = true;
-        port_ = contents.log.com_port;
+        port_ = contents->log.com_port;
         session_ = std::make_unique<ControllerSession>(host_, system_clock());
         KeyDatabase& db = session_->database();
-        db.keys = std::move(contents.keys);
-        db.log = contents.log;
+        db.keys = std::move(contents->keys);
+        db.log = contents->log;
         db.file_name = path_;
         const size_t slash = path_.rfind('/');
         db.file_name_offset = slash == std::string::npos ? 0 : static_cast<uint32_t>(slash + 1);
@@ -136,6 +154,34 @@ bool ServedController::start() {
     set_reason({});
     session_->start(port_);
     return running();
+}
+
+void ServedController::reload_database() {
+    if (!session_) {
+        start();
+        return;
+    }
+    std::string why;
+    std::optional<DatabaseContents> contents = load(path_, &why);
+    if (!contents) {
+        std::cerr << "tessaryd: " << why << "; its keys are served as before\n";
+        return;
+    }
+    const uint32_t port = contents->log.com_port;
+    int keys = 0;
+    host_.run_on_ui([&] {
+        KeyDatabase& db = session_->database();
+        db.keys = std::move(contents->keys);
+        db.log = contents->log;
+        keys = db.keys.size();
+    });
+    std::cerr << "tessaryd: took in " << path_ << " as saved (" << keys << " keys)\n";
+    if (port != port_) {
+        // Outside the lock: the old link's thread may need it to end.
+        port_ = port;
+        session_->stop();
+        start();
+    }
 }
 
 void ServedController::set_reason(const std::string& reason) {

@@ -45,6 +45,10 @@ class ServedController final : private SessionObserver {
     // `list`, when the database cannot be read or names no port. A link that could not be
     // opened is tried again by the next call.
     bool start();
+    // Takes in the database as saved since (by the window or tessary-cli) without dropping the
+    // link, unless its COM port changed; a file that cannot be read leaves the keys served as
+    // they were.
+    void reload_database();
     // Whether the link runs (connected or lost): one that does not is started again now and
     // then.
     bool running() const { return session_ && session_->link_state() != LinkState::None; }

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <pwd.h>
 #include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -78,6 +79,7 @@ std::string default_socket_path() {
 
 Service::Service(ServiceOptions options) : options_(std::move(options)) {
     wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    inotify_fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
 }
 
 Service::~Service() {
@@ -92,6 +94,9 @@ Service::~Service() {
         ::unlink(options_.socket_path.c_str());
     }
     ::close(wake_fd_);
+    if (inotify_fd_ >= 0) {
+        ::close(inotify_fd_);
+    }
 }
 
 bool Service::open() {
@@ -158,6 +163,72 @@ void Service::apply_site(const SiteConfig& site) {
     }
     controllers_ = std::move(kept); // the dropped ones end their links here
     last_retry_ms_ = now_ms();
+    watch_files();
+}
+
+namespace {
+
+// "/a/b.tsy" → {"/a", "b.tsy"}; a bare name is in the current folder.
+std::pair<std::string, std::string> folder_and_name(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return {".", path};
+    }
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+} // namespace
+
+void Service::watch_files() {
+    if (inotify_fd_ < 0) {
+        return;
+    }
+    std::vector<std::string> paths{options_.site_path};
+    for (auto& s : controllers_) {
+        paths.push_back(s->database_path());
+    }
+    for (const std::string& path : paths) {
+        const std::string folder = folder_and_name(path).first;
+        const int wd = inotify_add_watch(inotify_fd_, folder.c_str(),
+                                         IN_CLOSE_WRITE | IN_MOVED_TO | IN_ONLYDIR);
+        if (wd >= 0) {
+            watched_[wd] = folder;
+        }
+    }
+}
+
+void Service::take_file_events() {
+    alignas(inotify_event) char buffer[8192];
+    bool site_changed = false;
+    std::set<ServedController*> saved;
+    for (;;) {
+        const ssize_t n = ::read(inotify_fd_, buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+            auto folder = watched_.find(e->wd);
+            if (folder == watched_.end() || e->len == 0) {
+                continue;
+            }
+            const std::pair<std::string, std::string> file{folder->second, e->name};
+            site_changed = site_changed || file == folder_and_name(options_.site_path);
+            for (auto& s : controllers_) {
+                if (file == folder_and_name(s->database_path())) {
+                    saved.insert(s.get());
+                }
+            }
+        }
+    }
+    for (ServedController* s : saved) {
+        s->reload_database();
+    }
+    if (site_changed) {
+        std::cerr << "tessaryd: " << options_.site_path << " changed; reading it again\n";
+        reload();
+    }
 }
 
 bool Service::open_socket() {
@@ -228,7 +299,7 @@ void Service::run(const std::function<void()>& tick) {
                           << "; the site is served as before\n";
             }
         }
-        fds.assign({{wake_fd_, POLLIN, 0}, {listen_fd_, POLLIN, 0}});
+        fds.assign({{wake_fd_, POLLIN, 0}, {listen_fd_, POLLIN, 0}, {inotify_fd_, POLLIN, 0}});
         const size_t count = clients_.size();
         for (const auto& c : clients_) {
             fds.push_back({c->fd, static_cast<short>(POLLIN | (c->out.empty() ? 0 : POLLOUT)), 0});
@@ -239,12 +310,16 @@ void Service::run(const std::function<void()>& tick) {
             [[maybe_unused]] ssize_t r = ::read(wake_fd_, &n, sizeof n);
         }
         take_notices();
+        if (fds[2].revents & POLLIN) {
+            take_file_events();
+        }
         for (size_t i = 0; i < count; ++i) {
             Client& c = *clients_[i];
-            if (!c.gone && (fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR))) {
+            const short revents = fds[i + 3].revents;
+            if (!c.gone && (revents & (POLLIN | POLLHUP | POLLERR))) {
                 read_client(c);
             }
-            if (!c.gone && (fds[i + 2].revents & POLLOUT)) {
+            if (!c.gone && (revents & POLLOUT)) {
                 write_client(c);
             }
         }
@@ -376,7 +451,7 @@ void Service::send(Client& c, const std::string& line) {
         return;
     }
     c.out += line;
-    if (c.out.size() > max_client_output) {
+    if (c.out.size() > options_.max_output) {
         drop(c, "it does not read what it is sent");
         return;
     }

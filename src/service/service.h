@@ -28,6 +28,7 @@ struct ServiceOptions {
     std::optional<gid_t> client_group;
     // How often a controller whose link does not run is tried again.
     uint32_t retry_ms = 10000;
+    size_t max_output = max_client_output;
 };
 
 class Service {
@@ -78,10 +79,16 @@ class Service {
     void take_notices();
     void hand_on(Notice& n);
     void retry_links();
+    // The folders of the site file and of the databases are watched, so that a file saved in
+    // place or renamed over is taken in.
+    void watch_files();
+    void take_file_events();
 
     ServiceOptions options_;
     int listen_fd_ = -1;
     int wake_fd_ = -1;
+    int inotify_fd_ = -1;
+    std::map<int, std::string> watched_; // watch descriptor → folder
     std::atomic<bool> stop_{false};
     std::atomic<bool> reload_{false};
     std::vector<std::unique_ptr<ServedController>> controllers_;

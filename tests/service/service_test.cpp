@@ -4,6 +4,7 @@
 #include "service/service.h"
 #include "sim_controller.h"
 
+#include "history/event_store.h"
 #include "platform/file_lock.h"
 #include "support/wait_for.h"
 
@@ -59,15 +60,22 @@ class Client {
             char chunk[4096];
             const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
             if (n <= 0) {
+                closed_ = true;
                 return {};
             }
+            received_ += static_cast<size_t>(n);
             buffer_.append(chunk, static_cast<size_t>(n));
         }
     }
 
+    bool closed() const { return closed_; }
+    size_t received() const { return received_; }
+
   private:
     int fd_ = -1;
     bool connected_ = false;
+    bool closed_ = false;
+    size_t received_ = 0;
     std::string buffer_;
 };
 
@@ -91,6 +99,7 @@ struct ServiceTest : ::testing::Test {
         ServiceOptions o;
         o.site_path = (dir / "site.conf").string();
         o.socket_path = (dir / "run" / "tessaryd.sock").string();
+        o.max_output = max_output;
         service = std::make_unique<Service>(o);
         ASSERT_TRUE(service->open());
         runner = std::thread([this] { service->run(); });
@@ -122,6 +131,7 @@ struct ServiceTest : ::testing::Test {
             << "\nKEY\t000001\tManager\t\t\nKEY\t00a3f1\tCaretaker\tNight shift\t\n";
     }
 
+    size_t max_output = max_client_output;
     fs::path dir;
     std::unique_ptr<SimController> sims[2] = {std::make_unique<SimController>(), nullptr};
     std::unique_ptr<Service> service;
@@ -199,9 +209,8 @@ TEST_F(ServiceTest, CompareListsWhatTheControllerLacks) {
         << line;
 }
 
-TEST_F(ServiceTest, AReloadLetsADroppedDatabaseGoAndKeepsTheOther) {
+TEST_F(ServiceTest, ASavedSiteFileLetsADroppedDatabaseGoAndKeepsTheOther) {
     std::ofstream(dir / "site.conf") << "database = office.tsy\n";
-    service->reload();
     ASSERT_TRUE(wait_for([&] {
         client->send("{\"id\": 8, \"op\": \"list\"}\n");
         return client->line_with("\"id\": 8").find("hall.tsy") == std::string::npos;
@@ -211,6 +220,62 @@ TEST_F(ServiceTest, AReloadLetsADroppedDatabaseGoAndKeepsTheOther) {
                   .find("office.tsy\", \"port\": \"COM1\", \"state\": "
                         "\"connected\""),
               std::string::npos);
+}
+
+TEST_F(ServiceTest, ADatabaseSavedMeanwhileIsTakenIn) {
+    client->send("{\"id\": 10, \"op\": \"subscribe\", \"database\": \"office.tsy\"}\n");
+    ASSERT_FALSE(client->line_with("\"id\": 10").empty());
+    // Saved as the window saves: a new file renamed over the old one.
+    std::ofstream(dir / "office.new") << "COM\t1\nKEY\t0104bc\tVisitor\t\t\n";
+    fs::rename(dir / "office.new", dir / "office.tsy");
+    EXPECT_TRUE(wait_for([&] {
+        sims[0]->present_key(0x0104bc);
+        return client->line_with("\"key\": \"0104bc\"", 1000).find("\"Visitor\"") !=
+               std::string::npos;
+    }));
+}
+
+TEST_F(ServiceTest, ADatabaseThatCannotBeReadIsListedWithTheReason) {
+    std::ofstream(dir / "site.conf") << "database = office.tsy\ndatabase = gone.tsy\n";
+    std::string line;
+    ASSERT_TRUE(wait_for([&] {
+        client->send("{\"id\": 11, \"op\": \"list\"}\n");
+        line = client->line_with("\"id\": 11");
+        return line.find("gone.tsy") != std::string::npos;
+    }));
+    EXPECT_NE(line.find("gone.tsy\", \"port\": null, \"state\": \"none\", \"model\": null, "
+                        "\"reason\": \"" +
+                        (dir / "gone.tsy").string() + ": No such file or directory\"}"),
+              std::string::npos)
+        << line;
+    EXPECT_NE(line.find("office.tsy\", \"port\": \"COM1\", \"state\": \"connected\""),
+              std::string::npos);
+}
+
+struct SlowClientTest : ServiceTest {
+    SlowClientTest() { max_output = 16 * 1024; }
+};
+
+TEST_F(SlowClientTest, AClientThatDoesNotReadIsDroppedAndTheOthersServed) {
+    {
+        std::string error;
+        const std::string office = (dir / "office.tsy").string();
+        auto store = EventStore::open(history_path(office), true, office, &error);
+        ASSERT_TRUE(store) << error;
+        std::vector<StoredEvent> events(5000);
+        for (StoredEvent& e : events) {
+            e.time_ms = 1;
+            e.text = std::string(200, 'x');
+        }
+        ASSERT_TRUE(store->append(events, &error)) << error;
+    }
+    Client slow((dir / "run" / "tessaryd.sock").string());
+    slow.send("{\"id\": 12, \"op\": \"subscribe\", \"backlog\": 5000}\n");
+    client->send("{\"id\": 13, \"op\": \"list\"}\n");
+    EXPECT_NE(client->line_with("\"id\": 13").find("\"ok\": true"), std::string::npos);
+    while (!slow.line_with("never sent", 30000).empty() || !slow.closed()) {
+    }
+    EXPECT_LT(slow.received(), 5000u * 200u);
 }
 
 TEST(Tessaryd, ASecondServiceOnTheSiteFileRefusesNamingTheFirst) {
