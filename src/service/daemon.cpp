@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <optional>
@@ -124,6 +125,7 @@ class Signals {
     }
     ~Signals() {
         if (thread_.joinable()) {
+            ending_.store(true);
             pthread_kill(thread_.native_handle(), SIGUSR1);
             thread_.join();
         }
@@ -138,9 +140,10 @@ class Signals {
                 int signal = 0;
                 sigwait(&set_, &signal);
                 if (signal == SIGUSR1) {
-                    return; // the service is ending
-                }
-                if (signal == SIGHUP) {
+                    if (ending_.load()) {
+                        return;
+                    }
+                } else if (signal == SIGHUP) {
                     service.reload();
                 } else {
                     service.stop();
@@ -152,6 +155,7 @@ class Signals {
   private:
     sigset_t set_;
     sigset_t old_;
+    std::atomic<bool> ending_{false}; // SIGUSR1 from anyone else changes nothing
     std::thread thread_;
 };
 
