@@ -9,8 +9,10 @@ set(CPACK_PACKAGE_DESCRIPTION
     "Tessary manages the key database of an RD family door-access key controller\n\
 on a serial port: it keeps the keys in a .tsy text file, sends the controller\n\
 one-shot commands, synchronizes the database into the controller's key memory\n\
-and shows every controller report in a live log. A simulated controller,\n\
-tessary-sim, is included for trying it without hardware.")
+and shows every controller report in a live log. The service tessaryd serves\n\
+the site's controllers around the clock to local clients on a Unix socket.\n\
+A simulated controller, tessary-sim, is included for trying it without\n\
+hardware.")
 set(CPACK_PACKAGE_HOMEPAGE_URL "https://tessary.org/")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY tessary)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

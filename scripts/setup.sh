@@ -4,7 +4,12 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-serialport-dev libgl-dev libgtest-dev
           libgmock-dev libbenchmark-dev fonts-dejavu-core libxkbcommon-dev xdg-utils libsqlite3-dev
-          libmosquitto-dev mosquitto mosquitto-clients)
+          libmosquitto-dev mosquitto mosquitto-clients
+          libsystemd-dev pkg-config socat)
+# systemd-analyze checks the service's unit; where it is missing the check is skipped.
+if ! command -v systemd-analyze >/dev/null 2>&1; then
+    packages+=(systemd)
+fi
 if [ "${TESSARY_WITH_PACKAGING:-0}" = 1 ]; then
     # CPack DEB (dpkg-shlibdeps, file) and the checks of the package and its desktop files.
     packages+=(dpkg-dev file lintian desktop-file-utils appstream)

@@ -35,18 +35,27 @@ std::string json_or_null(const std::string& text) {
     return text.empty() ? "null" : json_string(text);
 }
 
+} // namespace
+
+std::string event_json(const StoredEvent& e, const std::string& more) {
+    return "{\"time\": " + json_string(iso_local_time(e.time_ms)) +
+           ", \"key\": " + json_or_null(hex_key(e.key)) +
+           ", \"name\": " + json_string(utf8_from_key_text(e.name)) +
+           ", \"memo\": " + json_string(utf8_from_key_text(e.memo)) +
+           ", \"kind\": " + json_string(event_kind_name(e.kind)) +
+           ", \"door\": " + json_or_null(door_text(e.door)) +
+           ", \"highlight\": " + (e.highlight ? "true" : "false") +
+           ", \"text\": " + json_string(utf8_from_key_text(e.text)) + more + "}";
+}
+
+namespace {
+
 void print_event(std::ostream& out, const StoredEvent& e, const CliRequest& req) {
     const std::string time = iso_local_time(e.time_ms);
     const std::string key = hex_key(e.key);
     const std::string text = utf8_from_key_text(e.text);
     if (req.json) {
-        out << "{\"time\": " << json_string(time) << ", \"key\": " << json_or_null(key)
-            << ", \"name\": " << json_string(utf8_from_key_text(e.name))
-            << ", \"memo\": " << json_string(utf8_from_key_text(e.memo))
-            << ", \"kind\": " << json_string(event_kind_name(e.kind))
-            << ", \"door\": " << json_or_null(door_text(e.door))
-            << ", \"highlight\": " << (e.highlight ? "true" : "false")
-            << ", \"text\": " << json_string(text) << "}\n";
+        out << event_json(e) << "\n";
     } else if (req.csv) {
         out << csv_field(time) << ',' << csv_field(key) << ',' << csv_field(event_kind_name(e.kind))
             << ',' << csv_field(door_text(e.door)) << ',' << csv_field(text) << "\r\n";

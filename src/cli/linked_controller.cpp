@@ -1,5 +1,6 @@
 #include "cli/linked_controller.h"
 
+#include "cli/cli_host.h"
 #include "cli/exit_codes.h"
 #include "cli/json_text.h"
 #include "controller/link.h"
@@ -23,66 +24,6 @@
 #include <thread>
 
 namespace {
-
-// No window: the "user-interface thread" is whichever thread holds the one recursive lock, so
-// that the decoder's list changes, the log lines and the synchronize operation's looks at the
-// lists still never overlap.
-class CliHost final : public Host {
-  public:
-    CliHost(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
-
-    MsgAnswer message_box(const std::string&, const std::string& text, MsgIcon icon, MsgButtons,
-                          MsgAnswer default_button) override {
-        std::lock_guard lock(print_);
-        std::ostream& to = icon == MsgIcon::Information ? out_ : err_;
-        // Line breaks kept where the text has them, so that a list of keys stays readable;
-        // the first line carries the program's name, the others are indented under it.
-        std::string line;
-        bool first = true;
-        auto flush_line = [&] {
-            if (!line.empty()) {
-                to << (first ? (icon == MsgIcon::Information ? "" : "tessary-cli: ") : "  ") << line
-                   << "\n";
-                first = false;
-            }
-            line.clear();
-        };
-        for (char c : text) {
-            if (c == '\n') {
-                flush_line();
-            } else {
-                line += c;
-            }
-        }
-        flush_line();
-        to.flush();
-        return default_button;
-    }
-    void run_on_ui(const std::function<void()>& fn) override {
-        std::lock_guard lock(ui_);
-        fn();
-    }
-    bool wait_serving_ui(const std::function<bool()>& done, uint32_t timeout_ms) override {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() >= end) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
-    }
-    void set_status_text(const std::string&) override {}
-    void set_title(const std::string&) override {}
-    std::optional<FileChoice> open_file_dialog() override { return std::nullopt; }
-    std::optional<FileChoice> save_file_dialog() override { return std::nullopt; }
-
-  private:
-    std::ostream& out_;
-    std::ostream& err_;
-    std::recursive_mutex ui_;
-    std::mutex print_;
-};
 
 // Prints every line the screen log takes: the same texts the window's log shows.
 class EventPrinter final : public SessionObserver {

@@ -1,0 +1,672 @@
+#include "service/service.h"
+
+#include "cli/events_commands.h"
+#include "cli/json_text.h"
+#include "history/event_store.h"
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <set>
+
+struct Service::Client {
+    uint64_t serial = 0;
+    int fd = -1;
+    LineReader reader;
+    std::string out; // what is waiting to be written
+    bool subscribed_all = false;
+    std::set<uint64_t> subscriptions; // controller serials
+    bool gone = false;
+};
+
+namespace {
+
+uint64_t now_ms() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+std::string key_list_json(const std::vector<KeyId>& keys) {
+    std::string out = "[";
+    for (const KeyId& k : keys) {
+        char text[16];
+        std::snprintf(text, sizeof text, "\"%06x\"", k.number & key_number_mask);
+        out += (out.size() > 1 ? ", " : "") + std::string(text);
+    }
+    return out + "]";
+}
+
+// The last `count` events of a database's history, oldest first.
+std::vector<StoredEvent> backlog_of(const std::string& database, size_t count, std::string* error) {
+    const std::string path = history_path(database);
+    if (count == 0 || !file_exists(path)) {
+        return {};
+    }
+    std::unique_ptr<EventStore> store = EventStore::open(path, false, database, error);
+    if (!store) {
+        return {};
+    }
+    std::vector<StoredEvent> events = store->page(EventFilter{}, count);
+    std::reverse(events.begin(), events.end());
+    return events;
+}
+
+} // namespace
+
+std::string default_socket_path() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (!runtime || *runtime != '/') {
+        return {};
+    }
+    return std::string(runtime) + "/tessary/tessaryd.sock";
+}
+
+Service::Service(ServiceOptions options) : options_(std::move(options)) {
+    wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    inotify_fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+}
+
+Service::~Service() {
+    for (auto& c : clients_) {
+        ::close(c->fd);
+    }
+    clients_.clear();
+    // Their threads end here, while the notices they may still hand on have somewhere to go.
+    controllers_.clear();
+    if (listen_fd_ >= 0) {
+        ::close(listen_fd_);
+        ::unlink(options_.socket_path.c_str());
+    }
+    ::close(wake_fd_);
+    if (inotify_fd_ >= 0) {
+        ::close(inotify_fd_);
+    }
+}
+
+bool Service::open() {
+    SiteProblems problems;
+    std::string error;
+    std::optional<SiteConfig> site = read_site_file(options_.site_path, &problems, &error);
+    for (const std::string& p : problems.lines) {
+        std::cerr << "tessaryd: " << p << "\n";
+    }
+    if (!site) {
+        std::cerr << "tessaryd: " << options_.site_path << ": " << error << "\n";
+        return false;
+    }
+    if (!open_socket()) {
+        return false;
+    }
+    apply_site(*site);
+    return true;
+}
+
+void Service::wake() {
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(wake_fd_, &one, sizeof one);
+}
+
+void Service::stop() {
+    stop_.store(true);
+    wake();
+}
+
+void Service::reload() {
+    reload_.store(true);
+    wake();
+}
+
+void Service::apply_site(const SiteConfig& site) {
+    std::vector<std::unique_ptr<ServedController>> kept;
+    for (const std::string& path : site.databases) {
+        auto same = std::find_if(controllers_.begin(), controllers_.end(),
+                                 [&](const auto& s) { return s && s->database_path() == path; });
+        if (same != controllers_.end()) {
+            kept.push_back(std::move(*same));
+            continue;
+        }
+        if (std::any_of(kept.begin(), kept.end(),
+                        [&](const auto& s) { return s->database_path() == path; })) {
+            continue; // named twice
+        }
+        kept.push_back(std::make_unique<ServedController>(path, [this](Notice n) {
+            {
+                std::lock_guard lock(notices_mutex_);
+                notices_.push_back(std::move(n));
+            }
+            wake();
+        }));
+        std::cerr << "tessaryd: serving " << path << "\n";
+        kept.back()->start();
+    }
+    for (auto& gone : controllers_) {
+        if (gone) {
+            std::cerr << "tessaryd: no longer serving " << gone->database_path() << "\n";
+            pending_.erase(gone->serial());
+        }
+    }
+    controllers_ = std::move(kept); // the dropped ones end their links here
+    last_retry_ms_ = now_ms();
+    watch_files();
+}
+
+namespace {
+
+// "/a/b.tsy" → {"/a", "b.tsy"}; a bare name is in the current folder.
+std::pair<std::string, std::string> folder_and_name(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return {".", path};
+    }
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+} // namespace
+
+void Service::watch_files() {
+    if (inotify_fd_ < 0) {
+        return;
+    }
+    std::vector<std::string> paths{options_.site_path};
+    for (auto& s : controllers_) {
+        paths.push_back(s->database_path());
+    }
+    for (const std::string& path : paths) {
+        const std::string folder = folder_and_name(path).first;
+        const int wd = inotify_add_watch(inotify_fd_, folder.c_str(),
+                                         IN_CLOSE_WRITE | IN_MOVED_TO | IN_ONLYDIR);
+        if (wd >= 0) {
+            watched_[wd] = folder;
+        }
+    }
+}
+
+void Service::take_file_events() {
+    alignas(inotify_event) char buffer[8192];
+    bool site_changed = false;
+    std::set<ServedController*> saved;
+    for (;;) {
+        const ssize_t n = ::read(inotify_fd_, buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+            auto folder = watched_.find(e->wd);
+            if (folder == watched_.end() || e->len == 0) {
+                continue;
+            }
+            const std::pair<std::string, std::string> file{folder->second, e->name};
+            site_changed = site_changed || file == folder_and_name(options_.site_path);
+            for (auto& s : controllers_) {
+                if (file == folder_and_name(s->database_path())) {
+                    saved.insert(s.get());
+                }
+            }
+        }
+    }
+    for (ServedController* s : saved) {
+        s->reload_database();
+    }
+    if (site_changed) {
+        std::cerr << "tessaryd: " << options_.site_path << " changed; reading it again\n";
+        reload();
+    }
+}
+
+bool Service::open_socket() {
+    const std::string& path = options_.socket_path;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof addr.sun_path) {
+        std::cerr << "tessaryd: no usable socket path" << (path.empty() ? "" : ": " + path)
+                  << "; give --socket PATH\n";
+        return false;
+    }
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    const bool group = options_.client_group.has_value();
+    const size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+        const std::string folder = path.substr(0, slash);
+        // A folder made here, or the service's own one, admits nobody else.
+        if (::mkdir(folder.c_str(), 0700) == 0 || path == default_socket_path()) {
+            ::chmod(folder.c_str(), group ? 0750 : 0700);
+            if (group) {
+                [[maybe_unused]] int r = ::chown(folder.c_str(), -1, *options_.client_group);
+            }
+        }
+    }
+    listen_fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) {
+        if (::connect(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+            std::cerr << "tessaryd: another service listens on " << path << "\n";
+            ::close(listen_fd_);
+            listen_fd_ = -1;
+            return false;
+        }
+        ::unlink(path.c_str()); // left by a service that ended without cleaning up
+        ::close(listen_fd_);
+        listen_fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    }
+    const mode_t old_mask = ::umask(0177);
+    const int bound = ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::umask(old_mask);
+    if (bound != 0 || ::listen(listen_fd_, 16) != 0) {
+        std::cerr << "tessaryd: " << path << ": " << std::strerror(errno) << "\n";
+        ::close(listen_fd_);
+        listen_fd_ = -1;
+        return false;
+    }
+    if (group) {
+        [[maybe_unused]] int r = ::chown(path.c_str(), -1, *options_.client_group);
+        ::chmod(path.c_str(), 0660);
+    }
+    return true;
+}
+
+void Service::run(const std::function<void()>& tick) {
+    std::vector<pollfd> fds;
+    while (!stop_.load()) {
+        if (reload_.exchange(false)) {
+            SiteProblems problems;
+            std::string error;
+            std::optional<SiteConfig> site = read_site_file(options_.site_path, &problems, &error);
+            for (const std::string& p : problems.lines) {
+                std::cerr << "tessaryd: " << p << "\n";
+            }
+            if (site) {
+                apply_site(*site);
+            } else {
+                std::cerr << "tessaryd: " << options_.site_path << ": " << error
+                          << "; the site is served as before\n";
+            }
+        }
+        fds.assign({{wake_fd_, POLLIN, 0}, {listen_fd_, POLLIN, 0}, {inotify_fd_, POLLIN, 0}});
+        const size_t count = clients_.size();
+        for (const auto& c : clients_) {
+            fds.push_back({c->fd, static_cast<short>(POLLIN | (c->out.empty() ? 0 : POLLOUT)), 0});
+        }
+        ::poll(fds.data(), fds.size(), 1000);
+        if (fds[0].revents & POLLIN) {
+            uint64_t n = 0;
+            [[maybe_unused]] ssize_t r = ::read(wake_fd_, &n, sizeof n);
+        }
+        take_notices();
+        if (fds[2].revents & POLLIN) {
+            take_file_events();
+        }
+        for (size_t i = 0; i < count; ++i) {
+            Client& c = *clients_[i];
+            const short revents = fds[i + 3].revents;
+            if (!c.gone && (revents & (POLLIN | POLLHUP | POLLERR))) {
+                read_client(c);
+            }
+            if (!c.gone && (revents & POLLOUT)) {
+                write_client(c);
+            }
+        }
+        if (fds[1].revents & POLLIN) {
+            accept_clients();
+        }
+        std::erase_if(clients_, [](const auto& c) {
+            if (c->gone) {
+                ::close(c->fd);
+            }
+            return c->gone;
+        });
+        retry_links();
+        if (tick) {
+            tick();
+        }
+    }
+}
+
+void Service::retry_links() {
+    const uint64_t now = now_ms();
+    if (now - last_retry_ms_ < options_.retry_ms) {
+        return;
+    }
+    last_retry_ms_ = now;
+    for (auto& s : controllers_) {
+        if (!s->running()) {
+            s->start();
+        }
+    }
+}
+
+bool Service::peer_allowed(int fd) {
+    ucred cred{};
+    socklen_t size = sizeof cred;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0) {
+        return false;
+    }
+    if (cred.uid == ::geteuid()) {
+        return true;
+    }
+    if (!options_.client_group) {
+        return false;
+    }
+    const gid_t group = *options_.client_group;
+    if (cred.gid == group) {
+        return true;
+    }
+    char buffer[4096];
+    passwd pw{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(cred.uid, &pw, buffer, sizeof buffer, &found) != 0 || !found) {
+        return false;
+    }
+    std::vector<gid_t> groups(64);
+    int n = static_cast<int>(groups.size());
+    if (::getgrouplist(pw.pw_name, pw.pw_gid, groups.data(), &n) < 0) {
+        groups.resize(static_cast<size_t>(n));
+        ::getgrouplist(pw.pw_name, pw.pw_gid, groups.data(), &n);
+    }
+    groups.resize(static_cast<size_t>(std::max(n, 0)));
+    return std::find(groups.begin(), groups.end(), group) != groups.end();
+}
+
+void Service::accept_clients() {
+    for (;;) {
+        const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            return;
+        }
+        if (!peer_allowed(fd)) {
+            ucred cred{};
+            socklen_t size = sizeof cred;
+            ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size);
+            std::cerr << "tessaryd: refused a client of user " << cred.uid << " (process "
+                      << cred.pid << ")\n";
+            ::close(fd);
+            continue;
+        }
+        auto c = std::make_unique<Client>();
+        c->serial = next_client_++;
+        c->fd = fd;
+        clients_.push_back(std::move(c));
+    }
+}
+
+void Service::read_client(Client& c) {
+    char buffer[16384];
+    // A bounded share per turn, so that a client that never stops sending holds up nobody.
+    for (int turn = 0; turn < 4 && !c.gone; ++turn) {
+        const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            c.gone = true;
+            return;
+        }
+        if (n < 0) {
+            return;
+        }
+        c.reader.feed(std::string_view(buffer, static_cast<size_t>(n)));
+        while (std::optional<LineReader::Line> line = c.reader.next()) {
+            std::string answer;
+            if (std::optional<Request> r = read_request(*line, &answer)) {
+                handle(c, *r);
+            } else {
+                send(c, answer);
+            }
+            if (c.gone) {
+                return;
+            }
+        }
+    }
+}
+
+void Service::write_client(Client& c) {
+    while (!c.out.empty()) {
+        const ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0) {
+            if (errno != EAGAIN && errno != EINTR) {
+                c.gone = true;
+            }
+            return;
+        }
+        c.out.erase(0, static_cast<size_t>(n));
+    }
+}
+
+void Service::send(Client& c, const std::string& line) {
+    if (c.gone) {
+        return;
+    }
+    c.out += line;
+    if (c.out.size() > options_.max_output) {
+        drop(c, "it does not read what it is sent");
+        return;
+    }
+    write_client(c);
+}
+
+void Service::send_to(uint64_t client, const std::string& line) {
+    for (auto& c : clients_) {
+        if (c->serial == client) {
+            send(*c, line);
+        }
+    }
+}
+
+void Service::drop(Client& c, const char* why) {
+    std::cerr << "tessaryd: client " << c.serial << " dropped: " << why << "\n";
+    c.gone = true;
+    c.out.clear();
+}
+
+void Service::handle(Client& c, const Request& r) {
+    switch (r.op) {
+    case RequestOp::List:
+        list(c, r);
+        return;
+    case RequestOp::Subscribe:
+        subscribe(c, r);
+        return;
+    default:
+        break;
+    }
+    ServedController* s = chosen(c, r);
+    if (!s) {
+        return;
+    }
+    if (!s->session()) {
+        send(c, error_answer(r.id, s->database_path() + " is not served: it cannot be read"));
+    } else if (r.op == RequestOp::Sync || r.op == RequestOp::Compare) {
+        start_run(c, r, *s);
+    } else {
+        command(c, r, *s);
+    }
+}
+
+ServedController* Service::chosen(Client& c, const Request& r) {
+    if (r.database.empty()) {
+        if (controllers_.size() == 1) {
+            return controllers_.front().get();
+        }
+        send(c, error_answer(r.id, "name the \"database\": the service serves " +
+                                       std::to_string(controllers_.size()) + " controllers"));
+        return nullptr;
+    }
+    for (auto& s : controllers_) {
+        if (s->named_by(r.database)) {
+            return s.get();
+        }
+    }
+    send(c, error_answer(r.id, r.database + " is not served"));
+    return nullptr;
+}
+
+void Service::list(Client& c, const Request& r) {
+    std::string items;
+    for (auto& s : controllers_) {
+        if (r.database.empty() || s->named_by(r.database)) {
+            items += (items.empty() ? "" : ", ") + s->list_json();
+        }
+    }
+    if (!r.database.empty() && items.empty()) {
+        send(c, error_answer(r.id, r.database + " is not served"));
+        return;
+    }
+    send(c, ok_answer(r.id, "\"controllers\": [" + items + "]"));
+}
+
+void Service::subscribe(Client& c, const Request& r) {
+    std::vector<ServedController*> chosen_ones;
+    if (r.database.empty()) {
+        c.subscribed_all = true;
+        for (auto& s : controllers_) {
+            chosen_ones.push_back(s.get());
+        }
+    } else {
+        ServedController* s = chosen(c, r);
+        if (!s) {
+            return;
+        }
+        c.subscriptions.insert(s->serial());
+        chosen_ones.push_back(s);
+    }
+    send(c, ok_answer(r.id));
+    std::vector<std::pair<StoredEvent, const std::string*>> events;
+    for (ServedController* s : chosen_ones) {
+        std::string error;
+        for (StoredEvent& e : backlog_of(s->database_path(), r.backlog, &error)) {
+            events.emplace_back(std::move(e), &s->database_path());
+        }
+        if (!error.empty()) {
+            std::cerr << "tessaryd: " << history_path(s->database_path()) << ": " << error << "\n";
+        }
+    }
+    std::stable_sort(events.begin(), events.end(), [](const auto& a, const auto& b) {
+        return a.first.time_ms < b.first.time_ms;
+    });
+    const size_t skip = events.size() > r.backlog ? events.size() - r.backlog : 0;
+    for (size_t i = skip; i < events.size(); ++i) {
+        send(c,
+             "{\"event\": " +
+                 event_json(events[i].first, ", \"database\": " + json_string(*events[i].second)) +
+                 "}\n");
+    }
+}
+
+void Service::command(Client& c, const Request& r, ServedController& s) {
+    ControllerCommand command = ControllerCommand::Reset;
+    if (r.op == RequestOp::Door) {
+        command = r.door == 'B' ? ControllerCommand::OpenDoorB : ControllerCommand::OpenDoorA;
+    } else if (r.op == RequestOp::Clear) {
+        command = ControllerCommand::ClearMemory;
+    }
+    if (s.session()->link_state() != LinkState::Connected) {
+        send(c, error_answer(r.id, s.database_path() + ": the controller is not connected"));
+        return;
+    }
+    if (!s.session()->send(command)) {
+        send(c, error_answer(r.id, s.database_path() + ": the command could not be sent"));
+        return;
+    }
+    send(c, ok_answer(r.id));
+}
+
+void Service::start_run(Client& c, const Request& r, ServedController& s) {
+    if (pending_.count(s.serial())) {
+        send(c, error_answer(r.id,
+                             s.database_path() + ": a synchronization or comparison is running"));
+        return;
+    }
+    bool started = false;
+    s.host().run_on_ui([&] {
+        if (r.op == RequestOp::Compare) {
+            started = s.session()->compare();
+            return;
+        }
+        SyncOptions options;
+        options.extra_keys = r.extras;
+        options.verify = r.verify;
+        started = s.session()->synchronize(options);
+    });
+    if (!started) {
+        send(c, error_answer(r.id,
+                             s.database_path() + ": a synchronization or comparison is running"));
+        return;
+    }
+    pending_[s.serial()] = Pending{c.serial, r.id, r.op, {}};
+}
+
+void Service::take_notices() {
+    std::vector<Notice> notices;
+    {
+        std::lock_guard lock(notices_mutex_);
+        notices.swap(notices_);
+    }
+    for (Notice& n : notices) {
+        hand_on(n);
+    }
+}
+
+void Service::hand_on(Notice& n) {
+    auto p = pending_.find(n.controller);
+    switch (n.kind) {
+    case Notice::Kind::Event:
+        for (auto& c : clients_) {
+            if (c->subscribed_all || c->subscriptions.count(n.controller)) {
+                send(*c, "{\"event\": " + n.json + "}\n");
+            }
+        }
+        if (p != pending_.end() && n.event_kind == EventKind::Sync) {
+            p->second.report += (p->second.report.empty() ? "" : "\n") + n.text;
+        }
+        return;
+    case Notice::Kind::Message:
+        if (p != pending_.end()) {
+            p->second.report += (p->second.report.empty() ? "" : "\n") + n.text;
+        }
+        return;
+    case Notice::Kind::Progress:
+        if (p != pending_.end()) {
+            send_to(p->second.client, "{\"id\": " + p->second.id +
+                                          ", \"progress\": {\"done\": " + std::to_string(n.done) +
+                                          ", \"total\": " + std::to_string(n.total) + "}}\n");
+        }
+        return;
+    case Notice::Kind::SyncDone:
+    case Notice::Kind::CompareDone:
+        break;
+    }
+    if (p == pending_.end()) {
+        return;
+    }
+    const Pending done = std::move(p->second);
+    pending_.erase(p);
+    const bool ok = n.result == SyncResult::Done || n.result == SyncResult::UpToDate;
+    std::string fields = "\"result\": " + json_string(sync_result_text(n.result));
+    if (n.kind == Notice::Kind::CompareDone && n.result == SyncResult::Done) {
+        fields += ", \"lacking\": " + key_list_json(n.diff.to_add) +
+                  ", \"extra\": " + key_list_json(n.diff.extra) +
+                  ", \"expired\": " + key_list_json(n.diff.expired);
+    } else if (n.kind == Notice::Kind::SyncDone) {
+        fields += ", \"report\": " + json_string(done.report);
+    }
+    if (ok) {
+        send_to(done.client, ok_answer(done.id, fields));
+    } else {
+        send_to(done.client, "{\"id\": " + done.id + ", \"ok\": false, \"error\": " +
+                                 json_string(sync_result_text(n.result)) + ", " + fields + "}\n");
+    }
+}

@@ -1,0 +1,304 @@
+// The service over two simulated controllers (one behind a TCP device server), driven by
+// clients on its socket as socat or a desk would drive it.
+#include "service/daemon.h"
+#include "service/service.h"
+#include "sim_controller.h"
+
+#include "history/event_store.h"
+#include "platform/file_lock.h"
+#include "support/wait_for.h"
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// One connection to the service, read a line at a time.
+class Client {
+  public:
+    explicit Client(const std::string& path) {
+        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    }
+    ~Client() { ::close(fd_); }
+    bool connected() const { return connected_; }
+    void send(const std::string& line) {
+        ASSERT_EQ(::send(fd_, line.data(), line.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(line.size()));
+    }
+    // The next line holding `part`, skipping the others; empty when none came in time.
+    std::string line_with(const std::string& part, int timeout_ms = 30000) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        for (;;) {
+            for (size_t nl; (nl = buffer_.find('\n')) != std::string::npos;) {
+                std::string line = buffer_.substr(0, nl);
+                buffer_.erase(0, nl + 1);
+                if (line.find(part) != std::string::npos) {
+                    return line;
+                }
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                end - std::chrono::steady_clock::now());
+            pollfd p{fd_, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+                return {};
+            }
+            char chunk[4096];
+            const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+            if (n <= 0) {
+                closed_ = true;
+                return {};
+            }
+            received_ += static_cast<size_t>(n);
+            buffer_.append(chunk, static_cast<size_t>(n));
+        }
+    }
+
+    // Waits, without reading, until something has come.
+    bool readable() {
+        pollfd p{fd_, POLLIN, 0};
+        return ::poll(&p, 1, 30000) == 1;
+    }
+    bool closed() const { return closed_; }
+    size_t received() const { return received_; }
+
+  private:
+    int fd_ = -1;
+    bool connected_ = false;
+    bool closed_ = false;
+    size_t received_ = 0;
+    std::string buffer_;
+};
+
+struct ServiceTest : ::testing::Test {
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "service_XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+        setenv("TESSARY_PORT_DIR", (dir / "ports").c_str(), 1);
+        SimOptions tcp;
+        tcp.tcp = true;
+        sims[1] = std::make_unique<SimController>(tcp);
+        for (int com : {0, 1}) {
+            ASSERT_TRUE(sims[com]->start());
+            ASSERT_TRUE(sims[com]->link_as((dir / "ports").string(), com + 1));
+            sims[com]->set_memory(0x000001, {0x00a3f1});
+        }
+        database("office.tsy", 1);
+        database("hall.tsy", 2);
+        std::ofstream(dir / "site.conf") << "database = office.tsy\ndatabase = hall.tsy\n";
+        ServiceOptions o;
+        o.site_path = (dir / "site.conf").string();
+        o.socket_path = (dir / "run" / "tessaryd.sock").string();
+        o.max_output = max_output;
+        service = std::make_unique<Service>(o);
+        ASSERT_TRUE(service->open());
+        runner = std::thread([this] { service->run(); });
+        client = std::make_unique<Client>(o.socket_path);
+        ASSERT_TRUE(client->connected());
+        // Both linked, and identified, before anything is asked of them.
+        ASSERT_TRUE(wait_for([&] {
+            client->send("{\"id\": 0, \"op\": \"list\"}\n");
+            const std::string line = client->line_with("\"id\": 0");
+            return line.find("\"none\"") == std::string::npos &&
+                   line.find("\"lost\"") == std::string::npos &&
+                   line.find("\"model\": null") == std::string::npos;
+        }));
+    }
+    void TearDown() override {
+        client.reset();
+        if (service) {
+            service->stop();
+        }
+        if (runner.joinable()) {
+            runner.join();
+        }
+        service.reset();
+        fs::remove_all(dir);
+    }
+    void database(const std::string& name, int com) {
+        std::ofstream(dir / name)
+            << "COM\t" << com
+            << "\nKEY\t000001\tManager\t\t\nKEY\t00a3f1\tCaretaker\tNight shift\t\n";
+    }
+
+    size_t max_output = max_client_output;
+    fs::path dir;
+    std::unique_ptr<SimController> sims[2] = {std::make_unique<SimController>(), nullptr};
+    std::unique_ptr<Service> service;
+    std::thread runner;
+    std::unique_ptr<Client> client;
+};
+
+TEST_F(ServiceTest, ListsBothControllers) {
+    client->send("{\"id\": \"l\", \"op\": \"list\"}\n");
+    const std::string line = client->line_with("\"l\"");
+    EXPECT_NE(line.find("office.tsy\", \"port\": \"COM1\", \"state\": \"connected\", \"model\": "
+                        "\"RD-04\"}"),
+              std::string::npos)
+        << line;
+    EXPECT_NE(line.find("hall.tsy\", \"port\": \"COM2\", \"state\": \"connected\""),
+              std::string::npos)
+        << line;
+}
+
+TEST_F(ServiceTest, ASubscriberHearsEachControllersKeys) {
+    client->send("{\"id\": 1, \"op\": \"subscribe\"}\n");
+    ASSERT_EQ(client->line_with("\"id\": 1"), "{\"id\": 1, \"ok\": true}");
+    sims[1]->present_key(0x00a3f1);
+    const std::string hall = client->line_with("\"valid-key\"");
+    EXPECT_NE(hall.find("\"key\": \"00a3f1\", \"name\": \"Caretaker\", \"memo\": \"Night shift\""),
+              std::string::npos)
+        << hall;
+    EXPECT_NE(hall.find("hall.tsy\"}}"), std::string::npos) << hall;
+    sims[0]->present_key(0x0badc0);
+    const std::string office = client->line_with("\"invalid-key\"");
+    EXPECT_NE(office.find("office.tsy\"}}"), std::string::npos) << office;
+}
+
+TEST_F(ServiceTest, ABacklogComesFromTheStoreBeforeLiveEvents) {
+    sims[0]->present_key(0x00a3f1);
+    Client watcher((dir / "run" / "tessaryd.sock").string());
+    // The history writes once a second: the key's line is stored when a backlog finds it.
+    std::string line;
+    ASSERT_TRUE(wait_for([&] {
+        watcher.send("{\"id\": 2, \"op\": \"subscribe\", \"database\": \"office.tsy\", "
+                     "\"backlog\": 5}\n");
+        line = watcher.line_with("Valid key: Caretaker.", 1500);
+        return !line.empty();
+    }));
+    EXPECT_EQ(line.rfind("{\"event\": {\"time\": ", 0), 0u) << line;
+}
+
+TEST_F(ServiceTest, OpenDoorReachesTheController) {
+    client->send("{\"id\": 3, \"op\": \"door\", \"door\": \"A\", \"database\": \"office.tsy\"}\n");
+    EXPECT_EQ(client->line_with("\"id\": 3"), "{\"id\": 3, \"ok\": true}");
+    EXPECT_TRUE(sims[0]->wait_received("o", 30000));
+}
+
+TEST_F(ServiceTest, ACommandWithoutADatabaseIsRefusedWhenTwoAreServed) {
+    client->send("{\"id\": 4, \"op\": \"reset\"}\n");
+    EXPECT_EQ(client->line_with("\"id\": 4"),
+              "{\"id\": 4, \"ok\": false, \"error\": \"name the \\\"database\\\": the service "
+              "serves 2 controllers\"}");
+}
+
+TEST_F(ServiceTest, AMalformedLineIsAnsweredAndTheClientIsStillServed) {
+    client->send("{\"id\": 5, \"op\": \n" + std::string(70000, 'x') + "\n");
+    EXPECT_NE(client->line_with("malformed request").find("\"id\": null"), std::string::npos);
+    EXPECT_NE(client->line_with("longer than").find("\"ok\": false"), std::string::npos);
+    client->send("{\"id\": 6, \"op\": \"list\"}\n");
+    EXPECT_NE(client->line_with("\"id\": 6").find("\"ok\": true"), std::string::npos);
+}
+
+TEST_F(ServiceTest, CompareListsWhatTheControllerLacks) {
+    sims[0]->set_memory(0x000001, {});
+    client->send("{\"id\": 7, \"op\": \"compare\", \"database\": \"office.tsy\"}\n");
+    const std::string line = client->line_with("\"id\": 7");
+    EXPECT_NE(line.find("\"lacking\": [\"00a3f1\"], \"extra\": [], \"expired\": []"),
+              std::string::npos)
+        << line;
+}
+
+TEST_F(ServiceTest, ASavedSiteFileLetsADroppedDatabaseGoAndKeepsTheOther) {
+    std::ofstream(dir / "site.conf") << "database = office.tsy\n";
+    ASSERT_TRUE(wait_for([&] {
+        client->send("{\"id\": 8, \"op\": \"list\"}\n");
+        return client->line_with("\"id\": 8").find("hall.tsy") == std::string::npos;
+    }));
+    client->send("{\"id\": 9, \"op\": \"list\"}\n");
+    EXPECT_NE(client->line_with("\"id\": 9")
+                  .find("office.tsy\", \"port\": \"COM1\", \"state\": "
+                        "\"connected\""),
+              std::string::npos);
+}
+
+TEST_F(ServiceTest, ADatabaseSavedMeanwhileIsTakenIn) {
+    client->send("{\"id\": 10, \"op\": \"subscribe\", \"database\": \"office.tsy\"}\n");
+    ASSERT_FALSE(client->line_with("\"id\": 10").empty());
+    // Saved as the window saves: a new file renamed over the old one.
+    std::ofstream(dir / "office.new") << "COM\t1\nKEY\t0104bc\tVisitor\t\t\n";
+    fs::rename(dir / "office.new", dir / "office.tsy");
+    EXPECT_TRUE(wait_for([&] {
+        sims[0]->present_key(0x0104bc);
+        return client->line_with("\"key\": \"0104bc\"", 1000).find("\"Visitor\"") !=
+               std::string::npos;
+    }));
+}
+
+TEST_F(ServiceTest, ADatabaseThatCannotBeReadIsListedWithTheReason) {
+    std::ofstream(dir / "site.conf") << "database = office.tsy\ndatabase = gone.tsy\n";
+    std::string line;
+    ASSERT_TRUE(wait_for([&] {
+        client->send("{\"id\": 11, \"op\": \"list\"}\n");
+        line = client->line_with("\"id\": 11");
+        return line.find("gone.tsy") != std::string::npos;
+    }));
+    EXPECT_NE(line.find("gone.tsy\", \"port\": null, \"state\": \"none\", \"model\": null, "
+                        "\"reason\": \"" +
+                        (dir / "gone.tsy").string() + ": No such file or directory\"}"),
+              std::string::npos)
+        << line;
+    EXPECT_NE(line.find("office.tsy\", \"port\": \"COM1\", \"state\": \"connected\""),
+              std::string::npos);
+}
+
+struct SlowClientTest : ServiceTest {
+    SlowClientTest() { max_output = 16 * 1024; }
+};
+
+TEST_F(SlowClientTest, AClientThatDoesNotReadIsDroppedAndTheOthersServed) {
+    {
+        std::string error;
+        const std::string office = (dir / "office.tsy").string();
+        auto store = EventStore::open(history_path(office), true, office, &error);
+        ASSERT_TRUE(store) << error;
+        std::vector<StoredEvent> events(5000);
+        for (StoredEvent& e : events) {
+            e.time_ms = 1;
+            e.text = std::string(200, 'x');
+        }
+        ASSERT_TRUE(store->append(events, &error)) << error;
+    }
+    Client slow((dir / "run" / "tessaryd.sock").string());
+    slow.send("{\"id\": 12, \"op\": \"subscribe\", \"backlog\": 5000}\n");
+    // The answer and the backlog are sent in one go: once anything has come, it is all sent.
+    ASSERT_TRUE(slow.readable());
+    client->send("{\"id\": 13, \"op\": \"list\"}\n");
+    EXPECT_NE(client->line_with("\"id\": 13").find("\"ok\": true"), std::string::npos);
+    slow.line_with("never sent");
+    EXPECT_TRUE(slow.closed());
+    EXPECT_LT(slow.received(), 5000u * 200u);
+}
+
+TEST(Tessaryd, ASecondServiceOnTheSiteFileRefusesNamingTheFirst) {
+    const std::string site = (fs::temp_directory_path() / "tessaryd_lock_site.conf").string();
+    std::ofstream(site) << "# nothing served\n";
+    FileLock first;
+    ASSERT_EQ(first.acquire(site), FileLock::Outcome::Locked);
+    std::ostringstream out, err;
+    EXPECT_EQ(run_daemon({"--site", site, "--socket", "/nonexistent/s"}, out, err), 75);
+    EXPECT_EQ(err.str().rfind("tessaryd: " + site + " is served already by process " +
+                                  std::to_string(getpid()),
+                              0),
+              0u)
+        << err.str();
+    first.release();
+    fs::remove(site);
+}
+
+} // namespace
