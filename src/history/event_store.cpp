@@ -682,6 +682,3 @@ std::unique_ptr<EventStore> EventStore::open_reader(const std::string& path, int
     return store;
 }
 
-void EventStore::interrupt() const {
-    sqlite3_interrupt(db_);
-}

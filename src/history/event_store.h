@@ -104,12 +104,8 @@ class EventStore {
     int64_t drop_stored_lines(std::vector<StoredEvent>& lines) const;
     // Removes the events before the time and gives the space back; the count removed.
     int64_t prune_before(int64_t time_ms, std::string* error);
-    // Any thread: the query running now ends early with what it found so far, for an answer no
-    // longer wanted.
-    void interrupt() const;
-
-    // Ends the statement running now (a long pruning) with an error; callable from another
-    // thread while the store is open.
+    // Any thread while the store is open: the statement running now (a long pruning, a query
+    // whose answer is no longer wanted) ends early with an error.
     void interrupt() const;
 
     // How many months of events the store keeps; 0, the default, keeps all. Kept in the store
