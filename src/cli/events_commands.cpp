@@ -184,18 +184,32 @@ int last_use(const CliRequest& req, std::ostream& out, std::ostream& err) {
     return status;
 }
 
-int import_logs(const CliRequest& req, std::ostream& out, std::ostream& err) {
-    DatabaseContents db;
-    if (int status = load_database_file(db, req.database, err)) {
-        return status;
-    }
+// The store of the database, made when it has none; null, with the status, when it cannot be
+// written.
+std::unique_ptr<EventStore> open_store_to_write(const CliRequest& req, std::ostream& err,
+                                                int* status) {
     const std::string path = history_path(req.database);
     std::string error;
     std::unique_ptr<EventStore> store = EventStore::open(path, true, req.database, &error);
     if (!store || store->read_only()) {
         err << "tessary-cli: " << path << ": " << (store ? store->read_only_reason() : error)
             << "\n";
-        return store ? ExitDataError : ExitIoError;
+        *status = store ? ExitDataError : ExitIoError;
+        return nullptr;
+    }
+    return store;
+}
+
+int import_logs(const CliRequest& req, std::ostream& out, std::ostream& err) {
+    DatabaseContents db;
+    if (int status = load_database_file(db, req.database, err)) {
+        return status;
+    }
+    const std::string path = history_path(req.database);
+    int status = ExitOk;
+    std::unique_ptr<EventStore> store = open_store_to_write(req, err, &status);
+    if (!store) {
+        return status;
     }
     const LogImportResult r = import_log_files(*store, req.database, [&db](uint32_t key) {
         const KeyRecord* k = db.keys.row(db.keys.find(KeyId{0, key, 0}));
@@ -230,13 +244,12 @@ int keep_events(const CliRequest& req, std::ostream& out, std::ostream& err) {
         return ExitNoInput;
     }
     const std::string path = history_path(req.database);
-    std::string error;
-    std::unique_ptr<EventStore> store = EventStore::open(path, true, req.database, &error);
-    if (!store || store->read_only()) {
-        err << "tessary-cli: " << path << ": " << (store ? store->read_only_reason() : error)
-            << "\n";
-        return store ? ExitDataError : ExitIoError;
+    int status = ExitOk;
+    std::unique_ptr<EventStore> store = open_store_to_write(req, err, &status);
+    if (!store) {
+        return status;
     }
+    std::string error;
     if (!store->set_retention_months(static_cast<int>(*req.months), &error)) {
         err << "tessary-cli: " << error << "\n";
         return *req.months > EventStore::max_retention_months ? ExitUsage : ExitIoError;
