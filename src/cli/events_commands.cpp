@@ -18,19 +18,6 @@ namespace {
 
 constexpr size_t page_size = 1000;
 
-std::string hex_key(const std::optional<uint32_t>& key) {
-    if (!key) {
-        return {};
-    }
-    char text[8];
-    std::snprintf(text, sizeof text, "%06x", *key & 0xffffffu);
-    return text;
-}
-
-std::string door_text(char door) {
-    return door ? std::string(1, door) : std::string();
-}
-
 std::string json_or_null(const std::string& text) {
     return text.empty() ? "null" : json_string(text);
 }
@@ -39,11 +26,11 @@ std::string json_or_null(const std::string& text) {
 
 std::string event_json(const StoredEvent& e, const std::string& more) {
     return "{\"time\": " + json_string(iso_local_time(e.time_ms)) +
-           ", \"key\": " + json_or_null(hex_key(e.key)) +
+           ", \"key\": " + json_or_null(event_key_text(e.key)) +
            ", \"name\": " + json_string(utf8_from_key_text(e.name)) +
            ", \"memo\": " + json_string(utf8_from_key_text(e.memo)) +
            ", \"kind\": " + json_string(event_kind_name(e.kind)) +
-           ", \"door\": " + json_or_null(door_text(e.door)) +
+           ", \"door\": " + json_or_null(event_door_text(e.door)) +
            ", \"highlight\": " + (e.highlight ? "true" : "false") +
            ", \"text\": " + json_string(utf8_from_key_text(e.text)) + more + "}";
 }
@@ -52,16 +39,16 @@ namespace {
 
 void print_event(std::ostream& out, const StoredEvent& e, const CliRequest& req) {
     const std::string time = iso_local_time(e.time_ms);
-    const std::string key = hex_key(e.key);
+    const std::string key = event_key_text(e.key);
     const std::string text = utf8_from_key_text(e.text);
     if (req.json) {
         out << event_json(e) << "\n";
     } else if (req.csv) {
         out << csv_field(time) << ',' << csv_field(key) << ',' << csv_field(event_kind_name(e.kind))
-            << ',' << csv_field(door_text(e.door)) << ',' << csv_field(text) << "\r\n";
+            << ',' << csv_field(event_door_text(e.door)) << ',' << csv_field(text) << "\r\n";
     } else {
-        out << time << '\t' << key << '\t' << event_kind_name(e.kind) << '\t' << door_text(e.door)
-            << '\t' << terminal_text(text) << '\n';
+        out << time << '\t' << key << '\t' << event_kind_name(e.kind) << '\t'
+            << event_door_text(e.door) << '\t' << terminal_text(text) << '\n';
     }
 }
 
@@ -164,10 +151,10 @@ int last_use(const CliRequest& req, std::ostream& out, std::ostream& err) {
             now - u->last_ms < static_cast<int64_t>(*req.unused_days) * 86'400'000) {
             continue;
         }
-        const std::string key = hex_key(number);
+        const std::string key = event_key_text(number);
         const std::string name = utf8_from_key_text(k->name);
         const std::string when = used ? iso_local_time(u->last_ms) : std::string();
-        const std::string door = used ? door_text(u->last_door) : std::string();
+        const std::string door = used ? event_door_text(u->last_door) : std::string();
         const int64_t uses = used ? u->uses : 0;
         if (req.json) {
             out << "{\"key\": " << json_string(key) << ", \"name\": " << json_string(name)

@@ -3,6 +3,7 @@
 #include "database/key_list.h"
 
 #include <array>
+#include <cstdio>
 
 namespace {
 
@@ -59,6 +60,19 @@ EventKind door_line_kind(std::string_view text) {
 }
 
 } // namespace
+
+std::string event_key_text(const std::optional<uint32_t>& key) {
+    if (!key) {
+        return {};
+    }
+    char text[8];
+    std::snprintf(text, sizeof text, "%06x", *key & 0xffffffu);
+    return text;
+}
+
+std::string event_door_text(char door) {
+    return door ? std::string(1, door) : std::string();
+}
 
 std::optional<uint32_t> key_of_line(std::string_view key_text) {
     const int32_t number = key_text.empty() ? -1 : parse_key_number(key_text);

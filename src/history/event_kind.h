@@ -28,6 +28,10 @@ std::optional<EventKind> parse_event_kind(std::string_view name);
 
 // The key number of a screen log line's key text ("00a3f1"), or none (" - ", empty).
 std::optional<uint32_t> key_of_line(std::string_view key_text);
+// An event's key as the history shows it, six hex digits ("" without one), and its door ("A",
+// "B" or "").
+std::string event_key_text(const std::optional<uint32_t>& key);
+std::string event_door_text(char door);
 
 struct LineMeaning {
     EventKind kind = EventKind::Log;

@@ -38,12 +38,6 @@ const KeyUsage* usage_of(const std::vector<KeyUsage>& usage, uint32_t key) {
     return u != usage.end() && u->key == key ? &*u : nullptr;
 }
 
-std::string hex_key(uint32_t key) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%06x", key & 0xffffffu);
-    return text;
-}
-
 } // namespace
 
 std::vector<KeyUsageRow> key_usage_rows(const KeyList& keys, const std::vector<KeyUsage>& ever,
@@ -113,7 +107,7 @@ class KeyUsageModel final : public QAbstractTableModel {
     static std::string text(const KeyUsageRow& r, int column) {
         switch (column) {
         case KeyColumn:
-            return hex_key(r.key);
+            return event_key_text(r.key);
         case NameColumn:
             return display_text(r.name).toStdString();
         case MemoColumn:

@@ -24,19 +24,6 @@ constexpr int64_t recent_ms = 10'000;
 constexpr size_t recent_max = 10'000;
 constexpr size_t export_rows = 5'000;
 
-std::string hex_key(const std::optional<uint32_t>& key) {
-    if (!key) {
-        return {};
-    }
-    char text[8];
-    std::snprintf(text, sizeof text, "%06x", *key & 0xffffffu);
-    return text;
-}
-
-std::string door_text(char door) {
-    return door ? std::string(1, door) : std::string();
-}
-
 // As the store's LIKE finds it: A-Z against a-z, other bytes exactly.
 bool contains_text(const std::string& haystack, const std::string& needle) {
     auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
@@ -60,7 +47,7 @@ bool event_matches(const EventFilter& f, const StoredEvent& e) {
     if (!f.kinds.empty() && std::find(f.kinds.begin(), f.kinds.end(), e.kind) == f.kinds.end()) {
         return false;
     }
-    return f.text.empty() || (e.key && contains_text(hex_key(e.key), f.text)) ||
+    return f.text.empty() || (e.key && contains_text(event_key_text(e.key), f.text)) ||
            contains_text(e.name, f.text) || contains_text(e.memo, f.text);
 }
 
@@ -78,8 +65,8 @@ std::string history_csv_header() {
 }
 
 std::string history_csv_line(const StoredEvent& e) {
-    return csv_line({local_time_text(e.time_ms), hex_key(e.key), utf8_from_key_text(e.name),
-                     utf8_from_key_text(e.memo), event_kind_name(e.kind), door_text(e.door),
+    return csv_line({local_time_text(e.time_ms), event_key_text(e.key), utf8_from_key_text(e.name),
+                     utf8_from_key_text(e.memo), event_kind_name(e.kind), event_door_text(e.door),
                      utf8_from_key_text(e.text)});
 }
 
@@ -268,7 +255,7 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
     case TimeColumn:
         return QString::fromStdString(local_time_text(e->time_ms));
     case KeyColumn:
-        return QString::fromStdString(hex_key(e->key));
+        return QString::fromStdString(event_key_text(e->key));
     case NameColumn:
         return display_text(e->name);
     case MemoColumn:
@@ -276,7 +263,7 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
     case KindColumn:
         return QString::fromLatin1(event_kind_name(e->kind));
     case DoorColumn:
-        return QString::fromStdString(door_text(e->door));
+        return QString::fromStdString(event_door_text(e->door));
     default:
         return display_text(e->text);
     }
