@@ -298,6 +298,25 @@ TEST_F(CliSim, ListenJsonPrintsTheScreenLogLinesUntilInterrupted) {
                                              "000bad|Invalid key detected.|true"));
     EXPECT_THAT(get("db.log"), HasSubstr("Invalid key detected."));
     EXPECT_THAT(get("db.log"), HasSubstr("Log ended"));
+
+    // What it heard is in the history, found again by the filters.
+    auto texts = [this](std::vector<std::string> args) {
+        args.insert(args.begin(), {"events", "list", "db.tsy"});
+        Result listed = run(args);
+        EXPECT_EQ(listed.status, 0) << listed.err;
+        std::vector<std::string> out;
+        std::istringstream lines(listed.out);
+        for (std::string line; std::getline(lines, line);) {
+            out.push_back(line.substr(line.find('\t') + 1)); // without the time
+        }
+        return out;
+    };
+    EXPECT_THAT(texts({"--key", "a3f1"}),
+                ::testing::ElementsAre("00a3f1\tvalid-key\t\tValid key: Caretaker."));
+    EXPECT_THAT(texts({"--kind", "invalid-key", "--text", "bad"}),
+                ::testing::ElementsAre("000bad\tinvalid-key\t\tInvalid key detected."));
+    EXPECT_THAT(texts({"--kind", "log", "--oldest-first"}),
+                ::testing::ElementsAre("\tlog\t\tLog started", "\tlog\t\tLog ended"));
 }
 
 TEST_F(CliSim, ListenOnADeviceNamesTheDeviceWhenTheLineIsLost) {
