@@ -158,9 +158,9 @@ std::optional<JsonValue> ServiceClient::next(int timeout_ms) {
     }
 }
 
-std::optional<JsonValue> ServiceClient::request(
-    const std::string& fields, int timeout_ms,
-    const std::function<void(const JsonValue&)>& other) {
+std::optional<JsonValue>
+ServiceClient::request(const std::string& fields, int timeout_ms,
+                       const std::function<void(const JsonValue&)>& other) {
     const std::optional<uint64_t> id = send(fields);
     if (!id) {
         return std::nullopt;

@@ -66,8 +66,7 @@ class ServiceClient {
 };
 
 // The entry serving the database at `path` (the same file, however named), or null.
-const ServedEntry* served_database(const std::vector<ServedEntry>& served,
-                                   const std::string& path);
+const ServedEntry* served_database(const std::vector<ServedEntry>& served, const std::string& path);
 // The entry on COM port `port`, or null.
 const ServedEntry* served_port(const std::vector<ServedEntry>& served, unsigned port);
 

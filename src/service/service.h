@@ -101,4 +101,3 @@ class Service {
     std::mutex notices_mutex_;
     std::vector<Notice> notices_;
 };
-
