@@ -195,10 +195,7 @@ int Route::sync() const {
 }
 
 void print_event(std::ostream& out, const JsonValue& e, bool json) {
-    std::string key = json_text_of(e, "name");
-    if (key.empty()) {
-        key = json_text_of(e, "key");
-    }
+    const std::string key = json_text_of(e, "key");
     const std::string time = json_text_of(e, "time");
     const std::string text = json_text_of(e, "text");
     const JsonValue* highlight = e.member("highlight");
