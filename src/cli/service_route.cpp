@@ -225,22 +225,24 @@ int Route::listen() const {
     } else if (!json_ok(*a)) {
         status = refused(*a, ExitUnavailable);
     }
-    while (status == ExitOk) {
+    auto print_ready = [&] {
         while (std::optional<JsonValue> line = service.ready()) {
             if (const JsonValue* e = line->member("event")) {
                 print_event(out, *e, req.json);
             }
         }
+    };
+    while (status == ExitOk) {
+        print_ready();
         pollfd p[2] = {{signals, POLLIN, 0}, {service.fd(), POLLIN, 0}};
-        if (::poll(p, 2, -1) < 0 || (p[0].revents & POLLIN)) {
+        if (::poll(p, 2, -1) > 0 && (p[0].revents & POLLIN)) {
+            // Taken, so that unblocking it afterwards does not deliver it again.
+            signalfd_siginfo taken;
+            [[maybe_unused]] ssize_t n = ::read(signals, &taken, sizeof taken);
             break;
         }
         if (!service.take_available()) {
-            while (std::optional<JsonValue> line = service.ready()) {
-                if (const JsonValue* e = line->member("event")) {
-                    print_event(out, *e, req.json);
-                }
-            }
+            print_ready();
             status = gone();
         }
     }

@@ -383,6 +383,21 @@ TEST_F(CliThroughService, SyncThroughTheServicePrintsThePlanAndChangesTheUnit) {
     EXPECT_EQ(memory(), (std::set<uint32_t>{0x100, 0xa3f1, 0xb1}));
 }
 
+TEST_F(CliThroughService, ListenPrintsTheServicesEventsUntilInterrupted) {
+    pid_t pid = start({"listen", "db.tsy"});
+    // The subscription is in place once a key presented shows; until then one more is sent.
+    ASSERT_TRUE(wait_for([&] {
+        sim.present_key(0xa3f1);
+        return wait_for([&] { return get("out.txt").find("Caretaker") != std::string::npos; },
+                        1000);
+    }));
+    kill(pid, SIGINT);
+    Result r = finish(pid);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("^\\S+\t00a3f1\tValid key: Caretaker\\.\n")))
+        << r.out;
+}
+
 TEST_F(CliThroughService, StatusListsTheServedControllers) {
     Result text = run({"status"});
     EXPECT_EQ(text.status, 0) << text.err;
