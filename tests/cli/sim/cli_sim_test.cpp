@@ -383,6 +383,29 @@ TEST_F(CliThroughService, SyncThroughTheServicePrintsThePlanAndChangesTheUnit) {
     EXPECT_EQ(memory(), (std::set<uint32_t>{0x100, 0xa3f1, 0xb1}));
 }
 
+TEST_F(CliThroughService, DiffAndDryRunPrintWhatTheyPrintOnTheLink) {
+    const std::set<uint32_t> before = memory();
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+    } cases[] = {
+        {{"diff", "db.tsy"},
+         1,
+         "add\t0000b1\tNew tenant\nextra\t0badc0\t\nexpired\t0104bc\tContractor\n"},
+        {{"sync", "db.tsy", "--dry-run", "--keep-extras", "--port", "3"},
+         0,
+         "delete\t0104bc\tContractor\nadd\t0000b1\tNew tenant\nkeep\t0badc0\t\n"
+         "Nothing was sent (--dry-run).\n"},
+    };
+    for (const Case& c : cases) {
+        Result r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[0] << "\n" << r.err;
+        EXPECT_EQ(r.out, c.out) << c.args[0];
+        EXPECT_EQ(memory(), before);
+    }
+}
+
 TEST_F(CliThroughService, ListenPrintsTheServicesEventsUntilInterrupted) {
     pid_t pid = start({"listen", "db.tsy"});
     // The subscription is in place once a key presented shows; until then one more is sent.
