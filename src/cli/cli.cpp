@@ -4,6 +4,7 @@
 #include "cli/events_commands.h"
 #include "cli/exit_codes.h"
 #include "cli/keys_commands.h"
+#include "cli/service_route.h"
 
 int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
             ControllerSeam& controller) {
@@ -30,6 +31,8 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     case CliCommand::EventsImportLogs:
     case CliCommand::EventsKeep:
         return run_events_command(req, out, err);
+    case CliCommand::Status:
+        return run_status(req, out, err);
     default:
         break;
     }

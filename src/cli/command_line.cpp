@@ -332,6 +332,16 @@ const std::vector<SubcommandEntry>& subcommands() {
          {json_option, port_option, device_option},
          0,
          1},
+        {CliCommand::Status,
+         "status",
+         "[--json]",
+         "Lists the controllers the service (tessaryd) serves, one per line: database, COM\n"
+         "port, state (connected, lost or none), model, and for none the reason. Exit status\n"
+         "0; 69 when no service runs.\n\n"
+         "  --json           one JSON object: the socket and the controllers\n",
+         {json_option},
+         0,
+         0},
     };
     return table;
 }

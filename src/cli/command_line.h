@@ -22,6 +22,7 @@ enum class CliCommand {
     EventsLastUse,
     EventsImportLogs,
     EventsKeep,
+    Status, // the service's controllers
 };
 
 struct CliRequest {

@@ -3,6 +3,7 @@
 #include "cli/cli_host.h"
 #include "cli/exit_codes.h"
 #include "cli/json_text.h"
+#include "cli/service_route.h"
 #include "controller/link.h"
 #include "core/text_encoding.h"
 #include "events/log_file.h"
@@ -231,6 +232,13 @@ class Runner {
         }
         if (int status = resolve_port()) {
             return status;
+        }
+        // A controller the service holds is driven through it rather than refused as in use.
+        if (device_.empty()) {
+            if (std::optional<int> status =
+                    run_through_service(req_, database_, port_, out_, err_)) {
+                return *status;
+            }
         }
         if (int status = probe_port()) {
             return status;

@@ -4,7 +4,7 @@
 // client sends can end the service.
 #pragma once
 
-#include "service/json_value.h"
+#include "client/json_value.h"
 #include "sync/synchronize.h"
 
 #include <cstddef>

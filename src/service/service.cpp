@@ -69,14 +69,6 @@ std::vector<StoredEvent> backlog_of(const std::string& database, size_t count, s
 
 } // namespace
 
-std::string default_socket_path() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (!runtime || *runtime != '/') {
-        return {};
-    }
-    return std::string(runtime) + "/tessary/tessaryd.sock";
-}
-
 Service::Service(ServiceOptions options) : options_(std::move(options)) {
     wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     inotify_fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);

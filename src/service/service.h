@@ -4,6 +4,7 @@
 // hand what happens to it as notices.
 #pragma once
 
+#include "client/service_client.h"
 #include "service/request_reader.h"
 #include "service/served_controller.h"
 #include "service/site_file.h"
@@ -100,6 +101,3 @@ class Service {
     std::mutex notices_mutex_;
     std::vector<Notice> notices_;
 };
-
-// $XDG_RUNTIME_DIR/tessary/tessaryd.sock; empty when XDG_RUNTIME_DIR is unset.
-std::string default_socket_path();

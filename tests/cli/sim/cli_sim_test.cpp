@@ -1,8 +1,11 @@
 // The controller subcommands of tessary-cli against the simulated controller: each one's output,
 // exit status and what the unit received and holds afterwards.
+#include "client/service_client.h"
 #include "platform/serial_port.h"
+#include "service/service.h"
 #include "sim_controller.h"
 #include "support/hex_dump.h"
+#include "support/wait_for.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -60,6 +63,9 @@ class CliSim : public ::testing::Test {
     }
 
     std::string path(const std::string& name) const { return (dir / name).string(); }
+    // Where the program looks for the service's socket: a folder no service runs in, unless a
+    // test starts one there.
+    std::string runtime_dir() const { return path("run"); }
     std::string get(const std::string& name) const {
         std::ifstream in(path(name), std::ios::binary);
         std::stringstream s;
@@ -70,9 +76,11 @@ class CliSim : public ::testing::Test {
     // Starts the program in the test's folder with the port folder set, its output to files;
     // through `runner` (a program and its arguments that end by running ours) when one is given.
     pid_t start(const std::vector<std::string>& args, std::vector<std::string> runner = {}) {
-        std::vector<std::string> env_text = {"TESSARY_PORT_DIR=" + path("ports")};
+        std::vector<std::string> env_text = {"TESSARY_PORT_DIR=" + path("ports"),
+                                             "XDG_RUNTIME_DIR=" + runtime_dir()};
         for (char** e = environ; *e; ++e) {
-            if (std::string(*e).rfind("TESSARY_PORT_DIR=", 0) != 0) {
+            if (std::string(*e).rfind("TESSARY_PORT_DIR=", 0) != 0 &&
+                std::string(*e).rfind("XDG_RUNTIME_DIR=", 0) != 0) {
                 env_text.push_back(*e);
             }
         }
@@ -332,6 +340,120 @@ TEST_F(CliSim, ListenOnADeviceNamesTheDeviceWhenTheLineIsLost) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_THAT(r.out, HasSubstr("Connection to " + device + " lost"));
     EXPECT_THAT(r.out, ::testing::Not(HasSubstr("COM1")));
+}
+
+// The same controller held day and night by the service, in the test's own process.
+class CliThroughService : public CliSim {
+  protected:
+    void SetUp() override {
+        CliSim::SetUp();
+        setenv("TESSARY_PORT_DIR", path("ports").c_str(), 1);
+        fs::create_directory(runtime_dir());
+        std::ofstream(path("site.conf")) << "database = db.tsy\n";
+        ServiceOptions o;
+        o.site_path = path("site.conf");
+        o.socket_path = runtime_dir() + "/tessary/tessaryd.sock";
+        service = std::make_unique<Service>(o);
+        ASSERT_TRUE(service->open());
+        runner = std::thread([this] { service->run(); });
+        ServiceClient client;
+        ASSERT_TRUE(client.connect(o.socket_path));
+        ASSERT_TRUE(wait_for([&] {
+            auto served = client.list(10000);
+            return served && served->size() == 1 && served->front().state == "connected" &&
+                   !served->front().model.empty();
+        }));
+    }
+    void TearDown() override {
+        if (runner.joinable()) {
+            service->stop();
+            runner.join();
+        }
+        service.reset();
+        CliSim::TearDown();
+    }
+    std::unique_ptr<Service> service;
+    std::thread runner;
+};
+
+TEST_F(CliThroughService, OneShotCommandsGoThroughTheService) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string sent;
+    } cases[] = {{{"door", "A", "db.tsy"}, "o"},
+                 {{"door", "B", "--port", "3"}, "b"},
+                 {{"clear", "--yes", "db.tsy"}, "c!"}};
+    for (const Case& c : cases) {
+        sim.clear_record();
+        Result r = finish(start(c.args));
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(sim.wait_received(c.sent, 10000)) << hex_dump(sim.received());
+    }
+}
+
+TEST_F(CliThroughService, SyncThroughTheServicePrintsThePlanAndChangesTheUnit) {
+    Result refused = run({"sync", "db.tsy"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_THAT(refused.err, HasSubstr("holds 1 key the database lacks (0badc0)"));
+    Result r = run({"sync", "db.tsy", "--delete-extras"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find("\n", r.out.find("add"))),
+              "delete\t0104bc\tContractor\ndelete\t0badc0\t\nadd\t0000b1\tNew tenant");
+    EXPECT_EQ(memory(), (std::set<uint32_t>{0x100, 0xa3f1, 0xb1}));
+}
+
+TEST_F(CliThroughService, DiffAndDryRunPrintWhatTheyPrintOnTheLink) {
+    const std::set<uint32_t> before = memory();
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+    } cases[] = {
+        {{"diff", "db.tsy"},
+         1,
+         "add\t0000b1\tNew tenant\nextra\t0badc0\t\nexpired\t0104bc\tContractor\n"},
+        {{"sync", "db.tsy", "--dry-run", "--keep-extras", "--port", "3"},
+         0,
+         "delete\t0104bc\tContractor\nadd\t0000b1\tNew tenant\nkeep\t0badc0\t\n"
+         "Nothing was sent (--dry-run).\n"},
+    };
+    for (const Case& c : cases) {
+        Result r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[0] << "\n" << r.err;
+        EXPECT_EQ(r.out, c.out) << c.args[0];
+        EXPECT_EQ(memory(), before);
+    }
+}
+
+TEST_F(CliThroughService, ListenPrintsTheServicesEventsUntilInterrupted) {
+    pid_t pid = start({"listen", "db.tsy"});
+    // The subscription is in place once a key presented shows; until then one more is sent.
+    ASSERT_TRUE(wait_for([&] {
+        sim.present_key(0xa3f1);
+        return wait_for([&] { return get("out.txt").find("Caretaker") != std::string::npos; },
+                        1000);
+    }));
+    kill(pid, SIGINT);
+    Result r = finish(pid);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string first = r.out.substr(0, r.out.find('\n') + 1);
+    EXPECT_EQ(first.substr(first.find('\t')), "\t00a3f1\tValid key: Caretaker.\n") << r.out;
+    EXPECT_NE(first.find('T'), std::string::npos) << r.out; // the history's ISO time
+}
+
+TEST_F(CliThroughService, StatusListsTheServedControllers) {
+    Result text = run({"status"});
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_THAT(text.out, HasSubstr("db.tsy\tCOM3\tconnected\t"));
+    Result json = run({"status", "--json"});
+    EXPECT_THAT(json.out, HasSubstr("db.tsy\", \"port\": \"COM3\", \"state\": \"connected\""));
+}
+
+TEST_F(CliSim, StatusWithoutAServiceSaysSo) {
+    Result r = run({"status"});
+    EXPECT_EQ(r.status, 69);
+    EXPECT_EQ(r.err, "tessary-cli: no service runs (no tessaryd at " + runtime_dir() +
+                         "/tessary/tessaryd.sock)\n");
 }
 
 } // namespace

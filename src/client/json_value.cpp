@@ -1,4 +1,4 @@
-#include "service/json_value.h"
+#include "client/json_value.h"
 
 #include <cstdlib>
 
