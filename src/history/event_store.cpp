@@ -31,7 +31,7 @@ const char* const schema =
     "CREATE INDEX IF NOT EXISTS events_by_time ON events(time_ms, id);"
     // Only the events with a key: a third of them have none. The kind and door make it
     // cover a key's uses, counted without reading the events themselves.
-    "CREATE INDEX IF NOT EXISTS events_by_key ON events(key, time_ms, id, kind, door) "
+    "CREATE INDEX IF NOT EXISTS events_by_key ON events(key, time_ms, kind, door) "
     "WHERE key IS NOT NULL;"
     // The rarer kinds: the common ones are found soon enough in time order.
     "CREATE INDEX IF NOT EXISTS events_by_rare_kind ON events(kind, time_ms, "
