@@ -95,6 +95,8 @@ class EventStore {
                   const std::string& text) const;
     // Each key used since the time (or ever), by key number.
     std::vector<KeyUsage> key_usage(const std::optional<int64_t>& since_ms) const;
+    // Each key's last use ever, by key number, its uses not counted (left 0).
+    std::vector<KeyUsage> last_uses() const;
     // The same for a line read back from a text log file: minute precision, trailing blanks
     // of the text cut, as a log file keeps them; a live event of that minute matches too.
     bool contains_line(int64_t minute_ms, const std::optional<uint32_t>& key,
@@ -126,6 +128,10 @@ class EventStore {
                                          const std::optional<EventCursor>& after,
                                          bool oldest_first) const;
     std::vector<uint32_t> keys_with_text(const std::string& text) const;
+    // The keys whose name, memo or number has the text; none when there are too many keys to
+    // look through.
+    std::optional<std::vector<uint32_t>> keys_of_text(const std::string& text) const;
+    std::vector<KeyUsage> key_uses(const std::optional<int64_t>& since_ms, bool count_uses) const;
     bool keep_key_texts(uint32_t key, const std::string& name, const std::string& memo);
     std::optional<int64_t> setting(const char* name) const;
     bool set_setting(const char* name, int64_t value, std::string* error);

@@ -165,15 +165,19 @@ TEST_F(StoreTest, PagesOfATextOrOfRareKindsFollowTimeOrderAcrossTheirParts) {
     ASSERT_TRUE(store->append(events, &error)) << error;
     EventFilter text;
     text.text = "ann";
+    EventFilter digits; // a part of key 2's number "000002"
+    digits.text = "02";
     EventFilter rare;
     rare.kinds = {EventKind::Link, EventKind::Alarm};
-    for (const EventFilter& f : {text, rare}) {
+    for (const EventFilter& f : {text, digits, rare}) {
         for (bool oldest_first : {false, true}) {
             std::vector<int64_t> expected;
             for (const StoredEvent& e : events) {
                 const bool kind_ok =
                     f.kinds.empty() || e.kind == EventKind::Alarm || e.kind == EventKind::Link;
-                if (kind_ok && (f.text.empty() || e.name.rfind("Ann", 0) == 0)) {
+                const bool text_ok =
+                    f.text.empty() || (f.text == "02" ? e.key == 2u : e.name.rfind("Ann", 0) == 0);
+                if (kind_ok && text_ok) {
                     expected.push_back(e.id);
                 }
             }
@@ -218,6 +222,49 @@ TEST_F(StoreTest, AStoreOfTheFirstVersionIsUpgraded) {
     EventFilter f;
     f.text = "ann";
     EXPECT_EQ(times(store->page(f, 10)), (std::vector<int64_t>{5}));
+}
+
+// A key's uses are counted from the index of keys alone: at millions of events, reading each
+// event for its kind took most of a minute. An earlier version's index did not hold the kind.
+TEST_F(StoreTest, AnEarlierVersionsIndexOfKeysIsReplacedByOneThatCoversAKeysUses) {
+    const char* const earlier[] = {
+        "CREATE INDEX events_by_key ON events(key, time_ms, id); PRAGMA user_version=1;",
+        "CREATE INDEX events_by_key ON events(key, time_ms, id) WHERE key IS NOT NULL;"
+        "PRAGMA user_version=2;",
+    };
+    for (const char* index : earlier) {
+        std::filesystem::remove(history_path(database));
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(history_path(database).c_str(), &db), SQLITE_OK);
+        const std::string sql = "CREATE TABLE events (id INTEGER PRIMARY KEY, time_ms INTEGER NOT "
+                                "NULL, key INTEGER, name TEXT NOT NULL DEFAULT '', memo TEXT NOT "
+                                "NULL DEFAULT '', kind INTEGER NOT NULL, door INTEGER NOT NULL "
+                                "DEFAULT 0, highlight INTEGER NOT NULL DEFAULT 0, text TEXT NOT "
+                                "NULL); INSERT INTO events(time_ms, key, kind, door, text) "
+                                "VALUES(5, 16, 0, 66, 'Valid key.');" +
+                                std::string(index);
+        ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << index;
+        sqlite3_close(db);
+        ASSERT_FALSE(open(false)->read_only()) << index;
+        ASSERT_EQ(sqlite3_open(history_path(database).c_str(), &db), SQLITE_OK);
+        sqlite3_stmt* plan = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(db,
+                                     "EXPLAIN QUERY PLAN SELECT count(*), max(door) FROM events "
+                                     "WHERE key = 16 AND time_ms >= 0 AND kind IN (0, 1)",
+                                     -1, &plan, nullptr),
+                  SQLITE_OK);
+        ASSERT_EQ(sqlite3_step(plan), SQLITE_ROW);
+        EXPECT_NE(std::string(reinterpret_cast<const char*>(sqlite3_column_text(plan, 3)))
+                      .find("COVERING INDEX events_by_key"),
+                  std::string::npos)
+            << index;
+        sqlite3_finalize(plan);
+        sqlite3_close(db);
+        const std::vector<KeyUsage> usage = open(false)->key_usage(std::nullopt);
+        ASSERT_EQ(usage.size(), 1u) << index;
+        EXPECT_EQ(usage[0].last_door, 'B');
+        EXPECT_EQ(usage[0].uses, 1);
+    }
 }
 
 TEST(Retention, TheCutoffIsTheSameTimeOfDayWholeCalendarMonthsBefore) {

@@ -224,7 +224,7 @@ void KeyUsageDialog::count_uses() {
         std::vector<KeyUsage> ever;
         std::vector<KeyUsage> period;
         if (store) {
-            ever = store->key_usage(std::nullopt);
+            ever = store->last_uses();
             period = store->key_usage(since);
         }
         QMetaObject::invokeMethod(
