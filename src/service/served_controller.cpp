@@ -239,6 +239,14 @@ void ServedController::report(const LogRow& row) {
     tell_(std::move(n));
 }
 
+void ServedController::link_state(LinkState state) {
+    Notice n;
+    n.kind = Notice::Kind::Link;
+    n.controller = serial_;
+    n.link = state;
+    tell_(std::move(n));
+}
+
 void ServedController::sync_progress(int done, int total) {
     if (total < 0) {
         return; // the transfers ended: the result follows

@@ -15,7 +15,7 @@
 
 // What a controller's threads tell the service thread.
 struct Notice {
-    enum class Kind { Event, Message, Progress, SyncDone, CompareDone };
+    enum class Kind { Event, Message, Progress, SyncDone, CompareDone, Link, Door };
     Kind kind = Kind::Event;
     uint64_t controller = 0; // ServedController::serial()
     std::string json;        // an event: its object, with its database
@@ -25,6 +25,8 @@ struct Notice {
     int total = 0;
     SyncResult result = SyncResult::Done;
     KeyDifference diff;
+    LinkState link = LinkState::None;
+    char door = 'A'; // a door command that came over MQTT
 };
 
 class ServedController final : private SessionObserver {
@@ -62,6 +64,7 @@ class ServedController final : private SessionObserver {
 
   private:
     void report(const LogRow& row) override;
+    void link_state(LinkState state) override;
     void sync_progress(int done, int total) override;
     void sync_finished(SyncResult result) override;
     void compare_finished(SyncResult result, const KeyDifference& diff) override;

@@ -75,6 +75,8 @@ Service::Service(ServiceOptions options) : options_(std::move(options)) {
 }
 
 Service::~Service() {
+    // Each says "offline" as it goes; a door command still on the way has nowhere to go.
+    brokers_.clear();
     for (auto& c : clients_) {
         ::close(c->fd);
     }
@@ -156,6 +158,124 @@ void Service::apply_site(const SiteConfig& site) {
     controllers_ = std::move(kept); // the dropped ones end their links here
     last_retry_ms_ = now_ms();
     watch_files();
+    apply_mqtt(site);
+}
+
+namespace {
+
+// "office, hall" → {"office", "hall"}.
+std::set<std::string> name_list(const std::string& text) {
+    std::set<std::string> names;
+    std::string name;
+    for (char c : text + ",") {
+        if (c == ',') {
+            if (!name.empty()) {
+                names.insert(name);
+            }
+            name.clear();
+        } else if (c != ' ' && c != '\t') {
+            name += c;
+        }
+    }
+    return names;
+}
+
+std::string mqtt_line(const SiteConfig& site, const char* key) {
+    auto found = site.mqtt.find(key);
+    return found == site.mqtt.end() ? std::string() : found->second;
+}
+
+} // namespace
+
+void Service::apply_mqtt(const SiteConfig& site) {
+    if (site.mqtt != site_.mqtt || site.name != site_.name) {
+        brokers_.clear();
+        mqtt_refused_ = false;
+    }
+    site_ = site;
+    std::erase_if(brokers_, [&](const auto& b) {
+        return std::none_of(controllers_.begin(), controllers_.end(),
+                            [&](const auto& s) { return s->serial() == b.first; });
+    });
+    const MqttSettings settings{mqtt_line(site, "mqtt"), mqtt_line(site, "mqtt_user"),
+                                mqtt_line(site, "mqtt_password_file"),
+                                mqtt_line(site, "mqtt_ca_file")};
+    if (settings.url.empty() || mqtt_refused_) {
+        return;
+    }
+    const std::set<std::string> doors = name_list(mqtt_line(site, "mqtt_doors"));
+    for (auto& s : controllers_) {
+        if (brokers_.count(s->serial())) {
+            continue;
+        }
+        const std::string name = mqtt_controller_name(s->database_path());
+        auto publisher = std::make_unique<MqttPublisher>(
+            settings, "tessary/" + mqtt_site_name(site.name) + "/" + name,
+            [path = s->database_path()](const std::string& line) {
+                std::cerr << "tessaryd: " << path << ": " << line << "\n";
+            });
+        if (doors.count(name)) {
+            publisher->on_door = [this, serial = s->serial()](char door) {
+                Notice n;
+                n.kind = Notice::Kind::Door;
+                n.controller = serial;
+                n.door = door;
+                {
+                    std::lock_guard lock(notices_mutex_);
+                    notices_.push_back(std::move(n));
+                }
+                wake();
+            };
+        }
+        std::string error;
+        if (!publisher->start(&error)) {
+            std::cerr << "tessaryd: " << options_.site_path << ": mqtt: " << error
+                      << "; the controllers are served without MQTT\n";
+            mqtt_refused_ = true;
+            brokers_.clear();
+            return;
+        }
+        Broker& b = brokers_[s->serial()];
+        b.publisher = std::move(publisher);
+        // Until its link runs, a controller is as good as lost to those who watch it.
+        const bool up = s->session() && s->session()->link_state() == LinkState::Connected;
+        b.status = up ? "online" : "lost";
+        b.publisher->publish_status(b.status);
+    }
+}
+
+void Service::publish_to_mqtt(const Notice& n) {
+    auto b = brokers_.find(n.controller);
+    if (b == brokers_.end()) {
+        return;
+    }
+    if (n.kind == Notice::Kind::Event) {
+        b->second.publisher->publish_event(n.json);
+        return;
+    }
+    const std::string status = n.link == LinkState::Connected ? "online" : "lost";
+    if (status != b->second.status) {
+        b->second.status = status;
+        b->second.publisher->publish_status(status);
+    }
+}
+
+void Service::door_from_mqtt(const Notice& n) {
+    for (auto& s : controllers_) {
+        if (s->serial() != n.controller) {
+            continue;
+        }
+        std::cerr << "tessaryd: " << s->database_path() << ": door " << n.door
+                  << " asked over MQTT";
+        if (!s->session() || s->session()->link_state() != LinkState::Connected) {
+            std::cerr << "; the controller is not connected\n";
+        } else if (!s->session()->send(n.door == 'B' ? ControllerCommand::OpenDoorB
+                                                     : ControllerCommand::OpenDoorA)) {
+            std::cerr << "; the command could not be sent\n";
+        } else {
+            std::cerr << "\n";
+        }
+    }
 }
 
 namespace {
@@ -615,7 +735,14 @@ void Service::take_notices() {
 void Service::hand_on(Notice& n) {
     auto p = pending_.find(n.controller);
     switch (n.kind) {
+    case Notice::Kind::Link:
+        publish_to_mqtt(n);
+        return;
+    case Notice::Kind::Door:
+        door_from_mqtt(n);
+        return;
     case Notice::Kind::Event:
+        publish_to_mqtt(n);
         for (auto& c : clients_) {
             if (c->subscribed_all || c->subscriptions.count(n.controller)) {
                 send(*c, "{\"event\": " + n.json + "}\n");

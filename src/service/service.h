@@ -5,6 +5,7 @@
 #pragma once
 
 #include "client/service_client.h"
+#include "mqtt/mqtt_publisher.h"
 #include "service/request_reader.h"
 #include "service/served_controller.h"
 #include "service/site_file.h"
@@ -80,6 +81,10 @@ class Service {
     void take_notices();
     void hand_on(Notice& n);
     void retry_links();
+    // The broker link of each controller, made again when the site's MQTT lines change.
+    void apply_mqtt(const SiteConfig& site);
+    void publish_to_mqtt(const Notice& n);
+    void door_from_mqtt(const Notice& n);
     // The folders of the site file and of the databases are watched, so that a file saved in
     // place or renamed over is taken in.
     void watch_files();
@@ -100,4 +105,12 @@ class Service {
 
     std::mutex notices_mutex_;
     std::vector<Notice> notices_;
+
+    struct Broker {
+        std::unique_ptr<MqttPublisher> publisher;
+        std::string status; // the link state last published
+    };
+    SiteConfig site_;                    // as last applied
+    bool mqtt_refused_ = false;          // its settings cannot work: said once, until they change
+    std::map<uint64_t, Broker> brokers_; // by controller serial
 };

@@ -6,17 +6,22 @@
 
 #include "history/event_store.h"
 #include "platform/file_lock.h"
+#include "support/mqtt_broker.h"
 #include "support/wait_for.h"
 
 #include <gtest/gtest.h>
 
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -100,7 +105,8 @@ struct ServiceTest : ::testing::Test {
         }
         database("office.tsy", 1);
         database("hall.tsy", 2);
-        std::ofstream(dir / "site.conf") << "database = office.tsy\ndatabase = hall.tsy\n";
+        std::ofstream(dir / "site.conf") << "database = office.tsy\ndatabase = hall.tsy\n"
+                                         << site_lines();
         ServiceOptions o;
         o.site_path = (dir / "site.conf").string();
         o.socket_path = (dir / "run" / "tessaryd.sock").string();
@@ -130,6 +136,8 @@ struct ServiceTest : ::testing::Test {
         service.reset();
         fs::remove_all(dir);
     }
+    // More of the site file, before the service reads it.
+    virtual std::string site_lines() { return {}; }
     void database(const std::string& name, int com) {
         std::ofstream(dir / name)
             << "COM\t" << com
@@ -302,3 +310,174 @@ TEST(Tessaryd, ASecondServiceOnTheSiteFileRefusesNamingTheFirst) {
 }
 
 } // namespace
+
+// The same service publishing to a broker of the test's own, watched by a subscriber whose
+// session the broker keeps across its restart.
+struct MqttServiceTest : ServiceTest {
+    std::string site_lines() override {
+        broker = std::make_unique<TestBroker>(dir.string());
+        EXPECT_TRUE(broker->start());
+        watcher = std::make_unique<TestSubscriber>(broker->port(), "tessary/#", "watcher", false);
+        EXPECT_TRUE(watcher->wait_subscribed());
+        return "name = Main building\nmqtt = " + broker->url() + "\nmqtt_doors = office\n";
+    }
+    void TearDown() override {
+        // Its "offline" said while the broker listens.
+        client.reset();
+        service->stop();
+        runner.join();
+        service.reset();
+        watcher.reset();
+        broker.reset();
+        ServiceTest::TearDown();
+    }
+    // Waits for the `nth` message on the topic holding `part`; its payload, or empty.
+    std::string heard(const std::string& topic, const std::string& part, size_t nth = 1) {
+        std::string payload;
+        wait_for([&] {
+            size_t seen = 0;
+            for (const auto& [t, p] : watcher->wait_heard(0)) {
+                if (t == topic && p.find(part) != std::string::npos && ++seen == nth) {
+                    payload = p;
+                    return true;
+                }
+            }
+            return false;
+        });
+        return payload;
+    }
+    std::unique_ptr<TestBroker> broker;
+    std::unique_ptr<TestSubscriber> watcher;
+};
+
+TEST_F(MqttServiceTest, AKeysEventAndTheLinkStateReachTheBroker) {
+    EXPECT_EQ(heard("tessary/main-building/office/status", ""), "online");
+    EXPECT_EQ(heard("tessary/main-building/hall/status", ""), "online");
+    sims[1]->present_key(0x00a3f1);
+    const std::string event = heard("tessary/main-building/hall/events", "valid-key");
+    EXPECT_NE(event.find("\"key\": \"00a3f1\", \"name\": \"Caretaker\", \"memo\": \"Night shift\""),
+              std::string::npos)
+        << event;
+    EXPECT_NE(event.find("hall.tsy\"}"), std::string::npos) << event;
+}
+
+TEST_F(MqttServiceTest, ADoorOpensOnlyForTheControllersAllowed) {
+    EXPECT_EQ(heard("tessary/main-building/office/status", ""), "online");
+    watcher->publish("tessary/main-building/hall/door", "A");
+    watcher->publish("tessary/main-building/office/door", "B");
+    EXPECT_TRUE(wait_for([&] { return sims[0]->commands('b') == 1; }));
+    // The hall's came first, and nobody took it.
+    EXPECT_EQ(sims[1]->commands('o') + sims[1]->commands('b'), 0);
+}
+
+TEST_F(MqttServiceTest, NoEventIsLostWhileTheBrokerIsAway) {
+    EXPECT_EQ(heard("tessary/main-building/office/status", ""), "online");
+    broker->stop();
+    for (uint32_t key : {0x000101u, 0x000102u, 0x000103u}) {
+        sims[0]->present_key(key);
+    }
+    ASSERT_TRUE(broker->start());
+    for (const char* key : {"000101", "000102", "000103"}) {
+        EXPECT_NE(heard("tessary/main-building/office/events", key), "") << key;
+    }
+}
+
+TEST_F(MqttServiceTest, ALostControllerIsToldOnTheApiAndTheBroker) {
+    client->send("{\"id\": 20, \"op\": \"subscribe\", \"database\": \"office.tsy\"}\n");
+    ASSERT_EQ(client->line_with("\"id\": 20"), "{\"id\": 20, \"ok\": true}");
+    EXPECT_EQ(heard("tessary/main-building/office/status", "online"), "online");
+    sims[0]->stop();
+    EXPECT_EQ(heard("tessary/main-building/office/status", "lost"), "lost");
+    EXPECT_NE(client->line_with("\"kind\": \"link\"").find(" lost\""), std::string::npos);
+    client->send("{\"id\": 21, \"op\": \"list\", \"database\": \"office.tsy\"}\n");
+    EXPECT_NE(client->line_with("\"id\": 21").find("\"state\": \"lost\""), std::string::npos);
+    ASSERT_TRUE(sims[0]->start());
+    ASSERT_TRUE(sims[0]->link_as((dir / "ports").string(), 1));
+    EXPECT_EQ(heard("tessary/main-building/office/status", "online", 2), "online");
+    EXPECT_NE(client->line_with(" restored\""), "");
+    EXPECT_TRUE(wait_for([&] {
+        client->send("{\"id\": 22, \"op\": \"list\", \"database\": \"office.tsy\"}\n");
+        return client->line_with("\"id\": 22").find("\"connected\"") != std::string::npos;
+    }));
+}
+
+#ifdef TESSARYD_PATH
+// tessaryd itself, killed outright while a controller floods it with keys, and started again.
+TEST(TessarydKilled, WhatCameBeforeIsStoredOnceAndTheRestartedServiceServes) {
+    std::string pattern = (fs::temp_directory_path() / "killed_XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    const fs::path dir = pattern;
+    setenv("TESSARY_PORT_DIR", (dir / "ports").c_str(), 1);
+    SimController sim;
+    ASSERT_TRUE(sim.start());
+    ASSERT_TRUE(sim.link_as((dir / "ports").string(), 1));
+    const std::string office = (dir / "office.tsy").string();
+    std::ofstream(office) << "COM\t1\n";
+    std::ofstream(dir / "site.conf") << "database = office.tsy\n";
+    const std::string socket = (dir / "tessaryd.sock").string();
+    auto spawn = [&] {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            execl(TESSARYD_PATH, "tessaryd", "--site", (dir / "site.conf").c_str(), "--socket",
+                  socket.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return pid;
+    };
+    auto serving = [&](Client& c) {
+        return wait_for([&] {
+            c.send("{\"id\": 0, \"op\": \"list\"}\n");
+            return c.line_with("\"id\": 0", 1000).find("\"connected\"") != std::string::npos;
+        });
+    };
+    const pid_t first = spawn();
+    std::unique_ptr<Client> client;
+    ASSERT_TRUE(wait_for([&] { return (client = std::make_unique<Client>(socket))->connected(); }));
+    ASSERT_TRUE(serving(*client));
+    client->send("{\"id\": 1, \"op\": \"subscribe\"}\n");
+    ASSERT_NE(client->line_with("\"id\": 1"), "");
+    // Keys heard by the subscriber well before the kill, and so told to the store before it.
+    std::set<std::string> early;
+    uint32_t key = 0x100000;
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(2500);
+         std::chrono::steady_clock::now() < end;) {
+        sim.present_key(key++);
+        for (std::string line; !(line = client->line_with("invalid-key", 20)).empty();) {
+            early.insert(line.substr(line.find("\"key\": \"") + 8, 6));
+        }
+    }
+    const std::set<std::string> heard_early = early;
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1200);
+         std::chrono::steady_clock::now() < end;) {
+        sim.present_key(key++);
+        client->line_with("invalid-key", 20);
+    }
+    kill(first, SIGKILL);
+    waitpid(first, nullptr, 0);
+    std::string error;
+    auto store = EventStore::open(history_path(office), false, office, &error);
+    ASSERT_TRUE(store) << error;
+    std::map<uint32_t, int> stored;
+    for (const StoredEvent& e : store->page(EventFilter{}, 100000)) {
+        if (e.key) {
+            ++stored[*e.key];
+        }
+    }
+    store.reset();
+    ASSERT_GT(heard_early.size(), 10u);
+    for (const std::string& k : heard_early) {
+        EXPECT_EQ(stored[static_cast<uint32_t>(std::stoul(k, nullptr, 16))], 1) << k;
+    }
+    for (const auto& [k, n] : stored) {
+        EXPECT_EQ(n, 1) << k;
+    }
+    // The socket the killed one left is taken over.
+    const pid_t second = spawn();
+    ASSERT_TRUE(wait_for([&] { return (client = std::make_unique<Client>(socket))->connected(); }));
+    EXPECT_TRUE(serving(*client));
+    client.reset();
+    kill(second, SIGTERM);
+    waitpid(second, nullptr, 0);
+    fs::remove_all(dir);
+}
+#endif
