@@ -19,10 +19,10 @@ class CliHost final : public Host {
     CliHost(std::ostream& out, std::ostream& err, std::string prefix = "tessary-cli: ")
         : out_(out), err_(err), prefix_(std::move(prefix)) {}
 
-    MsgAnswer message_box(const std::string&, const std::string& text, MsgIcon icon, MsgButtons,
-                          MsgAnswer default_button) override {
+    MsgAnswer message_box(const std::string& caption, const std::string& text, MsgIcon icon,
+                          MsgButtons, MsgAnswer default_button) override {
         if (told) {
-            told(text, icon);
+            told(caption, text, icon);
         }
         std::lock_guard lock(print_);
         std::ostream& to = icon == MsgIcon::Information ? out_ : err_;
@@ -65,7 +65,7 @@ class CliHost final : public Host {
     }
     void set_status_text(const std::string&) override {}
     // Told each box as it is printed, on the thread that shows it.
-    std::function<void(const std::string& text, MsgIcon icon)> told;
+    std::function<void(const std::string& caption, const std::string& text, MsgIcon icon)> told;
     void set_title(const std::string&) override {}
     std::optional<FileChoice> open_file_dialog() override { return std::nullopt; }
     std::optional<FileChoice> save_file_dialog() override { return std::nullopt; }

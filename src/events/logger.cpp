@@ -139,15 +139,24 @@ void Logger::write_line(const std::string& line) {
                                              "\nReason: " + written.reason());
 }
 
-void Logger::add_line_on_ui(std::string_view key_text, std::string_view event_text,
-                            bool highlight) {
-    key_text = key_text.substr(0, log_key_text_capacity);
-    event_text = event_text.substr(0, log_event_text_capacity);
+void Logger::make_room_on_screen() {
     // A limit of 0 or below still keeps the newest line.
     if (screen_log_row_count(screen_) > 0 &&
         screen_log_row_count(screen_) >= db_.log.screen_log_lines) {
         screen_log_remove_first(screen_);
     }
+}
+
+void Logger::show_line(LogRow row) {
+    make_room_on_screen();
+    screen_log_append(screen_, std::move(row));
+}
+
+void Logger::add_line_on_ui(std::string_view key_text, std::string_view event_text,
+                            bool highlight) {
+    key_text = key_text.substr(0, log_key_text_capacity);
+    event_text = event_text.substr(0, log_event_text_capacity);
+    make_room_on_screen();
     ensure_log_file();
     const std::string time_text = log_time_text(clock_.local_time());
     LogRow row{std::string(key_text), std::string(event_text), time_text, highlight};

@@ -30,6 +30,9 @@ class Logger final : public LogSink {
 
     void add_log_line(std::string_view key_text, std::string_view event_text,
                       bool highlight) override;
+    // A line another process logged (a service serving the controller): shown on the screen log
+    // only, under the same limit, since that process writes its own log file.
+    void show_line(LogRow row);
     // Empties the screen log and writes "Log started" to the log of the current database.
     void start_log();
     // Writes "Log ended", empties the screen log and closes the log file without rotating it.
@@ -49,6 +52,7 @@ class Logger final : public LogSink {
     LogFlusher& flusher() { return flusher_; }
 
   private:
+    void make_room_on_screen();
     void add_line_on_ui(std::string_view key_text, std::string_view event_text, bool highlight);
     void write_line(const std::string& line);
     void close_log_file();

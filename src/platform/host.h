@@ -12,6 +12,30 @@ enum class MsgIcon { Error, Warning, Information, Question };
 enum class MsgButtons { Ok, OkCancel, YesNoCancel };
 enum class MsgAnswer { Ok, Cancel, Yes, No };
 
+// An icon as one word, for a box told to a peer in another process, and back (Information for
+// a word it does not know).
+inline const char* msg_icon_name(MsgIcon icon) {
+    switch (icon) {
+    case MsgIcon::Error:
+        return "error";
+    case MsgIcon::Warning:
+        return "warning";
+    case MsgIcon::Question:
+        return "question";
+    case MsgIcon::Information:
+        break;
+    }
+    return "information";
+}
+inline MsgIcon parse_msg_icon(const std::string& name) {
+    for (MsgIcon icon : {MsgIcon::Error, MsgIcon::Warning, MsgIcon::Question}) {
+        if (name == msg_icon_name(icon)) {
+            return icon;
+        }
+    }
+    return MsgIcon::Information;
+}
+
 // A path chosen in a file dialog, with the index at which its bare file name begins.
 struct FileChoice {
     std::string path;

@@ -11,6 +11,7 @@
 #include <iostream>
 #include <optional>
 #include <sstream>
+#include <utility>
 
 namespace {
 
@@ -73,7 +74,7 @@ const char* sync_result_text(SyncResult result) {
 ServedController::ServedController(std::string database_path, std::function<void(Notice)> tell)
     : path_(std::move(database_path)), serial_(next_serial++), tell_(std::move(tell)),
       host_(std::cerr, std::cerr, "tessaryd: " + path_ + ": ") {
-    host_.told = [this](const std::string& text, MsgIcon icon) {
+    host_.told = [this](const std::string& caption, const std::string& text, MsgIcon icon) {
         if (icon != MsgIcon::Information) {
             set_reason(one_line(text));
         }
@@ -81,7 +82,9 @@ ServedController::ServedController(std::string database_path, std::function<void
         Notice n;
         n.kind = Notice::Kind::Message;
         n.controller = serial_;
+        n.caption = caption;
         n.text = text;
+        n.icon = icon;
         tell_(std::move(n));
     };
 }
@@ -259,11 +262,20 @@ void ServedController::sync_progress(int done, int total) {
     tell_(std::move(n));
 }
 
+void ServedController::compared(const KeyDifference& diff) {
+    std::lock_guard lock(reason_mutex_);
+    compared_ = diff;
+}
+
 void ServedController::sync_finished(SyncResult result) {
     Notice n;
     n.kind = Notice::Kind::SyncDone;
     n.controller = serial_;
     n.result = result;
+    {
+        std::lock_guard lock(reason_mutex_);
+        n.diff = std::exchange(compared_, KeyDifference{});
+    }
     tell_(std::move(n));
 }
 

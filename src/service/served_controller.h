@@ -20,7 +20,9 @@ struct Notice {
     uint64_t controller = 0; // ServedController::serial()
     std::string json;        // an event: its object, with its database
     EventKind event_kind = EventKind::Log;
-    std::string text; // an event's text as UTF-8, or a message's
+    std::string text;    // an event's text as UTF-8, or a message's
+    std::string caption; // a message's
+    MsgIcon icon = MsgIcon::Information;
     int done = 0;
     int total = 0;
     SyncResult result = SyncResult::Done;
@@ -60,6 +62,9 @@ class ServedController final : private SessionObserver {
     std::string list_json() const;
 
     ControllerSession* session() { return session_.get(); }
+    // What a Synchronize run found before it sent anything, on the run's thread: its result's
+    // answer names the extra keys a refused run stopped at.
+    void compared(const KeyDifference& diff);
     CliHost& host() { return host_; }
 
   private:
@@ -82,7 +87,8 @@ class ServedController final : private SessionObserver {
     LineClassifier classifier_;
     std::optional<uint32_t> last_key_;
     mutable std::mutex reason_mutex_;
-    std::string reason_; // why the controller is not linked, when it is not
+    std::string reason_;     // why the controller is not linked, when it is not
+    KeyDifference compared_; // under reason_mutex_ too
 };
 
 // The report text of a run's result, for its answer.

@@ -711,6 +711,7 @@ void Service::start_run(Client& c, const Request& r, ServedController& s) {
         SyncOptions options;
         options.extra_keys = r.extras;
         options.verify = r.verify;
+        options.on_compared = [&s](const KeyDifference& diff) { s.compared(diff); };
         started = s.session()->synchronize(options);
     });
     if (!started) {
@@ -718,7 +719,7 @@ void Service::start_run(Client& c, const Request& r, ServedController& s) {
                              s.database_path() + ": a synchronization or comparison is running"));
         return;
     }
-    pending_[s.serial()] = Pending{c.serial, r.id, r.op, {}};
+    pending_[s.serial()] = Pending{c.serial, r.id, r.op, {}, {}};
 }
 
 void Service::take_notices() {
@@ -755,6 +756,10 @@ void Service::hand_on(Notice& n) {
     case Notice::Kind::Message:
         if (p != pending_.end()) {
             p->second.report += (p->second.report.empty() ? "" : "\n") + n.text;
+            p->second.boxes += std::string(p->second.boxes.empty() ? "" : ", ") +
+                               "{\"caption\": " + json_string(n.caption) +
+                               ", \"text\": " + json_string(n.text) +
+                               ", \"icon\": " + json_string(msg_icon_name(n.icon)) + "}";
         }
         return;
     case Notice::Kind::Progress:
@@ -774,13 +779,20 @@ void Service::hand_on(Notice& n) {
     const Pending done = std::move(p->second);
     pending_.erase(p);
     const bool ok = n.result == SyncResult::Done || n.result == SyncResult::UpToDate;
-    std::string fields = "\"result\": " + json_string(sync_result_text(n.result));
+    std::string fields = "\"result\": " + json_string(sync_result_text(n.result)) +
+                         ", \"code\": " + json_string(sync_result_name(n.result));
     if (n.kind == Notice::Kind::CompareDone && n.result == SyncResult::Done) {
         fields += ", \"lacking\": " + key_list_json(n.diff.to_add) +
                   ", \"extra\": " + key_list_json(n.diff.extra) +
-                  ", \"expired\": " + key_list_json(n.diff.expired);
+                  ", \"expired\": " + key_list_json(n.diff.expired) +
+                  ", \"master\": " + key_list_json({n.diff.master});
     } else if (n.kind == Notice::Kind::SyncDone) {
-        fields += ", \"report\": " + json_string(done.report);
+        fields += ", \"report\": " + json_string(done.report) + ", \"boxes\": [" + done.boxes + "]";
+        if (n.result == SyncResult::ExtrasRefused) {
+            // Enough for a desk to ask its user, and to keep the keys in its own database.
+            fields += ", \"extra\": " + key_list_json(n.diff.extra) +
+                      ", \"master\": " + key_list_json({n.diff.master});
+        }
     }
     if (ok) {
         send_to(done.client, ok_answer(done.id, fields));

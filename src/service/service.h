@@ -60,6 +60,7 @@ class Service {
         std::string id;
         RequestOp op = RequestOp::Sync;
         std::string report;
+        std::string boxes; // the boxes the run showed, as JSON objects joined by commas
     };
 
     bool open_socket();

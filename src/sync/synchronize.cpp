@@ -4,6 +4,7 @@
 #include "events/log_file.h"
 
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -140,11 +141,7 @@ KeyDifference compare_lists(SyncContext& ctx) {
 void keep_extra_keys(SyncContext& ctx, const KeyDifference& c) {
     std::string when = log_time_text(ctx.clock.local_time());
     on_ui(ctx, [&] {
-        for (const KeyId& key : c.extra) {
-            ctx.key_database.keys.add(
-                key, sync_kept_key_name, {},
-                (key == c.master ? sync_kept_master_text : sync_kept_key_text) + when);
-        }
+        add_kept_keys(ctx.key_database.keys, c, when);
         if (ctx.observer) {
             ctx.observer->keys_kept();
         }
@@ -393,4 +390,36 @@ std::string verify_failed_text(const KeyDifference& diff) {
     append_keys(text, sync_text_verify_lacks, diff.to_add);
     append_keys(text, sync_text_verify_extra, diff.extra);
     return text;
+}
+
+void add_kept_keys(KeyList& keys, const KeyDifference& diff, const std::string& when) {
+    for (const KeyId& key : diff.extra) {
+        keys.add(key, sync_kept_key_name, {},
+                 (key == diff.master ? sync_kept_master_text : sync_kept_key_text) + when);
+    }
+}
+
+namespace {
+
+constexpr std::array<const char*, 14> sync_result_names = {
+    "no-port",         "no-answer",       "comm-stopped",
+    "connection-lost", "readout-missing", "readout-abandoned",
+    "up-to-date",      "cancelled",       "done",
+    "no-room",         "data-error",      "shutdown",
+    "verify-failed",   "extras-refused"};
+static_assert(sync_result_names.size() == static_cast<size_t>(SyncResult::ExtrasRefused) + 1);
+
+} // namespace
+
+const char* sync_result_name(SyncResult result) {
+    return sync_result_names[static_cast<size_t>(result)];
+}
+
+std::optional<SyncResult> parse_sync_result_name(std::string_view name) {
+    for (size_t i = 0; i < sync_result_names.size(); ++i) {
+        if (name == sync_result_names[i]) {
+            return static_cast<SyncResult>(i);
+        }
+    }
+    return std::nullopt;
 }

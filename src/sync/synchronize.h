@@ -9,11 +9,14 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The message texts, byte for byte as the user sees them.
 constexpr const char* sync_caption = "Tessary - Synchronizing with controller";
+constexpr const char* compare_caption = "Tessary - Compare with controller";
 constexpr const char* sync_no_room_caption = "Tessary - Adding keys to controller";
 constexpr const char* sync_status_checking = "Checking the keys in the key controller";
 constexpr const char* sync_status_deleting = "Deleting keys from the key controller";
@@ -137,6 +140,14 @@ enum class SyncResult {
     VerifyFailed,     // every transfer was acknowledged, but the read-back differs
     ExtrasRefused,    // extra_keys is Refuse and the controller holds extras: nothing was sent
 };
+
+// A result as one word ("done", "extras-refused"), for a peer in another process, and back.
+const char* sync_result_name(SyncResult result);
+std::optional<SyncResult> parse_sync_result_name(std::string_view name);
+
+// Keys only the controller holds, added to `keys` as Synchronize keeps them; `when` is the
+// log's time text of the run.
+void add_kept_keys(KeyList& keys, const KeyDifference& diff, const std::string& when);
 
 // The whole operation, on the calling thread (never the user-interface thread: it blocks in
 // message boxes and waits). The observer hears "running" at its first step and "ended" at its

@@ -14,7 +14,6 @@ class QLabel;
 class QPushButton;
 class QTreeWidget;
 
-constexpr const char* compare_caption = "Tessary - Compare with controller";
 constexpr const char* compare_text_same = "The database and the key controller hold the same keys.";
 constexpr const char* compare_text_expired = "Expired keys the controller still holds:";
 // The name shown for the controller's master key when the database has no row for it.

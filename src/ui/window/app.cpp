@@ -6,6 +6,7 @@
 #include "ui/window/main_window.h"
 
 #include <QSettings>
+#include <QSocketNotifier>
 
 namespace {
 
@@ -41,6 +42,9 @@ App::App(Clock& c, std::unique_ptr<QtHost> h)
 App::~App() {
     // A load in progress would hand its keys to a record that is going.
     loader.cancel();
+    attachment_notifier.reset();
+    controller.use_own();
+    attachment.reset();
     // A running Synchronize uses the lists, the link and the window: end it first, serving its
     // calls, before any of them goes.
     // The comm thread may be waiting for this thread to take a log line: the session keeps

@@ -2,6 +2,7 @@
 // and handed to the commands by reference. A test builds a fresh one.
 #pragma once
 
+#include "client/service_attachment.h"
 #include "controller/link.h"
 #include "database/database_backup.h"
 #include "database/key_list.h"
@@ -12,6 +13,7 @@
 #include "platform/file_lock.h"
 #include "platform/port_binding.h"
 #include "session/controller_session.h"
+#include "session/controller_switch.h"
 #include "sync/sync_thread.h"
 #include "ui/commands/command_table.h"
 #include "ui/dialogs/csv_import_dialog.h"
@@ -30,6 +32,7 @@
 
 class MainWindow;
 class QSettings;
+class QSocketNotifier;
 
 struct App {
     // A test hands in its own host; the program takes the Qt one.
@@ -47,9 +50,15 @@ struct App {
     // controller (never shown), the screen log, the logger, the decoder, the link and
     // Synchronize's thread, ended by ~App while the window still exists.
     ControllerSession session{host, clock};
-    // What the commands drive the controller through: the session here, and one day a
-    // controller served by another process behind the same calls.
-    ControllerAccess& controller = session;
+    // What the commands drive the controller through: the session here, or the service's
+    // controller while the window is attached to it.
+    ControllerSwitch controller{session};
+    // While tessaryd serves the open database: the window follows it instead of opening the
+    // port, and the notifier hands it the service's lines as they come.
+    std::unique_ptr<ServiceAttachment> attachment;
+    std::unique_ptr<QSocketNotifier> attachment_notifier;
+    // Where the window looks for the service; a test puts its own.
+    std::string service_socket = default_socket_path();
     KeyDatabase& database = session.database();
     KeyList& controller_keys = session.controller_keys();
     ScreenLog& screen_log = session.screen_log();

@@ -79,7 +79,9 @@ void update_title(App& app) {
             title += " (read-only)";
         }
     }
-    if (db.log.com_port != 0) {
+    if (app.attachment && !app.attachment->port_name().empty()) {
+        title += " [" + app.attachment->port_name() + " via service]";
+    } else if (db.log.com_port != 0) {
         title += " [COM" + std::to_string(db.log.com_port) + "]";
     }
     title += title.empty() ? "None - " : " - ";
