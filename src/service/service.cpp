@@ -592,6 +592,12 @@ void Service::handle(Client& c, const Request& r) {
     case RequestOp::Subscribe:
         subscribe(c, r);
         return;
+    case RequestOp::Sync:
+    case RequestOp::Compare:
+        // A database saved just before the request (a desk saves, then synchronizes) is the
+        // one the run must see: its file event is already queued.
+        take_file_events();
+        break;
     default:
         break;
     }

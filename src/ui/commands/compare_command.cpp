@@ -3,6 +3,7 @@
 // which Synchronize can be started. And Keys > Verify after synchronize, a user's preference
 // kept in the program's settings, not in a database.
 #include "ui/commands/commands.h"
+#include "ui/commands/controller_link.h"
 #include "ui/dialogs/compare_dialog.h"
 #include "ui/window/app.h"
 #include "ui/window/main_window.h"
@@ -56,6 +57,9 @@ void show_comparison_result(App& app, SyncResult result, const KeyDifference& di
 
 void compare_with_controller_command(App& app) {
     if (!app.window) {
+        return;
+    }
+    if (!saved_for_service(app, compare_caption)) {
         return;
     }
     // The result comes back through the session's observers, which the window's view shows.

@@ -1,5 +1,6 @@
 #include "ui/commands/controller_link.h"
 
+#include "ui/commands/commands.h"
 #include "ui/window/app.h"
 #include "ui/window/document.h"
 #include "ui/window/main_window.h"
@@ -92,4 +93,16 @@ void stop_link(App& app) {
     if (attached) {
         update_title(app);
     }
+}
+
+bool saved_for_service(App& app, const char* caption) {
+    if (!app.attachment || !app.document.modified) {
+        return true;
+    }
+    if (app.host.message_box(caption, service_unsaved_text, MsgIcon::Question, MsgButtons::OkCancel,
+                             MsgAnswer::Ok) != MsgAnswer::Ok) {
+        return false;
+    }
+    save_command(app);
+    return !app.document.modified;
 }
