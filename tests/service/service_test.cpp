@@ -217,7 +217,28 @@ TEST_F(ServiceTest, CompareListsWhatTheControllerLacks) {
     sims[0]->set_memory(0x000001, {});
     client->send("{\"id\": 7, \"op\": \"compare\", \"database\": \"office.tsy\"}\n");
     const std::string line = client->line_with("\"id\": 7");
-    EXPECT_NE(line.find("\"lacking\": [\"00a3f1\"], \"extra\": [], \"expired\": []"),
+    EXPECT_NE(line.find("\"lacking\": [\"00a3f1\"], \"extra\": [], \"expired\": [], "
+                        "\"master\": [\"000001\"]"),
+              std::string::npos)
+        << line;
+}
+
+// Enough for a desk to ask its user about the extra keys, and to show the run's boxes as its
+// own.
+TEST_F(ServiceTest, ASyncAnswerCarriesItsCodeItsBoxesAndTheExtraKeysThatStoppedIt) {
+    sims[0]->set_memory(0x000001, {0x00a3f1, 0x0badc1});
+    client->send("{\"id\": 8, \"op\": \"sync\", \"database\": \"office.tsy\"}\n");
+    std::string line = client->line_with("\"id\": 8");
+    EXPECT_NE(line.find("\"code\": \"extras-refused\""), std::string::npos) << line;
+    EXPECT_NE(line.find("\"extra\": [\"0badc1\"], \"master\": [\"000001\"]"), std::string::npos)
+        << line;
+    client->send(
+        "{\"id\": 9, \"op\": \"sync\", \"extras\": \"delete\", \"database\": \"office.tsy\"}\n");
+    line = client->line_with("\"id\": 9, \"ok\"");
+    EXPECT_NE(line.find("\"code\": \"done\""), std::string::npos) << line;
+    EXPECT_NE(line.find("\"boxes\": [{\"caption\": \"Tessary - Synchronizing with controller\", "
+                        "\"text\": \"The database and the key controller are now up to date.\", "
+                        "\"icon\": \"information\"}]"),
               std::string::npos)
         << line;
 }
