@@ -63,9 +63,15 @@ class CliHost final : public Host {
         }
         return true;
     }
-    void set_status_text(const std::string&) override {}
+    void set_status_text(const std::string& text) override {
+        if (status_told) {
+            status_told(text);
+        }
+    }
     // Told each box as it is printed, on the thread that shows it.
     std::function<void(const std::string& caption, const std::string& text, MsgIcon icon)> told;
+    // Told each status text (a run's phase), on the thread that sets it.
+    std::function<void(const std::string& text)> status_told;
     void set_title(const std::string&) override {}
     std::optional<FileChoice> open_file_dialog() override { return std::nullopt; }
     std::optional<FileChoice> save_file_dialog() override { return std::nullopt; }

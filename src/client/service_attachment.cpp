@@ -129,7 +129,9 @@ void ServiceAttachment::handle(const JsonValue& line) {
     if (!id || !run_id_ || id->text != std::to_string(*run_id_)) {
         return; // the answer to a request already given up on
     }
-    if (const JsonValue* p = line.member("progress")) {
+    if (const JsonValue* status = line.member("status")) {
+        desk_.host.set_status_text(status->text);
+    } else if (const JsonValue* p = line.member("progress")) {
         const JsonValue* done = p->member("done");
         const JsonValue* total = p->member("total");
         if (done && total) {

@@ -87,6 +87,13 @@ ServedController::ServedController(std::string database_path, std::function<void
         n.icon = icon;
         tell_(std::move(n));
     };
+    host_.status_told = [this](const std::string& text) {
+        Notice n;
+        n.kind = Notice::Kind::Status;
+        n.controller = serial_;
+        n.text = text;
+        tell_(std::move(n));
+    };
 }
 
 ServedController::~ServedController() {

@@ -15,13 +15,14 @@
 
 // What a controller's threads tell the service thread.
 struct Notice {
-    enum class Kind { Event, Message, Progress, SyncDone, CompareDone, Link, Door };
+    enum class Kind { Event, Message, Status, Progress, SyncDone, CompareDone, Link, Door };
     Kind kind = Kind::Event;
     uint64_t controller = 0; // ServedController::serial()
     std::string json;        // an event: its object, with its database
     EventKind event_kind = EventKind::Log;
     std::string text;    // an event's text as UTF-8, or a message's
     std::string caption; // a message's
+    // Message and Status: text is the box's text or the status text.
     MsgIcon icon = MsgIcon::Information;
     int done = 0;
     int total = 0;

@@ -768,6 +768,13 @@ void Service::hand_on(Notice& n) {
                                ", \"icon\": " + json_string(msg_icon_name(n.icon)) + "}";
         }
         return;
+    case Notice::Kind::Status:
+        // The run's phase, for a desk's status bar; a status between runs concerns nobody.
+        if (p != pending_.end() && p->second.op == RequestOp::Sync) {
+            send_to(p->second.client,
+                    "{\"id\": " + p->second.id + ", \"status\": " + json_string(n.text) + "}\n");
+        }
+        return;
     case Notice::Kind::Progress:
         if (p != pending_.end()) {
             send_to(p->second.client, "{\"id\": " + p->second.id +

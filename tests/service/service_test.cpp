@@ -228,12 +228,15 @@ TEST_F(ServiceTest, CompareListsWhatTheControllerLacks) {
 TEST_F(ServiceTest, ASyncAnswerCarriesItsCodeItsBoxesAndTheExtraKeysThatStoppedIt) {
     sims[0]->set_memory(0x000001, {0x00a3f1, 0x0badc1});
     client->send("{\"id\": 8, \"op\": \"sync\", \"database\": \"office.tsy\"}\n");
-    std::string line = client->line_with("\"id\": 8");
+    std::string line = client->line_with("\"id\": 8, \"ok\"");
     EXPECT_NE(line.find("\"code\": \"extras-refused\""), std::string::npos) << line;
     EXPECT_NE(line.find("\"extra\": [\"0badc1\"], \"master\": [\"000001\"]"), std::string::npos)
         << line;
     client->send(
         "{\"id\": 9, \"op\": \"sync\", \"extras\": \"delete\", \"database\": \"office.tsy\"}\n");
+    EXPECT_FALSE(
+        client->line_with("\"id\": 9, \"status\": \"Deleting keys from the key controller\"")
+            .empty());
     line = client->line_with("\"id\": 9, \"ok\"");
     EXPECT_NE(line.find("\"code\": \"done\""), std::string::npos) << line;
     EXPECT_NE(line.find("\"boxes\": [{\"caption\": \"Tessary - Synchronizing with controller\", "
