@@ -264,6 +264,12 @@ std::unique_ptr<EventStore> EventStore::open(const std::string& path, bool creat
     return store;
 }
 
+void EventStore::limit_cache(int kib) {
+    std::string ignored;
+    // A cache left at its default is only less frugal, never wrong.
+    (void)exec(db_, ("PRAGMA cache_size=-" + std::to_string(kib)).c_str(), &ignored);
+}
+
 bool EventStore::prepare_schema(bool writable, std::string* error) {
     int found = 0;
     {

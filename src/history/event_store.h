@@ -71,6 +71,9 @@ class EventStore {
     // not even the schema. Null, with the reason in *error, when the store cannot be opened.
     static std::unique_ptr<EventStore> open_reader(const std::string& path, int busy_ms,
                                                    std::string* error);
+    // Caps the connection's page cache: a writer that only appends needs little of it, and a
+    // service holds one writer per controller for months.
+    void limit_cache(int kib);
     ~EventStore();
     EventStore(const EventStore&) = delete;
     EventStore& operator=(const EventStore&) = delete;

@@ -192,6 +192,13 @@ void HistoryRecorder::write_pending(std::unique_lock<std::mutex>& lock) {
     }
 }
 
+namespace {
+
+// Enough for the pages an append touches (the table's last leaf, the index's) many times over.
+constexpr int recorder_cache_kib = 256;
+
+} // namespace
+
 // True when the store was made now, empty.
 bool HistoryRecorder::open_store(const std::string& path) {
     store_.reset();
@@ -210,6 +217,7 @@ bool HistoryRecorder::open_store(const std::string& path) {
         return false;
     }
     store_ = std::move(store);
+    store_->limit_cache(recorder_cache_kib);
     return store_->created();
 }
 
