@@ -1,7 +1,9 @@
 // tessaryd as its own process serving 16 simulated controllers, with a subscriber on its socket
 // and one at a broker: its CPU while nothing happens, how long a report takes to reach each
 // subscriber, and what a minute of all 16 sending at 9600 baud costs it and whether any is lost.
-// Usage: service_bench [--idle SECONDS] [--reports N] [--flood SECONDS]
+// Usage: service_bench [--idle SECONDS] [--reports N] [--flood SECONDS] [--chunk BYTES]
+// A pseudo-terminal hands on each byte as the simulator writes it, so by default the service
+// wakes for every byte; --chunk 8 hands them on eight at a time, as a UART's receive FIFO does.
 #include "sim_controller.h"
 
 #include "support/mqtt_broker.h"
@@ -49,6 +51,7 @@ struct Options {
     int idle_s = 30;
     int reports = 400;
     int flood_s = 60;
+    int chunk = 1; // bytes the line hands on at once during the flood
 };
 
 // CPU seconds the process has used so far (user and system), from /proc.
@@ -65,6 +68,22 @@ double process_cpu_seconds(pid_t pid) {
         }
     }
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// How often the process's threads have been switched out so far, whether they slept or not.
+long context_switches(pid_t pid) {
+    long total = 0;
+    std::error_code ignored;
+    for (const auto& task :
+         fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ignored)) {
+        std::ifstream in(task.path() / "status");
+        for (std::string line; std::getline(in, line);) {
+            if (line.find("_ctxt_switches:") != std::string::npos) {
+                total += std::atol(line.c_str() + line.find(':') + 1);
+            }
+        }
+    }
+    return total;
 }
 
 long rss_kb(pid_t pid) {
@@ -395,6 +414,7 @@ struct Figures {
     Spread flood_api, flood_mqtt;
     size_t api_twice = 0, mqtt_twice = 0;
     double flood_cpu = 0, flood_wall = 0;
+    long flood_switches = 0;
     long rss_kb[3] = {0, 0, 0};
 };
 
@@ -445,20 +465,21 @@ char next_byte(FloodLine& line, int c, std::vector<uint32_t>& seq,
 
 // Every controller sends key reports back to back, a byte each 1.04 ms as 9600 baud carries
 // them, for `seconds`; the service's CPU and memory are taken meanwhile.
-std::unordered_map<uint32_t, Clock::time_point> flood(ServedSite& site, int seconds,
+std::unordered_map<uint32_t, Clock::time_point> flood(ServedSite& site, const Options& o,
                                                       std::vector<uint32_t>& seq, Figures& f) {
     std::unordered_map<uint32_t, Clock::time_point> sent;
     std::vector<FloodLine> lines(controllers);
     const pid_t pid = site.pid();
     f.rss_kb[0] = rss_kb(pid);
     const double cpu0 = process_cpu_seconds(pid);
+    const long switches0 = context_switches(pid);
     const auto start = Clock::now();
-    const auto end = start + std::chrono::seconds(seconds);
+    const auto end = start + std::chrono::seconds(o.flood_s);
     const auto middle = start + (end - start) / 2;
     int64_t written = 0;
     for (auto now = start; now < end; now = Clock::now()) {
         // Bytes a late wake-up has held back go out together, so the line keeps its rate.
-        const int64_t due = (now - start) / sim_byte_time;
+        const int64_t due = (now - start) / sim_byte_time / o.chunk * o.chunk;
         for (int c = 0; c < controllers; ++c) {
             std::string chunk;
             for (int64_t n = written; n < due; ++n) {
@@ -472,10 +493,11 @@ std::unordered_map<uint32_t, Clock::time_point> flood(ServedSite& site, int seco
         if (f.rss_kb[1] == 0 && now >= middle) {
             f.rss_kb[1] = rss_kb(pid);
         }
-        std::this_thread::sleep_until(start + (due + 1) * sim_byte_time);
+        std::this_thread::sleep_until(start + (due + o.chunk) * sim_byte_time);
     }
     f.flood_wall = std::chrono::duration<double>(Clock::now() - start).count();
     f.flood_cpu = 100.0 * (process_cpu_seconds(pid) - cpu0) / f.flood_wall;
+    f.flood_switches = context_switches(pid) - switches0;
     f.rss_kb[2] = rss_kb(pid);
     for (int c = 0; c < controllers; ++c) {
         FloodLine& line = lines[c];
@@ -514,8 +536,9 @@ bool print_figures(const Figures& f, const Options& o) {
                 f.idle_wall, "< 0.1 %", verdict(idle_ok));
     print_spread("report -> socket subscriber", f.api, 20);
     print_spread("report -> MQTT subscriber", f.mqtt, 50);
-    std::printf("%-40s %zu reports over %.1f s (%.0f a second)\n", "flood: sent", f.flood_sent,
-                f.flood_wall, static_cast<double>(f.flood_sent) / f.flood_wall);
+    std::printf("%-40s %zu reports over %.1f s (%.0f a second), %d byte(s) at a time\n",
+                "flood: sent", f.flood_sent, f.flood_wall,
+                static_cast<double>(f.flood_sent) / f.flood_wall, o.chunk);
     std::printf("%-40s %zu (lost %zu, twice %zu)  %-14s %s\n", "flood: heard by socket subscriber",
                 f.flood_api.count, f.flood_api.missing, f.api_twice, "none lost",
                 verdict(f.flood_api.missing == 0 && f.api_twice == 0));
@@ -528,22 +551,31 @@ bool print_figures(const Figures& f, const Options& o) {
                 f.flood_mqtt.p50, f.flood_mqtt.p99, f.flood_mqtt.max);
     std::printf("%-40s %.2f %% of one core  %-14s %s\n", "flood: service CPU", f.flood_cpu,
                 "< 10 %", verdict(cpu_ok));
+    std::printf("%-40s %.0f a second, %.1f a report\n", "flood: service context switches",
+                static_cast<double>(f.flood_switches) / f.flood_wall,
+                static_cast<double>(f.flood_switches) / static_cast<double>(f.flood_sent));
     std::printf("%-40s %ld / %ld / %ld kB  %-14s %s\n", "flood: RSS at start / middle / end",
                 f.rss_kb[0], f.rss_kb[1], f.rss_kb[2], "flat", verdict(flat));
-    std::printf("\n(--idle %d --reports %d --flood %d)\n", o.idle_s, o.reports, o.flood_s);
+    std::printf("\n(--idle %d --reports %d --flood %d --chunk %d)\n", o.idle_s, o.reports,
+                o.flood_s, o.chunk);
     return idle_ok && api_ok && mqtt_ok && lossless && cpu_ok && flat;
 }
 
 bool parse(int argc, char** argv, Options& o) {
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string a = argv[i];
-        int& value = a == "--idle" ? o.idle_s : a == "--reports" ? o.reports : o.flood_s;
-        if (a != "--idle" && a != "--reports" && a != "--flood") {
+    const std::pair<const char*, int*> options[] = {{"--idle", &o.idle_s},
+                                                    {"--reports", &o.reports},
+                                                    {"--flood", &o.flood_s},
+                                                    {"--chunk", &o.chunk}};
+    for (int i = 1; i < argc; i += 2) {
+        const auto it = std::find_if(std::begin(options), std::end(options), [&](const auto& p) {
+            return std::strcmp(p.first, argv[i]) == 0;
+        });
+        if (it == std::end(options) || i + 1 == argc ||
+            (*it->second = std::atoi(argv[i + 1])) <= 0) {
             return false;
         }
-        value = std::atoi(argv[i + 1]);
     }
-    return argc % 2 == 1 && o.idle_s > 0 && o.reports > 0 && o.flood_s > 0;
+    return true;
 }
 
 } // namespace
@@ -552,7 +584,8 @@ int main(int argc, char** argv) {
     Options o;
     if (!parse(argc, argv, o)) {
         std::fprintf(stderr,
-                     "Usage: service_bench [--idle SECONDS] [--reports N] [--flood SECONDS]\n");
+                     "Usage: service_bench [--idle SECONDS] [--reports N] [--flood SECONDS] "
+                     "[--chunk BYTES]\n");
         return 2;
     }
     ServedSite site;
@@ -577,7 +610,7 @@ int main(int argc, char** argv) {
     f.mqtt = spread(single, mqtt.arrivals);
 
     const size_t api_before = api.arrivals.count(), mqtt_before = mqtt.arrivals.count();
-    const auto flooded = flood(site, o.flood_s, seq, f);
+    const auto flooded = flood(site, o, seq, f);
     drain(flooded, api, mqtt, api_before, mqtt_before, std::chrono::seconds(15));
     f.flood_sent = flooded.size();
     f.flood_api = spread(flooded, api.arrivals);
