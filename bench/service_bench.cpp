@@ -415,6 +415,8 @@ struct Figures {
     size_t api_twice = 0, mqtt_twice = 0;
     double flood_cpu = 0, flood_wall = 0;
     long flood_switches = 0;
+    double own_cpu = 0;      // this program's: the simulators, the pacing, the subscribers
+    double load[2] = {0, 0}; // the machine's load average before and after the flood
     long rss_kb[3] = {0, 0, 0};
 };
 
@@ -473,6 +475,8 @@ std::unordered_map<uint32_t, Clock::time_point> flood(ServedSite& site, const Op
     f.rss_kb[0] = rss_kb(pid);
     const double cpu0 = process_cpu_seconds(pid);
     const long switches0 = context_switches(pid);
+    const double own0 = process_cpu_seconds(getpid());
+    getloadavg(f.load, 1);
     const auto start = Clock::now();
     const auto end = start + std::chrono::seconds(o.flood_s);
     const auto middle = start + (end - start) / 2;
@@ -498,6 +502,8 @@ std::unordered_map<uint32_t, Clock::time_point> flood(ServedSite& site, const Op
     f.flood_wall = std::chrono::duration<double>(Clock::now() - start).count();
     f.flood_cpu = 100.0 * (process_cpu_seconds(pid) - cpu0) / f.flood_wall;
     f.flood_switches = context_switches(pid) - switches0;
+    f.own_cpu = 100.0 * (process_cpu_seconds(getpid()) - own0) / f.flood_wall;
+    getloadavg(f.load + 1, 1);
     f.rss_kb[2] = rss_kb(pid);
     for (int c = 0; c < controllers; ++c) {
         FloodLine& line = lines[c];
@@ -554,6 +560,8 @@ bool print_figures(const Figures& f, const Options& o) {
     std::printf("%-40s %.0f a second, %.1f a report\n", "flood: service context switches",
                 static_cast<double>(f.flood_switches) / f.flood_wall,
                 static_cast<double>(f.flood_switches) / static_cast<double>(f.flood_sent));
+    std::printf("%-40s %.2f %% of one core; load average %.2f before, %.2f after\n",
+                "flood: this program's CPU", f.own_cpu, f.load[0], f.load[1]);
     std::printf("%-40s %ld / %ld / %ld kB  %-14s %s\n", "flood: RSS at start / middle / end",
                 f.rss_kb[0], f.rss_kb[1], f.rss_kb[2], "flat", verdict(flat));
     std::printf("\n(--idle %d --reports %d --flood %d --chunk %d)\n", o.idle_s, o.reports,
