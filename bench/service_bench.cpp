@@ -54,9 +54,25 @@ struct Options {
     int chunk = 1; // bytes the line hands on at once during the flood
 };
 
-// CPU seconds the process has used so far (user and system), from /proc.
+// CPU seconds the process has used so far (user and system), from /proc: the sum of its threads'
+// time on a CPU, counted in nanoseconds, where the system keeps that; else in clock ticks.
 double process_cpu_seconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    const std::string proc = "/proc/" + std::to_string(pid);
+    double ns = 0;
+    bool counted = false;
+    std::error_code ignored;
+    for (const auto& task : fs::directory_iterator(proc + "/task", ignored)) {
+        std::ifstream in(task.path() / "schedstat");
+        double on_cpu = 0;
+        if (in >> on_cpu) {
+            ns += on_cpu;
+            counted = true;
+        }
+    }
+    if (counted) {
+        return ns / 1e9;
+    }
+    std::ifstream in(proc + "/stat");
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     // The fields after the command name, which may hold spaces, start at its closing bracket.
     std::istringstream rest(text.substr(text.rfind(')') + 2));
@@ -415,9 +431,9 @@ struct Figures {
     size_t api_twice = 0, mqtt_twice = 0;
     double flood_cpu = 0, flood_wall = 0;
     long flood_switches = 0;
-    double own_cpu = 0;      // this program's: the simulators, the pacing, the subscribers
-    double load[2] = {0, 0}; // the machine's load average before and after the flood
-    long rss_kb[3] = {0, 0, 0};
+    double own_cpu = 0;       // this program's: the simulators, the pacing, the subscribers
+    double load[2] = {0, 0};  // the machine's load average before and after the flood
+    std::vector<long> rss_kb; // at the start, after each tenth of the flood, and at the end
 };
 
 double percent_of_core(pid_t pid, double seconds, double& wall) {
@@ -472,14 +488,13 @@ std::unordered_map<uint32_t, Clock::time_point> flood(ServedSite& site, const Op
     std::unordered_map<uint32_t, Clock::time_point> sent;
     std::vector<FloodLine> lines(controllers);
     const pid_t pid = site.pid();
-    f.rss_kb[0] = rss_kb(pid);
+    f.rss_kb = {rss_kb(pid)};
     const double cpu0 = process_cpu_seconds(pid);
     const long switches0 = context_switches(pid);
     const double own0 = process_cpu_seconds(getpid());
     getloadavg(f.load, 1);
     const auto start = Clock::now();
     const auto end = start + std::chrono::seconds(o.flood_s);
-    const auto middle = start + (end - start) / 2;
     int64_t written = 0;
     for (auto now = start; now < end; now = Clock::now()) {
         // Bytes a late wake-up has held back go out together, so the line keeps its rate.
@@ -494,8 +509,8 @@ std::unordered_map<uint32_t, Clock::time_point> flood(ServedSite& site, const Op
             }
         }
         written = due;
-        if (f.rss_kb[1] == 0 && now >= middle) {
-            f.rss_kb[1] = rss_kb(pid);
+        if (now >= start + (end - start) * static_cast<int>(f.rss_kb.size()) / 10) {
+            f.rss_kb.push_back(rss_kb(pid));
         }
         std::this_thread::sleep_until(start + (due + o.chunk) * sim_byte_time);
     }
@@ -504,7 +519,8 @@ std::unordered_map<uint32_t, Clock::time_point> flood(ServedSite& site, const Op
     f.flood_switches = context_switches(pid) - switches0;
     f.own_cpu = 100.0 * (process_cpu_seconds(getpid()) - own0) / f.flood_wall;
     getloadavg(f.load + 1, 1);
-    f.rss_kb[2] = rss_kb(pid);
+    f.rss_kb.resize(10);
+    f.rss_kb.push_back(rss_kb(pid));
     for (int c = 0; c < controllers; ++c) {
         FloodLine& line = lines[c];
         if (line.pos < line.report.size()) {
@@ -535,7 +551,8 @@ bool print_figures(const Figures& f, const Options& o) {
                           f.api_twice == 0 && f.mqtt_twice == 0;
     const bool cpu_ok = f.flood_cpu < 10;
     // Flat: the second half of the flood adds no more than 5 % (and 256 kB of slack).
-    const bool flat = f.rss_kb[2] <= f.rss_kb[1] + f.rss_kb[1] / 20 + 256;
+    const long middle = f.rss_kb[5], end = f.rss_kb.back();
+    const bool flat = end <= middle + middle / 20 + 256;
     std::printf("\ntessaryd serving %d simulated controllers (RD-04, 9600 baud) with MQTT\n\n",
                 controllers);
     std::printf("%-40s %.3f %% of one core over %.1f s  %-14s %s\n", "idle CPU", f.idle_cpu,
@@ -563,7 +580,12 @@ bool print_figures(const Figures& f, const Options& o) {
     std::printf("%-40s %.2f %% of one core; load average %.2f before, %.2f after\n",
                 "flood: this program's CPU", f.own_cpu, f.load[0], f.load[1]);
     std::printf("%-40s %ld / %ld / %ld kB  %-14s %s\n", "flood: RSS at start / middle / end",
-                f.rss_kb[0], f.rss_kb[1], f.rss_kb[2], "flat", verdict(flat));
+                f.rss_kb.front(), middle, end, "flat", verdict(flat));
+    std::printf("%-40s", "flood: RSS each tenth (kB)");
+    for (long kb : f.rss_kb) {
+        std::printf(" %ld", kb);
+    }
+    std::printf("\n");
     std::printf("\n(--idle %d --reports %d --flood %d --chunk %d)\n", o.idle_s, o.reports,
                 o.flood_s, o.chunk);
     return idle_ok && api_ok && mqtt_ok && lossless && cpu_ok && flat;
