@@ -282,10 +282,6 @@ std::string invalid_key_report(uint32_t key) {
     return line;
 }
 
-} // namespace
-
-namespace {
-
 // 16 simulated controllers, a database and a port entry for each, a site file naming them and a
 // broker, and tessaryd serving them as its own process.
 class ServedSite {
