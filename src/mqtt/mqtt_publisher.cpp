@@ -320,15 +320,15 @@ void MqttPublisher::run() {
             send_waiting();
         }
         pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {-1, 0, 0}};
-        int timeout = 1000;
+        std::optional<int64_t> until_next_try;
         if (mosq_) {
             fds[1].fd = mosquitto_socket(mosq_);
             fds[1].events =
                 static_cast<short>(POLLIN | (mosquitto_want_write(mosq_) ? POLLOUT : 0));
         } else {
-            timeout = static_cast<int>(std::clamp<int64_t>(next_try_ms_ - steady_ms(), 0, 1000));
+            until_next_try = next_try_ms_ - steady_ms();
         }
-        poll(fds, 2, timeout);
+        poll(fds, 2, mqtt_idle_wait_ms(connected(), until_next_try));
         if (fds[0].revents & POLLIN) {
             uint64_t n = 0;
             [[maybe_unused]] ssize_t r = read(wake_fd_, &n, sizeof n);
@@ -351,6 +351,15 @@ void MqttPublisher::run() {
         }
     }
     say_offline();
+}
+
+int mqtt_idle_wait_ms(bool connected, std::optional<int64_t> until_next_try_ms) {
+    if (until_next_try_ms) {
+        return static_cast<int>(std::clamp<int64_t>(*until_next_try_ms, 0, 1000));
+    }
+    // A ping then goes out at most this much later than the keepalive asks, well within the
+    // half keepalive more that the broker grants.
+    return connected ? keepalive_s * 1000 / 6 : 1000;
 }
 
 void MqttPublisher::say_offline() {

@@ -34,6 +34,10 @@ std::optional<MqttAddress> parse_mqtt_url(const std::string& url, std::string* e
 std::string mqtt_site_name(const std::string& name);
 // A database's part of its topics: its file name without ".tsy".
 std::string mqtt_controller_name(const std::string& database_path);
+// How long the publisher's thread sleeps when nothing wakes it. Connected, only the keepalive
+// needs it, and a site's many publishers must not each wake every second for nothing; while
+// connecting, a second; without a connection (until_next_try_ms set), until the next try.
+int mqtt_idle_wait_ms(bool connected, std::optional<int64_t> until_next_try_ms);
 
 class MqttPublisher {
   public:

@@ -49,6 +49,22 @@ TEST(MqttNames, AddressesAndTopicPartsAreReadAndReduced) {
     EXPECT_EQ(mqtt_controller_name("plain"), "plain");
 }
 
+TEST(MqttIdleWait, OnlyAPublisherWithoutAConnectionLooksEverySecond) {
+    struct {
+        bool connected;
+        std::optional<int64_t> until_next_try;
+        int ms;
+    } cases[] = {{true, std::nullopt, 5000},
+                 {false, std::nullopt, 1000},
+                 {false, 300, 300},
+                 {false, 60000, 1000},
+                 {false, -20, 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(mqtt_idle_wait_ms(c.connected, c.until_next_try), c.ms)
+            << c.connected << " " << c.until_next_try.value_or(-1);
+    }
+}
+
 struct MqttTest : ::testing::Test {
     MqttTest() {
         char name[] = "/tmp/tessary-mqtt-XXXXXX";
