@@ -81,7 +81,9 @@ std::unique_ptr<ServiceAttachment> ServiceAttachment::attach(const std::string& 
     }
     const std::optional<std::vector<ServedEntry>> served = a->client_.list(answer_timeout_ms);
     const ServedEntry* entry = served ? served_database(*served, database_path) : nullptr;
-    if (!entry) {
+    // A database the service cannot read, or whose port it cannot open, is not held by it:
+    // the window may do better with the port itself.
+    if (!entry || entry->state == "none") {
         return nullptr;
     }
     a->database_ = entry->database;

@@ -28,9 +28,9 @@ struct AttachedDesk {
 
 class ServiceAttachment final : public ControllerAccess {
   public:
-    // Attached when the service at socket_path answers and serves the database at
-    // database_path; then the last `backlog` events of its history are on the way. Null when
-    // no service serves it.
+    // Attached when the service at socket_path answers and holds the link of the database at
+    // database_path (connected or lost, not none); then the last `backlog` events of its history
+    // are on the way. Null when no service serves it.
     static std::unique_ptr<ServiceAttachment> attach(const std::string& socket_path,
                                                      const std::string& database_path,
                                                      size_t backlog, AttachedDesk desk);
