@@ -29,7 +29,9 @@ void detach(App& app) {
     if (!app.attachment) {
         return;
     }
-    app.attachment_notifier.reset();
+    // Later: detaching may come from the notifier's own signal, by way of a box's event loop.
+    app.attachment_notifier->setEnabled(false);
+    app.attachment_notifier.release()->deleteLater();
     app.controller.use_own();
     app.attachment.reset();
 }
