@@ -10,6 +10,19 @@
 #include <string>
 #include <thread>
 
+// A box's text on one line, as a diagnostic or a reason is printed: each line break a space.
+inline std::string one_line(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c != '\n') {
+            out += c;
+        } else if (!out.empty() && out.back() != ' ') {
+            out += ' ';
+        }
+    }
+    return out;
+}
+
 // No window: the "user-interface thread" is whichever thread holds the one recursive lock, so
 // that the decoder's list changes, the log lines and the synchronize operation's looks at the
 // lists still never overlap.

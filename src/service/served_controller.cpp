@@ -7,7 +7,6 @@
 #include "core/text_encoding.h"
 
 #include <atomic>
-#include <chrono>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -16,23 +15,6 @@
 namespace {
 
 std::atomic<uint64_t> next_serial{1};
-
-int64_t utc_now_ms() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
-std::string one_line(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c != '\n') {
-            out += c;
-        } else if (!out.empty() && out.back() != ' ') {
-            out += ' ';
-        }
-    }
-    return out;
-}
 
 } // namespace
 
@@ -154,6 +136,9 @@ bool ServedController::start() {
         const size_t slash = path_.rfind('/');
         db.file_name_offset = slash == std::string::npos ? 0 : static_cast<uint32_t>(slash + 1);
         session_->keep_history(true);
+        // The event as the history keeps it, so that a subscriber's backlog and live events
+        // are the same events.
+        session_->watch_history([this](const StoredEvent& e) { event(e); });
         session_->add_observer(this);
         session_->logger().start_log();
     }
@@ -220,27 +205,7 @@ std::string ServedController::list_json() const {
     return fields + "}";
 }
 
-void ServedController::report(const LogRow& row) {
-    StoredEvent e;
-    e.time_ms = utc_now_ms();
-    const LineMeaning meaning = classifier_.classify(row.event_text);
-    e.kind = meaning.kind;
-    e.door = meaning.door;
-    e.highlight = row.highlight;
-    e.text = row.event_text;
-    // A memo line belongs to the key of the line before it, as the history keeps it.
-    const bool memo_line = row.key_text.empty() && row.event_text.rfind("Memo: \"", 0) == 0;
-    e.key = memo_line ? last_key_ : key_of_line(row.key_text);
-    if (!memo_line) {
-        last_key_ = e.key;
-    }
-    if (e.key) {
-        const KeyList& keys = session_->database().keys;
-        if (const KeyRecord* k = keys.row(keys.find(KeyId{0, *e.key, 0}))) {
-            e.name = k->name;
-            e.memo = k->memo;
-        }
-    }
+void ServedController::event(const StoredEvent& e) {
     Notice n;
     n.controller = serial_;
     n.json = event_json(e, ", \"database\": " + json_string(path_));

@@ -69,7 +69,7 @@ class ServedController final : private SessionObserver {
     CliHost& host() { return host_; }
 
   private:
-    void report(const LogRow& row) override;
+    void event(const StoredEvent& e);
     void link_state(LinkState state) override;
     void sync_progress(int done, int total) override;
     void sync_finished(SyncResult result) override;
@@ -84,9 +84,6 @@ class ServedController final : private SessionObserver {
     std::unique_ptr<ControllerSession> session_;
     bool readable_ = false;
     uint32_t port_ = 0;
-    // Under the host's lock, as the session's observers are.
-    LineClassifier classifier_;
-    std::optional<uint32_t> last_key_;
     mutable std::mutex reason_mutex_;
     std::string reason_;     // why the controller is not linked, when it is not
     KeyDifference compared_; // under reason_mutex_ too
