@@ -6,9 +6,7 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
-#include <pwd.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
@@ -480,19 +478,20 @@ bool Service::peer_allowed(int fd) {
     if (cred.gid == group) {
         return true;
     }
-    char buffer[4096];
-    passwd pw{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(cred.uid, &pw, buffer, sizeof buffer, &found) != 0 || !found) {
-        return false;
-    }
+    // The groups the peer process holds, as the socket file's mode judged them when it
+    // connected: one given by its unit or by newgrp counts, whatever the group file says.
     std::vector<gid_t> groups(64);
-    int n = static_cast<int>(groups.size());
-    if (::getgrouplist(pw.pw_name, pw.pw_gid, groups.data(), &n) < 0) {
-        groups.resize(static_cast<size_t>(n));
-        ::getgrouplist(pw.pw_name, pw.pw_gid, groups.data(), &n);
+    socklen_t bytes = static_cast<socklen_t>(groups.size() * sizeof(gid_t));
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &bytes) != 0) {
+        if (errno != ERANGE) {
+            return false;
+        }
+        groups.resize(bytes / sizeof(gid_t));
+        if (::getsockopt(fd, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &bytes) != 0) {
+            return false;
+        }
     }
-    groups.resize(static_cast<size_t>(std::max(n, 0)));
+    groups.resize(bytes / sizeof(gid_t));
     return std::find(groups.begin(), groups.end(), group) != groups.end();
 }
 
