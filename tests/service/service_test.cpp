@@ -356,11 +356,12 @@ struct MqttServiceTest : ServiceTest {
         ServiceTest::TearDown();
     }
     // Waits for the `nth` message on the topic holding `part`; its payload, or empty.
-    std::string heard(const std::string& topic, const std::string& part, size_t nth = 1) {
+    std::string heard(const std::string& topic, const std::string& part, size_t nth = 1,
+                      TestSubscriber* by = nullptr) {
         std::string payload;
         wait_for([&] {
             size_t seen = 0;
-            for (const auto& [t, p] : watcher->wait_heard(0)) {
+            for (const auto& [t, p] : (by ? by : watcher.get())->wait_heard(0)) {
                 if (t == topic && p.find(part) != std::string::npos && ++seen == nth) {
                     payload = p;
                     return true;
@@ -423,6 +424,49 @@ TEST_F(MqttServiceTest, ALostControllerIsToldOnTheApiAndTheBroker) {
         client->send("{\"id\": 22, \"op\": \"list\", \"database\": \"office.tsy\"}\n");
         return client->line_with("\"id\": 22").find("\"connected\"") != std::string::npos;
     }));
+}
+
+// The broker's lines of the site file changed while the service runs.
+struct MqttReloadTest : MqttServiceTest {
+    std::string site_lines() override {
+        MqttServiceTest::site_lines();
+        return "name = Main building\n";
+    }
+    void site(const std::string& mqtt) {
+        std::ofstream(dir / "site.conf") << "name = Main building\ndatabase = office.tsy\n"
+                                         << (mqtt.empty() ? "" : "mqtt = " + mqtt + "\n");
+    }
+    const std::string status = "tessary/main-building/office/status";
+    const std::string events = "tessary/main-building/office/events";
+};
+
+TEST_F(MqttReloadTest, TheBrokerAddedMovedAndRemovedIsFollowed) {
+    TestBroker other(dir.string() + "/other");
+    fs::create_directory(dir / "other");
+    ASSERT_TRUE(other.start());
+    TestSubscriber other_watcher(other.port(), "tessary/#");
+    ASSERT_TRUE(other_watcher.wait_subscribed());
+    site(broker->url());
+    EXPECT_EQ(heard(status, "online"), "online");
+    site(other.url());
+    EXPECT_EQ(heard(status, "offline"), "offline");
+    EXPECT_EQ(heard(status, "online", 1, &other_watcher), "online");
+    sims[0]->present_key(0x000201);
+    EXPECT_NE(heard(events, "000201", 1, &other_watcher), "");
+    site("");
+    EXPECT_EQ(heard(status, "offline", 1, &other_watcher), "offline");
+    client->send("{\"id\": 30, \"op\": \"subscribe\"}\n");
+    ASSERT_NE(client->line_with("\"id\": 30"), "");
+    sims[0]->present_key(0x000202);
+    ASSERT_NE(client->line_with("000202"), "");
+    // Back on: what happened while it was off is not sent after all.
+    site(other.url());
+    EXPECT_EQ(heard(status, "online", 2, &other_watcher), "online");
+    sims[0]->present_key(0x000203);
+    EXPECT_NE(heard(events, "000203", 1, &other_watcher), "");
+    for (const auto& [topic, payload] : other_watcher.wait_heard(0)) {
+        EXPECT_EQ(payload.find("000202"), std::string::npos) << payload;
+    }
 }
 
 #ifdef TESSARYD_PATH
