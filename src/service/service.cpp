@@ -302,7 +302,7 @@ void Service::watch_files() {
         const int wd = inotify_add_watch(inotify_fd_, folder.c_str(),
                                          IN_CLOSE_WRITE | IN_MOVED_TO | IN_ONLYDIR);
         if (wd >= 0) {
-            watched_[wd] = folder;
+            watches_[folder] = wd;
         }
     }
 }
@@ -319,14 +319,19 @@ void Service::take_file_events() {
         for (ssize_t at = 0; at < n;) {
             const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
             at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
-            auto folder = watched_.find(e->wd);
-            if (folder == watched_.end() || e->len == 0) {
+            if (e->len == 0) {
                 continue;
             }
-            const std::pair<std::string, std::string> file{folder->second, e->name};
-            site_changed = site_changed || file == folder_and_name(options_.site_path);
+            // One folder spelt two ways ("." and its full path) has one watch: the file is
+            // known by its watch and name.
+            auto is = [&](const std::string& path) {
+                const auto [folder, name] = folder_and_name(path);
+                auto w = watches_.find(folder);
+                return w != watches_.end() && w->second == e->wd && name == e->name;
+            };
+            site_changed = site_changed || is(options_.site_path);
             for (auto& s : controllers_) {
-                if (file == folder_and_name(s->database_path())) {
+                if (is(s->database_path())) {
                     saved.insert(s.get());
                 }
             }

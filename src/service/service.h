@@ -95,7 +95,7 @@ class Service {
     int listen_fd_ = -1;
     int wake_fd_ = -1;
     int inotify_fd_ = -1;
-    std::map<int, std::string> watched_; // watch descriptor → folder
+    std::map<std::string, int> watches_; // folder as spelt → its watch descriptor
     std::atomic<bool> stop_{false};
     std::atomic<bool> reload_{false};
     std::vector<std::unique_ptr<ServedController>> controllers_;

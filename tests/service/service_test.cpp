@@ -317,6 +317,31 @@ TEST_F(SlowClientTest, AClientThatDoesNotReadIsDroppedAndTheOthersServed) {
     EXPECT_LT(slow.received(), 5000u * 200u);
 }
 
+TEST(ServiceFiles, ASiteFileNamedFromItsFolderIsFollowedBesideADatabaseNamedInFull) {
+    std::string pattern = (fs::temp_directory_path() / "spelt_XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    const fs::path dir = pattern;
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dir);
+    std::ofstream("site.conf") << "database = " << (dir / "office.tsy").string() << "\n";
+    ServiceOptions o;
+    o.site_path = "site.conf";
+    o.socket_path = (dir / "tessaryd.sock").string();
+    Service service(o);
+    ASSERT_TRUE(service.open());
+    std::thread runner([&] { service.run(); });
+    Client client(o.socket_path);
+    std::ofstream("site.conf") << "# nothing served\n";
+    EXPECT_TRUE(wait_for([&] {
+        client.send("{\"id\": 1, \"op\": \"list\"}\n");
+        return client.line_with("\"id\": 1").find("office.tsy") == std::string::npos;
+    }));
+    service.stop();
+    runner.join();
+    fs::current_path(cwd);
+    fs::remove_all(dir);
+}
+
 TEST(Tessaryd, ASecondServiceOnTheSiteFileRefusesNamingTheFirst) {
     const std::string site = (fs::temp_directory_path() / "tessaryd_lock_site.conf").string();
     std::ofstream(site) << "# nothing served\n";
