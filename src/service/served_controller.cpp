@@ -57,8 +57,17 @@ ServedController::ServedController(std::string database_path, std::function<void
     : path_(std::move(database_path)), serial_(next_serial++), tell_(std::move(tell)),
       host_(std::cerr, std::cerr, "tessaryd: " + path_ + ": ") {
     host_.told = [this](const std::string& caption, const std::string& text, MsgIcon icon) {
+        bool print = true;
         if (icon != MsgIcon::Information) {
-            set_reason(one_line(text));
+            const std::string line = one_line(text);
+            set_reason(line);
+            // A port that cannot be opened is tried again and again: the journal hears why
+            // once, and again when the reason changes or after the link has run.
+            std::lock_guard lock(reason_mutex_);
+            if (opening_) {
+                print = line != said_;
+                said_ = line;
+            }
         }
         // A box says how a run went: its text joins the run's report.
         Notice n;
@@ -68,6 +77,7 @@ ServedController::ServedController(std::string database_path, std::function<void
         n.text = text;
         n.icon = icon;
         tell_(std::move(n));
+        return print;
     };
     host_.status_told = [this](const std::string& text) {
         Notice n;
@@ -147,6 +157,10 @@ bool ServedController::start() {
         return false;
     }
     set_reason({});
+    {
+        std::lock_guard lock(reason_mutex_);
+        opening_ = true;
+    }
     session_->start(port_);
     return running();
 }
@@ -205,7 +219,15 @@ std::string ServedController::list_json() const {
     return fields + "}";
 }
 
+void ServedController::opened() {
+    std::lock_guard lock(reason_mutex_);
+    opening_ = false;
+    said_.clear();
+}
+
 void ServedController::event(const StoredEvent& e) {
+    // A line heard: the port is open.
+    opened();
     Notice n;
     n.controller = serial_;
     n.json = event_json(e, ", \"database\": " + json_string(path_));
@@ -215,6 +237,10 @@ void ServedController::event(const StoredEvent& e) {
 }
 
 void ServedController::link_state(LinkState state) {
+    // Told "connected" as soon as the port is being opened: only a lost link had it open.
+    if (state == LinkState::Lost) {
+        opened();
+    }
     Notice n;
     n.kind = Notice::Kind::Link;
     n.controller = serial_;

@@ -70,6 +70,7 @@ class ServedController final : private SessionObserver {
 
   private:
     void event(const StoredEvent& e);
+    void opened();
     void link_state(LinkState state) override;
     void sync_progress(int done, int total) override;
     void sync_finished(SyncResult result) override;
@@ -87,6 +88,8 @@ class ServedController final : private SessionObserver {
     mutable std::mutex reason_mutex_;
     std::string reason_;     // why the controller is not linked, when it is not
     KeyDifference compared_; // under reason_mutex_ too
+    bool opening_ = false;   // started, and nothing heard since that says the port is open
+    std::string said_;       // the last reason the port could not be opened, as printed
 };
 
 // The report text of a run's result, for its answer.

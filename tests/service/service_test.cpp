@@ -11,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -339,6 +341,51 @@ TEST(ServiceFiles, ASiteFileNamedFromItsFolderIsFollowedBesideADatabaseNamedInFu
     service.stop();
     runner.join();
     fs::current_path(cwd);
+    fs::remove_all(dir);
+}
+
+TEST(ServicePorts, APortThatCannotBeOpenedIsSaidOnceWhileItIsTriedAgain) {
+    std::string pattern = (fs::temp_directory_path() / "noport_XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    const fs::path dir = pattern;
+    setenv("TESSARY_PORT_DIR", (dir / "ports").c_str(), 1);
+    fs::create_directory(dir / "ports");
+    // No endpoint in it: each try reads the entry, and so can be counted.
+    std::ofstream(dir / "ports" / "COM9") << "unplugged\n";
+    const int tries = inotify_init1(IN_CLOEXEC);
+    inotify_add_watch(tries, (dir / "ports").c_str(), IN_CLOSE_NOWRITE);
+    std::ofstream(dir / "office.tsy") << "COM\t9\n";
+    std::ofstream(dir / "site.conf") << "database = office.tsy\n";
+    // The diagnostics, which go to the journal, gathered in a file.
+    const int journal = ::open((dir / "journal").c_str(), O_WRONLY | O_CREAT, 0600);
+    const int saved_stderr = ::dup(2);
+    ::dup2(journal, 2);
+    ServiceOptions o;
+    o.site_path = (dir / "site.conf").string();
+    o.socket_path = (dir / "tessaryd.sock").string();
+    o.retry_ms = 0;
+    Service service(o);
+    if (service.open()) {
+        // Each turn tries the port again; the reload makes the next turn come at once.
+        std::thread runner([&] { service.run([&] { service.reload(); }); });
+        alignas(inotify_event) char events[4096];
+        pollfd p{tries, POLLIN, 0};
+        for (int read = 0; read < 4 && ::poll(&p, 1, 30000) == 1; ++read) {
+            [[maybe_unused]] ssize_t n = ::read(tries, events, sizeof events);
+        }
+        service.stop();
+        runner.join();
+    }
+    ::dup2(saved_stderr, 2);
+    ::close(saved_stderr);
+    ::close(journal);
+    ::close(tries);
+    std::ifstream in(dir / "journal");
+    int said = 0;
+    for (std::string line; std::getline(in, line);) {
+        said += line.rfind("tessaryd: " + (dir / "office.tsy").string() + ": ", 0) == 0;
+    }
+    EXPECT_EQ(said, 1);
     fs::remove_all(dir);
 }
 
