@@ -231,6 +231,7 @@ void ServedController::event(const StoredEvent& e) {
     Notice n;
     n.controller = serial_;
     n.json = event_json(e, ", \"database\": " + json_string(path_));
+    n.time_ms = e.time_ms;
     n.event_kind = e.kind;
     n.text = utf8_from_key_text(e.text);
     tell_(std::move(n));

@@ -19,6 +19,7 @@ struct Notice {
     Kind kind = Kind::Event;
     uint64_t controller = 0; // ServedController::serial()
     std::string json;        // an event: its object, with its database
+    int64_t time_ms = 0;     // an event's time, as the history keeps it
     EventKind event_kind = EventKind::Log;
     std::string text;    // an event's text as UTF-8, or a message's
     std::string caption; // a message's

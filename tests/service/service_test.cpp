@@ -194,6 +194,25 @@ TEST_F(ServiceTest, ABacklogComesFromTheStoreBeforeLiveEvents) {
     EXPECT_EQ(line.rfind("{\"event\": {\"time\": ", 0), 0u) << line;
 }
 
+TEST_F(ServiceTest, ABacklogAskedRightAfterAnEventHoldsItOnce) {
+    client->send("{\"id\": 40, \"op\": \"subscribe\"}\n");
+    ASSERT_NE(client->line_with("\"id\": 40"), "");
+    sims[0]->present_key(0x000301);
+    // Handed on to a subscriber, and not yet written to the store, which writes once a second.
+    ASSERT_NE(client->line_with("000301"), "");
+    Client late((dir / "run" / "tessaryd.sock").string());
+    late.send("{\"id\": 41, \"op\": \"subscribe\", \"database\": \"office.tsy\", "
+              "\"backlog\": 5}\n");
+    ASSERT_NE(late.line_with("\"id\": 41"), "");
+    sims[0]->present_key(0x000302);
+    int told = 0;
+    for (std::string line; (line = late.line_with("")).find("000302") == std::string::npos;) {
+        ASSERT_NE(line, "");
+        told += line.find("000301") != std::string::npos;
+    }
+    EXPECT_EQ(told, 1);
+}
+
 TEST_F(ServiceTest, OpenDoorReachesTheController) {
     client->send("{\"id\": 3, \"op\": \"door\", \"door\": \"A\", \"database\": \"office.tsy\"}\n");
     EXPECT_EQ(client->line_with("\"id\": 3"), "{\"id\": 3, \"ok\": true}");
