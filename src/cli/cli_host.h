@@ -10,6 +10,19 @@
 #include <string>
 #include <thread>
 
+// A box's text on one line, as a diagnostic or a reason is printed: each line break a space.
+inline std::string one_line(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c != '\n') {
+            out += c;
+        } else if (!out.empty() && out.back() != ' ') {
+            out += ' ';
+        }
+    }
+    return out;
+}
+
 // No window: the "user-interface thread" is whichever thread holds the one recursive lock, so
 // that the decoder's list changes, the log lines and the synchronize operation's looks at the
 // lists still never overlap.
@@ -21,8 +34,8 @@ class CliHost final : public Host {
 
     MsgAnswer message_box(const std::string& caption, const std::string& text, MsgIcon icon,
                           MsgButtons, MsgAnswer default_button) override {
-        if (told) {
-            told(caption, text, icon);
+        if (told && !told(caption, text, icon)) {
+            return default_button;
         }
         std::lock_guard lock(print_);
         std::ostream& to = icon == MsgIcon::Information ? out_ : err_;
@@ -68,8 +81,9 @@ class CliHost final : public Host {
             status_told(text);
         }
     }
-    // Told each box as it is printed, on the thread that shows it.
-    std::function<void(const std::string& caption, const std::string& text, MsgIcon icon)> told;
+    // Told each box before it is printed, on the thread that shows it; false: said already,
+    // not printed again.
+    std::function<bool(const std::string& caption, const std::string& text, MsgIcon icon)> told;
     // Told each status text (a run's phase), on the thread that sets it.
     std::function<void(const std::string& text)> status_told;
     void set_title(const std::string&) override {}

@@ -1,4 +1,5 @@
 #include "cli/database_input.h"
+#include "cli/cli_host.h"
 #include "cli/exit_codes.h"
 
 #include "database/database_save.h"
@@ -19,13 +20,7 @@ struct StderrHost final : Host {
         : err(err), prefix(std::move(prefix)) {}
     MsgAnswer message_box(const std::string&, const std::string& text, MsgIcon, MsgButtons,
                           MsgAnswer default_button) override {
-        std::string one_line;
-        for (char c : text) {
-            if (c != '\n' || (!one_line.empty() && one_line.back() != ' ')) {
-                one_line.push_back(c == '\n' ? ' ' : c);
-            }
-        }
-        err << prefix << one_line << "\n";
+        err << prefix << one_line(text) << "\n";
         return default_button;
     }
     void run_on_ui(const std::function<void()>& fn) override { fn(); }

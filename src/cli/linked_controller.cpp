@@ -159,18 +159,6 @@ int open_failure_status(const PortOpenResult& opened) {
     return ExitUnavailable; // missing, unplugged, refused: no controller there
 }
 
-std::string one_line(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c != '\n') {
-            out += c;
-        } else if (!out.empty() && out.back() != ' ') {
-            out += ' ';
-        }
-    }
-    return out;
-}
-
 // How long the unit must have been silent before its answer counts as complete.
 constexpr uint32_t answer_quiet_ms = 150;
 

@@ -7,7 +7,6 @@
 #include "core/text_encoding.h"
 
 #include <atomic>
-#include <chrono>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -16,23 +15,6 @@
 namespace {
 
 std::atomic<uint64_t> next_serial{1};
-
-int64_t utc_now_ms() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
-std::string one_line(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c != '\n') {
-            out += c;
-        } else if (!out.empty() && out.back() != ' ') {
-            out += ' ';
-        }
-    }
-    return out;
-}
 
 } // namespace
 
@@ -75,8 +57,17 @@ ServedController::ServedController(std::string database_path, std::function<void
     : path_(std::move(database_path)), serial_(next_serial++), tell_(std::move(tell)),
       host_(std::cerr, std::cerr, "tessaryd: " + path_ + ": ") {
     host_.told = [this](const std::string& caption, const std::string& text, MsgIcon icon) {
+        bool print = true;
         if (icon != MsgIcon::Information) {
-            set_reason(one_line(text));
+            const std::string line = one_line(text);
+            set_reason(line);
+            // A port that cannot be opened is tried again and again: the journal hears why
+            // once, and again when the reason changes or after the link has run.
+            std::lock_guard lock(reason_mutex_);
+            if (opening_) {
+                print = line != said_;
+                said_ = line;
+            }
         }
         // A box says how a run went: its text joins the run's report.
         Notice n;
@@ -86,6 +77,7 @@ ServedController::ServedController(std::string database_path, std::function<void
         n.text = text;
         n.icon = icon;
         tell_(std::move(n));
+        return print;
     };
     host_.status_told = [this](const std::string& text) {
         Notice n;
@@ -154,6 +146,9 @@ bool ServedController::start() {
         const size_t slash = path_.rfind('/');
         db.file_name_offset = slash == std::string::npos ? 0 : static_cast<uint32_t>(slash + 1);
         session_->keep_history(true);
+        // The event as the history keeps it, so that a subscriber's backlog and live events
+        // are the same events.
+        session_->watch_history([this](const StoredEvent& e) { event(e); });
         session_->add_observer(this);
         session_->logger().start_log();
     }
@@ -162,6 +157,10 @@ bool ServedController::start() {
         return false;
     }
     set_reason({});
+    {
+        std::lock_guard lock(reason_mutex_);
+        opening_ = true;
+    }
     session_->start(port_);
     return running();
 }
@@ -220,36 +219,29 @@ std::string ServedController::list_json() const {
     return fields + "}";
 }
 
-void ServedController::report(const LogRow& row) {
-    StoredEvent e;
-    e.time_ms = utc_now_ms();
-    const LineMeaning meaning = classifier_.classify(row.event_text);
-    e.kind = meaning.kind;
-    e.door = meaning.door;
-    e.highlight = row.highlight;
-    e.text = row.event_text;
-    // A memo line belongs to the key of the line before it, as the history keeps it.
-    const bool memo_line = row.key_text.empty() && row.event_text.rfind("Memo: \"", 0) == 0;
-    e.key = memo_line ? last_key_ : key_of_line(row.key_text);
-    if (!memo_line) {
-        last_key_ = e.key;
-    }
-    if (e.key) {
-        const KeyList& keys = session_->database().keys;
-        if (const KeyRecord* k = keys.row(keys.find(KeyId{0, *e.key, 0}))) {
-            e.name = k->name;
-            e.memo = k->memo;
-        }
-    }
+void ServedController::opened() {
+    std::lock_guard lock(reason_mutex_);
+    opening_ = false;
+    said_.clear();
+}
+
+void ServedController::event(const StoredEvent& e) {
+    // A line heard: the port is open.
+    opened();
     Notice n;
     n.controller = serial_;
     n.json = event_json(e, ", \"database\": " + json_string(path_));
+    n.time_ms = e.time_ms;
     n.event_kind = e.kind;
     n.text = utf8_from_key_text(e.text);
     tell_(std::move(n));
 }
 
 void ServedController::link_state(LinkState state) {
+    // Told "connected" as soon as the port is being opened: only a lost link had it open.
+    if (state == LinkState::Lost) {
+        opened();
+    }
     Notice n;
     n.kind = Notice::Kind::Link;
     n.controller = serial_;

@@ -19,6 +19,7 @@ struct Notice {
     Kind kind = Kind::Event;
     uint64_t controller = 0; // ServedController::serial()
     std::string json;        // an event: its object, with its database
+    int64_t time_ms = 0;     // an event's time, as the history keeps it
     EventKind event_kind = EventKind::Log;
     std::string text;    // an event's text as UTF-8, or a message's
     std::string caption; // a message's
@@ -69,7 +70,8 @@ class ServedController final : private SessionObserver {
     CliHost& host() { return host_; }
 
   private:
-    void report(const LogRow& row) override;
+    void event(const StoredEvent& e);
+    void opened();
     void link_state(LinkState state) override;
     void sync_progress(int done, int total) override;
     void sync_finished(SyncResult result) override;
@@ -84,12 +86,11 @@ class ServedController final : private SessionObserver {
     std::unique_ptr<ControllerSession> session_;
     bool readable_ = false;
     uint32_t port_ = 0;
-    // Under the host's lock, as the session's observers are.
-    LineClassifier classifier_;
-    std::optional<uint32_t> last_key_;
     mutable std::mutex reason_mutex_;
     std::string reason_;     // why the controller is not linked, when it is not
     KeyDifference compared_; // under reason_mutex_ too
+    bool opening_ = false;   // started, and nothing heard since that says the port is open
+    std::string said_;       // the last reason the port could not be opened, as printed
 };
 
 // The report text of a run's result, for its answer.

@@ -6,9 +6,7 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
-#include <pwd.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
@@ -35,6 +33,9 @@ struct Service::Client {
 };
 
 namespace {
+
+constexpr size_t max_recent_events = 10000;
+constexpr uint64_t recent_ms = 10000;
 
 uint64_t now_ms() {
     using namespace std::chrono;
@@ -153,6 +154,7 @@ void Service::apply_site(const SiteConfig& site) {
         if (gone) {
             std::cerr << "tessaryd: no longer serving " << gone->database_path() << "\n";
             pending_.erase(gone->serial());
+            recent_.erase(gone->serial());
         }
     }
     controllers_ = std::move(kept); // the dropped ones end their links here
@@ -304,7 +306,7 @@ void Service::watch_files() {
         const int wd = inotify_add_watch(inotify_fd_, folder.c_str(),
                                          IN_CLOSE_WRITE | IN_MOVED_TO | IN_ONLYDIR);
         if (wd >= 0) {
-            watched_[wd] = folder;
+            watches_[folder] = wd;
         }
     }
 }
@@ -321,14 +323,19 @@ void Service::take_file_events() {
         for (ssize_t at = 0; at < n;) {
             const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
             at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
-            auto folder = watched_.find(e->wd);
-            if (folder == watched_.end() || e->len == 0) {
+            if (e->len == 0) {
                 continue;
             }
-            const std::pair<std::string, std::string> file{folder->second, e->name};
-            site_changed = site_changed || file == folder_and_name(options_.site_path);
+            // One folder spelt two ways ("." and its full path) has one watch: the file is
+            // known by its watch and name.
+            auto is = [&](const std::string& path) {
+                const auto [folder, name] = folder_and_name(path);
+                auto w = watches_.find(folder);
+                return w != watches_.end() && w->second == e->wd && name == e->name;
+            };
+            site_changed = site_changed || is(options_.site_path);
             for (auto& s : controllers_) {
-                if (file == folder_and_name(s->database_path())) {
+                if (is(s->database_path())) {
                     saved.insert(s.get());
                 }
             }
@@ -480,19 +487,20 @@ bool Service::peer_allowed(int fd) {
     if (cred.gid == group) {
         return true;
     }
-    char buffer[4096];
-    passwd pw{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(cred.uid, &pw, buffer, sizeof buffer, &found) != 0 || !found) {
-        return false;
-    }
+    // The groups the peer process holds, as the socket file's mode judged them when it
+    // connected: one given by its unit or by newgrp counts, whatever the group file says.
     std::vector<gid_t> groups(64);
-    int n = static_cast<int>(groups.size());
-    if (::getgrouplist(pw.pw_name, pw.pw_gid, groups.data(), &n) < 0) {
-        groups.resize(static_cast<size_t>(n));
-        ::getgrouplist(pw.pw_name, pw.pw_gid, groups.data(), &n);
+    socklen_t bytes = static_cast<socklen_t>(groups.size() * sizeof(gid_t));
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &bytes) != 0) {
+        if (errno != ERANGE) {
+            return false;
+        }
+        groups.resize(bytes / sizeof(gid_t));
+        if (::getsockopt(fd, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &bytes) != 0) {
+            return false;
+        }
     }
-    groups.resize(static_cast<size_t>(std::max(n, 0)));
+    groups.resize(bytes / sizeof(gid_t));
     return std::find(groups.begin(), groups.end(), group) != groups.end();
 }
 
@@ -649,39 +657,74 @@ void Service::list(Client& c, const Request& r) {
 void Service::subscribe(Client& c, const Request& r) {
     std::vector<ServedController*> chosen_ones;
     if (r.database.empty()) {
-        c.subscribed_all = true;
         for (auto& s : controllers_) {
             chosen_ones.push_back(s.get());
         }
-    } else {
-        ServedController* s = chosen(c, r);
-        if (!s) {
-            return;
-        }
-        c.subscriptions.insert(s->serial());
+    } else if (ServedController* s = chosen(c, r)) {
         chosen_ones.push_back(s);
+    } else {
+        return;
     }
     send(c, ok_answer(r.id));
-    std::vector<std::pair<StoredEvent, const std::string*>> events;
+    // The stores first, then the events handed on since: with the controllers held, those
+    // handed on and the live ones meet without a gap.
+    std::vector<std::vector<StoredEvent>> stored;
     for (ServedController* s : chosen_ones) {
         std::string error;
-        for (StoredEvent& e : backlog_of(s->database_path(), r.backlog, &error)) {
-            events.emplace_back(std::move(e), &s->database_path());
-        }
+        stored.push_back(backlog_of(s->database_path(), r.backlog, &error));
         if (!error.empty()) {
             std::cerr << "tessaryd: " << history_path(s->database_path()) << ": " << error << "\n";
         }
     }
-    std::stable_sort(events.begin(), events.end(), [](const auto& a, const auto& b) {
-        return a.first.time_ms < b.first.time_ms;
+    std::vector<std::deque<Recent>> recent(chosen_ones.size());
+    holding(chosen_ones, 0, [&] {
+        take_notices();
+        for (size_t i = 0; r.backlog && i < chosen_ones.size(); ++i) {
+            recent[i] = recent_[chosen_ones[i]->serial()];
+        }
+        c.subscribed_all = c.subscribed_all || r.database.empty();
+        if (!r.database.empty()) {
+            c.subscriptions.insert(chosen_ones.front()->serial());
+        }
     });
+    std::vector<std::pair<int64_t, std::string>> events;
+    for (size_t i = 0; i < chosen_ones.size(); ++i) {
+        const std::string more = ", \"database\": " + json_string(chosen_ones[i]->database_path());
+        for (const StoredEvent& e : stored[i]) {
+            events.emplace_back(e.time_ms, event_json(e, more));
+        }
+        // The newest stored event among those handed on lately: the ones after it are not
+        // stored yet.
+        auto after = recent[i].begin();
+        if (!stored[i].empty()) {
+            const auto& last = events.back();
+            auto same = std::find_if(recent[i].rbegin(), recent[i].rend(), [&](const Recent& e) {
+                return e.time_ms == last.first && e.json == last.second;
+            });
+            after = same != recent[i].rend()
+                        ? same.base()
+                        : std::find_if(recent[i].begin(), recent[i].end(),
+                                       [&](const Recent& e) { return e.time_ms > last.first; });
+        }
+        for (; after != recent[i].end(); ++after) {
+            events.emplace_back(after->time_ms, after->json);
+        }
+    }
+    std::stable_sort(events.begin(), events.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     const size_t skip = events.size() > r.backlog ? events.size() - r.backlog : 0;
     for (size_t i = skip; i < events.size(); ++i) {
-        send(c,
-             "{\"event\": " +
-                 event_json(events[i].first, ", \"database\": " + json_string(*events[i].second)) +
-                 "}\n");
+        send(c, "{\"event\": " + events[i].second + "}\n");
     }
+}
+
+void Service::holding(const std::vector<ServedController*>& controllers, size_t from,
+                      const std::function<void()>& body) {
+    if (from == controllers.size()) {
+        body();
+        return;
+    }
+    controllers[from]->host().run_on_ui([&] { holding(controllers, from + 1, body); });
 }
 
 void Service::command(Client& c, const Request& r, ServedController& s) {
@@ -748,8 +791,15 @@ void Service::hand_on(Notice& n) {
     case Notice::Kind::Door:
         door_from_mqtt(n);
         return;
-    case Notice::Kind::Event:
+    case Notice::Kind::Event: {
         publish_to_mqtt(n);
+        // The store is written once a second, or later while it is busy.
+        std::deque<Recent>& recent = recent_[n.controller];
+        const uint64_t now = now_ms();
+        recent.push_back({n.time_ms, now, n.json});
+        while (recent.size() > max_recent_events || now - recent.front().taken_ms > recent_ms) {
+            recent.pop_front();
+        }
         for (auto& c : clients_) {
             if (c->subscribed_all || c->subscriptions.count(n.controller)) {
                 send(*c, "{\"event\": " + n.json + "}\n");
@@ -759,6 +809,7 @@ void Service::hand_on(Notice& n) {
             p->second.report += (p->second.report.empty() ? "" : "\n") + n.text;
         }
         return;
+    }
     case Notice::Kind::Message:
         if (p != pending_.end()) {
             p->second.report += (p->second.report.empty() ? "" : "\n") + n.text;

@@ -13,6 +13,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -77,6 +78,10 @@ class Service {
     ServedController* chosen(Client& c, const Request& r);
     void list(Client& c, const Request& r);
     void subscribe(Client& c, const Request& r);
+    // Runs body holding the user-interface lock of each of the controllers: none of them tells
+    // of an event meanwhile.
+    void holding(const std::vector<ServedController*>& controllers, size_t from,
+                 const std::function<void()>& body);
     void command(Client& c, const Request& r, ServedController& s);
     void start_run(Client& c, const Request& r, ServedController& s);
     void take_notices();
@@ -95,13 +100,21 @@ class Service {
     int listen_fd_ = -1;
     int wake_fd_ = -1;
     int inotify_fd_ = -1;
-    std::map<int, std::string> watched_; // watch descriptor → folder
+    std::map<std::string, int> watches_; // folder as spelt → its watch descriptor
     std::atomic<bool> stop_{false};
     std::atomic<bool> reload_{false};
     std::vector<std::unique_ptr<ServedController>> controllers_;
     std::vector<std::unique_ptr<Client>> clients_;
     uint64_t next_client_ = 1;
     std::map<uint64_t, Pending> pending_; // by controller serial: its running sync or compare
+    // The events handed on lately, by controller serial: those the store may not hold yet,
+    // which a backlog takes from here.
+    struct Recent {
+        int64_t time_ms = 0;
+        uint64_t taken_ms = 0;
+        std::string json;
+    };
+    std::map<uint64_t, std::deque<Recent>> recent_;
     uint64_t last_retry_ms_ = 0;
 
     std::mutex notices_mutex_;

@@ -11,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -192,6 +194,25 @@ TEST_F(ServiceTest, ABacklogComesFromTheStoreBeforeLiveEvents) {
     EXPECT_EQ(line.rfind("{\"event\": {\"time\": ", 0), 0u) << line;
 }
 
+TEST_F(ServiceTest, ABacklogAskedRightAfterAnEventHoldsItOnce) {
+    client->send("{\"id\": 40, \"op\": \"subscribe\"}\n");
+    ASSERT_NE(client->line_with("\"id\": 40"), "");
+    sims[0]->present_key(0x000301);
+    // Handed on to a subscriber, and not yet written to the store, which writes once a second.
+    ASSERT_NE(client->line_with("000301"), "");
+    Client late((dir / "run" / "tessaryd.sock").string());
+    late.send("{\"id\": 41, \"op\": \"subscribe\", \"database\": \"office.tsy\", "
+              "\"backlog\": 5}\n");
+    ASSERT_NE(late.line_with("\"id\": 41"), "");
+    sims[0]->present_key(0x000302);
+    int told = 0;
+    for (std::string line; (line = late.line_with("")).find("000302") == std::string::npos;) {
+        ASSERT_NE(line, "");
+        told += line.find("000301") != std::string::npos;
+    }
+    EXPECT_EQ(told, 1);
+}
+
 TEST_F(ServiceTest, OpenDoorReachesTheController) {
     client->send("{\"id\": 3, \"op\": \"door\", \"door\": \"A\", \"database\": \"office.tsy\"}\n");
     EXPECT_EQ(client->line_with("\"id\": 3"), "{\"id\": 3, \"ok\": true}");
@@ -317,6 +338,76 @@ TEST_F(SlowClientTest, AClientThatDoesNotReadIsDroppedAndTheOthersServed) {
     EXPECT_LT(slow.received(), 5000u * 200u);
 }
 
+TEST(ServiceFiles, ASiteFileNamedFromItsFolderIsFollowedBesideADatabaseNamedInFull) {
+    std::string pattern = (fs::temp_directory_path() / "spelt_XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    const fs::path dir = pattern;
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dir);
+    std::ofstream("site.conf") << "database = " << (dir / "office.tsy").string() << "\n";
+    ServiceOptions o;
+    o.site_path = "site.conf";
+    o.socket_path = (dir / "tessaryd.sock").string();
+    Service service(o);
+    ASSERT_TRUE(service.open());
+    std::thread runner([&] { service.run(); });
+    Client client(o.socket_path);
+    std::ofstream("site.conf") << "# nothing served\n";
+    EXPECT_TRUE(wait_for([&] {
+        client.send("{\"id\": 1, \"op\": \"list\"}\n");
+        return client.line_with("\"id\": 1").find("office.tsy") == std::string::npos;
+    }));
+    service.stop();
+    runner.join();
+    fs::current_path(cwd);
+    fs::remove_all(dir);
+}
+
+TEST(ServicePorts, APortThatCannotBeOpenedIsSaidOnceWhileItIsTriedAgain) {
+    std::string pattern = (fs::temp_directory_path() / "noport_XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    const fs::path dir = pattern;
+    setenv("TESSARY_PORT_DIR", (dir / "ports").c_str(), 1);
+    fs::create_directory(dir / "ports");
+    // No endpoint in it: each try reads the entry, and so can be counted.
+    std::ofstream(dir / "ports" / "COM9") << "unplugged\n";
+    const int tries = inotify_init1(IN_CLOEXEC);
+    inotify_add_watch(tries, (dir / "ports").c_str(), IN_CLOSE_NOWRITE);
+    std::ofstream(dir / "office.tsy") << "COM\t9\n";
+    std::ofstream(dir / "site.conf") << "database = office.tsy\n";
+    // The diagnostics, which go to the journal, gathered in a file.
+    const int journal = ::open((dir / "journal").c_str(), O_WRONLY | O_CREAT, 0600);
+    const int saved_stderr = ::dup(2);
+    ::dup2(journal, 2);
+    ServiceOptions o;
+    o.site_path = (dir / "site.conf").string();
+    o.socket_path = (dir / "tessaryd.sock").string();
+    o.retry_ms = 0;
+    Service service(o);
+    if (service.open()) {
+        // Each turn tries the port again; the reload makes the next turn come at once.
+        std::thread runner([&] { service.run([&] { service.reload(); }); });
+        alignas(inotify_event) char events[4096];
+        pollfd p{tries, POLLIN, 0};
+        for (int read = 0; read < 4 && ::poll(&p, 1, 30000) == 1; ++read) {
+            [[maybe_unused]] ssize_t n = ::read(tries, events, sizeof events);
+        }
+        service.stop();
+        runner.join();
+    }
+    ::dup2(saved_stderr, 2);
+    ::close(saved_stderr);
+    ::close(journal);
+    ::close(tries);
+    std::ifstream in(dir / "journal");
+    int said = 0;
+    for (std::string line; std::getline(in, line);) {
+        said += line.rfind("tessaryd: " + (dir / "office.tsy").string() + ": ", 0) == 0;
+    }
+    EXPECT_EQ(said, 1);
+    fs::remove_all(dir);
+}
+
 TEST(Tessaryd, ASecondServiceOnTheSiteFileRefusesNamingTheFirst) {
     const std::string site = (fs::temp_directory_path() / "tessaryd_lock_site.conf").string();
     std::ofstream(site) << "# nothing served\n";
@@ -356,11 +447,12 @@ struct MqttServiceTest : ServiceTest {
         ServiceTest::TearDown();
     }
     // Waits for the `nth` message on the topic holding `part`; its payload, or empty.
-    std::string heard(const std::string& topic, const std::string& part, size_t nth = 1) {
+    std::string heard(const std::string& topic, const std::string& part, size_t nth = 1,
+                      TestSubscriber* by = nullptr) {
         std::string payload;
         wait_for([&] {
             size_t seen = 0;
-            for (const auto& [t, p] : watcher->wait_heard(0)) {
+            for (const auto& [t, p] : (by ? by : watcher.get())->wait_heard(0)) {
                 if (t == topic && p.find(part) != std::string::npos && ++seen == nth) {
                     payload = p;
                     return true;
@@ -423,6 +515,49 @@ TEST_F(MqttServiceTest, ALostControllerIsToldOnTheApiAndTheBroker) {
         client->send("{\"id\": 22, \"op\": \"list\", \"database\": \"office.tsy\"}\n");
         return client->line_with("\"id\": 22").find("\"connected\"") != std::string::npos;
     }));
+}
+
+// The broker's lines of the site file changed while the service runs.
+struct MqttReloadTest : MqttServiceTest {
+    std::string site_lines() override {
+        MqttServiceTest::site_lines();
+        return "name = Main building\n";
+    }
+    void site(const std::string& mqtt) {
+        std::ofstream(dir / "site.conf") << "name = Main building\ndatabase = office.tsy\n"
+                                         << (mqtt.empty() ? "" : "mqtt = " + mqtt + "\n");
+    }
+    const std::string status = "tessary/main-building/office/status";
+    const std::string events = "tessary/main-building/office/events";
+};
+
+TEST_F(MqttReloadTest, TheBrokerAddedMovedAndRemovedIsFollowed) {
+    TestBroker other(dir.string() + "/other");
+    fs::create_directory(dir / "other");
+    ASSERT_TRUE(other.start());
+    TestSubscriber other_watcher(other.port(), "tessary/#");
+    ASSERT_TRUE(other_watcher.wait_subscribed());
+    site(broker->url());
+    EXPECT_EQ(heard(status, "online"), "online");
+    site(other.url());
+    EXPECT_EQ(heard(status, "offline"), "offline");
+    EXPECT_EQ(heard(status, "online", 1, &other_watcher), "online");
+    sims[0]->present_key(0x000201);
+    EXPECT_NE(heard(events, "000201", 1, &other_watcher), "");
+    site("");
+    EXPECT_EQ(heard(status, "offline", 1, &other_watcher), "offline");
+    client->send("{\"id\": 30, \"op\": \"subscribe\"}\n");
+    ASSERT_NE(client->line_with("\"id\": 30"), "");
+    sims[0]->present_key(0x000202);
+    ASSERT_NE(client->line_with("000202"), "");
+    // Back on: what happened while it was off is not sent after all.
+    site(other.url());
+    EXPECT_EQ(heard(status, "online", 2, &other_watcher), "online");
+    sims[0]->present_key(0x000203);
+    EXPECT_NE(heard(events, "000203", 1, &other_watcher), "");
+    for (const auto& [topic, payload] : other_watcher.wait_heard(0)) {
+        EXPECT_EQ(payload.find("000202"), std::string::npos) << payload;
+    }
 }
 
 #ifdef TESSARYD_PATH

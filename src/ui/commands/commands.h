@@ -67,6 +67,8 @@ void import_keys_csv(App& app);
 void export_keys_csv(App& app);
 void export_selected_csv(App& app);
 void export_log_csv(App& app); // File menu
+// Asks for the CSV file to export to and writes text into it; says so when it cannot.
+void write_csv(App& app, const std::string& text);
 
 // Help menu.
 void open_manual(App& app);

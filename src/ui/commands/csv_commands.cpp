@@ -28,6 +28,8 @@ std::optional<std::string> choose_csv_file(App& app, bool save) {
     return app.dialogs->csv_file(app, save);
 }
 
+} // namespace
+
 void write_csv(App& app, const std::string& text) {
     std::optional<std::string> path = choose_csv_file(app, true);
     if (!path) {
@@ -43,8 +45,6 @@ void write_csv(App& app, const std::string& text) {
                              MsgIcon::Error);
     }
 }
-
-} // namespace
 
 void export_keys_csv(App& app) {
     write_csv(app, keys_to_csv(app.database.keys));

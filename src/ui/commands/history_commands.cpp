@@ -7,16 +7,6 @@
 #include "ui/window/history_window.h"
 #include "ui/window/main_window.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-
-namespace {
-
-const char* const export_caption = "Tessary - Export to CSV";
-
-} // namespace
-
 void show_history(App& app) {
     MainWindow* w = app.window.get();
     if (!w) {
@@ -39,20 +29,6 @@ void key_usage(App& app) {
     const std::string& file = app.database.file_name;
     KeyUsageDialog dialog(app.database.keys, file.empty() ? std::string() : history_path(file),
                           app.window.get());
-    dialog.on_export = [&app](const std::string& csv) {
-        std::optional<std::string> path = app.dialogs->csv_file(app, true);
-        if (!path) {
-            return;
-        }
-        std::ofstream out(*path, std::ios::binary | std::ios::trunc);
-        out << csv;
-        out.flush();
-        if (!out) {
-            app.host.message_box(export_caption,
-                                 "The file couldn't be written.\n\nReason: " +
-                                     std::string(std::strerror(errno)),
-                                 MsgIcon::Error);
-        }
-    };
+    dialog.on_export = [&app](const std::string& csv) { write_csv(app, csv); };
     app.dialogs->key_usage(dialog);
 }
