@@ -265,7 +265,13 @@ void MqttPublisher::drop_connection(const std::string& why) {
         }
     }
     if (!outage_told_ && diagnostic_) {
-        diagnostic_("MQTT broker " + settings_.url + ": " + why + "; events wait until it is back");
+        // The library's texts end in a full stop; the sentence goes on after them.
+        std::string reason = why;
+        while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) {
+            reason.pop_back();
+        }
+        diagnostic_("MQTT broker " + settings_.url + ": " + reason +
+                    "; events wait until it is back");
     }
     outage_told_ = true;
     next_try_ms_ = steady_ms() + backoff_ms_;

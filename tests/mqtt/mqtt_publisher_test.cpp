@@ -179,6 +179,7 @@ TEST_F(MqttTest, WhileTheBrokerIsAwayEventsWaitAndFollowInOrderWhenItIsBack) {
     std::lock_guard lock(mutex);
     ASSERT_EQ(diagnostics.size(), 2u) << "the outage and the return, once each";
     EXPECT_NE(diagnostics[0].find("events wait until it is back"), std::string::npos);
+    EXPECT_EQ(diagnostics[0].find(".;"), std::string::npos) << diagnostics[0];
     EXPECT_EQ(diagnostics[1], "MQTT broker " + broker->url() + " is back");
 }
 
