@@ -842,6 +842,10 @@ void Service::hand_on(Notice& n) {
     }
     const Pending done = std::move(p->second);
     pending_.erase(p);
+    answer_run(done, n);
+}
+
+void Service::answer_run(const Pending& done, const Notice& n) {
     const bool ok = n.result == SyncResult::Done || n.result == SyncResult::UpToDate;
     std::string fields = "\"result\": " + json_string(sync_result_text(n.result)) +
                          ", \"code\": " + json_string(sync_result_name(n.result));

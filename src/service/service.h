@@ -86,6 +86,8 @@ class Service {
     void start_run(Client& c, const Request& r, ServedController& s);
     void take_notices();
     void hand_on(Notice& n);
+    // The answer to the client whose run (sync or compare) has ended as `n` tells.
+    void answer_run(const Pending& done, const Notice& n);
     void retry_links();
     // The broker link of each controller, made again when the site's MQTT lines change.
     void apply_mqtt(const SiteConfig& site);
