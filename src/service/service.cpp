@@ -665,7 +665,6 @@ void Service::subscribe(Client& c, const Request& r) {
     } else {
         return;
     }
-    send(c, ok_answer(r.id));
     // The stores first, then the events handed on since: with the controllers held, those
     // handed on and the live ones meet without a gap.
     std::vector<std::vector<StoredEvent>> stored;
@@ -686,6 +685,9 @@ void Service::subscribe(Client& c, const Request& r) {
         if (!r.database.empty()) {
             c.subscriptions.insert(chosen_ones.front()->serial());
         }
+        // Answered once subscribed: an event the client causes after the answer reaches it
+        // live, with any backlog.
+        send(c, ok_answer(r.id));
     });
     std::vector<std::pair<int64_t, std::string>> events;
     for (size_t i = 0; i < chosen_ones.size(); ++i) {
