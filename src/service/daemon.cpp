@@ -124,12 +124,17 @@ class Signals {
         pthread_sigmask(SIG_BLOCK, &set_, &old_);
     }
     ~Signals() {
+        end();
+        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+    }
+    // Ends the thread that takes the signals; a signal that comes later stays blocked. Before
+    // the service goes: the thread's stop() writes to the service's descriptors.
+    void end() {
         if (thread_.joinable()) {
             ending_.store(true);
             pthread_kill(thread_.native_handle(), SIGUSR1);
             thread_.join();
         }
-        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
     }
     Signals(const Signals&) = delete;
     Signals& operator=(const Signals&) = delete;
@@ -195,5 +200,6 @@ int run_daemon(const std::vector<std::string>& args, std::ostream& out, std::ost
     systemd.notify("READY=1");
     service.run([&] { systemd.tick(); });
     systemd.notify("STOPPING=1");
+    signals.end();
     return 0;
 }
